@@ -1,0 +1,48 @@
+# kx_library(NAME DIR [DEPS ...]): a static library of every .cpp in DIR (not in subfolders).
+# Sources are found by glob so that new files need no edit of a shared list.
+function(kx_library name dir)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+    if(srcs)
+        add_library(${name} STATIC ${srcs})
+    else()
+        add_library(${name} INTERFACE)
+    endif()
+    get_target_property(type ${name} TYPE)
+    if(type STREQUAL "INTERFACE_LIBRARY")
+        target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+        target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    else()
+        target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+        target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    endif()
+endfunction()
+
+# kx_test_dir(DIR LABEL LIBS...): one test program per *_test.cpp in DIR, registered with CTest
+# case by case and labelled LABEL. Files named *_itest.cpp need the private database server and
+# get the label "integration"; files named *_wtest.cpp drive the window and get "window".
+function(kx_test_dir dir)
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    include(GoogleTest)
+    foreach(kind test itest wtest)
+        file(GLOB files CONFIGURE_DEPENDS ${dir}/*_${kind}.cpp)
+        foreach(f ${files})
+            get_filename_component(base ${f} NAME_WE)
+            add_executable(${base} ${f})
+            # Test programs stay out of bin/, which is a program folder of its own.
+            set_target_properties(${base} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+            target_link_libraries(${base} PRIVATE ${ARG_LIBS} kx_test_support GTest::gmock_main)
+            if(kind STREQUAL "itest")
+                set(label integration)
+            elseif(kind STREQUAL "wtest")
+                set(label window)
+            else()
+                set(label unit)
+            endif()
+            gtest_discover_tests(${base}
+                PROPERTIES LABELS ${label}
+                ENVIRONMENT "KX_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KX_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen"
+                DISCOVERY_TIMEOUT 60)
+        endforeach()
+    endforeach()
+endfunction()

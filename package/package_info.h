@@ -1,0 +1,25 @@
+#pragma once
+// The descriptor of one upgrade package, stored as the archive comment of the package file.
+
+#include <cstdint>
+#include <string>
+
+struct T_PackageInfo {
+    std::string corp;        // maker; a package is valid only from "glenmarsh"
+    std::string Soft;        // product display name
+    std::string Version;     // major version the package applies to
+    std::string Build;       // build the package brings
+    std::string EndDate;     // kept, not used
+    int32_t SQLCount = 0;    // number of SQL blocks in the upgrade script
+    std::string PackagePath; // folder of the package file, with a trailing separator
+    std::string PackageName; // file name of the package file
+    int32_t DbType = 0;      // 0 SQL Server, 1 MySQL, 2 Oracle
+    std::string ExeName;     // kept, not used
+    std::string RegValue;    // product code of the installed product
+
+    bool operator==(const T_PackageInfo &) const = default;
+};
+
+// Reads the section "CONFIG" of the descriptor file at path. Never fails: a missing file,
+// section or key gives the defaults (empty text, 0). PackagePath is left empty.
+T_PackageInfo ReadPackageDescriptor(const std::string &path);

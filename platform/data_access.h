@@ -1,0 +1,41 @@
+#pragma once
+// The data access layer: a connection, a query and a command bound to it. The ODBC
+// implementation turns the tool's provider connection strings into ODBC connection strings.
+
+#include <string>
+
+class IConnection {
+public:
+    virtual ~IConnection() = default;
+    virtual void SetConnectionString(const std::string &text) = 0;
+    virtual std::string ConnectionString() const = 0;
+    virtual bool Connected() const = 0;
+    // Opens synchronously. Throws KxError when the connection cannot be opened (also for an
+    // empty or unknown connection string). Never shows a login prompt.
+    virtual void Open() = 0;
+    // Closes when open; otherwise does nothing. Never throws.
+    virtual void Close() = 0;
+};
+
+// A query bound to a connection.
+class IQuery {
+public:
+    virtual ~IQuery() = default;
+    virtual void Close() = 0;
+    // Replaces the statement text.
+    virtual void SetSQL(const std::string &text) = 0;
+    // Runs the statement. Throws KxError when the database refuses it.
+    virtual void Open() = 0;
+    // The first field of the first row, as text. Throws KxError when there is no row.
+    virtual std::string FirstFieldText() = 0;
+};
+
+// A command bound to a connection: no time limit, text not scanned for parameters.
+class ICommand {
+public:
+    virtual ~ICommand() = default;
+    virtual void SetCommandText(const std::string &text) = 0;
+    // Runs the text, which may hold several statements, and drains every result. Throws
+    // KxError when the database refuses any statement of it.
+    virtual void Execute() = 0;
+};

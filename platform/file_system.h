@@ -1,0 +1,57 @@
+#pragma once
+// The file system as the scan and the file update see it. Paths are byte strings in the system
+// code page with "/" separators on POSIX.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Attribute flags of a folder entry, with the values of the Windows file attributes.
+enum : uint32_t {
+    kAttrReadOnly = 0x01,
+    kAttrHidden = 0x02,
+    kAttrDirectory = 0x10,
+    kAttrArchive = 0x20,
+};
+
+struct FolderEntry {
+    std::string Name;    // without folder part
+    uint32_t Attributes; // kAttr* flags; a folder always carries kAttrDirectory
+    uint64_t Size;       // bytes; 0 for a folder
+};
+
+class IFileSystem {
+public:
+    virtual ~IFileSystem() = default;
+
+    // True when path names an existing file (anything but a folder).
+    virtual bool FileExists(const std::string &path) = 0;
+    // True when path names an existing folder.
+    virtual bool DirectoryExists(const std::string &path) = 0;
+    // Deletes one file. True when it was deleted.
+    virtual bool DeleteFile(const std::string &path) = 0;
+    // Creates the folder with every missing parent. True when the folder exists afterwards.
+    virtual bool ForceDirectories(const std::string &path) = 0;
+    // Removes a folder and everything below it (links are removed, never followed). True when
+    // nothing is left at path afterwards (also when nothing was there).
+    virtual bool RemoveTree(const std::string &path) = 0;
+
+    // The process's working directory. Throws KxError when it cannot be read or set.
+    virtual std::string GetCurrentDir() = 0;
+    virtual void SetCurrentDir(const std::string &path) = 0;
+
+    // Lists the entries of folder whose names match pattern (Windows wildcards "*" and "?",
+    // ASCII letters without regard to case; "*.*" matches every name). "." and ".." are not
+    // listed. Entries come in ascending order of their names compared without regard to ASCII
+    // letter case, ties by ordinal order, so the order is the same on every run. False when the
+    // folder cannot be listed.
+    virtual bool ListFolder(const std::string &folder, const std::string &pattern,
+                            std::vector<FolderEntry> &entries) = 0;
+
+    // Copies one file over dest, replacing a file that is there. The copy is written beside
+    // dest under a temporary name and renamed over it, so dest is never left half-written and
+    // a running program file can be replaced. Keeps the modification time and permission bits.
+    // A dest that is read-only (no owner write permission, the read-only attribute on
+    // Windows) is not replaced. True when dest now holds the copy.
+    virtual bool CopyFile(const std::string &source, const std::string &dest) = 0;
+};

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// The folder of the running program file, with a trailing separator. Throws KxError when it
+// cannot be found.
+std::string GetProgramFolder();

@@ -1,0 +1,21 @@
+#pragma once
+// Text conventions of the tool. Texts are byte strings in the system code page (UTF-8 on POSIX,
+// the ANSI code page on Windows), one byte a character, lengths in bytes.
+
+#include <string>
+#include <string_view>
+
+// Ordinal comparison: bytes as unsigned values, the first difference decides, a prefix sorts
+// first, letter case counts. Returns <0, 0 or >0.
+int OrdinalCompare(std::string_view a, std::string_view b);
+
+// Removes the bytes 0..32 (control characters and the blank) at both ends.
+std::string TrimControl(std::string_view text);
+
+// ASCII-only case folding (to capitals, as Windows does), for names that Windows matches
+// without regard to letter case.
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+int CompareIgnoreAsciiCase(std::string_view a, std::string_view b);
+
+// True when the bytes form valid UTF-8 (no overlong forms, no surrogates).
+bool IsValidUtf8(std::string_view bytes);

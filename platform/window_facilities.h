@@ -1,0 +1,39 @@
+#pragma once
+// What the main window offers to the scan and the upgrade stages to report through: the step
+// label, the progress bar, the message pump, the repaint and the message box. The window
+// implements it; tests replace it with a recording object, so no test blocks on a modal box.
+
+#include <string>
+
+// Message box icons, with the values of the Windows flags.
+enum class MessageIcon { Information = 0x40, Error = 0x10 };
+
+class IWindowFacilities {
+public:
+    virtual ~IWindowFacilities() = default;
+
+    // The caption of the step label (Lab_CurrentStep).
+    virtual void SetStepText(const std::string &text) = 0;
+    virtual std::string StepText() const = 0;
+
+    // The progress bar; its minimum is always 0. A position set outside 0..maximum is held at
+    // the nearer end; a maximum below 0 is taken as 0.
+    virtual void SetProgressMax(int maximum) = 0;
+    virtual int ProgressMax() const = 0;
+    virtual void SetProgressPosition(int position) = 0;
+    virtual int ProgressPosition() const = 0;
+
+    // Handles every pending window message (input, painting, timers) and returns when none is
+    // left. Event handlers may run inside it.
+    virtual void ProcessMessages() = 0;
+
+    // Paints at once what is pending for painting; handles no other message.
+    virtual void Repaint() = 0;
+
+    // An application-modal box with one OK button; returns when the user has closed it.
+    virtual void ShowMessage(const std::string &text, const std::string &caption,
+                             MessageIcon icon) = 0;
+};
+
+// The caption of every message box of the tool.
+inline const std::string kNoticeCaption = "提示";

@@ -1,0 +1,26 @@
+#pragma once
+// What the upgrade stages work with: the window's state and the services they reach it
+// through. The window owns every object named here and outlives each run.
+
+#include "package/package_info.h"
+#include "platform/data_access.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/window_facilities.h"
+#include "product/product_reg.h"
+
+#include <string>
+
+struct UpgradeContext {
+    std::string ProgramFolder; // with a trailing separator
+    const T_PackageInfo &Package;
+    const T_ProductReg &Product;
+    const std::string &ComputerName;
+    const std::string &LocalIP;
+    IConnection &tempConnection;
+    IQuery &ADOQuery;
+    ICommand &updataExec;
+    IWindowFacilities &Window;
+    IFileSystem &Files;
+    IProcesses &Processes;
+};
