@@ -1,0 +1,42 @@
+#pragma once
+// The package scan: looks through the program folder for upgrade packages and accepts the
+// first one that fits a product installed on this machine.
+
+#include "package/package_info.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/window_facilities.h"
+#include "product/product_reg.h"
+
+#include <string>
+
+class IRegistry;
+
+// The controls the scan writes. The main window implements it.
+class IScanView {
+public:
+    virtual ~IScanView() = default;
+    // The no-package state: Lab_NoPackage shown, P_Update hidden, BtnUpdate disabled, the
+    // captions of the four value labels empty. CheckBox_Force is not changed.
+    virtual void ShowNoPackage() = 0;
+    // The package-found state, in this order: the captions of Lab_Product, Lab_CurrBuild,
+    // Lab_NewBuild and Lab_Path; CheckBox_Force set checked (its click handler runs when that
+    // changes it); BtnUpdate enabled; Lab_NoPackage hidden; P_Update shown.
+    virtual void ShowPackage(const std::string &product, const std::string &currBuild,
+                             const std::string &newBuild, const std::string &path) = 0;
+};
+
+struct ScanContext {
+    std::string ProgramFolder; // with a trailing separator
+    IScanView &View;
+    IWindowFacilities &Window;
+    IFileSystem &Files;
+    IProcesses &Processes;
+    IRegistry &Registry;
+};
+
+// Puts the window into the no-package state, then examines the "*.zip" entries of the
+// program folder and accepts the first that fits: Package and Product are filled and the view
+// shows the package. Errors while one entry is examined are absorbed. Throws KxError only when
+// the working directory cannot be changed to the program folder or back.
+void FindUpgradePackage(ScanContext &context, T_PackageInfo &Package, T_ProductReg &Product);
