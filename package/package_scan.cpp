@@ -1,0 +1,122 @@
+#include "package/package_scan.h"
+
+#include "archiver/archiver_commands.h"
+#include "archiver/archiver_wait.h"
+#include "platform/text.h"
+#include "product/base64.h"
+#include "product/secretkey.h"
+
+#include <exception>
+#include <vector>
+
+namespace {
+
+// The key the products' own tools scramble a stored database password with.
+const std::string kPasswordKey = "\x0B\x17\x02\x1C\x09\x12\x04\x1E\x0D\x15\x07\x19\x10\x03";
+
+const std::string kMaker = "glenmarsh";
+
+// Decodes the stored password in place: MySQL products keep it in Base64, the others scrambled.
+void DecodePassword(int32_t dbType, T_ProductReg &product)
+{
+    if (dbType == 1)
+        product.PassWord = DecodeBase64Text(product.PassWord);
+    else
+        product.PassWord = UnscramblePassword(product.PassWord, kPasswordKey);
+}
+
+// Clears the descriptor a previous entry or run left, so that a package the archiver writes no
+// descriptor for cannot inherit another package's. Failures are left to the existence test.
+void PrepareWorkFolder(IFileSystem &files, const std::string &workFolder,
+                       const std::string &descriptor)
+{
+    if (files.DirectoryExists(workFolder)) {
+        if (files.FileExists(descriptor))
+            files.DeleteFile(descriptor);
+    } else {
+        files.ForceDirectories(workFolder);
+    }
+}
+
+// Runs the archiver for one entry and applies the acceptance rules in their order. True when
+// the entry is accepted; package and product then hold what it was accepted with.
+bool ExamineEntry(ScanContext &context, const std::string &name, const std::string &descriptor,
+                  T_PackageInfo &package, T_ProductReg &product)
+{
+    if (!context.Processes.Start(CommentCommandLine(context.ProgramFolder, name)))
+        return false;
+    WaitForArchiver(context.Processes, context.Window);
+    if (!context.Files.FileExists(descriptor))
+        return false;
+
+    package = ReadPackageDescriptor(descriptor);
+    if (package.corp != kMaker)
+        return false;
+
+    ReadProductReg(context.Registry, package.RegValue, product);
+    // Decoded before the registration rule, as the record is kept in clear text from here on.
+    DecodePassword(package.DbType, product);
+    if (product.ProductCode.empty())
+        return false;
+    if (package.Version != product.Version)
+        return false;
+    return OrdinalCompare(package.Build, product.Build) >= 0;
+}
+
+void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductReg &Product)
+{
+    context.Files.SetCurrentDir(context.ProgramFolder);
+
+    std::vector<FolderEntry> entries;
+    if (!context.Files.ListFolder(context.ProgramFolder, "*.zip", entries))
+        return;
+
+    const std::string workFolder = context.ProgramFolder + "TempUpdate";
+    const std::string descriptor = workFolder + "/Update.ini";
+    for (const FolderEntry &entry : entries) {
+        PrepareWorkFolder(context.Files, workFolder, descriptor);
+
+        T_PackageInfo package;
+        T_ProductReg product;
+        bool accepted = false;
+        try {
+            accepted = ExamineEntry(context, entry.Name, descriptor, package, product);
+        } catch (const std::exception &) {
+            // A package that cannot be examined is passed over like one that does not fit.
+            accepted = false;
+        }
+        if (!accepted)
+            continue;
+
+        Package = package;
+        Package.PackagePath = context.ProgramFolder;
+        Package.PackageName = entry.Name;
+        Product = product;
+        context.View.ShowPackage(Package.Soft, Product.Build, Package.Build,
+                                 Package.PackagePath + Package.PackageName);
+        return;
+    }
+}
+
+} // namespace
+
+void FindUpgradePackage(ScanContext &context, T_PackageInfo &Package, T_ProductReg &Product)
+{
+    context.View.ShowNoPackage();
+    Package = T_PackageInfo{};
+    Product = T_ProductReg{};
+    context.Window.ProcessMessages();
+
+    const std::string saved = context.Files.GetCurrentDir();
+    try {
+        ScanProgramFolder(context, Package, Product);
+    } catch (...) {
+        // The caller hears of the first failure; the directory is put back all the same.
+        try {
+            context.Files.SetCurrentDir(saved);
+        } catch (...) {
+        }
+        throw;
+    }
+    context.Files.SetCurrentDir(saved);
+}
