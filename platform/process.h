@@ -1,6 +1,7 @@
 #pragma once
 // Processes: starting the archiver without a window, looking for running programs by their
-// image name, and sleeping.
+// image name, and sleeping. An implementation reaps the processes it started as soon as any
+// of its operations finds them ended, so none lingers as a zombie.
 
 #include <optional>
 #include <string>
@@ -11,7 +12,10 @@ public:
 
     // Starts a command line, split by the Windows rules for quoting, with no terminal and with
     // standard input, output and error on the null device. Does not wait. True when the
-    // program was started; false when it cannot be (missing file, not executable).
+    // program was started; false when it cannot be (empty command line, missing file, not
+    // executable, no valid program, no resources). Once it returns true, the program already
+    // runs under its own image name. A false result forgets the process started before: the
+    // two Last* questions then answer for no process at all.
     virtual bool Start(const std::string &commandLine) = 0;
 
     // True when at least one running process of the system has exactly this image name (the
@@ -20,13 +24,14 @@ public:
     // read.
     virtual bool IsProcessRunning(const std::string &imageName) = 0;
 
-    // Sleeps for the given time; may return early when a process started by Start ends.
-    // Reaps every process started by Start that has ended.
+    // Sleeps for the given time (nothing for 0 or less); may return early when a process
+    // started by Start ends. Whoever waits checks the process list again after it anyway.
     virtual void Sleep(int milliseconds) = 0;
 
-    // How the process last started by Start ended: its exit code, or nothing while it runs or
-    // when it did not end normally (killed by a signal).
+    // How the process last started by Start ended: its exit code, or nothing while it runs,
+    // when it did not end normally (killed by a signal) or when the last Start failed.
     virtual std::optional<int> LastExitCode() = 0;
-    // True when the process last started by Start has ended (normally or not).
+    // True when the process last started by Start has ended (normally or not); false while it
+    // runs and when the last Start failed.
     virtual bool LastHasEnded() = 0;
 };

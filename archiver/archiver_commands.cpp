@@ -1,0 +1,54 @@
+#include "archiver/archiver_commands.h"
+
+namespace {
+
+const std::string kWorkFolderName = "TempUpdate";
+const std::string kDescriptorFileName = "Update.ini";
+
+// Encloses one argument in double quotes so that the Windows rules for splitting a command
+// line give it back unchanged: a double quote inside, and backslashes before a double quote or
+// at the end, are escaped with backslashes. Other backslashes stand for themselves.
+std::string QuoteArgument(const std::string &argument)
+{
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            // Backslashes before a quote are halved when split, and the quote needs its own.
+            quoted.append(2 * backslashes + 1, '\\');
+        } else {
+            quoted.append(backslashes, '\\');
+        }
+        backslashes = 0;
+        quoted += c;
+    }
+    // The closing quote must not be taken as escaped.
+    quoted.append(2 * backslashes, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+// The archiver's path comes first and is split by a rule of its own: everything up to the next
+// double quote, backslashes included. A folder cannot carry a double quote on Windows.
+std::string ArchiverProgram(const std::string &programFolder)
+{
+    return "\"" + programFolder + kArchiverImageName + "\"";
+}
+
+} // namespace
+
+std::string CommentCommandLine(const std::string &programFolder, const std::string &packageName)
+{
+    return ArchiverProgram(programFolder) + " cw -y " + QuoteArgument(programFolder + packageName) +
+           " " + QuoteArgument(programFolder + kWorkFolderName + "/" + kDescriptorFileName);
+}
+
+std::string ExtractCommandLine(const std::string &programFolder, const std::string &packageFile)
+{
+    return ArchiverProgram(programFolder) + " x -y -p" + kPackagePassword + " " +
+           QuoteArgument(packageFile) + " " + QuoteArgument(programFolder + kWorkFolderName);
+}
