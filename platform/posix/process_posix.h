@@ -1,0 +1,72 @@
+#pragma once
+// Processes on Linux: posix_spawn in a session of its own stands in for a start with a hidden
+// window, /proc for the process snapshot. Needs /proc; pidfds (Linux 5.3) only make Sleep wake
+// early and are done without where the kernel refuses them.
+
+#include "platform/process.h"
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Splits a command line into its arguments by the rules Windows uses for it:
+// - The first argument, the program, ends at the next double quote when it begins with one
+//   (backslashes are plain characters there), otherwise at the first control character or
+//   blank.
+// - Further arguments are separated by blanks and tabs outside double quotes. A double quote
+//   opens or closes a quoted part; two double quotes inside a quoted part give one double
+//   quote and close it.
+// - 2n backslashes before a double quote give n backslashes and the quote works as above;
+//   2n+1 backslashes before it give n backslashes and a literal double quote; backslashes
+//   elsewhere stand for themselves.
+// An empty command line gives no argument at all.
+std::vector<std::string> SplitWindowsCommandLine(const std::string &commandLine);
+
+// The image name of a process is the file name of the program file it runs: the last part of
+// /proc/PID/exe, without the " (deleted)" the kernel adds when that file was removed or
+// replaced since. Where that link cannot be read (another user's process without the right to
+// trace it; a process on its way out), the kernel's short name stands in: it is cut to 15
+// bytes, so a longer wanted name must then also be the file name of the process's argv[0].
+// Zombies never count.
+//
+// Only the processes this object started are reaped, each by its own id, so children of the
+// rest of the program are never taken from it. Started processes that still run when the
+// object goes are left to finish their work; the system adopts them when the program ends.
+class PosixProcesses : public IProcesses {
+public:
+    PosixProcesses() = default;
+    ~PosixProcesses() override;
+    PosixProcesses(const PosixProcesses &) = delete;
+    PosixProcesses &operator=(const PosixProcesses &) = delete;
+
+    bool Start(const std::string &commandLine) override;
+    bool IsProcessRunning(const std::string &imageName) override;
+    void Sleep(int milliseconds) override;
+    std::optional<int> LastExitCode() override;
+    bool LastHasEnded() override;
+
+private:
+    // One started process not yet reaped, with the pidfd that wakes Sleep when it ends.
+    class Child {
+    public:
+        Child(pid_t pid, int pidFd) : pid_(pid), pidFd_(pidFd) {}
+        Child(Child &&other) noexcept;
+        Child &operator=(Child &&other) noexcept;
+        ~Child();
+        pid_t Pid() const { return pid_; }
+        int PidFd() const { return pidFd_; } // -1 where the kernel gives none
+
+    private:
+        pid_t pid_;
+        int pidFd_;
+    };
+
+    // Reaps every started process that has ended; true when at least one was reaped.
+    bool ReapEnded();
+
+    std::vector<Child> children_;
+    pid_t lastPid_ = 0; // 0: the last Start failed or none was made
+    bool lastEnded_ = false;
+    std::optional<int> lastExitCode_;
+};
