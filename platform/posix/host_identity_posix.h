@@ -1,0 +1,13 @@
+#pragma once
+// The host identity on POSIX: gethostname for the host name, getaddrinfo (IPv4 only) for its
+// addresses, and uname's node name for the computer name. No NetBIOS name exists here; the
+// node name is what other machines and the database servers know this one by.
+
+#include "platform/host_identity.h"
+
+class PosixHostIdentity : public IHostIdentity {
+  public:
+    bool HostName(std::string &name) override;
+    bool ResolveIPv4(const std::string &name, std::vector<Ipv4Address> &addresses) override;
+    bool ComputerName(std::string &name) override;
+};

@@ -1,0 +1,102 @@
+#include "platform/posix/host_identity_posix.h"
+#include "upgrade/host_identity.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+// Answers from fixed values; nullopt makes the call fail.
+class FakeHostIdentity : public IHostIdentity {
+  public:
+    std::optional<std::string> Host;
+    std::vector<Ipv4Address> Addresses;
+    std::optional<std::string> Computer;
+    std::vector<std::string> Resolved; // every name given to ResolveIPv4
+
+    bool HostName(std::string &name) override
+    {
+        if (!Host)
+            return false;
+        name = *Host;
+        return true;
+    }
+    bool ResolveIPv4(const std::string &name, std::vector<Ipv4Address> &addresses) override
+    {
+        Resolved.push_back(name);
+        addresses = Addresses;
+        return !addresses.empty();
+    }
+    bool ComputerName(std::string &name) override
+    {
+        if (!Computer)
+            return false;
+        name = *Computer;
+        return true;
+    }
+};
+
+TEST(GetLocalIPAddress, TakesTheLastAddressOfTheHostName)
+{
+    struct Case {
+        std::optional<std::string> host;
+        std::vector<Ipv4Address> addresses;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"pc1", {{192, 168, 1, 20}}, "192.168.1.20"},
+        {"pc1", {{10, 0, 0, 1}, {192, 168, 1, 20}, {172, 16, 5, 9}}, "172.16.5.9"},
+        {"pc1", {{0, 0, 0, 0}}, "0.0.0.0"},
+        {"pc1", {{255, 255, 255, 255}}, "255.255.255.255"},
+        {"pc1", {{10, 0, 0, 1}, {10, 0, 0, 1}}, "10.0.0.1"},
+        {"pc1", {}, ""},                     // the name does not resolve
+        {std::nullopt, {{10, 0, 0, 1}}, ""}, // the host name cannot be read
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        FakeHostIdentity host;
+        host.Host = cases[i].host;
+        host.Addresses = cases[i].addresses;
+        EXPECT_EQ(GetLocalIPAddress(host), cases[i].expected) << "case " << i;
+        if (cases[i].host) {
+            ASSERT_EQ(host.Resolved.size(), 1u) << "case " << i;
+            EXPECT_EQ(host.Resolved[0], *cases[i].host) << "case " << i;
+        } else {
+            EXPECT_TRUE(host.Resolved.empty()) << "case " << i;
+        }
+    }
+}
+
+TEST(GetLocalComputerName, GivesTheNameOrUnkown)
+{
+    FakeHostIdentity host;
+    host.Computer = "WORKSTATION-7";
+    EXPECT_EQ(GetLocalComputerName(host), "WORKSTATION-7");
+    host.Computer = std::nullopt;
+    EXPECT_EQ(GetLocalComputerName(host), "Unkown");
+}
+
+// A numeric name resolves without asking any name server, so the byte order of the real
+// resolver can be checked on every machine.
+TEST(PosixHostIdentity, ResolvesANumericNameInNetworkOrder)
+{
+    PosixHostIdentity host;
+    std::vector<Ipv4Address> addresses;
+    ASSERT_TRUE(host.ResolveIPv4("10.1.2.3", addresses));
+    ASSERT_EQ(addresses.size(), 1u);
+    EXPECT_EQ(addresses[0], (Ipv4Address{10, 1, 2, 3}));
+}
+
+TEST(PosixHostIdentity, ReadsTheNamesOfThisMachine)
+{
+    PosixHostIdentity host;
+    std::string hostName;
+    std::string computerName;
+    ASSERT_TRUE(host.HostName(hostName));
+    ASSERT_TRUE(host.ComputerName(computerName));
+    EXPECT_FALSE(hostName.empty());
+    // Both come from the kernel's node name on Linux.
+    EXPECT_EQ(hostName, computerName);
+}
+
+} // namespace
