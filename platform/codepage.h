@@ -6,5 +6,8 @@
 
 // Returns the bytes as text of the system code page. On POSIX: valid UTF-8 is returned as it
 // is; anything else is taken as GB18030 (a superset of code page 936) and converted to UTF-8.
-// Bytes that are not valid GB18030 either are kept as far as they convert; never throws.
+// A byte that starts no valid GB18030 sequence (also a sequence cut off at the end) becomes
+// U+FFFD and the conversion goes on with the next byte, except 0x80, which code page 936 uses
+// for the euro sign and which becomes U+20AC. So the result is valid UTF-8, unless the system
+// lacks the converter: then the bytes are returned as they are. Never throws.
 std::string ToSystemText(const std::string &bytes);
