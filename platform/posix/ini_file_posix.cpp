@@ -1,0 +1,139 @@
+// INI reading for POSIX: stands in for GetPrivateProfileStringA. Reads one value per call
+// straight from the file; no caching, no writing, no enumeration of sections or keys.
+
+#include "platform/ini_file.h"
+
+#include "platform/codepage.h"
+#include "platform/text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+class FileHandle {
+public:
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The whole file, or nothing when it is missing, not a regular file or cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string &path)
+{
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
+        return std::nullopt;
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    std::string bytes;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        bytes.append(chunk, static_cast<size_t>(n));
+    }
+    return bytes;
+}
+
+// Splits off the next line. CR LF, LF and a lone CR all end a line; CR LF reads as a line end
+// followed by an empty line, which is skipped like any blank line.
+std::string_view NextLine(std::string_view &rest)
+{
+    const size_t end = std::min(rest.find_first_of("\r\n"), rest.size());
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    return line;
+}
+
+std::string StripMatchingQuotes(std::string value)
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+std::string DefaultWithoutTrailingBlanks(const std::string &defaultValue)
+{
+    size_t end = defaultValue.size();
+    while (end > 0 && (defaultValue[end - 1] == ' ' || defaultValue[end - 1] == '\t'))
+        --end;
+    return defaultValue.substr(0, end);
+}
+
+} // namespace
+
+std::string ReadIniString(const std::string &section, const std::string &key,
+                          const std::string &defaultValue, const std::string &path)
+{
+    const std::optional<std::string> raw = ReadWholeFile(path);
+    if (!raw)
+        return DefaultWithoutTrailingBlanks(defaultValue);
+
+    std::string_view bytes = *raw;
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        bytes.remove_prefix(3);
+    const std::string text = ToSystemText(std::string(bytes));
+
+    enum class Where { BeforeSection, InSection, OtherSection, PastSection };
+    Where where = Where::BeforeSection;
+    std::string_view rest = text;
+    while (!rest.empty() && where != Where::PastSection) {
+        const std::string line = TrimControl(NextLine(rest));
+        if (line.empty() || line.front() == ';')
+            continue;
+        if (line.front() == '[') {
+            const size_t close = line.rfind(']');
+            if (close == std::string::npos)
+                continue;
+            const bool matches = EqualsIgnoreAsciiCase(
+                TrimControl(std::string_view(line).substr(1, close - 1)), section);
+            // Only the first section of that name counts; once it is left the search is over.
+            if (where == Where::InSection)
+                where = Where::PastSection;
+            else if (matches)
+                where = Where::InSection;
+            else
+                where = Where::OtherSection;
+            continue;
+        }
+        if (where != Where::InSection)
+            continue;
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        const std::string_view lineView = line;
+        if (!EqualsIgnoreAsciiCase(TrimControl(lineView.substr(0, equals)), key))
+            continue;
+        std::string value = StripMatchingQuotes(TrimControl(lineView.substr(equals + 1)));
+        // The Windows function fills a C string, so a zero byte ends the value.
+        const size_t zero = value.find('\0');
+        if (zero != std::string::npos)
+            value.resize(zero);
+        return value;
+    }
+    return DefaultWithoutTrailingBlanks(defaultValue);
+}
