@@ -22,4 +22,8 @@ struct T_PackageInfo {
 
 // Reads the section "CONFIG" of the descriptor file at path. Never fails: a missing file,
 // section or key gives the defaults (empty text, 0). PackagePath is left empty.
+// Each value is cut to at most 2047 bytes, moved back to a UTF-8 character boundary. SQLCount
+// and DbType: a value longer than two characters that opens with "0x" or "0X" is hexadecimal;
+// otherwise blanks, a sign and a "$" (hexadecimal) may lead a decimal number. A value that is
+// not wholly such a number ("12abc", "0x", "$"), or that does not fit in 32 bits, reads as 0.
 T_PackageInfo ReadPackageDescriptor(const std::string &path);
