@@ -32,26 +32,30 @@ public:
     virtual bool DeleteFile(const std::string &path) = 0;
     // Creates the folder with every missing parent. True when the folder exists afterwards.
     virtual bool ForceDirectories(const std::string &path) = 0;
-    // Removes a folder and everything below it (links are removed, never followed). True when
-    // nothing is left at path afterwards (also when nothing was there).
+    // Removes a folder and everything below it (links are removed, never followed; folders
+    // without owner rights are given them so they can be emptied). True when nothing is left at
+    // path afterwards (also when nothing was there).
     virtual bool RemoveTree(const std::string &path) = 0;
 
     // The process's working directory. Throws KxError when it cannot be read or set.
     virtual std::string GetCurrentDir() = 0;
     virtual void SetCurrentDir(const std::string &path) = 0;
 
-    // Lists the entries of folder whose names match pattern (Windows wildcards "*" and "?",
-    // ASCII letters without regard to case; "*.*" matches every name). "." and ".." are not
-    // listed. Entries come in ascending order of their names compared without regard to ASCII
-    // letter case, ties by ordinal order, so the order is the same on every run. False when the
-    // folder cannot be listed.
+    // Replaces entries with the entries of folder whose names match pattern (Windows wildcards
+    // "*" and "?", ASCII letters without regard to case; a trailing ".*" also matches a name
+    // without a dot, so "*.*" matches every name). "." and ".." are not listed. A link is listed
+    // as what it points to. Entries come in ascending order of their names compared without
+    // regard to ASCII letter case, ties by ordinal order, so the order is the same on every run.
+    // False when the folder cannot be listed (entries is then empty).
     virtual bool ListFolder(const std::string &folder, const std::string &pattern,
                             std::vector<FolderEntry> &entries) = 0;
 
     // Copies one file over dest, replacing a file that is there. The copy is written beside
     // dest under a temporary name and renamed over it, so dest is never left half-written and
-    // a running program file can be replaced. Keeps the modification time and permission bits.
-    // A dest that is read-only (no owner write permission, the read-only attribute on
-    // Windows) is not replaced. True when dest now holds the copy.
+    // a running program file can be replaced. Keeps the modification time and permission bits;
+    // a replaced file keeps its owner where the process may set it. A dest that is read-only
+    // (no owner write permission, the read-only attribute on Windows) or a folder is not
+    // replaced, and only a file is copied. True when dest now holds the copy; false leaves dest
+    // as it was and no temporary file behind.
     virtual bool CopyFile(const std::string &source, const std::string &dest) = 0;
 };

@@ -1,0 +1,389 @@
+// The file system on POSIX: folder listings with Windows wildcards, order and attributes, and
+// a file copy that replaces its target by rename.
+
+#include "platform/posix/file_system_posix.h"
+
+#include "platform/error.h"
+#include "platform/text.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace {
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+struct DirCloser {
+    void operator()(DIR *dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+// Takes ownership of fd, also when the stream cannot be made.
+UniqueDir OpenDirStream(int fd)
+{
+    DIR *dir = ::fdopendir(fd);
+    if (!dir)
+        ::close(fd);
+    return UniqueDir(dir);
+}
+
+bool IsDotOrDotDot(const char *name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+unsigned char FoldAscii(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
+}
+
+bool WildcardMatch(std::string_view name, std::string_view pattern)
+{
+    // Greedy with one backtrack point: on a mismatch the last "*" takes one byte more.
+    size_t n = 0;
+    size_t p = 0;
+    size_t starP = std::string_view::npos;
+    size_t starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+uint32_t AttributesOf(const char *name, const struct stat &st)
+{
+    uint32_t attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+    if (!(st.st_mode & S_IWUSR))
+        attributes |= kAttrReadOnly;
+    if (name[0] == '.')
+        attributes |= kAttrHidden;
+    return attributes;
+}
+
+std::string ErrorText(int error)
+{
+    return std::strerror(error);
+}
+
+bool IsFolder(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeFolderWithParents(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return true;
+    if (errno == EEXIST)
+        return IsFolder(path);
+    if (errno != ENOENT)
+        return false;
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return false;
+    if (!MakeFolderWithParents(path.substr(0, slash)))
+        return false;
+    return ::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && IsFolder(path));
+}
+
+// A folder without owner rights cannot be emptied by its owner; the tree is going anyway.
+void GrantOwnerRights(int parentFd, const char *name)
+{
+    struct stat st;
+    if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+        (st.st_mode & S_IRWXU) != S_IRWXU)
+        ::fchmodat(parentFd, name, (st.st_mode & 07777) | S_IRWXU, 0);
+}
+
+// Removes everything below the open folder dirFd; links are removed, never followed.
+void RemoveContents(int dirFd)
+{
+    std::vector<std::string> names;
+    {
+        UniqueDir dir = OpenDirStream(::dup(dirFd));
+        if (!dir)
+            return;
+        // Names first: removing while reading may make some file systems skip entries.
+        while (const dirent *entry = ::readdir(dir.get())) {
+            if (!IsDotOrDotDot(entry->d_name))
+                names.emplace_back(entry->d_name);
+        }
+    }
+    for (const std::string &name : names) {
+        if (::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT)
+            continue;
+        GrantOwnerRights(dirFd, name.c_str());
+        UniqueFd child(
+            ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!child)
+            continue;
+        RemoveContents(child.get());
+        ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+bool CopyBytes(int in, int out)
+{
+    // In-kernel copies first (reflink or page-cache splice), then plain reads and writes for
+    // file systems that offer neither.
+    constexpr size_t kChunk = size_t{1} << 30;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+            errno != EBADF && errno != EPERM)
+            return false;
+        break;
+    }
+    for (;;) {
+        const ssize_t n = ::sendfile(out, in, nullptr, kChunk);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+        break;
+    }
+    std::vector<char> buffer(size_t{1} << 17);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            done += w;
+        }
+    }
+}
+
+// Unlinks the temporary copy unless it was renamed into place.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(const std::string &path) : path_(path) {}
+    ~TempFileGuard()
+    {
+        if (armed_)
+            ::unlink(path_.c_str());
+    }
+    TempFileGuard(const TempFileGuard &) = delete;
+    TempFileGuard &operator=(const TempFileGuard &) = delete;
+    void Disarm() { armed_ = false; }
+
+private:
+    const std::string &path_;
+    bool armed_ = true;
+};
+
+} // namespace
+
+bool MatchesWildcard(std::string_view name, std::string_view pattern)
+{
+    if (WildcardMatch(name, pattern))
+        return true;
+    // As on Windows, "x.*" also matches "x", so "*.*" matches every name.
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+        name.find('.') == std::string_view::npos)
+        return WildcardMatch(name, pattern.substr(0, pattern.size() - 2));
+    return false;
+}
+
+bool PosixFileSystem::FileExists(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::DirectoryExists(const std::string &path)
+{
+    return IsFolder(path);
+}
+
+bool PosixFileSystem::DeleteFile(const std::string &path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool PosixFileSystem::ForceDirectories(const std::string &path)
+{
+    if (path.empty())
+        return false;
+    return IsFolder(path) || MakeFolderWithParents(path);
+}
+
+bool PosixFileSystem::RemoveTree(const std::string &path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    if ((st.st_mode & S_IRWXU) != S_IRWXU)
+        ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU);
+    {
+        UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (dir)
+            RemoveContents(dir.get());
+    }
+    if (::rmdir(path.c_str()) == 0)
+        return true;
+    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+std::string PosixFileSystem::GetCurrentDir()
+{
+    std::string buffer(PATH_MAX, '\0');
+    while (!::getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE)
+            throw KxError("cannot read the working directory: " + ErrorText(errno));
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::strlen(buffer.c_str()));
+    return buffer;
+}
+
+void PosixFileSystem::SetCurrentDir(const std::string &path)
+{
+    if (::chdir(path.c_str()) != 0)
+        throw KxError("cannot make " + path + " the working directory: " + ErrorText(errno));
+}
+
+bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &pattern,
+                                 std::vector<FolderEntry> &entries)
+{
+    entries.clear();
+    UniqueDir dir = OpenDirStream(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        return false;
+    const int fd = ::dirfd(dir.get());
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir.get());
+        if (!entry) {
+            if (errno != 0)
+                return false;
+            break;
+        }
+        const char *name = entry->d_name;
+        if (IsDotOrDotDot(name) || !MatchesWildcard(name, pattern))
+            continue;
+        // Links are listed as what they point to; a dangling one as an empty file.
+        struct stat st;
+        if (::fstatat(fd, name, &st, 0) != 0 && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone since it was read
+        const uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+        entries.push_back({name, AttributesOf(name, st), size});
+    }
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry &a, const FolderEntry &b) {
+        const int byName = CompareIgnoreAsciiCase(a.Name, b.Name);
+        return byName != 0 ? byName < 0 : OrdinalCompare(a.Name, b.Name) < 0;
+    });
+    return true;
+}
+
+bool PosixFileSystem::CopyFile(const std::string &source, const std::string &dest)
+{
+    // Non-blocking, so that a FIFO in the tree cannot hang the copy; only files are copied.
+    UniqueFd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!in)
+        return false;
+    struct stat from;
+    if (::fstat(in.get(), &from) != 0 || !S_ISREG(from.st_mode))
+        return false;
+
+    struct stat old;
+    const bool replacing = ::stat(dest.c_str(), &old) == 0;
+    if (replacing && (S_ISDIR(old.st_mode) || !(old.st_mode & S_IWUSR)))
+        return false;
+
+    // Beside the target, so that the rename stays on one file system; a short fixed name, so
+    // that a long target name cannot make it too long.
+    const size_t slash = dest.rfind('/');
+    std::string temp =
+        (slash == std::string::npos ? std::string() : dest.substr(0, slash + 1)) + ".kxcopy-XXXXXX";
+    UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!out)
+        return false;
+    TempFileGuard guard(temp);
+
+    if (!CopyBytes(in.get(), out.get()))
+        return false;
+    // A replaced file keeps its owner where the process may set it, as an overwrite would.
+    // Before the mode: a change of owner may clear the set-user-ID bits.
+    if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+        (void)::fchown(out.get(), old.st_uid, old.st_gid);
+    if (::fchmod(out.get(), from.st_mode & 07777) != 0)
+        return false;
+    const struct timespec times[2] = {from.st_atim, from.st_mtim};
+    if (::futimens(out.get(), times) != 0)
+        return false;
+    // No fsync: the rename keeps a failed copy from ever showing under the target's name,
+    // and syncing each file would make a tree of small files many times slower to copy.
+    if (::close(out.release()) != 0)
+        return false;
+    if (::rename(temp.c_str(), dest.c_str()) != 0)
+        return false;
+    guard.Disarm();
+    return true;
+}
