@@ -34,7 +34,7 @@ const mode_t kNewFolderMode = 0755;
 using Value = RegFileRegistry::Value;
 
 class FileHandle {
-  public:
+public:
     explicit FileHandle(int fd = -1) : fd_(fd) {}
     ~FileHandle() { Reset(); }
     FileHandle(const FileHandle &) = delete;
@@ -53,13 +53,13 @@ class FileHandle {
         return fd < 0 || ::close(fd) == 0;
     }
 
-  private:
+private:
     int fd_;
 };
 
 // A temporary file that is removed unless it was renamed into place.
 class TempFile {
-  public:
+public:
     explicit TempFile(std::string path) : path_(std::move(path)) {}
     ~TempFile()
     {
@@ -70,12 +70,12 @@ class TempFile {
     TempFile &operator=(const TempFile &) = delete;
     void Keep() { path_.clear(); }
 
-  private:
+private:
     std::string path_;
 };
 
 class Iconv {
-  public:
+public:
     Iconv(const char *to, const char *from) : cd_(::iconv_open(to, from)) {}
     ~Iconv()
     {
@@ -87,7 +87,7 @@ class Iconv {
     bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
     iconv_t get() const { return cd_; }
 
-  private:
+private:
     iconv_t cd_;
 };
 
@@ -500,8 +500,9 @@ Store ParseStore(const std::string &raw)
         const std::string_view line = TrimBlanks(lines[i]);
         if (line.empty() || line.front() == ';')
             continue;
-        if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
-            current = ParseKeyLine(line);
+        if (line.front() == '[') {
+            // A key line that does not parse takes its value lines with it.
+            current = line.size() >= 2 && line.back() == ']' ? ParseKeyLine(line) : std::nullopt;
             if (current)
                 AddKey(store, *current);
             continue;

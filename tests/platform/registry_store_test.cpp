@@ -133,6 +133,8 @@ this line means nothing
 "DUP"="second"
   "Spaced" = "blanks"
 "中文"="汉字值"
+[HKEY_LOCAL_MACHINE\Software\vazerodu\ABC\Unclosed
+"Swallowed"="x"
 
 [HKEY_CURRENT_USER\Software\vazerodu\ABC\ClientConfigure]
 "Other"="root"
@@ -187,6 +189,7 @@ TEST_F(RegistryStore, ReadsValuesInEveryFormat)
         {kConfig, "dup", true, kRegSz, "second\0"s},
         {kConfig, "Spaced", true, kRegSz, "blanks\0"s},
         {kConfig, "中文", true, kRegSz, "汉字值\0"s},
+        {kConfig, "Swallowed", false, 0, ""},
         {kConfig, "Other", false, 0, ""},
         {kConfig, "Deep", false, 0, ""},
         {sub.c_str(), "Deep", true, kRegSz, "d\0"s},
@@ -224,6 +227,7 @@ TEST_F(RegistryStore, KeysExistWithTheirImplicitParents)
         {"Software\\vazerodu\\ABC\\Client", false},
         {kAppPath, false},
         {"Software\\bad", false},
+        {"Software\\vazerodu\\ABC\\Unclosed", false},
         {"Software\\", false},
         {"Software\\\\vazerodu", false},
         {"\\Software", false},
