@@ -41,7 +41,7 @@ function(kx_test_dir dir)
             endif()
             gtest_discover_tests(${base}
                 PROPERTIES LABELS ${label}
-                ENVIRONMENT "KX_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KX_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen"
+                ENVIRONMENT "KX_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KX_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen;ODBCSYSINI=${CMAKE_BINARY_DIR}/odbc"
                 DISCOVERY_TIMEOUT 60)
         endforeach()
     endforeach()

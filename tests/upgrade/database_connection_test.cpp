@@ -1,0 +1,236 @@
+#include "upgrade/database_connection.h"
+
+#include "platform/error.h"
+#include "platform/posix/file_system_posix.h"
+#include "tests/support/fake_data_access.h"
+#include "tests/support/recording_window.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+class NoProcesses : public IProcesses {
+public:
+    bool Start(const std::string &) override { return false; }
+    bool IsProcessRunning(const std::string &) override { return false; }
+    void Sleep(int) override {}
+    std::optional<int> LastExitCode() override { return {}; }
+    bool LastHasEnded() override { return true; }
+};
+
+class DatabaseConnectionTest : public ::testing::Test {
+protected:
+    T_PackageInfo package;
+    T_ProductReg product;
+    std::string computerName = "WS-01";
+    std::string localIP = "192.168.1.20";
+    FakeConnection connection;
+    FakeQuery query;
+    FakeCommand command;
+    RecordingWindow window;
+    PosixFileSystem files;
+    NoProcesses processes;
+    UpgradeContext context{"/prog/", package, product, computerName, localIP,  connection,
+                           query,    command, window,  files,        processes};
+};
+
+T_ProductReg Product(std::string server, std::string database, std::string user,
+                     std::string password)
+{
+    T_ProductReg product;
+    product.ServerName = std::move(server);
+    product.DBaseName = std::move(database);
+    product.UserName = std::move(user);
+    product.PassWord = std::move(password);
+    return product;
+}
+
+TEST(BuildConnectionStringTest, BuildsEachKindByteForByte)
+{
+    struct Case {
+        int32_t dbType;
+        T_ProductReg product;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        // SQL Server: names trimmed of blanks and control bytes, the password never.
+        {0, Product("srv", "db", "sa", "pw"),
+         " Provider=SQLOLEDB.1;Persist Security Info=False ;Initial Catalog = db ;Data "
+         "Source=srv ;User ID=sa ;password=pw"},
+        {0, Product(" \tsrv\r\n", "  db ", "\x01sa ", " p w "),
+         " Provider=SQLOLEDB.1;Persist Security Info=False ;Initial Catalog = db ;Data "
+         "Source=srv ;User ID=sa ;password= p w "},
+        {0, Product("srv", "db", "sa", ""),
+         " Provider=SQLOLEDB.1;Persist Security Info=False ;Initial Catalog = db ;Data "
+         "Source=srv ;User ID=sa"},
+        {0, Product("srv", "db", "sa", "  "),
+         " Provider=SQLOLEDB.1;Persist Security Info=False ;Initial Catalog = db ;Data "
+         "Source=srv ;User ID=sa ;password=  "},
+        {0, Product("(local) ", "db", "sa", ""),
+         " Provider=SQLOLEDB.1;Persist Security Info=False ;Initial Catalog = db ;Data "
+         "Source=(local) ;User ID=sa"},
+        // MySQL: nothing trimmed, the password part always there.
+        {1, Product("localhost", "kxdb", "root", "a;b"),
+         "Provider=MSDASQL;DRIVER={MySQL ODBC 5.1 Driver};SERVER=localhost;DATABASE=kxdb;"
+         "USER=root;PASSWORD=a;b;"},
+        {1, Product(" host ", " db ", " u ", ""),
+         "Provider=MSDASQL;DRIVER={MySQL ODBC 5.1 Driver};SERVER= host ;DATABASE= db ;"
+         "USER= u ;PASSWORD=;"},
+        // Oracle: the database name unused, no semicolon at the end.
+        {2, Product("orcl", "unused", "scott", "tiger"),
+         "Provider=MSDAORA.1;Password=tiger;User ID=scott;Data Source=orcl;Persist Security "
+         "Info=True"},
+        {2, Product(" orcl ", "", " scott", ""),
+         "Provider=MSDAORA.1;Password=;User ID= scott;Data Source= orcl ;Persist Security "
+         "Info=True"},
+        {3, Product("srv", "db", "sa", "pw"), ""},
+        {-1, Product("srv", "db", "sa", "pw"), ""},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(BuildConnectionString(cases[i].dbType, cases[i].product), cases[i].expected)
+            << "case " << i;
+    }
+}
+
+TEST_F(DatabaseConnectionTest, ShowsTheStepPumpsOnceThenOpens)
+{
+    package.DbType = 1;
+    product = Product("localhost", "kxdb", "root", "pw");
+    std::vector<std::string> connectionCallsAtPump;
+    window.OnPump = [&] { connectionCallsAtPump = connection.Calls; };
+
+    EXPECT_TRUE(ConnectProductDatabase(context));
+
+    EXPECT_EQ(window.Calls,
+              (std::vector<std::string>{"step:正在连接产品数据库...", "pos:100", "pos:0", "pump"}));
+    EXPECT_TRUE(connectionCallsAtPump.empty()) << "the step text must be painted before the open";
+    EXPECT_EQ(connection.Calls,
+              (std::vector<std::string>{"set:" + BuildConnectionString(1, product), "open"}));
+    EXPECT_TRUE(connection.Connected());
+    EXPECT_EQ(window.ProgressMax(), 100);
+    EXPECT_TRUE(window.Messages.empty());
+}
+
+TEST_F(DatabaseConnectionTest, ClosesAnOpenConnectionBeforeSettingTheString)
+{
+    package.DbType = 0;
+    product = Product("srv", "db", "sa", "");
+    connection.IsOpen = true;
+
+    EXPECT_TRUE(ConnectProductDatabase(context));
+
+    EXPECT_EQ(connection.Calls, (std::vector<std::string>{
+                                    "close", "set:" + BuildConnectionString(0, product), "open"}));
+}
+
+TEST_F(DatabaseConnectionTest, AnyFailureShowsOneMessageAndGivesFalse)
+{
+    struct Case {
+        int32_t dbType;
+        bool failOpen;
+    };
+    // A refused login, and a kind with no connection string at all.
+    const std::vector<Case> cases = {{1, true}, {0, true}, {2, true}, {3, false}, {7, false}};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        FakeConnection failing;
+        failing.FailOpen = cases[i].failOpen;
+        RecordingWindow shown;
+        package.DbType = cases[i].dbType;
+        product = Product("srv", "db", "sa", "pw");
+        UpgradeContext ctx{"/prog/", package, product, computerName, localIP,  failing,
+                           query,    command, shown,   files,        processes};
+
+        EXPECT_FALSE(ConnectProductDatabase(ctx)) << "case " << i;
+
+        ASSERT_EQ(shown.Messages.size(), 1u) << "case " << i;
+        EXPECT_EQ(shown.Messages[0].Text, "连接产品数据库失败！") << "case " << i;
+        EXPECT_EQ(shown.Messages[0].Caption, "提示") << "case " << i;
+        EXPECT_EQ(shown.Messages[0].Icon, MessageIcon::Error) << "case " << i;
+        EXPECT_FALSE(failing.Connected()) << "case " << i;
+    }
+}
+
+TEST_F(DatabaseConnectionTest, LocalityComparesServerNamesExactlyAndUntrimmed)
+{
+    struct Case {
+        int32_t dbType;
+        std::string server;
+        std::string computer;
+        std::string ip;
+        bool local;
+    };
+    const std::vector<Case> cases = {
+        {0, "(local)", "WS-01", "10.0.0.5", true},
+        {0, ".", "WS-01", "10.0.0.5", true},
+        {0, "(LOCAL)", "WS-01", "10.0.0.5", false},
+        {0, "(local) ", "WS-01", "10.0.0.5", false},
+        {0, " .", "WS-01", "10.0.0.5", false},
+        {0, "localhost", "WS-01", "10.0.0.5", false},
+        {0, "WS-01", "WS-01", "10.0.0.5", true},
+        {0, "ws-01", "WS-01", "10.0.0.5", false},
+        {0, "WS-01\\SQLEXPRESS", "WS-01", "10.0.0.5", false},
+        {0, "10.0.0.5", "WS-01", "10.0.0.5", true},
+        {0, "10.0.0.6", "WS-01", "10.0.0.5", false},
+        {0, "", "WS-01", "", true},
+        {0, "", "WS-01", "10.0.0.5", false},
+        {1, "localhost", "WS-01", "10.0.0.5", true},
+        {1, "LOCALHOST", "WS-01", "10.0.0.5", false},
+        {1, "localhost ", "WS-01", "10.0.0.5", false},
+        {1, "127.0.0.1", "WS-01", "10.0.0.5", false},
+        {1, "127.0.0.1", "WS-01", "127.0.0.1", true},
+        {1, "(local)", "WS-01", "10.0.0.5", false},
+        {1, ".", "WS-01", "10.0.0.5", false},
+        {1, "WS-01", "WS-01", "10.0.0.5", true},
+        {1, "WS-01\\inst", "WS-01", "10.0.0.5", false},
+        {1, "", "WS-01", "", true},
+        {1, "", "WS-01", "10.0.0.5", false},
+        {3, "(local)", "WS-01", "10.0.0.5", false},
+        {3, "WS-01", "WS-01", "10.0.0.5", false},
+        {3, "", "", "", false},
+        {-1, "localhost", "WS-01", "10.0.0.5", false},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        computerName = cases[i].computer;
+        localIP = cases[i].ip;
+        EXPECT_EQ(IsDatabaseServerLocal(context, cases[i].dbType, cases[i].server), cases[i].local)
+            << "case " << i << ": DbType " << cases[i].dbType << ", server \"" << cases[i].server
+            << "\"";
+    }
+    EXPECT_TRUE(query.Calls.empty()) << "only Oracle asks the database";
+}
+
+TEST_F(DatabaseConnectionTest, OracleAsksTheDatabaseForItsAddressEachTime)
+{
+    const std::string statement = "select utl_inaddr.get_host_address from dual";
+    const std::vector<std::string> oneCheck = {"close", "sql:" + statement, "open", "field",
+                                               "close"};
+    localIP = "10.0.0.5";
+
+    query.FieldText = "10.0.0.5";
+    EXPECT_TRUE(IsDatabaseServerLocal(context, 2, "anything"));
+    EXPECT_EQ(query.Calls, oneCheck);
+
+    // A second check replaces the text rather than adding to it; the server name plays no part.
+    query.Calls.clear();
+    query.FieldText = "10.0.0.9";
+    EXPECT_FALSE(IsDatabaseServerLocal(context, 2, "10.0.0.5"));
+    EXPECT_EQ(query.Calls, oneCheck);
+    EXPECT_EQ(query.SQL, statement);
+
+    // The address must match exactly.
+    query.FieldText = "10.0.0.5 ";
+    EXPECT_FALSE(IsDatabaseServerLocal(context, 2, ""));
+}
+
+TEST_F(DatabaseConnectionTest, OracleQueryFailureIsLeftToTheCaller)
+{
+    query.FailOpen = true;
+    EXPECT_THROW(IsDatabaseServerLocal(context, 2, "orcl"), KxError);
+    EXPECT_TRUE(window.Messages.empty());
+}
+
+} // namespace
