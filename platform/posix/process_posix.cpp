@@ -13,7 +13,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string_view>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,11 +99,12 @@ bool ShortNameMatches(int procFd, const std::string &pid, const std::string &wan
     if (comm[got - 1] == '\n')
         --got;
     const std::string_view shortName(comm, static_cast<size_t>(got));
-    if (wanted.size() <= kShortNameBytes)
+    // A short name below the limit is whole; one at the limit may have been cut.
+    if (wanted.size() < kShortNameBytes)
         return shortName == wanted;
     if (shortName != std::string_view(wanted).substr(0, kShortNameBytes))
         return false;
-    // The short name is cut; argv[0] tells the rest.
+    // argv[0] tells whether the name goes on.
     char cmdline[PATH_MAX + 1];
     got = ReadProcFile(procFd, (pid + "/cmdline").c_str(), cmdline, sizeof cmdline - 1);
     if (got <= 0)
@@ -127,6 +128,12 @@ bool ProcessHasImageName(int procFd, const std::string &pid, const std::string &
     }
     // Only a match pays for reading the state.
     return named && !HasEnded(procFd, pid);
+}
+
+// Through the system call itself: the C library's declaration of it is not fit for C++ here.
+int OpenPidFd(pid_t pid)
+{
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0U));
 }
 
 bool IsProcessId(const char *name)
@@ -331,7 +338,8 @@ bool PosixProcesses::Start(const std::string &commandLine)
     if (posix_spawn(&pid, argv[0], &actions.Value, &attributes.Value, argv.data(), environ) != 0)
         return false;
 
-    children_.emplace_back(pid, pidfd_open(pid, 0));
+    // The descriptor closes on exec, so no later child inherits it.
+    children_.emplace_back(pid, OpenPidFd(pid));
     lastPid_ = pid;
     return true;
 }

@@ -27,7 +27,8 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string &commandLine)
 // /proc/PID/exe, without the " (deleted)" the kernel adds when that file was removed or
 // replaced since. Where that link cannot be read (another user's process without the right to
 // trace it; a process on its way out), the kernel's short name stands in: it is cut to 15
-// bytes, so a longer wanted name must then also be the file name of the process's argv[0].
+// bytes, so for a wanted name of 15 bytes or more the file name of the process's argv[0] must
+// match as well.
 // Zombies never count.
 //
 // Only the processes this object started are reaped, each by its own id, so children of the

@@ -1,0 +1,76 @@
+#include "archiver/archiver_commands.h"
+
+#include "platform/posix/process_posix.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CommentCase {
+    const char *folder;
+    const char *name;
+    const char *expected;
+};
+
+TEST(CommentCommandLine, QuotesEveryPathAndCarriesNoPassword)
+{
+    const CommentCase cases[] = {
+        {"/opt/kx/", "a.zip",
+         R"("/opt/kx/KX_Rar.exe" cw -y "/opt/kx/a.zip" "/opt/kx/TempUpdate/Update.ini")"},
+        {"/home/u/升级 包/", "V 2.0 补丁.zip",
+         R"("/home/u/升级 包/KX_Rar.exe" cw -y "/home/u/升级 包/V 2.0 补丁.zip" )"
+         R"("/home/u/升级 包/TempUpdate/Update.ini")"},
+        {"/", "x.zip", R"("/KX_Rar.exe" cw -y "/x.zip" "/TempUpdate/Update.ini")"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(CommentCommandLine(cases[i].folder, cases[i].name), cases[i].expected)
+            << "case " << i;
+}
+
+struct ExtractCase {
+    const char *folder;
+    const char *package;
+    const char *expected;
+};
+
+TEST(ExtractCommandLine, AlwaysCarriesThePasswordAndNamesTheWorkFolderWithoutSeparator)
+{
+    const ExtractCase cases[] = {
+        {"/opt/kx/", "/opt/kx/a.zip",
+         R"("/opt/kx/KX_Rar.exe" x -y -pxr352 "/opt/kx/a.zip" "/opt/kx/TempUpdate")"},
+        {"/mnt/my disk/", "/mnt/my disk/V 2.0 补丁.zip",
+         R"("/mnt/my disk/KX_Rar.exe" x -y -pxr352 "/mnt/my disk/V 2.0 补丁.zip" )"
+         R"("/mnt/my disk/TempUpdate")"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(ExtractCommandLine(cases[i].folder, cases[i].package), cases[i].expected)
+            << "case " << i;
+}
+
+// Names on POSIX may hold what Windows names never do; the archiver must still get each path
+// whole when the line is split by the Windows rules.
+TEST(CommandLines, SplitBackIntoTheirPaths)
+{
+    const std::string folder = "/srv/a b/";
+    const char *names[] = {
+        "plain.zip", "two  blanks.zip", "quote\"inside.zip", "trailing\\", "back\\\\slash.zip",
+        "\\\"", "tab\there.zip", "中文.zip",
+    };
+    for (size_t i = 0; i < std::size(names); ++i) {
+        const std::string name = names[i];
+        const std::vector<std::string> comment = {folder + "KX_Rar.exe", "cw", "-y",
+                                                  folder + name,
+                                                  folder + "TempUpdate/Update.ini"};
+        EXPECT_EQ(SplitWindowsCommandLine(CommentCommandLine(folder, name)), comment)
+            << "case " << i;
+        const std::vector<std::string> extract = {folder + "KX_Rar.exe", "x", "-y", "-pxr352",
+                                                  folder + name, folder + "TempUpdate"};
+        EXPECT_EQ(SplitWindowsCommandLine(ExtractCommandLine(folder, folder + name)), extract)
+            << "case " << i;
+    }
+}
+
+} // namespace

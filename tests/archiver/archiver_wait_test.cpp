@@ -1,0 +1,119 @@
+#include "archiver/archiver_wait.h"
+
+#include "tests/support/recording_window.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ::testing::Each;
+using ::testing::ElementsAre;
+
+// Says "running" for the first runningPasses checks, then "gone". Its calls go into the
+// window's call list, so one list shows the order of checks, sleeps, bar moves and pumps.
+class FakeProcesses : public IProcesses {
+public:
+    FakeProcesses(RecordingWindow &window, int runningPasses)
+        : window_(window), runningLeft_(runningPasses)
+    {
+    }
+    bool Start(const std::string &) override { return true; }
+    bool IsProcessRunning(const std::string &imageName) override
+    {
+        AskedNames.push_back(imageName);
+        window_.Calls.push_back("check");
+        if (runningLeft_ == 0)
+            return false;
+        --runningLeft_;
+        return true;
+    }
+    void Sleep(int milliseconds) override
+    {
+        window_.Calls.push_back("sleep:" + std::to_string(milliseconds));
+    }
+    std::optional<int> LastExitCode() override { return 0; }
+    bool LastHasEnded() override { return true; }
+
+    std::vector<std::string> AskedNames;
+
+private:
+    RecordingWindow &window_;
+    int runningLeft_;
+};
+
+TEST(WaitForArchiver, SleepsTenThenPumpsForEveryPassTheArchiverRuns)
+{
+    const struct {
+        int running;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {0, {"check"}},
+        {1, {"check", "sleep:10", "pump", "check"}},
+        {3,
+         {"check", "sleep:10", "pump", "check", "sleep:10", "pump", "check", "sleep:10", "pump",
+          "check"}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        RecordingWindow window;
+        FakeProcesses processes(window, cases[i].running);
+        WaitForArchiver(processes, window);
+        EXPECT_EQ(window.Calls, cases[i].calls) << "case " << i;
+        EXPECT_THAT(processes.AskedNames, Each(std::string("KX_Rar.exe"))) << "case " << i;
+    }
+}
+
+TEST(WaitForArchiverWithProgress, ArchiverAlreadyGoneLeavesTheBarAlone)
+{
+    RecordingWindow window;
+    window.SetProgressPosition(0);
+    window.Calls.clear();
+    window.Positions.clear();
+    FakeProcesses processes(window, 0);
+    WaitForArchiverWithProgress(processes, window);
+    EXPECT_EQ(window.Calls, std::vector<std::string>{"check"});
+    EXPECT_EQ(window.ProgressPosition(), 0);
+}
+
+TEST(WaitForArchiverWithProgress, MovesByTenAndWrapsToZeroBeforeAnythingIsPainted)
+{
+    RecordingWindow window;
+    window.SetProgressMax(100);
+    window.SetProgressPosition(0);
+    window.Calls.clear();
+    window.Positions.clear();
+    FakeProcesses processes(window, 12);
+    WaitForArchiverWithProgress(processes, window);
+
+    EXPECT_THAT(window.Positions, ElementsAre(10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 0, 10, 20));
+    // One pass: check, move, sleep 5, pump. The pass that reaches the maximum sets 0 before
+    // it sleeps or pumps, so no pump ever sees the bar full.
+    const std::vector<std::string> wrapPass = {"check", "pos:100", "pos:0", "sleep:5", "pump"};
+    const std::vector<std::string> firstPass = {"check", "pos:10", "sleep:5", "pump"};
+    ASSERT_GE(window.Calls.size(), 9 * 4 + wrapPass.size());
+    EXPECT_TRUE(std::equal(firstPass.begin(), firstPass.end(), window.Calls.begin()));
+    EXPECT_TRUE(std::equal(wrapPass.begin(), wrapPass.end(), window.Calls.begin() + 9 * 4));
+    EXPECT_EQ(window.Calls.back(), "check");
+    EXPECT_EQ(window.Pumps, 12);
+}
+
+// Event handlers run inside the pump; what they do to the bar is read back on the next pass.
+TEST(WaitForArchiverWithProgress, ContinuesFromWhereAHandlerLeftTheBar)
+{
+    RecordingWindow window;
+    window.SetProgressPosition(0);
+    window.OnPump = [&window] {
+        if (window.Pumps == 1)
+            window.SetProgressPosition(85);
+    };
+    window.Positions.clear();
+    FakeProcesses processes(window, 3);
+    WaitForArchiverWithProgress(processes, window);
+    EXPECT_THAT(window.Positions, ElementsAre(10, 85, 95, 100, 0));
+}
+
+} // namespace
