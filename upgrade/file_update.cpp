@@ -66,61 +66,90 @@ bool EnsureFolder(IFileSystem &files, const std::string &path)
     return files.DirectoryExists(path) || files.ForceDirectories(path);
 }
 
-bool WalkTree(TreeWalk &walk, const std::string &source, const std::string &dest)
+// A tree as listed once, so that the size for the bar and the copy share one walk of the
+// source. Folders keeps one listing for each folder entry, in order.
+struct ListedFolder {
+    bool Listed = false;
+    std::vector<FolderEntry> Entries;
+    std::vector<ListedFolder> Folders;
+};
+
+bool IsFolder(const FolderEntry &entry)
 {
+    return (entry.Attributes & kAttrDirectory) != 0;
+}
+
+bool IsDotEntry(const FolderEntry &entry)
+{
+    return entry.Name == "." || entry.Name == "..";
+}
+
+ListedFolder ListTree(IFileSystem &files, const std::string &path)
+{
+    ListedFolder folder;
+    folder.Listed = files.ListFolder(path, "*.*", folder.Entries);
+    for (const FolderEntry &entry : folder.Entries) {
+        if (IsFolder(entry) && !IsDotEntry(entry))
+            folder.Folders.push_back(ListTree(files, JoinPath(path, entry.Name)));
+    }
+    return folder;
+}
+
+uint64_t TreeSize(const ListedFolder &folder)
+{
+    uint64_t total = 0;
+    size_t next = 0;
+    for (const FolderEntry &entry : folder.Entries) {
+        if (IsDotEntry(entry))
+            continue;
+        total += IsFolder(entry) ? TreeSize(folder.Folders[next++]) : entry.Size;
+    }
+    return total;
+}
+
+bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &source,
+              const std::string &dest)
+{
+    if (!folder.Listed)
+        return false;
     IFileSystem &files = walk.context.Files;
     IWindowFacilities &window = walk.context.Window;
-    std::vector<FolderEntry> entries;
-    if (!files.ListFolder(source, "*.*", entries))
-        return false;
     bool ok = EnsureFolder(files, dest);
-    for (const FolderEntry &entry : entries) {
-        if (entry.Name == "." || entry.Name == "..")
+    size_t next = 0;
+    for (const FolderEntry &entry : folder.Entries) {
+        if (IsDotEntry(entry))
             continue;
         const std::string target = JoinPath(dest, entry.Name);
-        if (entry.Attributes & kAttrDirectory) {
+        if (IsFolder(entry)) {
             ok = EnsureFolder(files, target) && ok;
-            ok = WalkTree(walk, JoinPath(source, entry.Name), target) && ok;
+            ok = CopyTree(walk, folder.Folders[next++], JoinPath(source, entry.Name), target) && ok;
             continue;
         }
         window.SetStepText(kUpdatingFilePrefix + entry.Name + "...");
         window.Repaint();
         ok = CopyOneFile(files, JoinPath(source, entry.Name), target) && ok;
         walk.done += entry.Size;
-        window.SetProgressPosition(walk.Position());
+        // An unchanged position (an empty file, or less than one unit of a coarse bar) is not
+        // set again: a real bar may repaint itself on every change.
+        const int position = walk.Position();
+        if (position != window.ProgressPosition())
+            window.SetProgressPosition(position);
         window.Repaint();
     }
     return ok;
-}
-
-uint64_t SumFolder(IFileSystem &files, const std::string &path)
-{
-    std::vector<FolderEntry> entries;
-    if (!files.ListFolder(path, "*.*", entries))
-        return 0;
-    uint64_t total = 0;
-    for (const FolderEntry &entry : entries) {
-        if (entry.Name == "." || entry.Name == "..")
-            continue;
-        if (entry.Attributes & kAttrDirectory)
-            total += SumFolder(files, JoinPath(path, entry.Name));
-        else
-            total += entry.Size;
-    }
-    return total;
 }
 
 } // namespace
 
 uint64_t GetFolderSize(UpgradeContext &context, const std::string &path)
 {
-    return SumFolder(context.Files, path);
+    return TreeSize(ListTree(context.Files, path));
 }
 
 bool CopyFolderTree(UpgradeContext &context, const std::string &Source, const std::string &Dest)
 {
     TreeWalk walk{context, 0, context.Window.ProgressPosition()};
-    return WalkTree(walk, Source, Dest);
+    return CopyTree(walk, ListTree(context.Files, Source), Source, Dest);
 }
 
 bool CopyUpdateFiles(UpgradeContext &context)
@@ -130,14 +159,15 @@ bool CopyUpdateFiles(UpgradeContext &context)
         return true;
     IWindowFacilities &window = context.Window;
     window.SetStepText(kUpdatingFiles);
-    const uint64_t total = GetFolderSize(context, source);
+    const ListedFolder tree = ListTree(context.Files, source);
+    const uint64_t total = TreeSize(tree);
     const int shift = ProgressShift(total);
     window.SetProgressMax(static_cast<int>(total >> shift));
     window.SetProgressPosition(0);
     if (TrimControl(context.Product.Path).empty())
         return true;
     TreeWalk walk{context, shift, 0};
-    const bool ok = WalkTree(walk, source, context.Product.Path);
+    const bool ok = CopyTree(walk, tree, source, context.Product.Path);
     window.SetProgressPosition(0);
     return ok;
 }

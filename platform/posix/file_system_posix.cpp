@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -166,15 +167,19 @@ void RemoveContents(int dirFd)
     }
 }
 
-bool CopyBytes(int in, int out)
+// Copies size bytes, or up to the end when the file has shrunk since.
+bool CopyBytes(int in, int out, uint64_t size)
 {
     // In-kernel copies first (reflink or page-cache splice), then plain reads and writes for
-    // file systems that offer neither.
-    constexpr size_t kChunk = size_t{1} << 30;
-    for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-        if (n > 0)
+    // file systems that offer neither. Stopping at the known size saves a call per file.
+    constexpr uint64_t kChunk = uint64_t{1} << 30;
+    uint64_t left = size;
+    while (left > 0) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::min(left, kChunk), 0);
+        if (n > 0) {
+            left -= static_cast<uint64_t>(n);
             continue;
+        }
         if (n == 0)
             return true;
         if (errno == EINTR)
@@ -184,10 +189,12 @@ bool CopyBytes(int in, int out)
             return false;
         break;
     }
-    for (;;) {
-        const ssize_t n = ::sendfile(out, in, nullptr, kChunk);
-        if (n > 0)
+    while (left > 0) {
+        const ssize_t n = ::sendfile(out, in, nullptr, std::min(left, kChunk));
+        if (n > 0) {
+            left -= static_cast<uint64_t>(n);
             continue;
+        }
         if (n == 0)
             return true;
         if (errno == EINTR)
@@ -196,9 +203,11 @@ bool CopyBytes(int in, int out)
             return false;
         break;
     }
+    if (left == 0)
+        return true;
     std::vector<char> buffer(size_t{1} << 17);
-    for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    while (left > 0) {
+        const ssize_t n = ::read(in, buffer.data(), std::min<uint64_t>(left, buffer.size()));
         if (n == 0)
             return true;
         if (n < 0) {
@@ -215,7 +224,52 @@ bool CopyBytes(int in, int out)
             }
             done += w;
         }
+        left -= static_cast<uint64_t>(n);
     }
+    return true;
+}
+
+// The file mode creation mask, read once without changing it (the tool never changes it);
+// -1 when it cannot be read.
+int CreationMask()
+{
+    static const int mask = [] {
+        UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+        char text[4096];
+        const ssize_t n = fd ? ::read(fd.get(), text, sizeof text - 1) : -1;
+        if (n <= 0)
+            return -1;
+        text[n] = '\0';
+        const char *line = std::strstr(text, "\nUmask:");
+        return line ? static_cast<int>(std::strtol(line + 7, nullptr, 8)) : -1;
+    }();
+    return mask;
+}
+
+// True when creating a file with mode gives exactly mode, so no fchmod is needed.
+bool ModeSurvivesCreation(mode_t mode)
+{
+    const int mask = CreationMask();
+    return mask >= 0 && (mode & 07000) == 0 && (mode & static_cast<mode_t>(mask)) == 0;
+}
+
+// Creates a new file beside dest, so that the rename stays on one file system; a short name,
+// so that a long target name cannot make it too long. Sets temp to its path.
+UniqueFd CreateBeside(const std::string &dest, mode_t mode, std::string &temp)
+{
+    static unsigned counter = 0;
+    static const pid_t pid = ::getpid(); // a stale one after fork only costs a retry
+    const size_t slash = dest.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : dest.substr(0, slash + 1);
+    const std::string prefix = folder + ".kxcopy-" + std::to_string(pid) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = prefix + std::to_string(counter++);
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return UniqueFd(fd);
+    }
+    return UniqueFd();
 }
 
 // Unlinks the temporary copy unless it was renamed into place.
@@ -357,23 +411,20 @@ bool PosixFileSystem::CopyFile(const std::string &source, const std::string &des
     if (replacing && (S_ISDIR(old.st_mode) || !(old.st_mode & S_IWUSR)))
         return false;
 
-    // Beside the target, so that the rename stays on one file system; a short fixed name, so
-    // that a long target name cannot make it too long.
-    const size_t slash = dest.rfind('/');
-    std::string temp =
-        (slash == std::string::npos ? std::string() : dest.substr(0, slash + 1)) + ".kxcopy-XXXXXX";
-    UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
+    std::string temp;
+    const mode_t mode = from.st_mode & 07777;
+    UniqueFd out = CreateBeside(dest, mode & 0777, temp);
     if (!out)
         return false;
     TempFileGuard guard(temp);
 
-    if (!CopyBytes(in.get(), out.get()))
+    if (!CopyBytes(in.get(), out.get(), static_cast<uint64_t>(from.st_size)))
         return false;
     // A replaced file keeps its owner where the process may set it, as an overwrite would.
-    // Before the mode: a change of owner may clear the set-user-ID bits.
+    // Before the mode: a change of owner may clear the set-user-ID bits, which the mode sets.
     if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
         (void)::fchown(out.get(), old.st_uid, old.st_gid);
-    if (::fchmod(out.get(), from.st_mode & 07777) != 0)
+    if (!ModeSurvivesCreation(mode) && ::fchmod(out.get(), mode) != 0)
         return false;
     const struct timespec times[2] = {from.st_atim, from.st_mtim};
     if (::futimens(out.get(), times) != 0)

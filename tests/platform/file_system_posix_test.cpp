@@ -157,23 +157,27 @@ TEST(PosixFileSystemTest, CopyKeepsContentTimeAndMode)
 {
     TempFolder temp;
     const fs::path source = temp.Write("src/tool", std::string(300000, 'a') + "end");
-    SetMode(source, 0750);
     const struct timespec times[2] = {{1500000000, 0}, {1234567890, 123456789}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
-    const fs::path fresh = temp.Path() / "dst/fresh";
-    const fs::path existing = temp.Write("dst/existing", "old content, longer than nothing");
-    SetMode(existing, 0644);
-
+    // Modes the creation mask would cut, read-only and set-user-ID ones included.
+    const mode_t modes[] = {0750, 0666, 0400, 04755};
     PosixFileSystem files;
-    for (const fs::path &dest : {fresh, existing}) {
-        ASSERT_TRUE(files.CopyFile(source.string(), dest.string())) << dest;
-        EXPECT_EQ(ReadWholeFile(dest), ReadWholeFile(source)) << dest;
-        const struct stat st = StatOf(dest);
-        EXPECT_EQ(st.st_mode & 07777, 0750u) << dest;
-        EXPECT_EQ(st.st_mtim.tv_sec, 1234567890) << dest;
-        EXPECT_EQ(st.st_mtim.tv_nsec, 123456789) << dest;
+    for (size_t i = 0; i < std::size(modes); ++i) {
+        SetMode(source, modes[i]);
+        ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+        const fs::path fresh = temp.Path() / ("dst/fresh" + std::to_string(i));
+        const fs::path existing = temp.Write("dst/existing" + std::to_string(i), "old content");
+        for (const fs::path &dest : {fresh, existing}) {
+            ASSERT_TRUE(files.CopyFile(source.string(), dest.string())) << "case " << i << dest;
+            EXPECT_EQ(ReadWholeFile(dest), ReadWholeFile(source)) << "case " << i << dest;
+            const struct stat st = StatOf(dest);
+            EXPECT_EQ(st.st_mode & 07777, modes[i]) << "case " << i << dest;
+            EXPECT_EQ(st.st_mtim.tv_sec, 1234567890) << "case " << i << dest;
+            EXPECT_EQ(st.st_mtim.tv_nsec, 123456789) << "case " << i << dest;
+        }
     }
-    EXPECT_EQ(Leftovers(temp.Path() / "dst", {"fresh", "existing"}), std::vector<std::string>{});
+    EXPECT_EQ(Leftovers(temp.Path() / "dst", {"fresh0", "fresh1", "fresh2", "fresh3", "existing0",
+                                              "existing1", "existing2", "existing3"}),
+              std::vector<std::string>{});
 }
 
 TEST(PosixFileSystemTest, CopyRefusals)

@@ -105,6 +105,7 @@ TEST_F(FileUpdateTest, NestedTreeWithHiddenAndReadOnlyEntries)
     WriteSource("sub/b.bin", std::string(200, 'b'));
     WriteSource("sub/deeper/c", std::string(3000, 'c'));
     WriteSource("sub/.hdir/x", "x");
+    WriteSource("sub/.hdir/zero", "");
     fs::create_directories(Source() / "empty");
     // A read-only or hidden folder is still a folder: its content must reach the target.
     ASSERT_EQ(::chmod((Source() / "sub").c_str(), 0555), 0);
@@ -114,8 +115,11 @@ TEST_F(FileUpdateTest, NestedTreeWithHiddenAndReadOnlyEntries)
 
     EXPECT_TRUE(CopyUpdateFiles(context));
 
-    for (const char *name : {"a.txt", ".hidden", "sub/b.bin", "sub/deeper/c", "sub/.hdir/x"})
+    for (const char *name :
+         {"a.txt", ".hidden", "sub/b.bin", "sub/deeper/c", "sub/.hdir/x", "sub/.hdir/zero"}) {
+        EXPECT_TRUE(fs::is_regular_file(Target() / name)) << name;
         EXPECT_EQ(ReadWholeFile(Target() / name), ReadWholeFile(Source() / name)) << name;
+    }
     EXPECT_TRUE(fs::is_directory(Target() / "empty"));
     EXPECT_EQ(ReadWholeFile(Target() / "keep.cfg"), "local settings");
     EXPECT_EQ(files.GetCurrentDir(), workingDir);
@@ -127,6 +131,7 @@ TEST_F(FileUpdateTest, NestedTreeWithHiddenAndReadOnlyEntries)
         "step:" + FileStep(".hidden"), "repaint", "pos:7", "repaint",
         "step:" + FileStep("a.txt"), "repaint", "pos:17", "repaint",
         "step:" + FileStep("x"), "repaint", "pos:18", "repaint",
+        "step:" + FileStep("zero"), "repaint", "repaint",
         "step:" + FileStep("b.bin"), "repaint", "pos:218", "repaint",
         "step:" + FileStep("c"), "repaint", "pos:3218", "repaint",
         "pos:0",
