@@ -1,0 +1,76 @@
+// Program start: the application title and icon, the window with the system's services, the
+// first scan, then the message loop until the window is closed. No argument and no
+// configuration of its own is read; the registry store and the database drivers are found as
+// the platform layer says.
+
+#include "app/message_box.h"
+#include "app/pictures.h"
+#include "app/u_main.h"
+#include "platform/error.h"
+#include "platform/odbc/odbc_data_access.h"
+#include "platform/posix/file_system_posix.h"
+#include "platform/posix/host_identity_posix.h"
+#include "platform/posix/process_posix.h"
+#include "platform/posix/registry_posix.h"
+#include "platform/program_folder.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStyle>
+
+#include <exception>
+
+namespace {
+
+// The upgrade run is wired here: RunUpgrade (upgrade/upgrade_run.h) goes in its place once the
+// upgrade stages are part of the program. Until then the button says so plainly rather than
+// pretending to succeed.
+bool NotYetProvidedUpgrade(UpgradeContext &, const std::string &)
+{
+    throw KxError("升级功能尚未提供");
+}
+
+int Run()
+{
+    QtMessagePresenter messages;
+    PosixFileSystem files;
+    PosixProcesses processes;
+    RegFileRegistry registry(DefaultRegistryStorePath());
+    PosixHostIdentity host;
+    OdbcConnection connection;
+    OdbcQuery query(connection);
+    OdbcCommand command(connection);
+
+    TForm1 form(TForm1Services{GetProgramFolder(), files, processes, registry, host, connection,
+                               query, command, messages, NotYetProvidedUpgrade});
+    form.FormCreate();
+
+    form.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form.size(),
+                                         form.screen()->availableGeometry()));
+    form.show();
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    QApplication::setWindowIcon(ApplicationIcon());
+    // The window's face exists only on Chinese Windows. Elsewhere take its Latin name, then a
+    // Song-style face from the usual CJK fonts, rather than whatever sans face comes first.
+    QFont::insertSubstitutions(QStringLiteral("宋体"),
+                               {QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC")});
+    try {
+        return Run();
+    } catch (const std::exception &error) {
+        // Only what happens before the window exists can get here, such as a program folder
+        // that cannot be found.
+        QMessageBox::critical(nullptr, QString::fromUtf8(kApplicationTitle),
+                              QString::fromStdString(error.what()));
+        return 1;
+    }
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The pictures of the program, drawn from the SVG sources in the resources at the sizes the
+// window uses.
+
+#include <QIcon>
+#include <QPixmap>
+
+// The application icon: a grey gear, 32x32.
+QIcon ApplicationIcon();
+
+// The picture of Image1: a globe with two arrows, 96x240, opaque.
+QPixmap GlobePicture();
+
+// The picture of BtnUpdate: a red upward arrow, 16x16, with its grey form for the disabled
+// button.
+QIcon UpdateButtonIcon();
