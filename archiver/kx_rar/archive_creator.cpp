@@ -1,0 +1,228 @@
+#include "archive_creator.h"
+
+#include "eocd_comment.h"
+#include "rar_error.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <utility>
+
+namespace {
+
+using FileId = std::pair<dev_t, ino_t>;
+
+// Removes the half-made archive on every path but success.
+class RemoveUnlessKept {
+public:
+    explicit RemoveUnlessKept(std::string path) : path_(std::move(path)) {}
+    ~RemoveUnlessKept()
+    {
+        if (!kept_)
+            unlink(path_.c_str());
+    }
+    RemoveUnlessKept(const RemoveUnlessKept &) = delete;
+    RemoveUnlessKept &operator=(const RemoveUnlessKept &) = delete;
+    void Keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
+
+struct ZipDiscard {
+    void operator()(zip_t *archive) const { zip_discard(archive); }
+};
+
+class ArchiveWriter {
+public:
+    ArchiveWriter(zip_t *handle, const std::optional<std::string> &password,
+                  std::set<FileId> skipped)
+        : zip_(handle), password_(password), skipped_(std::move(skipped))
+    {
+    }
+
+    // Adds the file or folder at fsPath under the entry name (empty: the folder's content
+    // without a folder entry of its own).
+    void Add(const std::string &fsPath, const std::string &name)
+    {
+        struct stat info {};
+        if (stat(fsPath.c_str(), &info) != 0)
+            throw RarError(ExitCode::Fatal, "cannot find " + fsPath + ": " + std::strerror(errno));
+        if (skipped_.count({info.st_dev, info.st_ino}))
+            return;
+        if (S_ISDIR(info.st_mode))
+            AddFolder(fsPath, name, info);
+        else if (S_ISREG(info.st_mode))
+            AddFile(fsPath, name, info);
+        else
+            ShowMessage("skipped " + fsPath + ": neither a file nor a folder");
+    }
+
+private:
+    [[noreturn]] void Fail(const std::string &what) const
+    {
+        throw RarError(ExitCode::Fatal, what + ": " + zip_strerror(zip_));
+    }
+
+    void SetAttributes(zip_int64_t index, const struct stat &info)
+    {
+        // Unix mode bits, so that unpackers on such systems restore the permissions.
+        const zip_uint32_t attributes = static_cast<zip_uint32_t>(info.st_mode & 0xffff) << 16;
+        if (zip_file_set_external_attributes(zip_, static_cast<zip_uint64_t>(index), 0,
+                                             ZIP_OPSYS_UNIX, attributes) != 0)
+            Fail("cannot add " + std::string(zip_get_name(zip_, index, 0)));
+    }
+
+    void AddFile(const std::string &fsPath, const std::string &name, const struct stat &info)
+    {
+        // The library opens the file only when the archive is written, one at a time.
+        zip_source_t *source = zip_source_file(zip_, fsPath.c_str(), 0, 0);
+        if (!source)
+            Fail("cannot add " + fsPath);
+        const zip_int64_t index =
+            zip_file_add(zip_, name.c_str(), source, ZIP_FL_ENC_GUESS | ZIP_FL_OVERWRITE);
+        if (index < 0) {
+            zip_source_free(source);
+            Fail("cannot add " + fsPath);
+        }
+        if (password_ && zip_file_set_encryption(zip_, static_cast<zip_uint64_t>(index),
+                                                 ZIP_EM_AES_256, password_->c_str()) != 0)
+            Fail("cannot encrypt " + fsPath);
+        SetAttributes(index, info);
+    }
+
+    void AddFolder(const std::string &fsPath, const std::string &name, const struct stat &info)
+    {
+        // A link back up the tree would add it for ever.
+        const FileId id{info.st_dev, info.st_ino};
+        if (!ancestors_.insert(id).second) {
+            ShowMessage("skipped " + fsPath + ": a link back into its own folder tree");
+            return;
+        }
+        if (!name.empty()) {
+            zip_int64_t index = zip_dir_add(zip_, name.c_str(), ZIP_FL_ENC_GUESS);
+            if (index < 0 && zip_error_code_zip(zip_get_error(zip_)) == ZIP_ER_EXISTS) {
+                zip_error_clear(zip_);
+                index = zip_name_locate(zip_, (name + "/").c_str(), 0);
+            }
+            if (index < 0)
+                Fail("cannot add " + fsPath);
+            zip_file_set_mtime(zip_, static_cast<zip_uint64_t>(index), info.st_mtime, 0);
+            SetAttributes(index, info);
+        }
+        for (const std::string &child : ListFolder(fsPath))
+            Add(fsPath + "/" + child, name.empty() ? child : name + "/" + child);
+        ancestors_.erase(id);
+    }
+
+    // The names in a folder, sorted, so that the same tree always gives the same archive.
+    static std::vector<std::string> ListFolder(const std::string &path)
+    {
+        std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(path.c_str()), closedir);
+        if (!dir)
+            throw RarError(ExitCode::Fatal, "cannot list " + path + ": " + std::strerror(errno));
+        std::vector<std::string> names;
+        while (const dirent *e = readdir(dir.get())) {
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.emplace_back(e->d_name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    zip_t *zip_;
+    const std::optional<std::string> &password_;
+    std::set<FileId> skipped_;
+    std::set<FileId> ancestors_;
+};
+
+// The entry name for a path given on the command line: relative, "/" separators, without
+// empty and "." parts.
+std::string EntryNameOf(const std::string &path)
+{
+    std::string name;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part == "..")
+            throw RarError(ExitCode::BadCommandLine,
+                           "path " + path +
+                               " climbs out with \"..\"; add it from its parent folder");
+        if (!part.empty() && part != ".")
+            name += (name.empty() ? "" : "/") + part;
+        start = end + 1;
+    }
+    return name;
+}
+
+std::string ReadCommentFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw RarError(ExitCode::Fatal, "cannot read comment file " + path);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw RarError(ExitCode::Fatal, "cannot read comment file " + path);
+    if (bytes.size() > 0xffff)
+        throw RarError(ExitCode::Fatal, "comment file " + path + " is longer than 65535 bytes");
+    return bytes;
+}
+
+} // namespace
+
+void CreateArchive(const std::string &archive, const std::vector<std::string> &paths,
+                   const std::optional<std::string> &password,
+                   const std::optional<std::string> &commentFile)
+{
+    std::vector<std::string> names;
+    for (const std::string &path : paths)
+        names.push_back(EntryNameOf(path));
+    const std::string comment = commentFile ? ReadCommentFile(*commentFile) : "";
+    if (password && !zip_encryption_method_supported(ZIP_EM_AES_256, 1))
+        throw RarError(ExitCode::Fatal, "AES-256 encryption is not available");
+
+    // Beside the archive, so that the last step is a rename within one folder.
+    const std::string temp = archive + ".kx_rar-" + std::to_string(getpid()) + ".tmp";
+    unlink(temp.c_str());
+    RemoveUnlessKept tempGuard(temp);
+    int error = 0;
+    std::unique_ptr<zip_t, ZipDiscard> handle(
+        zip_open(temp.c_str(), ZIP_CREATE | ZIP_EXCL, &error));
+    if (!handle)
+        throw RarError(ExitCode::CannotCreate, "cannot create " + archive);
+
+    // An old archive lying in a folder being added is not added to its successor.
+    std::set<FileId> skipped;
+    struct stat old {};
+    if (stat(archive.c_str(), &old) == 0)
+        skipped.insert({old.st_dev, old.st_ino});
+    ArchiveWriter writer(handle.get(), password, skipped);
+    for (size_t i = 0; i < paths.size(); ++i)
+        writer.Add(paths[i], names[i]);
+    if (zip_get_num_entries(handle.get(), 0) == 0)
+        throw RarError(ExitCode::Fatal, "nothing to add");
+
+    if (zip_close(handle.get()) != 0)
+        throw RarError(ExitCode::Fatal,
+                       "cannot write " + archive + ": " + zip_strerror(handle.get()));
+    handle.release(); // closed: the archive is written and the handle freed
+    if (!comment.empty())
+        AppendArchiveComment(temp, comment);
+    if (rename(temp.c_str(), archive.c_str()) != 0)
+        throw RarError(ExitCode::CannotCreate,
+                       "cannot create " + archive + ": " + std::strerror(errno));
+    tempGuard.Keep();
+}

@@ -1,0 +1,628 @@
+// KX_Rar.exe, run as a program on archives made during the test by zip, 7z, Python's zipfile
+// (for names and comments the tools will not write) and its own add command.
+
+#include "tests/support/temp_folder.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+constexpr int kFatal = 2, kChecksum = 3, kBadCommandLine = 7, kCannotCreate = 9,
+              kWrongPassword = 11;
+
+struct RunResult {
+    int Code = -1;
+    std::string Output; // stdout and stderr
+};
+
+// Runs a program and waits for it; stdin from stdinFile (or the null device).
+RunResult RunProgram(const std::vector<std::string> &args, const fs::path &cwd = {},
+                     const fs::path &stdinFile = "/dev/null")
+{
+    const TempFolder capture;
+    const fs::path out = capture.Path() / "out";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, stdinFile.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (!cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        throw std::runtime_error("cannot start " + args[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    RunResult result;
+    result.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.Output = ReadWholeFile(out);
+    return result;
+}
+
+RunResult Kx(std::vector<std::string> args, const fs::path &cwd = {})
+{
+    args.insert(args.begin(), (BinDir() / "KX_Rar.exe").string());
+    return RunProgram(args, cwd);
+}
+
+std::string Hex(const std::string &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+// One entry for MakeRawZip. The name is stored as given, whatever it looks like.
+struct RawEntry {
+    std::string Name;
+    std::string Data;
+    bool Symlink = false;
+    bool Stored = false;         // no compression
+    long long DeclaredSize = -1; // a false size in the central directory
+};
+
+// Writes an archive with Python's zipfile, which keeps names and the comment byte for byte.
+void MakeRawZip(const fs::path &archive, const std::vector<RawEntry> &entries,
+                const std::string &comment = "")
+{
+    static const char script[] = R"(
+import stat, sys, zipfile
+archive, comment, *specs = sys.argv[1:]
+with zipfile.ZipFile(archive, "w") as z:
+    for spec in specs:
+        name, data_file, kind, declared = spec.split(":")
+        info = zipfile.ZipInfo(bytes.fromhex(name).decode("utf-8"), (2021, 5, 6, 7, 8, 10))
+        info.create_system = 3
+        kind_bits = stat.S_IFLNK | 0o777 if kind == "link" else stat.S_IFREG | 0o644
+        info.external_attr = kind_bits << 16
+        info.compress_type = zipfile.ZIP_STORED if kind == "stored" else zipfile.ZIP_DEFLATED
+        z.writestr(info, open(bytes.fromhex(data_file), "rb").read())
+        if int(declared) >= 0:
+            z.getinfo(info.filename).file_size = int(declared)
+    z.comment = bytes.fromhex(comment)
+)";
+    // The data goes through files: an argument holds at most 128 KB.
+    const TempFolder data;
+    std::vector<std::string> args = {"python3", "-c", script, archive.string(), Hex(comment)};
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const RawEntry &e = entries[i];
+        const std::string kind = e.Symlink ? "link" : e.Stored ? "stored" : "file";
+        const fs::path file = data.Write(std::to_string(i), e.Data);
+        args.push_back(Hex(e.Name) + ":" + Hex(file.string()) + ":" + kind + ":" +
+                       std::to_string(e.DeclaredSize));
+    }
+    const RunResult r = RunProgram(args);
+    ASSERT_EQ(r.Code, 0) << r.Output;
+}
+
+// The comment as Python's zipfile reads it: an oracle that shares nothing with the program.
+std::string CommentPythonReads(const fs::path &archive)
+{
+    const TempFolder tmp;
+    const fs::path out = tmp.Path() / "comment";
+    const RunResult r =
+        RunProgram({"python3", "-c",
+                    "import sys, zipfile\n"
+                    "open(sys.argv[2], 'wb').write(zipfile.ZipFile(sys.argv[1]).comment)",
+                    archive.string(), out.string()});
+    EXPECT_EQ(r.Code, 0) << r.Output;
+    return ReadWholeFile(out);
+}
+
+// Every file and folder below root, by relative path; folders map to nullopt.
+std::map<std::string, std::optional<std::string>> Tree(const fs::path &root)
+{
+    std::map<std::string, std::optional<std::string>> tree;
+    for (const auto &e : fs::recursive_directory_iterator(root)) {
+        const std::string rel = fs::relative(e.path(), root).string();
+        if (e.is_symlink())
+            tree[rel] = "symlink";
+        else if (e.is_directory())
+            tree[rel] = std::nullopt;
+        else
+            tree[rel] = ReadWholeFile(e.path());
+    }
+    return tree;
+}
+
+std::string PseudoRandom(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (char &c : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 16);
+    }
+    return bytes;
+}
+
+// A package tree: nested folders, blanks and Chinese names, an empty file and folder, a file
+// larger than one read block, and enough files for every unpacking thread to get some.
+void WritePackageTree(const TempFolder &folder, const std::string &top)
+{
+    folder.Write(top + "/UpdateSQL.sql", "select 1;\r\n");
+    folder.Write(top + "/UpdateFiles/a b/文件 一.txt", "中文内容");
+    folder.Write(top + "/UpdateFiles/深/层/目/录/deep.bin", PseudoRandom(700 * 1024, 1));
+    folder.Write(top + "/UpdateFiles/empty.txt", "");
+    fs::create_directories(folder.Path() / top / "UpdateFiles/空 文件夹");
+    for (int i = 0; i < 40; ++i)
+        folder.Write(top + "/UpdateFiles/many/f" + std::to_string(i) + ".txt",
+                     std::string(static_cast<size_t>(i) * 37, static_cast<char>('a' + i % 26)));
+}
+
+// A small tree for the tests that need any archive.
+void WriteSmallTree(const TempFolder &folder)
+{
+    folder.Write("src/pkg/UpdateSQL.sql", "select 2;\n");
+    folder.Write("src/pkg/UpdateFiles/a.txt", PseudoRandom(5000, 2));
+}
+
+// ---------------------------------------------------------------------------------------
+// cw: the archive comment into a file
+
+TEST(KxRarComment, WrittenByteForByte)
+{
+    struct Case {
+        const char *Maker; // "python", "own" (the add command) or "zip" (zip -P, then zip -z)
+        std::string Comment;
+    };
+    const Case cases[] = {
+        {"python", "[CONFIG]\r\nProductCode=KX\r\nVersion=5.1\r\n"},
+        {"python", "[CONFIG]\nName=\xcb\xb7\xe1\xb7\xb2\xfa\xc6\xb7\n"}, // GB18030 bytes
+        {"python", "no line end at all"},
+        {"python", "PK\x05\x06 inside the comment\x00\xff"s},
+        {"python", std::string(65535, 'c')},
+        {"own", "[CONFIG]\r\nName=\xcb\xb7\xe1\xb7\xb2\xfa\xc6\xb7\r\n"},
+        {"own", "[CONFIG]\nName=ascii only\n"},
+        {"zip", "[CONFIG]\nName=\xcb\xb7\xe1\xb7\nVersion=7\n"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        const TempFolder tmp;
+        WriteSmallTree(tmp);
+        const fs::path archive = tmp.Path() / "包 1.zip";
+        const fs::path commentFile = tmp.Write("comment.ini", c.Comment);
+        std::string expected = c.Comment;
+        if (c.Maker == "python"s) {
+            MakeRawZip(archive, {{"pkg/a.txt", "a"}}, c.Comment);
+        } else if (c.Maker == "own"s) {
+            ASSERT_EQ(
+                Kx({"a", "-y", "-pxr352", "-z" + commentFile.string(), archive.string(), "pkg"},
+                   tmp.Path() / "src")
+                    .Code,
+                0)
+                << "case " << i;
+        } else {
+            ASSERT_EQ(RunProgram({"zip", "-qr", "-P", "xr352", archive.string(), "pkg"},
+                                 tmp.Path() / "src")
+                          .Code,
+                      0);
+            ASSERT_EQ(RunProgram({"zip", "-qz", archive.string()}, {}, commentFile).Code, 0);
+            // zip rewrites line ends; what it stored is what must come out.
+            expected = CommentPythonReads(archive);
+            ASSERT_NE(expected.find("\xcb\xb7\xe1\xb7"), std::string::npos) << "case " << i;
+        }
+        const fs::path out = tmp.Path() / "Temp Update" / "Update.ini";
+        fs::create_directories(out.parent_path());
+        const RunResult r = Kx({"cw", "-y", archive.string(), out.string()});
+        EXPECT_EQ(r.Code, 0) << "case " << i << ": " << r.Output;
+        EXPECT_EQ(ReadWholeFile(out), expected) << "case " << i;
+        if (c.Maker == "own"s) {
+            EXPECT_EQ(CommentPythonReads(archive), c.Comment) << "case " << i;
+        }
+    }
+}
+
+TEST(KxRarComment, NoCommentGivesEmptyFileReplacingOldOne)
+{
+    const TempFolder tmp;
+    WriteSmallTree(tmp);
+    const fs::path archive = tmp.Path() / "p.zip";
+    ASSERT_EQ(
+        RunProgram({"zip", "-qr", "-P", "xr352", archive.string(), "pkg"}, tmp.Path() / "src").Code,
+        0);
+    const fs::path out = tmp.Write("Update.ini", "old descriptor of another package");
+    const RunResult r = Kx({"cw", "-y", archive.string(), out.string()});
+    EXPECT_EQ(r.Code, 0) << r.Output;
+    EXPECT_TRUE(fs::exists(out));
+    EXPECT_EQ(ReadWholeFile(out), "");
+}
+
+TEST(KxRarComment, UnreadableArchiveLeavesFileAlone)
+{
+    const TempFolder tmp;
+    const fs::path good = tmp.Path() / "good.zip";
+    MakeRawZip(good, {{"pkg/a.txt", PseudoRandom(20000, 3)}}, "[CONFIG]\r\nName=x\r\n");
+    const std::string whole = ReadWholeFile(good);
+    struct Case {
+        const char *Name;
+        std::optional<std::string> Bytes; // nullopt: no such file
+    };
+    const Case cases[] = {
+        {"missing", std::nullopt},
+        {"empty", ""},
+        {"text", "this is not an archive\r\n"},
+        {"first half", whole.substr(0, whole.size() / 2)},
+        {"end cut off", whole.substr(0, whole.size() - 30)},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const fs::path archive = tmp.Path() / (std::string(cases[i].Name) + ".zip");
+        if (cases[i].Bytes)
+            tmp.Write(archive.filename().string(), *cases[i].Bytes);
+        for (const bool present : {false, true}) {
+            const fs::path out = tmp.Path() / "Update.ini";
+            fs::remove(out);
+            if (present)
+                tmp.Write("Update.ini", "kept");
+            const RunResult r = Kx({"cw", "-y", archive.string(), out.string()});
+            EXPECT_EQ(r.Code, kFatal) << "case " << i << ": " << r.Output;
+            EXPECT_EQ(fs::exists(out), present) << "case " << i;
+            if (present) {
+                EXPECT_EQ(ReadWholeFile(out), "kept") << "case " << i;
+            }
+            for (const auto &e : fs::directory_iterator(tmp.Path())) {
+                EXPECT_NE(e.path().filename().string()[0], '.')
+                    << "case " << i << ": a temporary file was left";
+            }
+        }
+    }
+}
+
+TEST(KxRarComment, FileInMissingFolderCannotBeCreated)
+{
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    MakeRawZip(archive, {{"a", "a"}}, "c");
+    const RunResult r = Kx({"cw", "-y", archive.string(), (tmp.Path() / "no/Update.ini").string()});
+    EXPECT_EQ(r.Code, kCannotCreate) << r.Output;
+}
+
+// ---------------------------------------------------------------------------------------
+// x: unpacking
+
+TEST(KxRarExtract, UnpacksArchivesOfEveryMakerWholeAndExact)
+{
+    struct Case {
+        std::vector<std::string> Make; // run in the source folder; ARCHIVE stands for the path
+        std::vector<std::string> Switches;
+    };
+    const std::string kx = (BinDir() / "KX_Rar.exe").string();
+    const Case cases[] = {
+        {{"zip", "-qr", "-P", "xr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+        {{"7z", "a", "-bd", "-tzip", "-pxr352", "-mem=AES256", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+        {{"7z", "a", "-bd", "-tzip", "-pxr352", "-mem=ZipCrypto", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+        {{kx, "a", "-y", "-pxr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+        // Unencrypted entries with and without a password.
+        {{"zip", "-qr", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+        {{"zip", "-qr", "ARCHIVE", "pkg 1"}, {}},
+        {{kx, "a", "-y", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const TempFolder tmp;
+        const TempFolder source;
+        WritePackageTree(source, "pkg 1");
+        const fs::path archive = tmp.Path() / "升级 包.zip";
+        std::vector<std::string> make = cases[i].Make;
+        for (std::string &arg : make) {
+            if (arg == "ARCHIVE")
+                arg = archive.string();
+        }
+        const RunResult made = RunProgram(make, source.Path());
+        ASSERT_EQ(made.Code, 0) << "case " << i << ": " << made.Output;
+
+        const fs::path dest = tmp.Path() / "Temp Update";
+        fs::create_directories(dest);
+        std::vector<std::string> args = {"x", "-y"};
+        args.insert(args.end(), cases[i].Switches.begin(), cases[i].Switches.end());
+        args.insert(args.end(), {archive.string(), dest.string()});
+        const RunResult r = Kx(args);
+        EXPECT_EQ(r.Code, 0) << "case " << i << ": " << r.Output;
+        EXPECT_EQ(Tree(dest), Tree(source.Path())) << "case " << i;
+    }
+}
+
+TEST(KxRarExtract, OwnArchivesUnpackWithTheOtherTools)
+{
+    struct Case {
+        bool Encrypted;
+        std::vector<std::string> Unpack; // DEST and ARCHIVE stand for the paths
+    };
+    const Case cases[] = {
+        {true, {"7z", "x", "-bd", "-y", "-pxr352", "-oDEST", "ARCHIVE"}},
+        {false, {"7z", "x", "-bd", "-y", "-oDEST", "ARCHIVE"}},
+        {false, {"unzip", "-qq", "-P", "xr352", "ARCHIVE", "-d", "DEST"}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const TempFolder tmp;
+        const TempFolder source;
+        WritePackageTree(source, "pkg 1");
+        const fs::path archive = tmp.Path() / "p.zip";
+        std::vector<std::string> add = {"a", "-y", archive.string(), "pkg 1"};
+        if (cases[i].Encrypted)
+            add.insert(add.begin() + 2, "-pxr352");
+        ASSERT_EQ(Kx(add, source.Path()).Code, 0) << "case " << i;
+        const fs::path dest = tmp.Path() / "out";
+        std::vector<std::string> unpack = cases[i].Unpack;
+        for (std::string &arg : unpack) {
+            if (arg == "ARCHIVE")
+                arg = archive.string();
+            else if (arg.ends_with("DEST"))
+                arg = arg.substr(0, arg.size() - 4) + dest.string();
+        }
+        const RunResult r = RunProgram(unpack);
+        EXPECT_EQ(r.Code, 0) << "case " << i << ": " << r.Output;
+        EXPECT_EQ(Tree(dest), Tree(source.Path())) << "case " << i;
+        if (cases[i].Encrypted) {
+            const RunResult wrong = RunProgram({"7z", "t", "-bd", "-pnot", archive.string()});
+            EXPECT_NE(wrong.Code, 0) << "case " << i << ": the content is not encrypted";
+        }
+    }
+}
+
+TEST(KxRarExtract, WrongOrMissingPasswordUnpacksNothing)
+{
+    struct Case {
+        std::vector<std::string> Make;
+        const char *Switch; // nullptr: no password given
+    };
+    const Case cases[] = {
+        {{"zip", "-qr", "-P", "xr352", "ARCHIVE", "pkg"}, "-pxr353"},
+        {{"zip", "-qr", "-P", "xr352", "ARCHIVE", "pkg"}, nullptr},
+        {{"7z", "a", "-bd", "-tzip", "-pxr352", "-mem=AES256", "ARCHIVE", "pkg"}, "-pXR352"},
+        {{"7z", "a", "-bd", "-tzip", "-pxr352", "-mem=AES256", "ARCHIVE", "pkg"}, nullptr},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const TempFolder tmp;
+        WriteSmallTree(tmp);
+        const fs::path archive = tmp.Path() / "p.zip";
+        std::vector<std::string> make = cases[i].Make;
+        for (std::string &arg : make) {
+            if (arg == "ARCHIVE")
+                arg = archive.string();
+        }
+        ASSERT_EQ(RunProgram(make, tmp.Path() / "src").Code, 0) << "case " << i;
+        const fs::path dest = tmp.Path() / "out";
+        fs::create_directories(dest);
+        std::vector<std::string> args = {"x", "-y"};
+        if (cases[i].Switch)
+            args.push_back(cases[i].Switch);
+        args.insert(args.end(), {archive.string(), dest.string()});
+        const RunResult r = Kx(args);
+        EXPECT_EQ(r.Code, kWrongPassword) << "case " << i << ": " << r.Output;
+        EXPECT_TRUE(fs::is_empty(dest)) << "case " << i;
+    }
+}
+
+TEST(KxRarExtract, RefusedEntryRefusesTheWholeArchive)
+{
+    const TempFolder tmp;
+    const fs::path outside = tmp.Path() / "outside.txt";
+    struct Case {
+        std::string Name;
+        bool Symlink;
+    };
+    const Case cases[] = {
+        {"../outside.txt", false},  {"pkg/../../outside.txt", false},
+        {"..\\outside.txt", false}, {"pkg\\..\\..\\outside.txt", false},
+        {outside.string(), false},  {"\\outside.txt", false},
+        {"C:\\outside.txt", false}, {"c:outside.txt", false},
+        {"pkg/link", true},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const fs::path archive = tmp.Path() / "p.zip";
+        const std::string data = cases[i].Symlink ? outside.string() : "escaped";
+        MakeRawZip(archive, {{"pkg/good.txt", "good"}, {cases[i].Name, data, cases[i].Symlink}},
+                   "c");
+        const fs::path dest = tmp.Path() / "dest";
+        fs::create_directories(dest);
+        const RunResult r = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
+        EXPECT_EQ(r.Code, kFatal) << "case " << i << ": " << r.Output;
+        EXPECT_TRUE(fs::is_empty(dest)) << "case " << i;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(outside))) << "case " << i;
+        EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path()), {}), 2) << "case " << i;
+        fs::remove_all(dest);
+    }
+}
+
+TEST(KxRarExtract, ReplacesPresentFilesAndLeavesNoTemporaryFiles)
+{
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    MakeRawZip(archive, {{"pkg/UpdateSQL.sql", "new"}, {"pkg/sub/b.txt", "bee"}});
+    const fs::path dest = tmp.Path() / "dest";
+    tmp.Write("dest/pkg/UpdateSQL.sql", "an older and much longer content");
+    tmp.Write("dest/pkg/other.txt", "kept");
+    fs::permissions(dest / "pkg/UpdateSQL.sql", fs::perms::owner_read);
+    const RunResult r = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
+    EXPECT_EQ(r.Code, 0) << r.Output;
+    const std::map<std::string, std::optional<std::string>> expected = {
+        {"pkg", std::nullopt},     {"pkg/UpdateSQL.sql", "new"}, {"pkg/other.txt", "kept"},
+        {"pkg/sub", std::nullopt}, {"pkg/sub/b.txt", "bee"},
+    };
+    EXPECT_EQ(Tree(dest), expected);
+}
+
+TEST(KxRarExtract, DamagedDataLeavesNoTruncatedFile)
+{
+    const std::string content = PseudoRandom(300000, 4);
+    struct Case {
+        bool Stored;
+        int Code;
+    };
+    // A stored entry keeps its bytes, so the flip shows as a checksum error; in a deflated
+    // one it may break the stream first.
+    const Case cases[] = {{true, kChecksum}, {false, 0}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const TempFolder tmp;
+        const fs::path archive = tmp.Path() / "p.zip";
+        MakeRawZip(archive, {{"pkg/big.bin", content, false, cases[i].Stored}});
+        std::string bytes = ReadWholeFile(archive);
+        bytes[bytes.size() / 2] ^= 0x55;
+        tmp.Write("p.zip", bytes);
+        const fs::path dest = tmp.Path() / "dest";
+        const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+        if (cases[i].Code != 0) {
+            EXPECT_EQ(r.Code, cases[i].Code) << "case " << i << ": " << r.Output;
+        } else {
+            EXPECT_TRUE(r.Code == kChecksum || r.Code == kFatal)
+                << "case " << i << ": " << r.Output;
+        }
+        const std::map<std::string, std::optional<std::string>> expected = {{"pkg", std::nullopt}};
+        EXPECT_EQ(Tree(dest), expected) << "case " << i;
+    }
+}
+
+TEST(KxRarExtract, NeverWritesThroughFilesOrLinksInTheTarget)
+{
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    MakeRawZip(archive, {{"pkg/sub/a.txt", "a"}});
+    struct Case {
+        const char *What;
+    };
+    const Case cases[] = {{"link to a folder outside"}, {"file"}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const fs::path dest = tmp.Path() / "dest";
+        const fs::path elsewhere = tmp.Path() / "elsewhere";
+        fs::create_directories(dest / "pkg");
+        fs::create_directories(elsewhere);
+        if (i == 0)
+            fs::create_directory_symlink(elsewhere, dest / "pkg/sub");
+        else
+            tmp.Write("dest/pkg/sub", "a file where a folder belongs");
+        const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+        EXPECT_EQ(r.Code, kCannotCreate) << "case " << i << ": " << r.Output;
+        EXPECT_TRUE(fs::is_empty(elsewhere)) << "case " << i;
+        fs::remove_all(dest);
+        fs::remove_all(elsewhere);
+    }
+}
+
+TEST(KxRarExtract, EntryLargerThanFreeSpaceIsRefusedBeforeWriting)
+{
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    // The central directory claims a petabyte; the data itself is small.
+    MakeRawZip(archive, {{"pkg/a.txt", "a"}, {"pkg/huge.bin", "small", false, false, 1LL << 50}});
+    const fs::path dest = tmp.Path() / "dest";
+    fs::create_directories(dest);
+    const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+    EXPECT_EQ(r.Code, kFatal) << r.Output;
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+TEST(KxRarExtract, UnreadableArchive)
+{
+    const TempFolder tmp;
+    tmp.Write("text.zip", "not an archive");
+    tmp.Write("empty.zip", "");
+    for (const char *name : {"text.zip", "empty.zip", "missing.zip"}) {
+        const RunResult r =
+            Kx({"x", "-y", "-pxr352", (tmp.Path() / name).string(), (tmp.Path() / "d").string()});
+        EXPECT_EQ(r.Code, kFatal) << name << ": " << r.Output;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// a: making packages, and the command line
+
+TEST(KxRarAdd, PathThatClimbsOutIsABadCommandLine)
+{
+    const TempFolder tmp;
+    WriteSmallTree(tmp);
+    const RunResult r = Kx({"a", "-y", "p.zip", "../src/pkg"}, tmp.Path() / "src");
+    EXPECT_EQ(r.Code, kBadCommandLine) << r.Output;
+    EXPECT_FALSE(fs::exists(tmp.Path() / "src/p.zip"));
+}
+
+TEST(KxRarAdd, FailureKeepsTheOldArchive)
+{
+    const TempFolder tmp;
+    WriteSmallTree(tmp);
+    const fs::path archive = tmp.Path() / "p.zip";
+    ASSERT_EQ(Kx({"a", "-y", archive.string(), "pkg"}, tmp.Path() / "src").Code, 0);
+    const std::string before = ReadWholeFile(archive);
+    const RunResult r = Kx({"a", "-y", archive.string(), "pkg", "missing"}, tmp.Path() / "src");
+    EXPECT_EQ(r.Code, kFatal) << r.Output;
+    EXPECT_EQ(ReadWholeFile(archive), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path()), {}), 2);
+}
+
+TEST(KxRarCommandLine, BadCommandLinesShowTheUsage)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"q", "a.zip", "d"},
+        {"X", "a.zip", "d"},
+        {"x", "-y", "a.zip"},
+        {"x", "-y", "a.zip", "d", "e"},
+        {"x", "-y", "-p", "a.zip", "d"},
+        {"x", "-k", "a.zip", "d"},
+        {"x", "-zc.txt", "a.zip", "d"},
+        {"cw", "-y", "a.zip"},
+        {"cw", "-pxr352", "a.zip", "f"},
+        {"cw", "-y", "a.zip", "f", "g"},
+        {"a", "-y", "a.zip"},
+        {"a", "-y", "-z", "a.zip", "p"},
+        {"x", "-y", "", "d"},
+    };
+    const TempFolder tmp;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const RunResult r = Kx(cases[i], tmp.Path());
+        EXPECT_EQ(r.Code, kBadCommandLine) << "case " << i << ": " << r.Output;
+        EXPECT_NE(r.Output.find("Usage"), std::string::npos) << "case " << i;
+        EXPECT_TRUE(fs::is_empty(tmp.Path())) << "case " << i;
+    }
+}
+
+TEST(KxRarCommandLine, SwitchesAnywhereAndNamesAfterDoubleDash)
+{
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "-p.zip";
+    MakeRawZip(archive, {{"a.txt", "a"}}, "comment");
+    const RunResult r = Kx({"cw", "--", "-p.zip", "-y.ini"}, tmp.Path());
+    EXPECT_EQ(r.Code, 0) << r.Output;
+    EXPECT_EQ(ReadWholeFile(tmp.Path() / "-y.ini"), "comment");
+    const RunResult x = Kx({"x", archive.filename().string(), "-y", "out"}, tmp.Path());
+    EXPECT_EQ(x.Code, kBadCommandLine) << "-p.zip is a password switch before \"--\"";
+    const RunResult x2 = Kx(
+        {
+            "x",
+            "--",
+            "-p.zip",
+            "out",
+        },
+        tmp.Path());
+    EXPECT_EQ(x2.Code, 0) << x2.Output;
+    EXPECT_EQ(ReadWholeFile(tmp.Path() / "out/a.txt"), "a");
+}
+
+} // namespace
