@@ -41,8 +41,18 @@ function(kx_test_dir dir)
             endif()
             gtest_discover_tests(${base}
                 PROPERTIES LABELS ${label}
-                ENVIRONMENT "KX_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KX_SOURCE_DIR=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen;ODBCSYSINI=${CMAKE_BINARY_DIR}/odbc"
                 DISCOVERY_TIMEOUT 60)
+            # The discovery would pass each ";"-separated part of an ENVIRONMENT value on as a
+            # property of its own (only the first variable would be set), so the environment is
+            # set by a file that ctest reads after the list of discovered tests.
+            set(env "KX_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+            string(APPEND env ";QT_QPA_PLATFORM=offscreen;ODBCSYSINI=${CMAKE_BINARY_DIR}/odbc")
+            set(env_file ${CMAKE_CURRENT_BINARY_DIR}/${base}_env.cmake)
+            file(WRITE ${env_file}
+                "if(${base}_TESTS)\n"
+                "    set_tests_properties(\${${base}_TESTS} PROPERTIES ENVIRONMENT [==[${env}]==])\n"
+                "endif()\n")
+            set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_file})
         endforeach()
     endforeach()
 endfunction()
