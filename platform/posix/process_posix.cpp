@@ -113,21 +113,24 @@ bool ShortNameMatches(int procFd, const std::string &pid, const std::string &wan
     return FileNameOf(cmdline) == wanted;
 }
 
-bool ProcessHasImageName(int procFd, const std::string &pid, const std::string &wanted)
+enum class ExeLink {
+    Read,   // the program file's name was read
+    Hidden, // the process is there, but not open to this user
+    None,   // no program file: a kernel thread, or a process that has finished
+};
+
+// Reads the file name of the program a process runs from its /proc/PID/exe link below dirFd.
+ExeLink ReadImageName(int dirFd, const std::string &exeLink, std::string &name)
 {
     char link[PATH_MAX];
-    const ssize_t got = readlinkat(procFd, (pid + "/exe").c_str(), link, sizeof link);
-    bool named;
-    if (got >= 0) {
-        std::string_view target(link, static_cast<size_t>(got));
-        if (target.ends_with(kDeletedSuffix))
-            target.remove_suffix(kDeletedSuffix.size());
-        named = FileNameOf(target) == wanted;
-    } else {
-        named = ShortNameMatches(procFd, pid, wanted);
-    }
-    // Only a match pays for reading the state.
-    return named && !HasEnded(procFd, pid);
+    const ssize_t got = readlinkat(dirFd, exeLink.c_str(), link, sizeof link);
+    if (got < 0)
+        return errno == ENOENT ? ExeLink::None : ExeLink::Hidden;
+    std::string_view target(link, static_cast<size_t>(got));
+    if (target.ends_with(kDeletedSuffix))
+        target.remove_suffix(kDeletedSuffix.size());
+    name = FileNameOf(target);
+    return ExeLink::Read;
 }
 
 // Through the system call itself: the C library's declaration of it is not fit for C++ here.
@@ -262,7 +265,8 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string &commandLine)
     return arguments;
 }
 
-PosixProcesses::Child::Child(Child &&other) noexcept : pid_(other.pid_), pidFd_(other.pidFd_)
+PosixProcesses::Child::Child(Child &&other) noexcept
+    : pid_(other.pid_), pidFd_(other.pidFd_), imageName_(std::move(other.imageName_))
 {
     other.pidFd_ = -1;
 }
@@ -274,6 +278,7 @@ PosixProcesses::Child &PosixProcesses::Child::operator=(Child &&other) noexcept
             close(pidFd_);
         pid_ = other.pid_;
         pidFd_ = other.pidFd_;
+        imageName_ = std::move(other.imageName_);
         other.pidFd_ = -1;
     }
     return *this;
@@ -338,8 +343,13 @@ bool PosixProcesses::Start(const std::string &commandLine)
     if (posix_spawn(&pid, argv[0], &actions.Value, &attributes.Value, argv.data(), environ) != 0)
         return false;
 
+    // Kept for the last steps of its exit, when the kernel no longer shows its program file.
+    std::string imageName;
+    if (ReadImageName(AT_FDCWD, "/proc/" + std::to_string(pid) + "/exe", imageName) !=
+        ExeLink::Read)
+        imageName = FileNameOf(arguments[0]);
     // The descriptor closes on exec, so no later child inherits it.
-    children_.emplace_back(pid, OpenPidFd(pid));
+    children_.emplace_back(pid, OpenPidFd(pid), std::move(imageName));
     lastPid_ = pid;
     return true;
 }
@@ -356,17 +366,45 @@ bool PosixProcesses::IsProcessRunning(const std::string &imageName)
     if (!dir)
         return false;
     while (const dirent *entry = readdir(dir.get())) {
-        if (IsProcessId(entry->d_name) &&
-            ProcessHasImageName(procFd.Get(), entry->d_name, imageName))
+        if (!IsProcessId(entry->d_name))
+            continue;
+        const std::string pid = entry->d_name;
+        std::string name;
+        bool named = false;
+        switch (ReadImageName(procFd.Get(), pid + "/exe", name)) {
+        case ExeLink::Read:
+            named = name == imageName;
+            break;
+        case ExeLink::Hidden:
+            named = ShortNameMatches(procFd.Get(), pid, imageName);
+            break;
+        case ExeLink::None:
+            // Most of these are kernel threads, never worth a look. A process this object
+            // started still counts in its last steps, until it can be reaped, so that its
+            // exit status is there once a wait ends.
+            named = IsStartedAs(static_cast<pid_t>(std::stol(pid)), imageName);
+            break;
+        }
+        // Only a match pays for reading the state.
+        if (named && !HasEnded(procFd.Get(), pid))
             return true;
+    }
+    return false;
+}
+
+bool PosixProcesses::IsStartedAs(pid_t pid, const std::string &imageName) const
+{
+    for (const Child &child : children_) {
+        if (child.Pid() == pid)
+            return child.ImageName() == imageName;
     }
     return false;
 }
 
 void PosixProcesses::Sleep(int milliseconds)
 {
-    ReapEnded();
-    if (milliseconds <= 0)
+    // One that ended since the last look is reason enough to wake.
+    if (ReapEnded() || milliseconds <= 0)
         return;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);

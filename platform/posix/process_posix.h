@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // Splits a command line into its arguments by the rules Windows uses for it:
@@ -25,10 +26,11 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string &commandLine)
 
 // The image name of a process is the file name of the program file it runs: the last part of
 // /proc/PID/exe, without the " (deleted)" the kernel adds when that file was removed or
-// replaced since. Where that link cannot be read (another user's process without the right to
-// trace it; a process on its way out), the kernel's short name stands in: it is cut to 15
-// bytes, so for a wanted name of 15 bytes or more the file name of the process's argv[0] must
-// match as well.
+// replaced since. Where that link is closed to this user (another user's process), the
+// kernel's short name stands in: it is cut to 15 bytes, so for a wanted name of 15 bytes or
+// more the file name of the process's argv[0] must match as well. A process without a
+// program file (a kernel thread, or one that has finished its work and is in its last steps)
+// does not count, except one this object started, which counts until it can be reaped.
 // Zombies never count.
 //
 // Only the processes this object started are reaped, each by its own id, so children of the
@@ -51,20 +53,27 @@ private:
     // One started process not yet reaped, with the pidfd that wakes Sleep when it ends.
     class Child {
     public:
-        Child(pid_t pid, int pidFd) : pid_(pid), pidFd_(pidFd) {}
+        Child(pid_t pid, int pidFd, std::string imageName)
+            : pid_(pid), pidFd_(pidFd), imageName_(std::move(imageName))
+        {
+        }
         Child(Child &&other) noexcept;
         Child &operator=(Child &&other) noexcept;
         ~Child();
         pid_t Pid() const { return pid_; }
         int PidFd() const { return pidFd_; } // -1 where the kernel gives none
+        const std::string &ImageName() const { return imageName_; }
 
     private:
         pid_t pid_;
         int pidFd_;
+        std::string imageName_;
     };
 
     // Reaps every started process that has ended; true when at least one was reaped.
     bool ReapEnded();
+    // True when pid is a process this object started, not yet reaped, under this image name.
+    bool IsStartedAs(pid_t pid, const std::string &imageName) const;
 
     std::vector<Child> children_;
     pid_t lastPid_ = 0; // 0: the last Start failed or none was made

@@ -307,15 +307,21 @@ TEST_F(PosixProcessesTest, ZombieDoesNotCount)
 }
 
 // Processes of other users cannot be traced, so their program file link cannot be read; the
-// short name and argv[0] stand in. Needs root to start processes another user cannot trace.
+// short name and argv[0] stand in, and the state tells a zombie. Needs root to start
+// processes another user cannot trace.
 TEST_F(PosixProcessesTest, ProcessOfAnotherUserIsFoundByItsNames)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to look on as another user";
     const std::string shortName = UniqueShortName("Ku");
     const std::string longName = "KxOtherUserLong_" + std::to_string(getpid()) + ".exe";
+    const std::string zombieName = UniqueShortName("Kv");
     const pid_t shortPid = Launch(InstallSleeper(shortName));
     Launch(InstallSleeper(longName));
+    const pid_t zombie = Launch(InstallSleeper(zombieName));
+    kill(zombie, SIGKILL);
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(zombie), &info, WEXITED | WNOWAIT), 0);
     const struct {
         std::string asked;
         bool running;
@@ -325,6 +331,7 @@ TEST_F(PosixProcessesTest, ProcessOfAnotherUserIsFoundByItsNames)
         {longName, true},
         {longName.substr(0, 15), false},
         {longName.substr(0, 15) + "_other.exe", false},
+        {zombieName, false},
     };
     static_assert(std::size(cases) < 8);
 
