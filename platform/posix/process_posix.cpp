@@ -360,36 +360,45 @@ bool PosixProcesses::IsProcessRunning(const std::string &imageName)
     const FdGuard procFd(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (procFd.Get() < 0)
         return false;
+    // The processes this object started come first: while the archiver it started runs, the
+    // answer is there without walking the whole list.
+    for (const Child &child : children_) {
+        if (IsRunningAs(procFd.Get(), std::to_string(child.Pid()), imageName))
+            return true;
+    }
     // The listing gets a descriptor of its own; procFd stays for the lookups below it.
     const std::unique_ptr<DIR, int (*)(DIR *)> dir(
         fdopendir(openat(procFd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), closedir);
     if (!dir)
         return false;
     while (const dirent *entry = readdir(dir.get())) {
-        if (!IsProcessId(entry->d_name))
-            continue;
-        const std::string pid = entry->d_name;
-        std::string name;
-        bool named = false;
-        switch (ReadImageName(procFd.Get(), pid + "/exe", name)) {
-        case ExeLink::Read:
-            named = name == imageName;
-            break;
-        case ExeLink::Hidden:
-            named = ShortNameMatches(procFd.Get(), pid, imageName);
-            break;
-        case ExeLink::None:
-            // Most of these are kernel threads, never worth a look. A process this object
-            // started still counts in its last steps, until it can be reaped, so that its
-            // exit status is there once a wait ends.
-            named = IsStartedAs(static_cast<pid_t>(std::stol(pid)), imageName);
-            break;
-        }
-        // Only a match pays for reading the state.
-        if (named && !HasEnded(procFd.Get(), pid))
+        if (IsProcessId(entry->d_name) && IsRunningAs(procFd.Get(), entry->d_name, imageName))
             return true;
     }
     return false;
+}
+
+bool PosixProcesses::IsRunningAs(int procFd, const std::string &pid,
+                                 const std::string &imageName) const
+{
+    std::string name;
+    bool named = false;
+    switch (ReadImageName(procFd, pid + "/exe", name)) {
+    case ExeLink::Read:
+        named = name == imageName;
+        break;
+    case ExeLink::Hidden:
+        named = ShortNameMatches(procFd, pid, imageName);
+        break;
+    case ExeLink::None:
+        // Most of these are kernel threads, never worth a look. A process this object started
+        // still counts in its last steps, until it can be reaped, so that its exit status is
+        // there once a wait ends.
+        named = IsStartedAs(static_cast<pid_t>(std::stol(pid)), imageName);
+        break;
+    }
+    // Only a match pays for reading the state.
+    return named && !HasEnded(procFd, pid);
 }
 
 bool PosixProcesses::IsStartedAs(pid_t pid, const std::string &imageName) const

@@ -72,6 +72,8 @@ private:
 
     // Reaps every started process that has ended; true when at least one was reaped.
     bool ReapEnded();
+    // True when the process pid (below the /proc descriptor procFd) runs under imageName.
+    bool IsRunningAs(int procFd, const std::string &pid, const std::string &imageName) const;
     // True when pid is a process this object started, not yet reaped, under this image name.
     bool IsStartedAs(pid_t pid, const std::string &imageName) const;
 
