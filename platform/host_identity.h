@@ -11,7 +11,7 @@
 using Ipv4Address = std::array<uint8_t, 4>;
 
 class IHostIdentity {
-  public:
+public:
     virtual ~IHostIdentity() = default;
 
     // This machine's host name. False when it cannot be read; name is then unspecified.

@@ -6,7 +6,7 @@
 #include "platform/host_identity.h"
 
 class PosixHostIdentity : public IHostIdentity {
-  public:
+public:
     bool HostName(std::string &name) override;
     bool ResolveIPv4(const std::string &name, std::vector<Ipv4Address> &addresses) override;
     bool ComputerName(std::string &name) override;

@@ -9,7 +9,7 @@ namespace {
 
 // Answers from fixed values; nullopt makes the call fail.
 class FakeHostIdentity : public IHostIdentity {
-  public:
+public:
     std::optional<std::string> Host;
     std::vector<Ipv4Address> Addresses;
     std::optional<std::string> Computer;
