@@ -328,21 +328,25 @@ bool PosixFileSystem::ForceDirectories(const std::string &path)
 
 bool PosixFileSystem::RemoveTree(const std::string &path)
 {
+    // A trailing separator would make the system resolve a link named by the path.
+    std::string tree = path;
+    while (tree.size() > 1 && tree.back() == '/')
+        tree.pop_back();
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0)
+    if (::lstat(tree.c_str(), &st) != 0)
         return errno == ENOENT;
     if (!S_ISDIR(st.st_mode))
-        return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+        return ::unlink(tree.c_str()) == 0 || errno == ENOENT;
     if ((st.st_mode & S_IRWXU) != S_IRWXU)
-        ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU);
+        ::chmod(tree.c_str(), (st.st_mode & 07777) | S_IRWXU);
     {
-        UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd dir(::open(tree.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (dir)
             RemoveContents(dir.get());
     }
-    if (::rmdir(path.c_str()) == 0)
+    if (::rmdir(tree.c_str()) == 0)
         return true;
-    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+    return ::lstat(tree.c_str(), &st) != 0 && errno == ENOENT;
 }
 
 std::string PosixFileSystem::GetCurrentDir()
@@ -375,9 +379,10 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
         errno = 0;
         const dirent *entry = ::readdir(dir.get());
         if (!entry) {
-            if (errno != 0)
-                return false;
-            break;
+            if (errno == 0)
+                break;
+            entries.clear();
+            return false;
         }
         const char *name = entry->d_name;
         if (IsDotOrDotDot(name) || !MatchesWildcard(name, pattern))

@@ -257,11 +257,14 @@ TEST(PosixFileSystemTest, RemoveTreeRemovesLinksNotTheirTargets)
     EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
     EXPECT_EQ(ReadWholeFile(outsideFile), "keep");
 
-    // A link given as the tree goes itself; its target stays.
-    fs::create_directory_symlink(temp.Path() / "outside", temp.Path() / "link");
-    EXPECT_TRUE(files.RemoveTree((temp.Path() / "link").string()));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(temp.Path() / "link")));
-    EXPECT_EQ(ReadWholeFile(outsideFile), "keep");
+    // A link given as the tree goes itself, with or without a trailing separator; its target
+    // stays.
+    for (const char *name : {"link", "link/"}) {
+        fs::create_directory_symlink(temp.Path() / "outside", temp.Path() / "link");
+        EXPECT_TRUE(files.RemoveTree((temp.Path() / name).string())) << name;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(temp.Path() / "link"))) << name;
+        EXPECT_EQ(ReadWholeFile(outsideFile), "keep") << name;
+    }
 
     EXPECT_TRUE(files.RemoveTree((temp.Path() / "never-there").string()));
 }
