@@ -1,0 +1,318 @@
+// The scan on real packages in a temporary program folder, with the real archiver, the real
+// file system and processes, and a private registry store.
+
+#include "package/package_scan.h"
+
+#include "platform/posix/file_system_posix.h"
+#include "platform/posix/process_posix.h"
+#include "platform/posix/registry_posix.h"
+#include "product/secretkey.h"
+#include "tests/support/recording_window.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPasswordKey = "\x0B\x17\x02\x1C\x09\x12\x04\x1E\x0D\x15\x07\x19\x10\x03";
+
+class RecordingView : public IScanView {
+public:
+    void ShowNoPackage() override { Calls.push_back("none"); }
+    void ShowPackage(const std::string &product, const std::string &currBuild,
+                     const std::string &newBuild, const std::string &path) override
+    {
+        Calls.push_back("package:" + product + "|" + currBuild + "|" + newBuild + "|" + path);
+    }
+    std::vector<std::string> Calls;
+};
+
+// Real processes; remembers every command line it was asked to start.
+class RecordingProcesses : public PosixProcesses {
+public:
+    bool Start(const std::string &commandLine) override
+    {
+        Started.push_back(commandLine);
+        return PosixProcesses::Start(commandLine);
+    }
+    std::vector<std::string> Started;
+};
+
+struct Descriptor {
+    std::string corp = "glenmarsh";
+    std::string Soft = "Demo";
+    std::string Version = "5";
+    std::string Build = "20";
+    std::string DbType = "1";
+    std::string RegValue = "ABC";
+    std::string PackageName;
+
+    std::string Text() const
+    {
+        std::string text = "[CONFIG]\r\ncorp=" + corp + "\r\nSoft=" + Soft +
+                           "\r\nVersion=" + Version + "\r\nBuild=" + Build +
+                           "\r\nSQLCount=3\r\nDbType=" + DbType + "\r\nRegValue=" + RegValue +
+                           "\r\nExeName=demo\r\n";
+        if (!PackageName.empty())
+            text += "PackageName=" + PackageName + "\r\n";
+        return text;
+    }
+};
+
+class PackageScan : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        program = folder.Slashed();
+        fs::copy_file(BinDir() / "KX_Rar.exe", folder.Path() / "KX_Rar.exe");
+        storePath = (folder.Path() / "registry.reg").string();
+        RegisterProduct("ABC", "5", "20", "c2VjcmV0"); // Base64 of "secret"
+        startDir = fs::current_path();
+    }
+
+    void TearDown() override { fs::current_path(startDir); }
+
+    void RegisterProduct(const std::string &code, const std::string &version,
+                         const std::string &build, const std::string &password)
+    {
+        registryText += "[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" + code +
+                        "\\ClientConfigure]\r\n\"Version\"=\"" + version + "\"\r\n\"Build\"=\"" +
+                        build + "\"\r\n\"ServerName\"=\"localhost\"\r\n\"DBaseName\"=\"db\"\r\n" +
+                        "\"UserName\"=\"kx\"\r\n\"PassWord\"=\"" + password + "\"\r\n\r\n" +
+                        "[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" + code +
+                        "\\ApplicationPath]\r\n\"Path\"=\"/opt/demo\"\r\n\r\n";
+        folder.Write("registry.reg", "REGEDIT4\r\n\r\n" + registryText);
+    }
+
+    // A package file in the program folder whose comment holds the given bytes (none when
+    // comment is null).
+    void MakePackage(const std::string &name, const std::string *comment)
+    {
+        const fs::path content = folder.Write("content.txt", "payload");
+        std::string commentFile;
+        if (comment)
+            commentFile = folder.Write("comment.bin", *comment).string();
+        const std::string command = "python3 '" + std::string(KX_SOURCE_DIR_ENV()) +
+                                    "/tests/support/make_zip.py' '" + program + name + "' '" +
+                                    commentFile + "' 'pkg/UpdateFiles/a.txt=" +
+                                    content.string() + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    void MakePackage(const std::string &name, const Descriptor &descriptor)
+    {
+        const std::string text = descriptor.Text();
+        MakePackage(name, &text);
+    }
+
+    static const char *KX_SOURCE_DIR_ENV()
+    {
+        const char *dir = std::getenv("KX_SOURCE_DIR");
+        return dir ? dir : ".";
+    }
+
+    void Scan()
+    {
+        RegFileRegistry registry(storePath);
+        ScanContext context{program, view, window, files, processes, registry};
+        FindUpgradePackage(context, Package, Product);
+    }
+
+    TempFolder folder;
+    std::string program;
+    std::string storePath;
+    std::string registryText;
+    fs::path startDir;
+    RecordingView view;
+    RecordingWindow window;
+    PosixFileSystem files;
+    RecordingProcesses processes;
+    T_PackageInfo Package;
+    T_ProductReg Product;
+};
+
+TEST_F(PackageScan, NoPackageLeavesTheNoPackageStateAndTheWorkingDirectory)
+{
+    Package.Soft = "left from an earlier scan";
+    Product.ProductCode = "OLD";
+    Scan();
+    EXPECT_EQ(view.Calls, std::vector<std::string>{"none"});
+    EXPECT_EQ(Package, T_PackageInfo{});
+    EXPECT_EQ(Product, T_ProductReg{});
+    EXPECT_EQ(fs::current_path(), startDir);
+    EXPECT_TRUE(processes.Started.empty());
+    EXPECT_GE(window.Pumps, 1); // the reset is pumped once so that it shows
+}
+
+TEST_F(PackageScan, OneFittingPackageIsAccepted)
+{
+    Descriptor d;
+    d.PackageName = "something_else.zip";
+    MakePackage("demo_20.zip", d);
+    Scan();
+
+    ASSERT_EQ(view.Calls.size(), 2u);
+    EXPECT_EQ(view.Calls[1], "package:Demo|20|20|" + program + "demo_20.zip");
+    EXPECT_EQ(Package.corp, "glenmarsh");
+    EXPECT_EQ(Package.PackagePath, program);
+    EXPECT_EQ(Package.PackageName, "demo_20.zip"); // the listed name, not the descriptor's
+    EXPECT_EQ(Package.SQLCount, 3);
+    EXPECT_EQ(Package.DbType, 1);
+    EXPECT_EQ(Product.ProductCode, "ABC");
+    EXPECT_EQ(Product.Path, "/opt/demo");
+    EXPECT_EQ(Product.PassWord, "secret"); // Base64 decoded for a MySQL product
+    EXPECT_EQ(fs::current_path(), startDir);
+    ASSERT_EQ(processes.Started.size(), 1u);
+    EXPECT_EQ(processes.Started[0], "\"" + program + "KX_Rar.exe\" cw -y \"" + program +
+                                        "demo_20.zip\" \"" + program +
+                                        "TempUpdate/Update.ini\"");
+}
+
+TEST_F(PackageScan, OtherDatabaseKindsUnscrambleThePassword)
+{
+    const std::string stored = "\x51\x33\x7f\x20";
+    RegisterProduct("SQL", "5", "20", stored);
+    Descriptor d;
+    d.RegValue = "SQL";
+    d.DbType = "0";
+    MakePackage("p.zip", d);
+    Scan();
+    ASSERT_EQ(Product.ProductCode, "SQL");
+    EXPECT_EQ(Product.PassWord, UnscramblePassword(stored, kPasswordKey));
+}
+
+TEST_F(PackageScan, RulesRejectInTheirOrder)
+{
+    struct Case {
+        const char *what;
+        Descriptor descriptor;
+        bool accepted;
+    };
+    auto with = [](auto change) {
+        Descriptor d;
+        change(d);
+        return d;
+    };
+    const Case cases[] = {
+        {"fits", Descriptor{}, true},
+        {"maker in other case", with([](Descriptor &d) { d.corp = "Glenmarsh"; }), false},
+        {"no maker", with([](Descriptor &d) { d.corp = ""; }), false},
+        {"product not registered", with([](Descriptor &d) { d.RegValue = "XYZ"; }), false},
+        {"version differs", with([](Descriptor &d) { d.Version = "6"; }), false},
+        {"version in other case", with([](Descriptor &d) {
+             d.RegValue = "VER"; // registered with version "5A"
+             d.Version = "5a";
+         }),
+         false},
+        {"build below", with([](Descriptor &d) { d.Build = "19"; }), false},
+        {"build 100 sorts below 20", with([](Descriptor &d) { d.Build = "100"; }), false},
+        {"build 3 sorts above 20", with([](Descriptor &d) { d.Build = "3"; }), true},
+        {"build longer", with([](Descriptor &d) { d.Build = "20a"; }), true},
+    };
+    RegisterProduct("VER", "5A", "20", "");
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        fs::remove(folder.Path() / "p.zip");
+        MakePackage("p.zip", cases[i].descriptor);
+        Package = {};
+        Scan();
+        EXPECT_EQ(!Package.PackageName.empty(), cases[i].accepted)
+            << "case " << i << ": " << cases[i].what;
+    }
+}
+
+TEST_F(PackageScan, FirstInNameOrderWinsAndTheSecondIsNeverExamined)
+{
+    Descriptor first;
+    first.Soft = "First";
+    Descriptor second;
+    second.Soft = "Second";
+    MakePackage("b.zip", second);
+    MakePackage("A.zip", first); // capital A sorts before b without regard to case
+    Scan();
+    EXPECT_EQ(Package.Soft, "First");
+    ASSERT_EQ(processes.Started.size(), 1u);
+    EXPECT_NE(processes.Started[0].find("A.zip"), std::string::npos);
+}
+
+TEST_F(PackageScan, PatternMatchesWithoutRegardToCaseAndFoldersAreTried)
+{
+    fs::create_directory(folder.Path() / "a.zip");
+    MakePackage("UPPER.ZIP", Descriptor{});
+    folder.Write("notes.txt", "not a package");
+    Scan();
+    EXPECT_EQ(Package.PackageName, "UPPER.ZIP");
+    ASSERT_EQ(processes.Started.size(), 2u); // the folder was handed to the archiver first
+    EXPECT_NE(processes.Started[0].find("a.zip"), std::string::npos);
+    EXPECT_NE(processes.Started[1].find("UPPER.ZIP"), std::string::npos);
+}
+
+TEST_F(PackageScan, FolderNamedLikeAPackageIsRejected)
+{
+    fs::create_directory(folder.Path() / "x.zip");
+    Scan();
+    EXPECT_TRUE(Package.PackageName.empty());
+    EXPECT_EQ(processes.Started.size(), 1u);
+}
+
+TEST_F(PackageScan, PackagesWithoutAUsableCommentAreRejected)
+{
+    MakePackage("none.zip", nullptr);
+    folder.Write("damaged.zip", "this is not an archive");
+    Scan();
+    EXPECT_TRUE(Package.PackageName.empty());
+    EXPECT_EQ(processes.Started.size(), 2u);
+}
+
+TEST_F(PackageScan, StaleDescriptorIsNeverInherited)
+{
+    // A descriptor that would fit, left by an earlier run; the archiver writes none for the
+    // damaged package, so nothing may be accepted.
+    folder.Write("TempUpdate/Update.ini", Descriptor{}.Text());
+    folder.Write("damaged.zip", "this is not an archive");
+    Scan();
+    EXPECT_TRUE(Package.PackageName.empty());
+    EXPECT_FALSE(fs::exists(folder.Path() / "TempUpdate/Update.ini"));
+}
+
+TEST_F(PackageScan, MissingArchiverRejectsEveryPackage)
+{
+    fs::remove(folder.Path() / "KX_Rar.exe");
+    MakePackage("p.zip", Descriptor{});
+    Scan();
+    EXPECT_TRUE(Package.PackageName.empty());
+    EXPECT_EQ(view.Calls, std::vector<std::string>{"none"});
+}
+
+TEST_F(PackageScan, DescriptorWrittenInTheChineseCodePageShowsRight)
+{
+    Descriptor d;
+    d.Soft = "\xB2\xFA\xC6\xB7"; // "产品" in GB18030
+    MakePackage("p.zip", d);
+    Scan();
+    EXPECT_EQ(Package.Soft, "产品");
+}
+
+TEST_F(PackageScan, RefreshAfterThePackageWasRemovedTakesTheAcceptanceBack)
+{
+    MakePackage("p.zip", Descriptor{});
+    Scan();
+    ASSERT_EQ(Package.PackageName, "p.zip");
+    fs::remove(folder.Path() / "p.zip");
+    Scan();
+    EXPECT_EQ(Package, T_PackageInfo{});
+    EXPECT_EQ(Product, T_ProductReg{});
+    EXPECT_EQ(view.Calls.back(), "none");
+}
+
+TEST_F(PackageScan, UnreachableProgramFolderIsAnErrorAndTheDirectoryStays)
+{
+    program = (folder.Path() / "missing").string() + "/";
+    EXPECT_ANY_THROW(Scan());
+    EXPECT_EQ(fs::current_path(), startDir);
+}
+
+} // namespace
