@@ -24,9 +24,11 @@ public:
     virtual void Close() = 0;
     // Replaces the statement text.
     virtual void SetSQL(const std::string &text) = 0;
-    // Runs the statement. Throws KxError when the database refuses it.
+    // Runs the statement. Throws KxError when the connection is closed or the database
+    // refuses the statement.
     virtual void Open() = 0;
-    // The first field of the first row, as text. Throws KxError when there is no row.
+    // The first field of the first row, as text; a NULL field gives the empty text. Throws
+    // KxError when the query is not open or has no row.
     virtual std::string FirstFieldText() = 0;
 };
 
@@ -35,7 +37,8 @@ class ICommand {
 public:
     virtual ~ICommand() = default;
     virtual void SetCommandText(const std::string &text) = 0;
-    // Runs the text, which may hold several statements, and drains every result. Throws
-    // KxError when the database refuses any statement of it.
+    // Runs the text, which may hold several statements, and drains every result, so nothing
+    // is left pending for the next command. Throws KxError when the connection is closed or
+    // the database refuses any statement of it (an empty text is the database's to judge).
     virtual void Execute() = 0;
 };

@@ -59,11 +59,19 @@ public:
 private:
     bool Fill()
     {
-        in_.read(buffer_, sizeof buffer_);
-        len_ = static_cast<size_t>(in_.gcount());
-        pos_ = 0;
-        if (len_ > 0)
-            return true;
+        for (;;) {
+            in_.read(buffer_, sizeof buffer_);
+            len_ = static_cast<size_t>(in_.gcount());
+            pos_ = 0;
+            // A UTF-8 byte-order mark is no text of the first line.
+            if (first_ && std::string_view(buffer_, len_).starts_with("\xEF\xBB\xBF"))
+                pos_ = 3;
+            first_ = false;
+            if (len_ > pos_)
+                return true;
+            if (len_ == 0)
+                break;
+        }
         if (in_.bad())
             throw KxError("cannot read the script file");
         ended_ = true;
@@ -75,6 +83,7 @@ private:
     size_t pos_ = 0;
     size_t len_ = 0;
     bool ended_ = false;
+    bool first_ = true;
 };
 
 // Whether the script is UTF-8 is decided for the whole file, as for the descriptor: a single

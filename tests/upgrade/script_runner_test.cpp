@@ -138,6 +138,8 @@ TEST_F(ScriptRunnerTest, CutsTheFileIntoBlocksByTheLineRules)
         {"A\nB\n", {}},
         {"-- sql begin a\nA\n-- end sql", {"A"}},
         {"", {}},
+        {"\xEF\xBB\xBF-- sql begin a\nA\n-- end sql\n", {"A"}},
+        {"\xEF\xBB\xBF", {}},
         // Lines longer than one read of the file.
         {"-- sql begin a\n" + longLine + "\n-- end sql\n", {longLine}},
         {"-- sql begin a\n" + straddle + "\r\nB\n-- end sql\n", {straddle + "\r\nB"}},
