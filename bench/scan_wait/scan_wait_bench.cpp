@@ -130,6 +130,7 @@ double RunDirectly(const std::vector<std::vector<std::string>> &commands)
     const auto begin = std::chrono::steady_clock::now();
     for (const std::vector<std::string> &command : commands) {
         std::vector<char *> argv;
+        argv.reserve(command.size() + 1);
         for (const std::string &argument : command)
             argv.push_back(const_cast<char *>(argument.c_str()));
         argv.push_back(nullptr);
@@ -157,8 +158,8 @@ int main(int argc, char **argv)
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
     const int packages = argc > 3 ? std::max(1, std::atoi(argv[3])) : 100;
 
-    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm")
-                                                        : fs::temp_directory_path();
+    const fs::path base =
+        fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     std::string pattern = (base / "kx-scan-wait-bench-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         Fail("cannot make the program folder");

@@ -328,6 +328,7 @@ bool PosixProcesses::Start(const std::string &commandLine)
     if (arguments.empty() || arguments[0].empty())
         return false;
     std::vector<char *> argv;
+    argv.reserve(arguments.size() + 1);
     for (const std::string &argument : arguments)
         argv.push_back(const_cast<char *>(argument.c_str()));
     argv.push_back(nullptr);

@@ -57,17 +57,16 @@ TEST(CommandLines, SplitBackIntoTheirPaths)
     const std::string folder = "/srv/a b/";
     const char *names[] = {
         "plain.zip", "two  blanks.zip", "quote\"inside.zip", "trailing\\", "back\\\\slash.zip",
-        "\\\"", "tab\there.zip", "中文.zip",
+        "\\\"",      "tab\there.zip",   "中文.zip",
     };
     for (size_t i = 0; i < std::size(names); ++i) {
         const std::string name = names[i];
-        const std::vector<std::string> comment = {folder + "KX_Rar.exe", "cw", "-y",
-                                                  folder + name,
+        const std::vector<std::string> comment = {folder + "KX_Rar.exe", "cw", "-y", folder + name,
                                                   folder + "TempUpdate/Update.ini"};
         EXPECT_EQ(SplitWindowsCommandLine(CommentCommandLine(folder, name)), comment)
             << "case " << i;
-        const std::vector<std::string> extract = {folder + "KX_Rar.exe", "x", "-y", "-pxr352",
-                                                  folder + name, folder + "TempUpdate"};
+        const std::vector<std::string> extract = {
+            folder + "KX_Rar.exe", "x", "-y", "-pxr352", folder + name, folder + "TempUpdate"};
         EXPECT_EQ(SplitWindowsCommandLine(ExtractCommandLine(folder, folder + name)), extract)
             << "case " << i;
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -94,9 +95,11 @@ TEST(WaitForArchiverWithProgress, MovesByTenAndWrapsToZeroBeforeAnythingIsPainte
     // it sleeps or pumps, so no pump ever sees the bar full.
     const std::vector<std::string> wrapPass = {"check", "pos:100", "pos:0", "sleep:5", "pump"};
     const std::vector<std::string> firstPass = {"check", "pos:10", "sleep:5", "pump"};
-    ASSERT_GE(window.Calls.size(), 9 * 4 + wrapPass.size());
+    const size_t wrapAt = 9 * firstPass.size(); // after the passes to 10 .. 90
+    ASSERT_GE(window.Calls.size(), wrapAt + wrapPass.size());
     EXPECT_TRUE(std::equal(firstPass.begin(), firstPass.end(), window.Calls.begin()));
-    EXPECT_TRUE(std::equal(wrapPass.begin(), wrapPass.end(), window.Calls.begin() + 9 * 4));
+    EXPECT_TRUE(std::equal(wrapPass.begin(), wrapPass.end(),
+                           window.Calls.begin() + static_cast<std::ptrdiff_t>(wrapAt)));
     EXPECT_EQ(window.Calls.back(), "check");
     EXPECT_EQ(window.Pumps, 12);
 }

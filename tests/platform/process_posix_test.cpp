@@ -7,13 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
-#include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <grp.h>
 #include <spawn.h>
@@ -61,6 +61,7 @@ const bool kReported = [] {
     for (std::string argument; std::getline(cmdline, argument, '\0');)
         arguments.push_back(argument);
     std::vector<char *> argv;
+    argv.reserve(arguments.size());
     for (std::string &argument : arguments)
         argv.push_back(argument.data());
     std::ofstream(out, std::ios::binary) << ReportStart(static_cast<int>(argv.size()), argv.data());
@@ -236,9 +237,8 @@ TEST_F(PosixProcessesTest, StartsWithoutTerminalOnTheNullDevice)
     setenv(kReportVariable, out.c_str(), 1);
 
     PosixProcesses processes;
-    const bool started = processes.Start(Quoted(fs::read_symlink("/proc/self/exe").string()) +
-                                         " " + std::to_string(inherited) +
-                                         R"( "x y" plain a\"b "")");
+    const bool started = processes.Start(Quoted(fs::read_symlink("/proc/self/exe").string()) + " " +
+                                         std::to_string(inherited) + R"( "x y" plain a\"b "")");
     unsetenv(kReportVariable);
     sigprocmask(SIG_SETMASK, &before, nullptr);
     close(inherited);
