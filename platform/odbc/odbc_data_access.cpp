@@ -93,8 +93,8 @@ void OdbcConnection::Open()
                       reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
 
     const SQLRETURN rc = SQLDriverConnect(
-        dbc, nullptr, reinterpret_cast<SQLCHAR *>(const_cast<char *>(odbc.c_str())),
-        static_cast<SQLSMALLINT>(odbc.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+        dbc, nullptr, reinterpret_cast<SQLCHAR *>(const_cast<char *>(odbc.c_str())), SQL_NTS,
+        nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
         const std::string diagnostics = Diagnostics(SQL_HANDLE_DBC, dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
