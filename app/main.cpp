@@ -6,13 +6,13 @@
 #include "app/message_box.h"
 #include "app/pictures.h"
 #include "app/u_main.h"
-#include "platform/error.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/host_identity_posix.h"
 #include "platform/posix/process_posix.h"
 #include "platform/posix/registry_posix.h"
 #include "platform/program_folder.h"
+#include "upgrade/upgrade_run.h"
 
 #include <QApplication>
 #include <QFont>
@@ -23,14 +23,6 @@
 #include <exception>
 
 namespace {
-
-// The upgrade run is wired here: RunUpgrade (upgrade/upgrade_run.h) goes in its place once the
-// upgrade stages are part of the program. Until then the button says so plainly rather than
-// pretending to succeed.
-bool NotYetProvidedUpgrade(UpgradeContext &, const std::string &)
-{
-    throw KxError("升级功能尚未提供");
-}
 
 int Run()
 {
@@ -44,7 +36,7 @@ int Run()
     OdbcCommand command(connection);
 
     TForm1 form(TForm1Services{GetProgramFolder(), files, processes, registry, host, connection,
-                               query, command, messages, NotYetProvidedUpgrade});
+                               query, command, messages, RunUpgrade});
     form.FormCreate();
 
     form.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form.size(),

@@ -2,7 +2,6 @@
 #include "ui_u_main.h"
 
 #include "app/pictures.h"
-#include "platform/error.h"
 #include "platform/text.h"
 #include "upgrade/host_identity.h"
 
@@ -214,8 +213,6 @@ void TForm1::BtnUpdateClick()
             services_.ProgramFolder, Package,  Product,    ComputerName, LocalIP,
             tempConnection,          ADOQuery, updataExec, *this,        services_.Files,
             services_.Processes};
-        if (!services_.RunUpgrade)
-            throw KxError("升级功能尚未提供");
         if (services_.RunUpgrade(context, PackageFile))
             ShowMessage("升级成功！", kNoticeCaption, MessageIcon::Information);
         else
