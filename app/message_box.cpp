@@ -1,6 +1,7 @@
 #include "app/message_box.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QString>
 
 void QtMessagePresenter::Show(QWidget *parent, const std::string &text, const std::string &caption,
@@ -9,6 +10,8 @@ void QtMessagePresenter::Show(QWidget *parent, const std::string &text, const st
     QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
                     QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
                     parent);
+    // The system's own boxes read "确定" on a Chinese desktop; no Qt translation is loaded.
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }
