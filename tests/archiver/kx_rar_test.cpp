@@ -96,10 +96,10 @@ void MakeRawZip(const fs::path &archive, const std::vector<RawEntry> &entries,
 {
     static const char script[] = R"(
 import stat, sys, zipfile
-archive, comment, *specs = sys.argv[1:]
+archive, comment, *entries = sys.argv[1:]
 with zipfile.ZipFile(archive, "w") as z:
-    for spec in specs:
-        name, data_file, kind, declared = spec.split(":")
+    for entry in entries:
+        name, data_file, kind, declared = entry.split(":")
         info = zipfile.ZipInfo(bytes.fromhex(name).decode("utf-8"), (2021, 5, 6, 7, 8, 10))
         info.create_system = 3
         kind_bits = stat.S_IFLNK | 0o777 if kind == "link" else stat.S_IFREG | 0o644
