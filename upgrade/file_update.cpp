@@ -1,6 +1,7 @@
 #include "upgrade/file_update.h"
 
 #include "platform/text.h"
+#include "upgrade/upgrade_run.h"
 
 #include <climits>
 #include <exception>
@@ -33,14 +34,12 @@ std::string JoinPath(const std::string &folder, const std::string &name)
 }
 
 // The "UpdateFiles" folder of the unpacked package; empty when the package name leaves no
-// folder name (a package file named just ".zip").
+// folder of its own (then nothing was unpacked for it, and the work folder itself must not be
+// taken for it).
 std::string UpdateSourceFolder(const UpgradeContext &context)
 {
-    const std::string &packageName = context.Package.PackageName;
-    if (packageName.size() <= 4)
-        return {};
-    return context.ProgramFolder + "TempUpdate/" + packageName.substr(0, packageName.size() - 4) +
-           "/UpdateFiles";
+    const std::string unpacked = UnpackedPackageFolder(context);
+    return unpacked.empty() ? std::string() : unpacked + "/UpdateFiles";
 }
 
 // The smallest power of two as unit that brings total into the bar's int range.

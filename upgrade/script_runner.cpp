@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/text.h"
+#include "upgrade/upgrade_run.h"
 
 #include <algorithm>
 #include <exception>
@@ -133,15 +134,14 @@ std::string StepText(int executed, int total)
 
 std::string UpgradeScriptPath(const UpgradeContext &context)
 {
-    const std::string &name = context.Package.PackageName;
-    const std::string folder = name.substr(0, name.size() > 4 ? name.size() - 4 : 0);
-    return context.ProgramFolder + "TempUpdate/" + folder + "/UpdateSQL.sql";
+    const std::string unpacked = UnpackedPackageFolder(context);
+    return unpacked.empty() ? std::string() : unpacked + "/UpdateSQL.sql";
 }
 
 bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
 {
     const std::string path = UpgradeScriptPath(context);
-    if (!ServerIsLocal || !context.Files.FileExists(path))
+    if (!ServerIsLocal || path.empty() || !context.Files.FileExists(path))
         return true;
 
     IWindowFacilities &window = context.Window;

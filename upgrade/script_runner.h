@@ -6,12 +6,12 @@
 
 #include <string>
 
-// The script file of the accepted package: in the work folder, the folder named like the
-// package file without its last four characters, then "UpdateSQL.sql".
+// The script file of the accepted package: "UpdateSQL.sql" in the unpacked package folder
+// (UnpackedPackageFolder). Empty when the package name leaves no folder of its own.
 std::string UpgradeScriptPath(const UpgradeContext &context);
 
 // Does nothing and returns true when the server is not this machine or the package has no
-// script file. Otherwise reads the file line by line and runs each block between a
+// script file (or no unpacked folder of its own). Otherwise reads the file line by line and runs each block between a
 // "-- sql begin" line and a "-- end sql" line as one command (its lines joined by CR LF),
 // showing "正在执行升级脚本(k/N)..." and advancing the progress bar after each. No transaction:
 // blocks that ran stay applied. A file that is not valid UTF-8 is read as GB18030; a leading

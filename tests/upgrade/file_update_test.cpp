@@ -184,6 +184,21 @@ TEST_F(FileUpdateTest, NothingToCopy)
     EXPECT_EQ(files.CopiedTo, std::vector<std::string>{});
 }
 
+TEST_F(FileUpdateTest, NameWithoutAFolderOfItsOwnCopiesNothing)
+{
+    // Trees the work folder and the program folder hold must not pass for the package's.
+    temp.Write("prog/TempUpdate/UpdateFiles/a.txt", "work folder");
+    temp.Write("prog/UpdateFiles/a.txt", "program folder");
+    const char *names[] = {".zip", "x", "..zip", "...zip"};
+    for (size_t i = 0; i < std::size(names); ++i) {
+        package.PackageName = names[i];
+        EXPECT_TRUE(CopyUpdateFiles(context)) << "case " << i;
+    }
+    EXPECT_EQ(window.Calls, std::vector<std::string>{});
+    EXPECT_EQ(files.Listed, std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(Target()));
+}
+
 TEST_F(FileUpdateTest, BlankTargetCopiesNothing)
 {
     WriteSource("a.txt", "12345");

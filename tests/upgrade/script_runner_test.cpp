@@ -102,6 +102,21 @@ TEST_F(ScriptRunnerTest, SkipsWhenTheServerIsElsewhereOrThereIsNoScript)
     EXPECT_TRUE(command.Executed.empty());
 }
 
+TEST_F(ScriptRunnerTest, NameWithoutAFolderOfItsOwnRunsNothing)
+{
+    // Scripts the work folder and the program folder hold must not pass for the package's.
+    temp.Write("prog/TempUpdate/UpdateSQL.sql", "-- sql begin w\ninsert w\n-- end sql\n");
+    temp.Write("prog/UpdateSQL.sql", "-- sql begin p\ninsert p\n-- end sql\n");
+    const char *names[] = {".zip", "x", "..zip", "...zip"};
+    for (size_t i = 0; i < std::size(names); ++i) {
+        package.PackageName = names[i];
+        EXPECT_EQ(UpgradeScriptPath(context), "") << "case " << i;
+        EXPECT_TRUE(RunUpgradeScripts(context, true)) << "case " << i;
+    }
+    EXPECT_TRUE(window.Calls.empty());
+    EXPECT_TRUE(command.Executed.empty());
+}
+
 TEST_F(ScriptRunnerTest, CutsTheFileIntoBlocksByTheLineRules)
 {
     struct Case {
