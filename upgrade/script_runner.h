@@ -11,9 +11,10 @@
 std::string UpgradeScriptPath(const UpgradeContext &context);
 
 // Does nothing and returns true when the server is not this machine or the package has no
-// script file (or no unpacked folder of its own). Otherwise reads the file line by line and runs each block between a
-// "-- sql begin" line and a "-- end sql" line as one command (its lines joined by CR LF),
-// showing "正在执行升级脚本(k/N)..." and advancing the progress bar after each. No transaction:
+// script file (or no unpacked folder of its own). Otherwise reads the file line by line and
+// runs each block between a "-- sql begin" line and a "-- end sql" line as one command (its
+// lines joined by CR LF), showing "正在执行升级脚本(k/N)..." and advancing the progress bar
+// after each. No transaction:
 // blocks that ran stay applied. A file that is not valid UTF-8 is read as GB18030; a leading
 // UTF-8 byte-order mark is skipped. Memory holds one line and the block being collected,
 // whatever the file's size. After a block has run its lines are dropped, so a second end
