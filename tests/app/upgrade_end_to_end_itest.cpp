@@ -1,0 +1,447 @@
+// The whole upgrade through the main window, as a user runs it: packages made with the real
+// archiver in a temporary program folder, a private registry store, the real scan, the real
+// ODBC objects against the private database server, and the real file update. Each case has a
+// database of its own, so runs never depend on each other.
+
+#include "tests/app/window_fixture.h"
+
+#include "platform/odbc/odbc_data_access.h"
+#include "platform/posix/file_system_posix.h"
+#include "platform/posix/process_posix.h"
+#include "platform/posix/registry_posix.h"
+#include "product/secretkey.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_database.h"
+#include "upgrade/upgrade_run.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTitle = "朔岱产品离线升级程序";
+// The key the scan unscrambles stored passwords of SQL Server and Oracle products with.
+const std::string kPasswordKey = "\x0B\x17\x02\x1C\x09\x12\x04\x1E\x0D\x15\x07\x19\x10\x03";
+const std::string kNoTable = "<no table>";
+
+const std::string kScript = "-- sql begin create\r\n"
+                            "CREATE TABLE IF NOT EXISTS upgrade_log (id INT AUTO_INCREMENT "
+                            "PRIMARY KEY, note VARCHAR(40)) CHARACTER SET utf8mb4\r\n"
+                            "-- end sql\r\n"
+                            "-- sql begin fill\r\n"
+                            "INSERT INTO upgrade_log (note) VALUES ('升级'), ('5.2')\r\n"
+                            "-- end sql\r\n";
+const std::string kFailingScript = kScript + "-- sql begin broken\r\n"
+                                             "INSERT INTO no_such_table VALUES (1)\r\n"
+                                             "-- end sql\r\n"
+                                             "-- sql begin never\r\n"
+                                             "INSERT INTO upgrade_log (note) VALUES ('never')\r\n"
+                                             "-- end sql\r\n";
+
+std::string Base64(const std::string &bytes)
+{
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size())
+            group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size())
+            group |= static_cast<unsigned char>(bytes[i + 2]);
+        text += digits[group >> 18 & 63];
+        text += digits[group >> 12 & 63];
+        text += i + 1 < bytes.size() ? digits[group >> 6 & 63] : '=';
+        text += i + 2 < bytes.size() ? digits[group & 63] : '=';
+    }
+    return text;
+}
+
+// The driver list of the private server, with its driver registered also under the Oracle
+// provider's driver name: an Oracle product then opens against the private server, and only
+// the Oracle host-address query of the locality rule fails, as on a server that refuses it.
+class DriverList {
+public:
+    DriverList()
+    {
+        const char *shared = std::getenv("ODBCSYSINI");
+        std::ifstream in(fs::path(shared ? shared : "") / "odbcinst.ini");
+        std::string line;
+        std::string driver;
+        while (std::getline(in, line)) {
+            if (line.rfind("Driver=", 0) == 0)
+                driver = line;
+        }
+        if (driver.empty())
+            return; // TestDatabaseReady() says what is missing
+        folder_.Write("odbcinst.ini",
+                      "[MySQL ODBC 5.1 Driver]\n" + driver + "\n\n[MSDAORA.1]\n" + driver + "\n");
+        folder_.Write("odbc.ini", "");
+        setenv("ODBCSYSINI", folder_.Path().c_str(), 1);
+    }
+
+private:
+    TempFolder folder_;
+};
+
+// The application files of the installed product and of the package.
+struct ProductFiles {
+    std::string AppConf;
+    std::string Readme;
+};
+const ProductFiles kOldFiles{"version=5.1\n", "演示 5.1\n"};
+const ProductFiles kNewFiles{"version=5.2\n", "演示 5.2\n"};
+
+struct PackageSpec {
+    std::string Password = "xr352";
+    std::string Script = kScript;
+    int DbType = 1;
+    bool Damaged = false;
+};
+
+// One program folder with the archiver and a package, the installed product with its folder
+// and registration, a database of its own, and the window on them.
+class UpgradeWorld {
+public:
+    explicit UpgradeWorld(std::string database) : database_(std::move(database))
+    {
+        EnsureApplication();
+        program_ = folder_.Slashed() + "prog/";
+        fs::create_directories(program_);
+        fs::copy_file(BinDir() / "KX_Rar.exe", program_ + "KX_Rar.exe");
+        folder_.Write("product/bin/app.conf", kOldFiles.AppConf);
+        folder_.Write("product/readme.txt", kOldFiles.Readme);
+        folder_.Write("product/keep.cfg", "local settings");
+        db_.Exec("DROP DATABASE IF EXISTS " + database_ + "; CREATE DATABASE " + database_ +
+                 " CHARACTER SET utf8mb4");
+    }
+
+    ~UpgradeWorld()
+    {
+        try {
+            db_.Exec("DROP DATABASE IF EXISTS " + database_);
+        } catch (const std::exception &) {
+        }
+    }
+
+    // Makes demo_5.2.zip in the program folder with KX_Rar.exe: the descriptor as the archive
+    // comment and one top folder named like the file, holding UpdateSQL.sql and UpdateFiles.
+    void MakePackage(const PackageSpec &spec)
+    {
+        const std::string staging = folder_.Slashed() + "staging/";
+        if (!spec.Script.empty())
+            folder_.Write("staging/demo_5.2/UpdateSQL.sql", spec.Script);
+        folder_.Write("staging/demo_5.2/UpdateFiles/bin/app.conf", kNewFiles.AppConf);
+        folder_.Write("staging/demo_5.2/UpdateFiles/readme.txt", kNewFiles.Readme);
+        // Bytes that do not compress, so the middle of the archive lies in this file's data.
+        std::string library(64 * 1024, '\0');
+        uint32_t state = 7;
+        for (char &c : library) {
+            state = state * 1103515245u + 12345u;
+            c = static_cast<char>(state >> 24);
+        }
+        folder_.Write("staging/demo_5.2/UpdateFiles/lib/libdemo.so", library);
+        folder_.Write("staging/comment.ini",
+                      "[CONFIG]\r\ncorp=glenmarsh\r\nSoft=朔岱演示系统\r\nVersion=5\r\n"
+                      "Build=5.2\r\nEndDate=2099-12-31\r\nSQLCount=4\r\n"
+                      "PackageName=demo_5.2.zip\r\nDbType=" +
+                          std::to_string(spec.DbType) + "\r\nExeName=demo\r\nRegValue=E2E\r\n");
+        const std::string command = "cd '" + staging + "' && '" + program_ + "KX_Rar.exe' a -y -p" +
+                                    spec.Password + " -z'" + staging + "comment.ini' '" +
+                                    PackageFile() + "' demo_5.2 >/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        fs::remove_all(staging);
+        if (spec.Damaged) {
+            std::fstream archive(PackageFile(), std::ios::in | std::ios::out | std::ios::binary);
+            const auto size = static_cast<std::streamoff>(fs::file_size(PackageFile()));
+            for (std::streamoff at = size / 2; at < size / 2 + 16; ++at) {
+                archive.seekg(at);
+                const char byte = static_cast<char>(archive.get() ^ 0x5A);
+                archive.seekp(at);
+                archive.put(byte);
+            }
+        }
+    }
+
+    // The product E2E, build 5.1, registered with its database on serverName.
+    void Register(const std::string &serverName, int dbType = 1)
+    {
+        // MySQL products store the password in Base64, the others scrambled.
+        const std::string stored = dbType == 1
+                                       ? Base64(kTestDbPassword)
+                                       : XorWithKey(XorWithKey(kTestDbPassword, kPasswordKey),
+                                                    kSecretKeyPrefix + kPasswordKey);
+        folder_.Write("registry.reg",
+                      "REGEDIT4\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\E2E\\ClientConfigure]\r\n"
+                      "\"Version\"=\"5\"\r\n\"Build\"=\"5.1\"\r\n\"ServerName\"=\"" +
+                          serverName + "\"\r\n\"DBaseName\"=\"" + database_ +
+                          "\"\r\n\"UserName\"=\"" + kTestDbUser + "\"\r\n\"PassWord\"=\"" + stored +
+                          "\"\r\n\r\n" +
+                          "[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\E2E\\ApplicationPath]\r\n"
+                          "\"Path\"=\"" +
+                          ProductFolder() + "/\"\r\n");
+    }
+
+    // Builds the window, which scans the program folder; true when it found the package.
+    bool Open()
+    {
+        registry_.emplace(folder_.Slashed() + "registry.reg");
+        form_ = std::make_unique<TForm1>(TForm1Services{program_, files_, processes_, *registry_,
+                                                        host_, connection_, query_, command_,
+                                                        messages_, RunUpgrade});
+        form_->FormCreate();
+        return Control<QLabel>(*form_, "Lab_Path").text().toStdString() == PackageFile();
+    }
+
+    // Presses 升级; every box is answered at once.
+    void PressUpgrade() { Control<QPushButton>(*form_, "BtnUpdate").click(); }
+
+    std::vector<std::string> MessageTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const RecordedMessage &m : messages_.Messages)
+            texts.push_back(m.Text);
+        return texts;
+    }
+
+    // The notes of upgrade_log in insertion order, joined by ","; kNoTable when there is none.
+    std::string Rows()
+    {
+        if (db_.Number("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = '" +
+                       database_ + "' AND table_name = 'upgrade_log'") == 0)
+            return kNoTable;
+        return db_.Text("SELECT IFNULL(GROUP_CONCAT(note ORDER BY id), '') FROM " + database_ +
+                        ".upgrade_log");
+    }
+
+    ProductFiles Files() const
+    {
+        return {ReadWholeFile(ProductFolder() + "/bin/app.conf"),
+                ReadWholeFile(ProductFolder() + "/readme.txt")};
+    }
+
+    // The window is back in its package-found state and the connection is closed.
+    void ExpectRestored(const std::string &where)
+    {
+        TForm1 &form = *form_;
+        EXPECT_TRUE(Control<QWidget>(form, "BtnUpdate").isEnabled()) << where;
+        EXPECT_TRUE(Control<QWidget>(form, "Btn_refresh").isEnabled()) << where;
+        EXPECT_TRUE(Control<QWidget>(form, "Lab_CurrentStep").isHidden()) << where;
+        EXPECT_TRUE(Control<QWidget>(form, "ProgressBar").isHidden()) << where;
+        EXPECT_FALSE(connection_.Connected()) << where;
+    }
+
+    std::string ProductFolder() const { return folder_.Slashed() + "product"; }
+    std::string PackageFile() const { return program_ + "demo_5.2.zip"; }
+    TForm1 &Form() { return *form_; }
+    const std::vector<RecordedMessage> &Messages() const { return messages_.Messages; }
+    void ClearMessages() { messages_.Messages.clear(); }
+    TempFolder &Folder() { return folder_; }
+
+private:
+    std::string database_;
+    TempFolder folder_;
+    std::string program_;
+    TestDatabase db_;
+    PosixFileSystem files_;
+    PosixProcesses processes_;
+    std::optional<RegFileRegistry> registry_;
+    FixedHostIdentity host_; // TESTPC at 10.0.0.7: "127.0.0.1" is another machine to it
+    OdbcConnection connection_;
+    OdbcQuery query_{connection_};
+    OdbcCommand command_{connection_};
+    RecordingPresenter messages_;
+    std::unique_ptr<TForm1> form_;
+};
+
+class UpgradeEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { drivers_ = new DriverList; }
+    static void TearDownTestSuite()
+    {
+        delete drivers_;
+        drivers_ = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(TestDatabaseReady());
+        startDir_ = fs::current_path();
+    }
+    void TearDown() override { EXPECT_EQ(fs::current_path(), startDir_); }
+
+    static DriverList *drivers_;
+    fs::path startDir_;
+};
+DriverList *UpgradeEndToEnd::drivers_ = nullptr;
+
+TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
+{
+    const std::string success = "升级成功！";
+    const std::string failure = "升级失败！";
+    const std::string unpackFailure = "解压缩升级包文件失败！";
+    const std::string applied = "升级,5.2";
+    struct Case {
+        const char *what;
+        const char *serverName; // "localhost" is this machine; "127.0.0.1" is not to the window
+        PackageSpec package;
+        bool readOnlyReadme;
+        std::vector<std::string> messages;
+        const char *lastStep; // nullptr: not checked
+        std::string rows;
+        ProductFiles files;
+    };
+    const auto damaged = [] {
+        PackageSpec spec;
+        spec.Damaged = true;
+        return spec;
+    };
+    const auto wrongPassword = [] {
+        PackageSpec spec;
+        spec.Password = "xr353";
+        return spec;
+    };
+    const auto failingBlock = [] {
+        PackageSpec spec;
+        spec.Script = kFailingScript;
+        return spec;
+    };
+    const Case cases[] = {
+        {"local server", "localhost", {}, false, {success}, "更新文件完成", applied, kNewFiles},
+        {"remote server", "127.0.0.1", {}, false, {success}, "更新文件完成", kNoTable, kNewFiles},
+        {"damaged package",
+         "localhost",
+         damaged(),
+         false,
+         {unpackFailure, failure},
+         "正在解压缩升级包文件...",
+         kNoTable,
+         kOldFiles},
+        {"wrong package password",
+         "localhost",
+         wrongPassword(),
+         false,
+         {unpackFailure, failure},
+         "正在解压缩升级包文件...",
+         kNoTable,
+         kOldFiles},
+        {"failing block",
+         "localhost",
+         failingBlock(),
+         false,
+         {"执行升级脚本失败(broken)！", failure},
+         nullptr,
+         applied,
+         kOldFiles},
+        {"read-only target file",
+         "localhost",
+         {},
+         true,
+         {failure},
+         "更新文件失败",
+         applied,
+         {kNewFiles.AppConf, kOldFiles.Readme}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        const std::string where = "case " + std::to_string(i) + " (" + c.what + ")";
+        UpgradeWorld world("kx_e2e_" + std::to_string(i));
+        world.MakePackage(c.package);
+        world.Register(c.serverName);
+        if (c.readOnlyReadme) {
+            ASSERT_EQ(::chmod((world.ProductFolder() + "/readme.txt").c_str(), 0444), 0) << where;
+        }
+        ASSERT_TRUE(world.Open()) << where << ": the scan did not accept the package";
+
+        world.PressUpgrade();
+
+        EXPECT_EQ(world.MessageTexts(), c.messages) << where;
+        for (const RecordedMessage &m : world.Messages())
+            EXPECT_EQ(m.Caption, "提示") << where;
+        if (!world.Messages().empty()) {
+            const MessageIcon icon =
+                c.messages.back() == success ? MessageIcon::Information : MessageIcon::Error;
+            EXPECT_EQ(world.Messages().back().Icon, icon) << where;
+        }
+        if (c.lastStep) {
+            EXPECT_EQ(world.Form().StepText(), c.lastStep) << where;
+        }
+        EXPECT_EQ(world.Rows(), c.rows) << where;
+        const ProductFiles files = world.Files();
+        EXPECT_EQ(files.AppConf, c.files.AppConf) << where;
+        EXPECT_EQ(files.Readme, c.files.Readme) << where;
+        const bool libraryCopied = fs::exists(world.ProductFolder() + "/lib/libdemo.so");
+        EXPECT_EQ(libraryCopied, c.files.AppConf == kNewFiles.AppConf) << where;
+        EXPECT_EQ(ReadWholeFile(world.ProductFolder() + "/keep.cfg"), "local settings") << where;
+        world.ExpectRestored(where);
+    }
+}
+
+TEST_F(UpgradeEndToEnd, ErrorLeavingTheRunReachesTheDefaultErrorReport)
+{
+    // An Oracle product: the connection opens, and the host-address query of the locality
+    // rule fails, which no stage handles.
+    UpgradeWorld world("kx_e2e_escape");
+    PackageSpec spec;
+    spec.DbType = 2;
+    world.MakePackage(spec);
+    world.Register("orcl", 2);
+    ASSERT_TRUE(world.Open());
+
+    world.PressUpgrade();
+
+    ASSERT_EQ(world.Messages().size(), 1u) << testing::PrintToString(world.MessageTexts());
+    const RecordedMessage &report = world.Messages()[0];
+    EXPECT_EQ(report.Caption, kTitle);
+    EXPECT_EQ(report.Icon, MessageIcon::Error);
+    EXPECT_NE(report.Text, "升级成功！");
+    EXPECT_NE(report.Text, "升级失败！");
+    // The database's own words on the host-address query.
+    EXPECT_NE(report.Text.find("utl_inaddr"), std::string::npos) << report.Text;
+    world.ExpectRestored("after the error");
+    EXPECT_EQ(world.Rows(), kNoTable);
+    EXPECT_EQ(world.Files().AppConf, kOldFiles.AppConf);
+}
+
+TEST_F(UpgradeEndToEnd, TwoUpgradesOneAfterTheOther)
+{
+    UpgradeWorld world("kx_e2e_twice");
+    world.MakePackage({});
+    world.Register("localhost");
+    ASSERT_TRUE(world.Open());
+
+    world.PressUpgrade();
+    EXPECT_EQ(world.MessageTexts(), std::vector<std::string>{"升级成功！"});
+    EXPECT_EQ(world.Rows(), "升级,5.2");
+    world.ExpectRestored("after the first upgrade");
+
+    // Between the two: the user edits a product file, and a file lies in the unpacked folder
+    // that the package does not hold.
+    world.Folder().Write("product/readme.txt", "edited");
+    world.Folder().Write("prog/TempUpdate/demo_5.2/UpdateFiles/stale.txt", "stale");
+    world.ClearMessages();
+
+    world.PressUpgrade();
+    EXPECT_EQ(world.MessageTexts(), std::vector<std::string>{"升级成功！"});
+    EXPECT_EQ(world.Rows(), "升级,5.2,升级,5.2");
+    EXPECT_EQ(world.Files().Readme, kNewFiles.Readme);
+    EXPECT_FALSE(fs::exists(world.ProductFolder() + "/stale.txt"));
+    EXPECT_EQ(world.Form().StepText(), "更新文件完成");
+    world.ExpectRestored("after the second upgrade");
+}
+
+} // namespace
