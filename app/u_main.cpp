@@ -7,6 +7,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEvent>
+#include <QProgressBar>
 
 #include <algorithm>
 #include <exception>
@@ -68,8 +70,13 @@ TForm1::~TForm1() = default;
 
 void TForm1::SetStepText(const std::string &text)
 {
-    ui->Lab_CurrentStep->setText(Text(text));
-    ui->Lab_CurrentStep->adjustSize();
+    const QString caption = Text(text);
+    if (caption == ui->Lab_CurrentStep->text())
+        return;
+    ui->Lab_CurrentStep->setText(caption);
+    // Sizing the label to its text lays the text out, which takes longer than copying a small
+    // file; it is done once, when the window next paints.
+    stepSizePending_ = true;
 }
 
 std::string TForm1::StepText() const
@@ -92,19 +99,57 @@ void TForm1::SetProgressPosition(int position)
 
 void TForm1::ShowProgress()
 {
+    QProgressBar &bar = *ui->ProgressBar;
     // A range of 0 to 0 would make the bar a busy indicator; an empty bar is meant.
-    ui->ProgressBar->setRange(0, std::max(progressMax_, 1));
-    ui->ProgressBar->setValue(progressPosition_);
+    const int maximum = std::max(progressMax_, 1);
+    if (bar.maximum() == maximum && bar.value() == progressPosition_)
+        return;
+    // The bar paints itself at once on every visible change of its value. Its paints wait for
+    // the window's like the step label's: event() lets it paint again just before the window
+    // paints, and the update asked for here makes sure that happens.
+    if (bar.updatesEnabled()) {
+        bar.setUpdatesEnabled(false);
+        update(bar.geometry());
+    }
+    bar.setRange(0, maximum);
+    bar.setValue(progressPosition_);
 }
 
 void TForm1::ProcessMessages()
 {
+    // An expose handled in the pump paints without going through event().
+    PreparePaint();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void TForm1::Repaint()
 {
-    repaint();
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextPaint_)
+        return;
+    PreparePaint();
+    // Delivers only the window's pending paint request: what changed is painted, nothing else
+    // is handled.
+    QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest);
+    nextPaint_ = std::chrono::steady_clock::now() + kRepaintInterval;
+}
+
+void TForm1::PreparePaint()
+{
+    if (stepSizePending_) {
+        stepSizePending_ = false;
+        ui->Lab_CurrentStep->adjustSize();
+    }
+    if (!ui->ProgressBar->updatesEnabled())
+        ui->ProgressBar->setUpdatesEnabled(true);
+}
+
+bool TForm1::event(QEvent *event)
+{
+    // Every paint of the window, ours or the event loop's, shows the latest state.
+    if (event->type() == QEvent::UpdateRequest)
+        PreparePaint();
+    return QDialog::event(event);
 }
 
 void TForm1::ShowMessage(const std::string &text, const std::string &caption, MessageIcon icon)

@@ -16,6 +16,7 @@
 
 #include <QDialog>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -64,7 +65,12 @@ public:
     void SetProgressPosition(int position) override;
     int ProgressPosition() const override { return progressPosition_; }
     void ProcessMessages() override;
+    // Paints at once what is pending (only the parts that changed), unless the window was
+    // painted less than kRepaintInterval ago: then it stays pending for the next repaint, the
+    // message pump or the next box, whichever comes first. A stage that repaints after every
+    // one of thousands of small files would otherwise spend most of its time painting.
     void Repaint() override;
+    static constexpr std::chrono::milliseconds kRepaintInterval{10};
     void ShowMessage(const std::string &text, const std::string &caption,
                      MessageIcon icon) override;
 
@@ -94,12 +100,15 @@ public slots:
     void Btn_refreshClick();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     // Escape: the window has no cancel button, so the key does nothing.
     void reject() override;
 
 private:
     void FindUpgradePackage();
+    // Brings the step label's size and the progress bar up to date before the window paints.
+    void PreparePaint();
     // Runs a handler's work; a failure that leaves it is shown as the default error report.
     void RunHandler(const std::function<void()> &work);
     void ShowProgress();
@@ -108,6 +117,10 @@ private:
     TForm1Services services_;
     int progressMax_ = 100;
     int progressPosition_ = 0;
+    // Before this time Repaint leaves what is pending to be painted later.
+    std::chrono::steady_clock::time_point nextPaint_{};
+    // The step label has a new text and is not yet sized to it.
+    bool stepSizePending_ = false;
     // A scan or an upgrade is running; handlers reached through the message pump meanwhile
     // must not start a second one.
     bool scanRunning_ = false;
