@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# A full upgrade with the real program under Xvfb, as a user performs it: a demo program
+# folder of its own (scripts/demo-folder) whose product database lies on the private test
+# server, the program started from it, 升级 pressed, each box closed with its OK button, the
+# program closed with 退出; then the database and the product folder must show the upgrade.
+#   upgrade_under_xvfb.sh SOURCE_DIR BIN_DIR WORK_PARENT
+# Needs the private server of scripts/db-server for this build and ODBCSYSINI naming its
+# driver list (ctest sets both up; scripts/test starts the server).
+set -euo pipefail
+
+caption='朔岱产品升级程序'
+# Kept equal to the login scripts/db-server makes; it has all rights on databases kx_...
+readonly DB_USER=kxtest
+readonly DB_PASSWORD='kx;pw}{=1'
+readonly DATABASE=kx_demo_xvfb
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+sql() {
+    mariadb --no-defaults --host=127.0.0.1 --port=3306 --user="$DB_USER" \
+        --password="$DB_PASSWORD" --batch --skip-column-names "$@"
+}
+
+if [ "${1:-}" != "--inside" ]; then
+    source_dir=$1
+    bin=$2
+    mkdir -p "$3"
+    work=$(mktemp -d "$3/upgrade-under-xvfb.XXXXXX")
+    trap 'rm -rf "$work"; sql -e "DROP DATABASE IF EXISTS $DATABASE" 2>/dev/null || true' EXIT
+    sql -e 'SELECT 1' >/dev/null 2>&1 ||
+        fail "the test database server does not answer on 127.0.0.1:3306; start it with scripts/db-server start BUILD_DIR (scripts/test does)"
+    [ -n "${ODBCSYSINI:-}" ] || fail "ODBCSYSINI is not set; run the test through ctest"
+
+    demo="$work/demo"
+    "$source_dir/scripts/demo-folder" "$demo" "$bin" "$DATABASE" "$DB_USER" "$DB_PASSWORD"
+    sql <"$demo/database.sql"
+    xvfb-run -a -s "-screen 0 800x600x24" "$0" --inside "$demo"
+
+    [ "$(sql -e "SELECT build FROM $DATABASE.product_info WHERE code = 'DEMO'")" = 1.2 ] ||
+        fail "the SQL blocks did not update product_info"
+    [ "$(sql -e "SELECT COUNT(*) FROM $DATABASE.release_notes")" = 3 ] ||
+        fail "the SQL blocks did not fill release_notes"
+    [ "$(cat "$demo/product/bin/demo.conf")" = "version=1.2" ] || fail "bin/demo.conf not replaced"
+    [ "$(cat "$demo/product/readme.txt")" = "演示系统 1.2" ] || fail "readme.txt not replaced"
+    [ -f "$demo/product/docs/更新说明.txt" ] || fail "docs/更新说明.txt not copied"
+    echo "the program upgraded the demo product: blocks applied, files replaced"
+    exit 0
+fi
+
+# Inside the X server from here on.
+demo=$2
+export QT_QPA_PLATFORM=xcb
+cd "$demo"
+# A private registry store: nothing of the machine's is read or changed.
+KX_REGISTRY="$demo/registry.reg" "$demo/offline-upgrade" &
+pid=$!
+trap 'kill "$pid" 2>/dev/null || true' EXIT
+
+# The first visible window whose caption matches, waiting up to $2 tenths of a second.
+find_window() {
+    local id
+    for _ in $(seq "$2"); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        kill -0 "$pid" 2>/dev/null || fail "the program ended unexpectedly"
+        sleep 0.1
+    done
+    return 1
+}
+
+window=$(find_window "^${caption}\$" 150) || fail "no window captioned $caption"
+sleep 0.5
+# 升级 lies at 403,66 with a size of 75x25; the window is shown after the scan found the package.
+xdotool mousemove --window "$window" 440 78 click 1
+
+# A successful upgrade shows one box, "升级成功！"; a failure shows one or two. Close each with
+# its OK button (Return) as it comes.
+boxes=0
+timeout=600
+while box=$(find_window '^提示$' "$timeout"); do
+    boxes=$((boxes + 1))
+    xdotool windowfocus --sync "$box" key Return
+    for _ in $(seq 50); do
+        xdotool search --onlyvisible --name '^提示$' 2>/dev/null | grep -qx "$box" || break
+        sleep 0.1
+    done
+    timeout=30 # a second box follows the first at once
+done
+[ "$boxes" -ge 1 ] || fail "no result box appeared after 升级 was pressed"
+[ "$boxes" -eq 1 ] || fail "$boxes boxes appeared: the upgrade failed"
+
+# 退出 lies at 403,110 with a size of 75x25.
+xdotool mousemove --window "$window" 440 122 click 1
+for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$pid" 2>/dev/null && fail "the program did not end after 退出 was pressed"
+trap - EXIT
+status=0
+wait "$pid" || status=$?
+[ "$status" = 0 ] || fail "the program ended with status $status"
