@@ -100,26 +100,26 @@ void Fail(const std::string &what)
     std::exit(1);
 }
 
-uint64_t MakeTree(const std::string &root, const TreeSpec &spec)
+uint64_t MakeTree(const std::string &root, const TreeSpec &shape)
 {
     PosixFileSystem files;
     uint64_t state = 42;
     uint64_t total = 0;
-    std::vector<char> buffer(spec.maxSize);
+    std::vector<char> buffer(shape.maxSize);
     for (char &c : buffer)
         c = static_cast<char>(Next(state));
-    for (int i = 0; i < spec.files; ++i) {
+    for (int i = 0; i < shape.files; ++i) {
         // Two levels: group/folder/file, as an application tree has bin/, lib/, plugins/...
-        const int folder = i / spec.filesPerFolder;
+        const int folder = i / shape.filesPerFolder;
         const std::string dir =
             root + "/g" + std::to_string(folder % 5) + "/d" + std::to_string(folder);
-        if (i % spec.filesPerFolder == 0 && !files.ForceDirectories(dir))
+        if (i % shape.filesPerFolder == 0 && !files.ForceDirectories(dir))
             Fail("cannot create " + dir);
         const uint32_t size =
-            spec.minSize + static_cast<uint32_t>(Next(state) % (spec.maxSize - spec.minSize + 1));
+            shape.minSize + static_cast<uint32_t>(Next(state) % (shape.maxSize - shape.minSize + 1));
         const std::string path = dir + "/file" + std::to_string(i) + ".dat";
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        buffer[Next(state) % spec.maxSize] ^= 1;
+        buffer[Next(state) % shape.maxSize] ^= 1;
         if (fd < 0 || ::write(fd, buffer.data(), size) != static_cast<ssize_t>(size))
             Fail("cannot write " + path);
         ::close(fd);
@@ -158,13 +158,13 @@ double Median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void Measure(const std::string &base, const TreeSpec &spec, int rounds)
+void Measure(const std::string &base, const TreeSpec &shape, int rounds)
 {
     PosixFileSystem files;
-    const std::string program = base + "/" + spec.name + "/";
+    const std::string program = base + "/" + shape.name + "/";
     const std::string source = program + "TempUpdate/pkg/UpdateFiles";
-    const std::string target = base + "/" + spec.name + "-target";
-    const uint64_t bytes = MakeTree(source, spec);
+    const std::string target = base + "/" + shape.name + "-target";
+    const uint64_t bytes = MakeTree(source, shape);
 
     NoOpWindow window;
     T_PackageInfo package;
@@ -206,16 +206,16 @@ void Measure(const std::string &base, const TreeSpec &spec, int rounds)
         ours.push_back(oursSeconds);
         theirs.push_back(cpSeconds);
         ratios.push_back(oursSeconds / cpSeconds);
-        std::printf("  %-6s round %d: stage %.3f s, cp -r %.3f s, ratio %.2f\n", spec.name,
+        std::printf("  %-6s round %d: stage %.3f s, cp -r %.3f s, ratio %.2f\n", shape.name,
                     round + 1, oursSeconds, cpSeconds, oursSeconds / cpSeconds);
     }
     files.RemoveTree(target);
-    files.RemoveTree(base + "/" + spec.name);
+    files.RemoveTree(base + "/" + shape.name);
 
     struct rusage self {};
     ::getrusage(RUSAGE_SELF, &self);
     const double cpMedian = Median(theirs);
-    std::printf("%s: %d files, %.1f MB on %s\n", spec.name, spec.files, bytes / 1e6, base.c_str());
+    std::printf("%s: %d files, %.1f MB on %s\n", shape.name, shape.files, bytes / 1e6, base.c_str());
     std::printf("  median stage %.3f s, median cp -r %.3f s, median ratio %.2f (goal <= 1.30)\n",
                 Median(ours), cpMedian, Median(ratios));
     std::printf("  peak RSS: bench process %ld KiB, cp -r %ld KiB\n", self.ru_maxrss, cpPeakKiB);
