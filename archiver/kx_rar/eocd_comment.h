@@ -1,9 +1,19 @@
 #pragma once
-// The archive comment written straight into the end record of a finished ZIP archive. The
-// archive library refuses comments that are not UTF-8, and a package descriptor is often in
-// another code page.
+// The archive comment read from and written straight into the end record of a ZIP archive,
+// without an archive library: the comment command must start fast, and the archive library
+// refuses comments that are not UTF-8, while a package descriptor is often in another code
+// page.
 
 #include <string>
+
+// The comment of the ZIP archive at path, byte for byte as stored; empty when it has none.
+// The end-of-central-directory record is the first one within the last 65,557 bytes whose
+// comment fits into the file (bytes after the comment are ignored) and whose central
+// directory, found through the ZIP64 end record when there is one, ends right where the end
+// records begin and holds exactly the number of entries the record gives, each header
+// complete. Throws RarError with ExitCode::Fatal when the archive is missing, empty, not a
+// ZIP archive or damaged that way.
+std::string ReadArchiveComment(const std::string &path);
 
 // Sets the comment of the ZIP archive at path, whose end-of-central-directory record must be
 // its last 22 bytes with no comment yet (as the library writes it), to the given bytes.

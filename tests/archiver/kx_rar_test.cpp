@@ -305,6 +305,88 @@ TEST(KxRarComment, FileInMissingFolderCannotBeCreated)
     EXPECT_EQ(r.Code, kCannotCreate) << r.Output;
 }
 
+// An end record inside the comment: 22 bytes from the signature to a zero comment length that
+// ends the file, its directory offset pointing at itself as an empty archive would. Only the
+// record that comes first is the archive's.
+TEST(KxRarComment, EndRecordInsideTheCommentIsNotTaken)
+{
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    const std::string head = "[CONFIG]\r\nName=x\r\n";
+    const auto comment = [&](uint32_t offset) {
+        std::string record = "PK\x05\x06"s + std::string(12, '\0');
+        for (int i = 0; i < 4; ++i)
+            record += static_cast<char>(offset >> (8 * i) & 0xff);
+        return head + record + std::string(2, '\0');
+    };
+    MakeRawZip(archive, {{"pkg/a.txt", "a"}}, comment(0));
+    const std::string fake = comment(static_cast<uint32_t>(fs::file_size(archive) - 22));
+    MakeRawZip(archive, {{"pkg/a.txt", "a"}}, fake);
+    // Python's zipfile itself takes the later record and reads an empty comment.
+    ASSERT_EQ(CommentPythonReads(archive), "");
+    const fs::path out = tmp.Path() / "Update.ini";
+    const RunResult r = Kx({"cw", "-y", archive.string(), out.string()});
+    EXPECT_EQ(r.Code, 0) << r.Output;
+    EXPECT_EQ(ReadWholeFile(out), fake);
+}
+
+// zip -fz writes the ZIP64 end records; the plain end record then holds no directory offset.
+TEST(KxRarComment, ReadThroughTheZip64EndRecord)
+{
+    const TempFolder tmp;
+    WriteSmallTree(tmp);
+    const fs::path archive = tmp.Path() / "p.zip";
+    const fs::path commentFile = tmp.Write("comment.ini", "[CONFIG]\nName=zip64\n");
+    ASSERT_EQ(RunProgram({"zip", "-qr", "-fz", "-z", archive.string(), "pkg"}, tmp.Path() / "src",
+                         commentFile)
+                  .Code,
+              0);
+    ASSERT_NE(ReadWholeFile(archive).find("PK\x06\x06"), std::string::npos);
+    const std::string expected = CommentPythonReads(archive);
+    ASSERT_NE(expected.find("Name=zip64"), std::string::npos);
+    const fs::path out = tmp.Path() / "Update.ini";
+    const RunResult r = Kx({"cw", "-y", archive.string(), out.string()});
+    EXPECT_EQ(r.Code, 0) << r.Output;
+    EXPECT_EQ(ReadWholeFile(out), expected);
+}
+
+TEST(KxRarComment, EndRecordThatDoesNotMatchTheDirectoryLeavesFileAlone)
+{
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    const std::string comment = "[CONFIG]\r\nName=x\r\n";
+    MakeRawZip(archive, {{"pkg/a.txt", "a"}, {"pkg/b.txt", "b"}}, comment);
+    // Three entries claimed, on this disk and in all, where the directory holds two.
+    std::string bytes = ReadWholeFile(archive);
+    const size_t record = bytes.size() - comment.size() - 22;
+    ASSERT_EQ(bytes.compare(record, 4, "PK\x05\x06"), 0);
+    bytes[record + 8] = bytes[record + 10] = 3;
+    tmp.Write("p.zip", bytes);
+    const fs::path out = tmp.Write("Update.ini", "kept");
+    const RunResult r = Kx({"cw", "-y", archive.string(), out.string()});
+    EXPECT_EQ(r.Code, kFatal) << r.Output;
+    EXPECT_EQ(ReadWholeFile(out), "kept");
+}
+
+// The program is copied alone into a program folder: it must unpack and make archives there.
+TEST(KxRarModule, CopiedProgramUnpacksAndAddsAlone)
+{
+    const TempFolder tmp;
+    WriteSmallTree(tmp);
+    const fs::path program = tmp.Path() / "prog" / "KX_Rar.exe";
+    fs::create_directories(program.parent_path());
+    fs::copy_file(BinDir() / "KX_Rar.exe", program);
+    const fs::path archive = tmp.Path() / "p.zip";
+    const RunResult a = RunProgram(
+        {program.string(), "a", "-y", "-pxr352", archive.string(), "pkg"}, tmp.Path() / "src");
+    ASSERT_EQ(a.Code, 0) << a.Output;
+    const fs::path dest = tmp.Path() / "dest";
+    const RunResult x =
+        RunProgram({program.string(), "x", "-y", "-pxr352", archive.string(), dest.string()});
+    EXPECT_EQ(x.Code, 0) << x.Output;
+    EXPECT_EQ(Tree(dest), Tree(tmp.Path() / "src"));
+}
+
 // ---------------------------------------------------------------------------------------
 // x: unpacking
 

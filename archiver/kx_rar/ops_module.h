@@ -1,0 +1,12 @@
+#pragma once
+// The commands that need the archive libraries, x and a, live in a module of their own, so
+// that the comment command starts without loading those libraries. The module is built into
+// KX_Rar.exe itself (see ops_loader.h), which stays a single file to copy. Only plain C
+// crosses between the two: no exception or library object passes the boundary.
+
+// The one function the module exports.
+#define KX_RAR_OPS_ENTRY "KxRarRunOps"
+
+// Runs the x or a command given by the program's arguments after its name (argc, argv as
+// main gets them) and returns the exit code; messages go to stderr.
+using KxRarRunOpsFunction = int(int argc, char **argv);
