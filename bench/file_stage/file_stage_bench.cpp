@@ -5,6 +5,7 @@
 //                                         removes them at the end; TREE "large" or "small"
 //                                         measures only that one.
 
+#include "bench/support/bench_support.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/window_facilities.h"
 #include "upgrade/file_update.h"
@@ -31,53 +32,12 @@ extern char **environ;
 
 namespace {
 
-// Keeps nothing and draws nothing; counts the repaints so that their budget can be given.
-class NoOpWindow : public IWindowFacilities {
-public:
-    void SetStepText(const std::string &) override {}
-    std::string StepText() const override { return {}; }
-    void SetProgressMax(int maximum) override { max_ = maximum; }
-    int ProgressMax() const override { return max_; }
-    void SetProgressPosition(int position) override { position_ = position; }
-    int ProgressPosition() const override { return position_; }
-    void ProcessMessages() override {}
-    void Repaint() override { ++Repaints; }
-    void ShowMessage(const std::string &, const std::string &, MessageIcon) override {}
-    long Repaints = 0;
-
-private:
-    int max_ = 100;
-    int position_ = 0;
-};
-
-class NoConnection : public IConnection {
-public:
-    void SetConnectionString(const std::string &) override {}
-    std::string ConnectionString() const override { return {}; }
-    bool Connected() const override { return false; }
-    void Open() override {}
-    void Close() override {}
-};
-class NoQuery : public IQuery {
-public:
-    void Close() override {}
-    void SetSQL(const std::string &) override {}
-    void Open() override {}
-    std::string FirstFieldText() override { return {}; }
-};
-class NoCommand : public ICommand {
-public:
-    void SetCommandText(const std::string &) override {}
-    void Execute() override {}
-};
-class NoProcesses : public IProcesses {
-public:
-    bool Start(const std::string &) override { return false; }
-    bool IsProcessRunning(const std::string &) override { return false; }
-    void Sleep(int) override {}
-    std::optional<int> LastExitCode() override { return {}; }
-    bool LastHasEnded() override { return true; }
-};
+using bench::Median;
+using bench::NoCommand;
+using bench::NoConnection;
+using bench::NoOpWindow;
+using bench::NoProcesses;
+using bench::NoQuery;
 
 struct TreeSpec {
     const char *name;
@@ -116,7 +76,8 @@ uint64_t MakeTree(const std::string &root, const TreeSpec &shape)
         if (i % shape.filesPerFolder == 0 && !files.ForceDirectories(dir))
             Fail("cannot create " + dir);
         const uint32_t size =
-            shape.minSize + static_cast<uint32_t>(Next(state) % (shape.maxSize - shape.minSize + 1));
+            shape.minSize +
+            static_cast<uint32_t>(Next(state) % (shape.maxSize - shape.minSize + 1));
         const std::string path = dir + "/file" + std::to_string(i) + ".dat";
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         buffer[Next(state) % shape.maxSize] ^= 1;
@@ -149,13 +110,6 @@ double RunCp(const std::string &source, const std::string &target, long &peakKiB
     const double seconds = Seconds(start);
     peakKiB = std::max(peakKiB, usage.ru_maxrss);
     return seconds;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 void Measure(const std::string &base, const TreeSpec &shape, int rounds)
@@ -215,7 +169,8 @@ void Measure(const std::string &base, const TreeSpec &shape, int rounds)
     struct rusage self {};
     ::getrusage(RUSAGE_SELF, &self);
     const double cpMedian = Median(theirs);
-    std::printf("%s: %d files, %.1f MB on %s\n", shape.name, shape.files, bytes / 1e6, base.c_str());
+    std::printf("%s: %d files, %.1f MB on %s\n", shape.name, shape.files, bytes / 1e6,
+                base.c_str());
     std::printf("  median stage %.3f s, median cp -r %.3f s, median ratio %.2f (goal <= 1.30)\n",
                 Median(ours), cpMedian, Median(ratios));
     std::printf("  peak RSS: bench process %ld KiB, cp -r %ld KiB\n", self.ru_maxrss, cpPeakKiB);

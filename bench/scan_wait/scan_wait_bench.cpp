@@ -14,6 +14,7 @@
 
 #include "archiver/archiver_commands.h"
 #include "archiver/archiver_wait.h"
+#include "bench/support/bench_support.h"
 #include "platform/posix/process_posix.h"
 #include "platform/window_facilities.h"
 
@@ -37,24 +38,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The scan pumps messages on every pass; here there are none to handle.
-class NoOpWindow : public IWindowFacilities {
-public:
-    void SetStepText(const std::string &) override {}
-    std::string StepText() const override { return {}; }
-    void SetProgressMax(int maximum) override { max_ = maximum; }
-    int ProgressMax() const override { return max_; }
-    void SetProgressPosition(int position) override { position_ = position; }
-    int ProgressPosition() const override { return position_; }
-    void ProcessMessages() override { ++Pumps; }
-    void Repaint() override {}
-    void ShowMessage(const std::string &, const std::string &, MessageIcon) override {}
-    long Pumps = 0;
-
-private:
-    int max_ = 100;
-    int position_ = 0;
-};
+using bench::Median;
+using bench::NoOpWindow;
 
 [[noreturn]] void Fail(const std::string &what)
 {
@@ -93,13 +78,6 @@ void MakePackage(const fs::path &work, const fs::path &package, const std::strin
 double Seconds(std::chrono::steady_clock::duration d)
 {
     return std::chrono::duration<double>(d).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // The tool: start the comment command, then the plain wait, as the scan does per package.

@@ -7,6 +7,7 @@
 // script_runner_bench WORK_DIR [ROUNDS]   needs the server of scripts/db-server and ODBCSYSINI;
 //                                         writes its scripts under WORK_DIR.
 
+#include "bench/support/bench_support.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/posix/file_system_posix.h"
@@ -34,41 +35,15 @@ extern char **environ;
 
 namespace {
 
+using bench::Median;
+using bench::NoOpWindow;
+using bench::NoProcesses;
+
 // Kept equal to the logins of scripts/db-server.
 const std::string kServer = "127.0.0.1";
 const std::string kUser = "kxtest";
 const std::string kPassword = "kx;pw}{=1";
 const std::string kDatabase = "kx_bench";
-
-class NoOpWindow : public IWindowFacilities {
-public:
-    void SetStepText(const std::string &) override {}
-    std::string StepText() const override { return {}; }
-    void SetProgressMax(int maximum) override { max_ = std::max(maximum, 0); }
-    int ProgressMax() const override { return max_; }
-    void SetProgressPosition(int position) override { position_ = std::clamp(position, 0, max_); }
-    int ProgressPosition() const override { return position_; }
-    void ProcessMessages() override {}
-    void Repaint() override {}
-    void ShowMessage(const std::string &text, const std::string &, MessageIcon) override
-    {
-        Messages.push_back(text);
-    }
-    std::vector<std::string> Messages;
-
-private:
-    int max_ = 100;
-    int position_ = 0;
-};
-
-class NoProcesses : public IProcesses {
-public:
-    bool Start(const std::string &) override { return false; }
-    bool IsProcessRunning(const std::string &) override { return false; }
-    void Sleep(int) override {}
-    std::optional<int> LastExitCode() override { return {}; }
-    bool LastHasEnded() override { return true; }
-};
 
 struct Load {
     std::string Name;
@@ -118,13 +93,6 @@ double Seconds(const std::function<void()> &run)
     const auto start = std::chrono::steady_clock::now();
     run();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Runs the client with the batch file on its standard input; throws unless it succeeds.

@@ -15,6 +15,7 @@
 // The package is made with `zip -P` (traditional encryption), which both sides can read:
 // unzip knows no AES.
 
+#include "bench/support/bench_support.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/posix/file_system_posix.h"
@@ -41,6 +42,8 @@
 extern char **environ;
 
 namespace {
+
+using bench::Median;
 
 using Clock = std::chrono::steady_clock;
 
@@ -96,13 +99,6 @@ void Fail(const std::string &what)
 double Seconds(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double>(to - from).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Runs a program to its end, standard input from a file when one is named, output dropped.

@@ -10,6 +10,7 @@
 
 #include "app/message_box.h"
 #include "app/u_main.h"
+#include "bench/support/bench_support.h"
 #include "platform/data_access.h"
 #include "platform/host_identity.h"
 #include "platform/posix/file_system_posix.h"
@@ -41,51 +42,13 @@ extern char **environ;
 
 namespace {
 
-class NoOpWindow : public IWindowFacilities {
-public:
-    void SetStepText(const std::string &) override {}
-    std::string StepText() const override { return {}; }
-    void SetProgressMax(int maximum) override { max_ = maximum; }
-    int ProgressMax() const override { return max_; }
-    void SetProgressPosition(int position) override { position_ = position; }
-    int ProgressPosition() const override { return position_; }
-    void ProcessMessages() override {}
-    void Repaint() override {}
-    void ShowMessage(const std::string &, const std::string &, MessageIcon) override {}
+using bench::Median;
+using bench::NoCommand;
+using bench::NoConnection;
+using bench::NoOpWindow;
+using bench::NoProcesses;
+using bench::NoQuery;
 
-private:
-    int max_ = 100;
-    int position_ = 0;
-};
-
-class NoConnection : public IConnection {
-public:
-    void SetConnectionString(const std::string &) override {}
-    std::string ConnectionString() const override { return {}; }
-    bool Connected() const override { return false; }
-    void Open() override {}
-    void Close() override {}
-};
-class NoQuery : public IQuery {
-public:
-    void Close() override {}
-    void SetSQL(const std::string &) override {}
-    void Open() override {}
-    std::string FirstFieldText() override { return {}; }
-};
-class NoCommand : public ICommand {
-public:
-    void SetCommandText(const std::string &) override {}
-    void Execute() override {}
-};
-class NoProcesses : public IProcesses {
-public:
-    bool Start(const std::string &) override { return false; }
-    bool IsProcessRunning(const std::string &) override { return false; }
-    void Sleep(int) override {}
-    std::optional<int> LastExitCode() override { return {}; }
-    bool LastHasEnded() override { return true; }
-};
 class NoHost : public IHostIdentity {
 public:
     bool HostName(std::string &) override { return false; }
@@ -151,13 +114,6 @@ double Seconds(const std::function<void()> &run)
     const auto start = std::chrono::steady_clock::now();
     run();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 void RunCp(const std::string &source, const std::string &target)

@@ -1,0 +1,86 @@
+#pragma once
+// What the benchmark programs share: the median of a series of timings, and stand-ins for the
+// services a stage needs but a benchmark does not measure.
+
+#include "platform/data_access.h"
+#include "platform/process.h"
+#include "platform/window_facilities.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+inline double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Draws nothing; keeps the bar like the window does and counts what a stage asked of it.
+class NoOpWindow : public IWindowFacilities {
+public:
+    void SetStepText(const std::string &) override {}
+    std::string StepText() const override { return {}; }
+    void SetProgressMax(int maximum) override
+    {
+        max_ = std::max(maximum, 0);
+        position_ = std::min(position_, max_);
+    }
+    int ProgressMax() const override { return max_; }
+    void SetProgressPosition(int position) override { position_ = std::clamp(position, 0, max_); }
+    int ProgressPosition() const override { return position_; }
+    void ProcessMessages() override { ++Pumps; }
+    void Repaint() override { ++Repaints; }
+    void ShowMessage(const std::string &text, const std::string &, MessageIcon) override
+    {
+        Messages.push_back(text);
+    }
+
+    long Pumps = 0;
+    long Repaints = 0;
+    std::vector<std::string> Messages;
+
+private:
+    int max_ = 100;
+    int position_ = 0;
+};
+
+class NoConnection : public IConnection {
+public:
+    void SetConnectionString(const std::string &) override {}
+    std::string ConnectionString() const override { return {}; }
+    bool Connected() const override { return false; }
+    void Open() override {}
+    void Close() override {}
+};
+
+class NoQuery : public IQuery {
+public:
+    void Close() override {}
+    void SetSQL(const std::string &) override {}
+    void Open() override {}
+    std::string FirstFieldText() override { return {}; }
+};
+
+class NoCommand : public ICommand {
+public:
+    void SetCommandText(const std::string &) override {}
+    void Execute() override {}
+};
+
+class NoProcesses : public IProcesses {
+public:
+    bool Start(const std::string &) override { return false; }
+    bool IsProcessRunning(const std::string &) override { return false; }
+    void Sleep(int) override {}
+    std::optional<int> LastExitCode() override { return {}; }
+    bool LastHasEnded() override { return true; }
+};
+
+} // namespace bench
