@@ -139,11 +139,11 @@ public:
 
     // Makes demo_5.2.zip in the program folder with KX_Rar.exe: the descriptor as the archive
     // comment and one top folder named like the file, holding UpdateSQL.sql and UpdateFiles.
-    void MakePackage(const PackageSpec &spec)
+    void MakePackage(const PackageSpec &recipe)
     {
         const std::string staging = folder_.Slashed() + "staging/";
-        if (!spec.Script.empty())
-            folder_.Write("staging/demo_5.2/UpdateSQL.sql", spec.Script);
+        if (!recipe.Script.empty())
+            folder_.Write("staging/demo_5.2/UpdateSQL.sql", recipe.Script);
         folder_.Write("staging/demo_5.2/UpdateFiles/bin/app.conf", kNewFiles.AppConf);
         folder_.Write("staging/demo_5.2/UpdateFiles/readme.txt", kNewFiles.Readme);
         // Bytes that do not compress, so the middle of the archive lies in this file's data.
@@ -158,13 +158,13 @@ public:
                       "[CONFIG]\r\ncorp=glenmarsh\r\nSoft=朔岱演示系统\r\nVersion=5\r\n"
                       "Build=5.2\r\nEndDate=2099-12-31\r\nSQLCount=4\r\n"
                       "PackageName=demo_5.2.zip\r\nDbType=" +
-                          std::to_string(spec.DbType) + "\r\nExeName=demo\r\nRegValue=E2E\r\n");
+                          std::to_string(recipe.DbType) + "\r\nExeName=demo\r\nRegValue=E2E\r\n");
         const std::string command = "cd '" + staging + "' && '" + program_ + "KX_Rar.exe' a -y -p" +
-                                    spec.Password + " -z'" + staging + "comment.ini' '" +
+                                    recipe.Password + " -z'" + staging + "comment.ini' '" +
                                     PackageFile() + "' demo_5.2 >/dev/null";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         fs::remove_all(staging);
-        if (spec.Damaged) {
+        if (recipe.Damaged) {
             std::fstream archive(PackageFile(), std::ios::in | std::ios::out | std::ios::binary);
             const auto size = static_cast<std::streamoff>(fs::file_size(PackageFile()));
             for (std::streamoff at = size / 2; at < size / 2 + 16; ++at) {
@@ -305,19 +305,19 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         ProductFiles files;
     };
     const auto damaged = [] {
-        PackageSpec spec;
-        spec.Damaged = true;
-        return spec;
+        PackageSpec recipe;
+        recipe.Damaged = true;
+        return recipe;
     };
     const auto wrongPassword = [] {
-        PackageSpec spec;
-        spec.Password = "xr353";
-        return spec;
+        PackageSpec recipe;
+        recipe.Password = "xr353";
+        return recipe;
     };
     const auto failingBlock = [] {
-        PackageSpec spec;
-        spec.Script = kFailingScript;
-        return spec;
+        PackageSpec recipe;
+        recipe.Script = kFailingScript;
+        return recipe;
     };
     const Case cases[] = {
         {"local server", "localhost", {}, false, {success}, "更新文件完成", applied, kNewFiles},
@@ -395,9 +395,9 @@ TEST_F(UpgradeEndToEnd, ErrorLeavingTheRunReachesTheDefaultErrorReport)
     // An Oracle product: the connection opens, and the host-address query of the locality
     // rule fails, which no stage handles.
     UpgradeWorld world("kx_e2e_escape");
-    PackageSpec spec;
-    spec.DbType = 2;
-    world.MakePackage(spec);
+    PackageSpec recipe;
+    recipe.DbType = 2;
+    world.MakePackage(recipe);
     world.Register("orcl", 2);
     ASSERT_TRUE(world.Open());
 
