@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/posix/file_system_posix.h"
 #include "tests/support/fake_data_access.h"
+#include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
 
 #include <gtest/gtest.h>
@@ -12,15 +13,6 @@
 #include <vector>
 
 namespace {
-
-class NoProcesses : public IProcesses {
-public:
-    bool Start(const std::string &) override { return false; }
-    bool IsProcessRunning(const std::string &) override { return false; }
-    void Sleep(int) override {}
-    std::optional<int> LastExitCode() override { return {}; }
-    bool LastHasEnded() override { return true; }
-};
 
 class DatabaseConnectionTest : public ::testing::Test {
 protected:

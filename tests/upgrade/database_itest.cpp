@@ -4,6 +4,7 @@
 #include "platform/error.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/posix/file_system_posix.h"
+#include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_database.h"
@@ -17,15 +18,6 @@
 #include <vector>
 
 namespace {
-
-class NoProcesses : public IProcesses {
-public:
-    bool Start(const std::string &) override { return false; }
-    bool IsProcessRunning(const std::string &) override { return false; }
-    void Sleep(int) override {}
-    std::optional<int> LastExitCode() override { return {}; }
-    bool LastHasEnded() override { return true; }
-};
 
 class DatabaseIntegrationTest : public ::testing::Test {
 protected:

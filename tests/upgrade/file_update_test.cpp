@@ -5,6 +5,7 @@
 #include "platform/posix/file_system_posix.h"
 #include "platform/process.h"
 #include "tests/support/faulty_file_system.h"
+#include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
 
@@ -42,15 +43,6 @@ public:
     void SetCommandText(const std::string &) override { ADD_FAILURE(); }
     void Execute() override { ADD_FAILURE(); }
 };
-class UnusedProcesses : public IProcesses {
-public:
-    bool Start(const std::string &) override { return false; }
-    bool IsProcessRunning(const std::string &) override { return false; }
-    void Sleep(int) override {}
-    std::optional<int> LastExitCode() override { return {}; }
-    bool LastHasEnded() override { return true; }
-};
-
 const std::string kStageStep = "正在更新文件...";
 
 std::string FileStep(const std::string &name)
@@ -84,7 +76,7 @@ protected:
     UnusedConnection connection;
     UnusedQuery query;
     UnusedCommand command;
-    UnusedProcesses processes;
+    NoProcesses processes;
     UpgradeContext context{temp.Slashed() + "prog/",
                            package,
                            product,

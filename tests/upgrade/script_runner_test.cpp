@@ -2,6 +2,7 @@
 
 #include "platform/posix/file_system_posix.h"
 #include "tests/support/fake_data_access.h"
+#include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
 
@@ -13,15 +14,6 @@
 #include <vector>
 
 namespace {
-
-class NoProcesses : public IProcesses {
-public:
-    bool Start(const std::string &) override { return false; }
-    bool IsProcessRunning(const std::string &) override { return false; }
-    void Sleep(int) override {}
-    std::optional<int> LastExitCode() override { return {}; }
-    bool LastHasEnded() override { return true; }
-};
 
 // Reports a script file where there is none, so the open fails.
 class PhantomFiles : public PosixFileSystem {
