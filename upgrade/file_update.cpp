@@ -1,7 +1,6 @@
 #include "upgrade/file_update.h"
 
 #include "platform/text.h"
-#include "upgrade/upgrade_run.h"
 
 #include <climits>
 #include <exception>

@@ -3,7 +3,6 @@
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/text.h"
-#include "upgrade/upgrade_run.h"
 
 #include <algorithm>
 #include <exception>

@@ -24,3 +24,8 @@ struct UpgradeContext {
     IFileSystem &Files;
     IProcesses &Processes;
 };
+
+// The folder a package unpacks into: the work folder, then the package file name without its
+// last four characters (its ".zip"). Empty when that leaves no folder name of its own, so no
+// stage ever takes the work folder or the program folder for it.
+std::string UnpackedPackageFolder(const UpgradeContext &context);

@@ -53,17 +53,6 @@ bool UnpackPackage(UpgradeContext &context, const std::string &packageFile)
 
 } // namespace
 
-std::string UnpackedPackageFolder(const UpgradeContext &context)
-{
-    const std::string &name = context.Package.PackageName;
-    if (name.size() <= 4)
-        return {};
-    const std::string folder = name.substr(0, name.size() - 4);
-    if (folder == "." || folder == ".." || folder.find('/') != std::string::npos)
-        return {};
-    return context.ProgramFolder + "TempUpdate/" + folder;
-}
-
 bool RunUpgrade(UpgradeContext &context, const std::string &PackageFile)
 {
     IWindowFacilities &window = context.Window;

@@ -11,7 +11,3 @@
 // handles (the locality query, the file stage's own errors) leave as KxError. The database
 // connection is closed on every path.
 bool RunUpgrade(UpgradeContext &context, const std::string &PackageFile);
-
-// The folder a package unpacks into: the work folder, then the package file name without its
-// ".zip" extension. Empty when the name leaves no folder name.
-std::string UnpackedPackageFolder(const UpgradeContext &context);
