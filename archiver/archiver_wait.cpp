@@ -10,12 +10,19 @@ const int kProgressStep = 10;
 
 } // namespace
 
-void WaitForArchiver(IProcesses &processes, IWindowFacilities &window)
+bool WaitForArchiver(IProcesses &processes, IWindowFacilities &window,
+                     std::chrono::milliseconds limit)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
     while (processes.IsProcessRunning(kArchiverImageName)) {
+        // In milliseconds, so that a limit as large as the type allows cannot overflow.
+        if (std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start) >= limit)
+            return false;
         processes.Sleep(kPlainWaitSleepMs);
         window.ProcessMessages();
     }
+    return true;
 }
 
 void WaitForArchiverWithProgress(IProcesses &processes, IWindowFacilities &window)

@@ -2,6 +2,7 @@
 
 #include "archiver/archiver_commands.h"
 #include "archiver/archiver_wait.h"
+#include "platform/diagnostics.h"
 #include "platform/text.h"
 #include "product/base64.h"
 #include "product/secretkey.h"
@@ -45,7 +46,14 @@ bool ExamineEntry(ScanContext &context, const std::string &name, const std::stri
 {
     if (!context.Processes.Start(CommentCommandLine(context.ProgramFolder, name)))
         return false;
-    WaitForArchiver(context.Processes, context.Window);
+    if (!WaitForArchiver(context.Processes, context.Window, context.CommentWaitLimit)) {
+        // A damaged or hostile file, or a hung archiver: the window must still show.
+        const bool ended = context.Processes.EndLast();
+        LogError("the archiver did not write the comment of " + name + " within " +
+                 std::to_string(context.CommentWaitLimit.count()) + " ms; " +
+                 (ended ? "ended it" : "could not end it") + ", the package is passed over");
+        return false;
+    }
     if (!context.Files.FileExists(descriptor))
         return false;
 

@@ -8,9 +8,14 @@
 #include "platform/window_facilities.h"
 #include "product/product_reg.h"
 
+#include <chrono>
 #include <string>
 
 class IRegistry;
+
+// How long the scan waits for the archiver to write the comment of one package. Generous: a
+// sound package takes a fraction of a second, even on a slow share.
+inline constexpr std::chrono::milliseconds kCommentWaitLimit{30000};
 
 // The controls the scan writes. The main window implements it.
 class IScanView {
@@ -33,6 +38,8 @@ struct ScanContext {
     IFileSystem &Files;
     IProcesses &Processes;
     IRegistry &Registry;
+    // Past it the archiver this scan started is ended and the package passed over.
+    std::chrono::milliseconds CommentWaitLimit = kCommentWaitLimit;
 };
 
 // Puts the window into the no-package state, then examines the "*.zip" entries of the

@@ -52,10 +52,30 @@ public:
 
     // Copies one file over dest, replacing a file that is there. The copy is written beside
     // dest under a temporary name and renamed over it, so dest is never left half-written and
-    // a running program file can be replaced. Keeps the modification time and permission bits;
-    // a replaced file keeps its owner where the process may set it. A dest that is read-only
-    // (no owner write permission, the read-only attribute on Windows) or a folder is not
-    // replaced, and only a file is copied. True when dest now holds the copy; false leaves dest
-    // as it was and no temporary file behind.
+    // a running program file can be replaced. Keeps the modification time. The bits of the
+    // result follow the rules below (ReplacedFileMode, NewFileMode on POSIX):
+    // - A replaced file keeps the permission bits and the owner and group of the file it
+    //   replaces: the product's installation decided them, not the machine the package was
+    //   made on. Where the process may not give the copy the old owner or group, the copy
+    //   belongs to the process and loses set-user-ID and set-group-ID.
+    // - A new file takes the permission bits of source, never set-user-ID, set-group-ID or
+    //   sticky; it belongs to the process.
+    // A dest that MayReplaceFile refuses, or a folder, is not replaced, and only a file is
+    // copied. True when dest now holds the copy; false leaves dest as it was and no temporary
+    // file behind. The copy is not yet on stable storage: see FlushFileSystems.
     virtual bool CopyFile(const std::string &source, const std::string &dest) = 0;
+
+    // True when path names an existing file (not a folder) that the running user may replace:
+    // as cp and install decide, the effective user may write it (root may write any file),
+    // and the file system allows it (not immutable or append-only, not on a read-only mount).
+    // Permission bits alone do not decide: a 0444 file of root's may be replaced by root.
+    // False for a missing path, a folder, and a file that may not be replaced (the read-only
+    // attribute on Windows).
+    virtual bool MayReplaceFile(const std::string &path) = 0;
+
+    // Brings what was written to the file systems holding these paths (files or folders,
+    // existing) to stable storage, data and names, with one flush per file system however many
+    // paths lie on it. True when every flush succeeded; false when a path cannot be opened or
+    // a flush reports an error (the cause is logged).
+    virtual bool FlushFileSystems(const std::vector<std::string> &paths) = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // This machine's identity as the locality rule of the database connection sees it: its host
-// name, the IPv4 addresses that name resolves to, and its computer name.
+// name, the IPv4 addresses that name resolves to, the addresses of its network interfaces,
+// and its computer name.
 
 #include <array>
 #include <cstdint>
@@ -21,6 +22,11 @@ public:
     // repetitions as the resolver gives them. False when the name does not resolve to any
     // IPv4 address; addresses is then empty.
     virtual bool ResolveIPv4(const std::string &name, std::vector<Ipv4Address> &addresses) = 0;
+
+    // The IPv4 addresses of this machine's network interfaces that are up and are not
+    // loopback interfaces, in the order the system lists them. False when there is none or
+    // the list cannot be read; addresses is then empty.
+    virtual bool InterfaceIPv4(std::vector<Ipv4Address> &addresses) = 0;
 
     // The name this machine calls itself by. False when it cannot be read; name is then
     // unspecified.

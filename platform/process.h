@@ -1,6 +1,6 @@
 #pragma once
 // Processes: starting the archiver without a window, looking for running programs by their
-// image name, and sleeping. An implementation reaps the processes it started as soon as any
+// image name, sleeping, and ending the archiver the tool started when it hangs. An implementation reaps the processes it started as soon as any
 // of its operations finds them ended, so none lingers as a zombie.
 
 #include <optional>
@@ -34,4 +34,11 @@ public:
     // True when the process last started by Start has ended (normally or not); false while it
     // runs and when the last Start failed.
     virtual bool LastHasEnded() = 0;
+
+    // Ends the process last started by Start at once, if it still runs (it gets no chance to
+    // finish its work: SIGKILL, TerminateProcess), and reaps it. Touches no other process,
+    // also none of the same image name. True when that process has ended afterwards (also
+    // when it had ended on its own); false when the last Start failed, or when the process
+    // has not ended within a short time (it is reaped later, like any other).
+    virtual bool EndLast() = 0;
 };

@@ -17,6 +17,9 @@ struct TreeWalk {
     int shift;
     int start;
     uint64_t done = 0;
+    // Target folders that received a file, one entry per folder: their file systems are
+    // flushed once the copy is done.
+    std::vector<std::string> written;
 
     int Position() const
     {
@@ -113,6 +116,7 @@ bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &sou
     IFileSystem &files = walk.context.Files;
     IWindowFacilities &window = walk.context.Window;
     bool ok = EnsureFolder(files, dest);
+    bool wroteHere = false;
     size_t next = 0;
     for (const FolderEntry &entry : folder.Entries) {
         if (IsDotEntry(entry))
@@ -125,7 +129,13 @@ bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &sou
         }
         window.SetStepText(kUpdatingFilePrefix + entry.Name + "...");
         window.Repaint();
-        ok = CopyOneFile(files, JoinPath(source, entry.Name), target) && ok;
+        if (CopyOneFile(files, JoinPath(source, entry.Name), target)) {
+            if (!wroteHere)
+                walk.written.push_back(dest);
+            wroteHere = true;
+        } else {
+            ok = false;
+        }
         walk.done += entry.Size;
         // An unchanged position (an empty file, or less than one unit of a coarse bar) is not
         // set again: a real bar may repaint itself on every change.
@@ -165,7 +175,12 @@ bool CopyUpdateFiles(UpgradeContext &context)
     if (TrimControl(context.Product.Path).empty())
         return true;
     TreeWalk walk{context, shift, 0};
-    const bool ok = CopyTree(walk, tree, source, context.Product.Path);
+    bool ok = CopyTree(walk, tree, source, context.Product.Path);
+    // Success is reported only once the files are on stable storage: after a power loss right
+    // after the message, a replaced file must not be found empty. One flush per file system
+    // costs far less than one per file.
+    if (!walk.written.empty() && !context.Files.FlushFileSystems(walk.written))
+        ok = false;
     window.SetProgressPosition(0);
     return ok;
 }

@@ -11,9 +11,10 @@
 // and returns true. Otherwise it shows "正在更新文件...", sets the progress maximum to the
 // tree's size and the position to 0; when Product.Path is empty or blank it stops there with
 // true. Else it copies the tree over Product.Path (used as stored) and sets the position back
-// to 0. True when every folder was listed and created and every file copied; false when
-// anything was left out, after everything else has been copied. The working directory is not
-// changed. The bar counts bytes, or bytes in a coarser unit (a power of two) when the total
+// to 0. Before it returns, what it wrote is on stable storage (one flush per file system of
+// the target folders). True when every folder was listed and created, every file copied and
+// flushed; false when anything was left out or the flush failed, after everything else has
+// been copied. The working directory is not changed. The bar counts bytes, or bytes in a coarser unit (a power of two) when the total
 // does not fit its int range.
 bool CopyUpdateFiles(UpgradeContext &context);
 

@@ -1,5 +1,6 @@
 #include "upgrade/host_identity.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -15,6 +16,11 @@ std::string DottedDecimal(const Ipv4Address &address)
     return text;
 }
 
+bool IsLoopback(const Ipv4Address &address)
+{
+    return address[0] == 127;
+}
+
 } // namespace
 
 std::string GetLocalIPAddress(IHostIdentity &host)
@@ -26,6 +32,11 @@ std::string GetLocalIPAddress(IHostIdentity &host)
     if (!host.ResolveIPv4(name, addresses) || addresses.empty())
         return std::string();
     // The last address of the list: the locality rule has always compared with that one.
+    if (std::all_of(addresses.begin(), addresses.end(), IsLoopback)) {
+        std::vector<Ipv4Address> interfaces;
+        if (host.InterfaceIPv4(interfaces) && !interfaces.empty())
+            return DottedDecimal(interfaces.back());
+    }
     return DottedDecimal(addresses.back());
 }
 

@@ -7,7 +7,10 @@
 #include <string>
 
 // The last IPv4 address that this machine's host name resolves to, in dotted-decimal text
-// ("192.168.1.20"); empty when the host name cannot be read or does not resolve.
+// ("192.168.1.20"); empty when the host name cannot be read or does not resolve. When it
+// resolves to loopback addresses (127.x.x.x) only, as Debian's 127.0.1.1 entry makes it, the
+// last address of the interfaces that are up and not loopback stands for this machine
+// instead, as other machines reach it there; the loopback address stays when there is none.
 std::string GetLocalIPAddress(IHostIdentity &host);
 
 // This machine's computer name, or "Unkown" when it cannot be read.

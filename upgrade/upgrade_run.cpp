@@ -2,6 +2,7 @@
 
 #include "archiver/archiver_commands.h"
 #include "archiver/archiver_wait.h"
+#include "platform/diagnostics.h"
 #include "upgrade/database_connection.h"
 #include "upgrade/file_update.h"
 #include "upgrade/script_runner.h"
@@ -27,8 +28,9 @@ private:
 };
 
 // Starts the archiver on the package and waits for it. True only when the archiver this run
-// started has ended with success: a damaged or wrongly encrypted package must not pass as
-// unpacked.
+// started has ended with success (a damaged or wrongly encrypted package must not pass as
+// unpacked) and the package's own folder is there: a package renamed on the way (a browser's
+// "ABC_5.1.2 (1).zip") still holds "ABC_5.1.2/", and would otherwise do nothing and succeed.
 bool UnpackPackage(UpgradeContext &context, const std::string &packageFile)
 {
     // Files an earlier run, or an earlier package of the same file name, left in the package's
@@ -48,7 +50,14 @@ bool UnpackPackage(UpgradeContext &context, const std::string &packageFile)
         context.Window.ProcessMessages();
     }
     const auto exitCode = context.Processes.LastExitCode();
-    return exitCode && *exitCode == 0;
+    if (!exitCode || *exitCode != 0)
+        return false;
+    if (unpacked.empty() || !context.Files.DirectoryExists(unpacked)) {
+        LogError("the package " + packageFile + " holds no folder named like its file (" +
+                 (unpacked.empty() ? std::string("none possible") : unpacked) + ")");
+        return false;
+    }
+    return true;
 }
 
 } // namespace

@@ -90,7 +90,8 @@ double ScanWithTool(const std::string &folder, const std::vector<std::string> &n
     for (const std::string &name : names) {
         if (!processes.Start(CommentCommandLine(folder, name)))
             Fail("the archiver cannot be started");
-        WaitForArchiver(processes, window);
+        if (!WaitForArchiver(processes, window, std::chrono::seconds(30)))
+            Fail("the archiver hung");
     }
     const double elapsed = Seconds(std::chrono::steady_clock::now() - begin);
     if (processes.LastExitCode() != 0 || !fs::exists(descriptor))

@@ -81,6 +81,7 @@ public:
     void Sleep(int) override {}
     std::optional<int> LastExitCode() override { return {}; }
     bool LastHasEnded() override { return true; }
+    bool EndLast() override { return false; }
 };
 
 } // namespace bench

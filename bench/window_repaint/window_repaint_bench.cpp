@@ -53,6 +53,7 @@ class NoHost : public IHostIdentity {
 public:
     bool HostName(std::string &) override { return false; }
     bool ResolveIPv4(const std::string &, std::vector<Ipv4Address> &) override { return false; }
+    bool InterfaceIPv4(std::vector<Ipv4Address> &) override { return false; }
     bool ComputerName(std::string &) override { return false; }
 };
 class NoMessages : public IMessagePresenter {

@@ -3,6 +3,7 @@
 
 #include "platform/posix/file_system_posix.h"
 
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -401,6 +403,27 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
     return true;
 }
 
+mode_t ReplacedFileMode(const struct stat &old, bool ownerKept)
+{
+    const mode_t bits = old.st_mode & 07777;
+    // As the system itself drops them when another user writes the file: a program must not
+    // become set-user-ID to someone it does not belong to.
+    return ownerKept ? bits : bits & ~mode_t{S_ISUID | S_ISGID};
+}
+
+mode_t NewFileMode(mode_t sourceMode)
+{
+    return sourceMode & 0777;
+}
+
+bool PosixFileSystem::MayReplaceFile(const std::string &path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 bool PosixFileSystem::CopyFile(const std::string &source, const std::string &dest)
 {
     // Non-blocking, so that a FIFO in the tree cannot hang the copy; only files are copied.
@@ -413,33 +436,61 @@ bool PosixFileSystem::CopyFile(const std::string &source, const std::string &des
 
     struct stat old;
     const bool replacing = ::stat(dest.c_str(), &old) == 0;
-    if (replacing && (S_ISDIR(old.st_mode) || !(old.st_mode & S_IWUSR)))
+    if (replacing && !MayReplaceFile(dest))
         return false;
 
     std::string temp;
-    const mode_t mode = from.st_mode & 07777;
-    UniqueFd out = CreateBeside(dest, mode & 0777, temp);
+    UniqueFd out = CreateBeside(dest, NewFileMode(from.st_mode), temp);
     if (!out)
         return false;
     TempFileGuard guard(temp);
 
     if (!CopyBytes(in.get(), out.get(), static_cast<uint64_t>(from.st_size)))
         return false;
-    // A replaced file keeps its owner where the process may set it, as an overwrite would.
-    // Before the mode: a change of owner may clear the set-user-ID bits, which the mode sets.
-    if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
-        (void)::fchown(out.get(), old.st_uid, old.st_gid);
-    if (!ModeSurvivesCreation(mode) && ::fchmod(out.get(), mode) != 0)
+    mode_t mode = NewFileMode(from.st_mode);
+    if (replacing) {
+        // Before the mode: a change of owner clears the set-user-ID bits, which the mode sets.
+        bool ownerKept = old.st_uid == ::geteuid() && old.st_gid == ::getegid();
+        if (!ownerKept)
+            ownerKept = ::fchown(out.get(), old.st_uid, old.st_gid) == 0;
+        mode = ReplacedFileMode(old, ownerKept);
+    }
+    if ((replacing || !ModeSurvivesCreation(mode)) && ::fchmod(out.get(), mode) != 0)
         return false;
     const struct timespec times[2] = {from.st_atim, from.st_mtim};
     if (::futimens(out.get(), times) != 0)
         return false;
-    // No fsync: the rename keeps a failed copy from ever showing under the target's name,
-    // and syncing each file would make a tree of small files many times slower to copy.
+    // No fsync here: the rename keeps a failed copy from ever showing under the target's
+    // name, and the stage flushes each file system once at its end (FlushFileSystems), which
+    // costs far less than a flush per file.
     if (::close(out.release()) != 0)
         return false;
     if (::rename(temp.c_str(), dest.c_str()) != 0)
         return false;
     guard.Disarm();
     return true;
+}
+
+bool PosixFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
+{
+    bool ok = true;
+    std::set<dev_t> flushed;
+    for (const std::string &path : paths) {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat st;
+        if (!fd || ::fstat(fd.get(), &st) != 0) {
+            LogError("cannot open " + path + " to flush its file system: " + ErrorText(errno));
+            ok = false;
+            continue;
+        }
+        if (!flushed.insert(st.st_dev).second)
+            continue;
+        // Waits for the write-back of the whole file system, names included. It reports the
+        // errors that arise from the moment the descriptor was opened.
+        if (::syncfs(fd.get()) != 0) {
+            LogError("flushing the file system of " + path + " failed: " + ErrorText(errno));
+            ok = false;
+        }
+    }
+    return ok;
 }

@@ -4,6 +4,9 @@
 
 #include "platform/file_system.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +25,20 @@ public:
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
     bool CopyFile(const std::string &source, const std::string &dest) override;
+    // faccessat(W_OK, AT_EACCESS) on a file: the effective ids, root's override, immutable
+    // files and read-only mounts, as the system itself decides them.
+    bool MayReplaceFile(const std::string &path) override;
+    // syncfs, once for each device among the paths.
+    bool FlushFileSystems(const std::vector<std::string> &paths) override;
 };
+
+// The permission bits of a copy that replaces the file described by old (the rule of
+// IFileSystem::CopyFile): old's bits, without set-user-ID and set-group-ID when the copy could
+// not be given old's owner and group (ownerKept false).
+mode_t ReplacedFileMode(const struct stat &old, bool ownerKept);
+// The permission bits of a new file copied from a file of sourceMode: its read, write and
+// execute bits only.
+mode_t NewFileMode(mode_t sourceMode);
 
 // The name matching of ListFolder: "*" any run of bytes, "?" exactly one byte, ASCII letters
 // without regard to case, and a trailing ".*" that also matches a name without a dot.

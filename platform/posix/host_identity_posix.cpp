@@ -1,6 +1,8 @@
 #include "platform/posix/host_identity_posix.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <limits.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -38,6 +40,25 @@ bool PosixHostIdentity::ResolveIPv4(const std::string &name, std::vector<Ipv4Add
         if (entry->ai_family != AF_INET || entry->ai_addr == nullptr)
             continue;
         const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
+        Ipv4Address bytes;
+        std::memcpy(bytes.data(), &address->sin_addr.s_addr, bytes.size());
+        addresses.push_back(bytes);
+    }
+    return !addresses.empty();
+}
+
+bool PosixHostIdentity::InterfaceIPv4(std::vector<Ipv4Address> &addresses)
+{
+    addresses.clear();
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return false;
+    std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> guard(list, &freeifaddrs);
+    for (const ifaddrs *entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
+            (entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0)
+            continue;
+        const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ifa_addr);
         Ipv4Address bytes;
         std::memcpy(bytes.data(), &address->sin_addr.s_addr, bytes.size());
         addresses.push_back(bytes);

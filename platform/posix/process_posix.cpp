@@ -1,5 +1,6 @@
-// Replaces the hidden-window start, the process snapshot and Sleep of Windows. Leaves out
-// what the tool never asks for: waiting on a handle, time limits, killing.
+// Replaces the hidden-window start, the process snapshot, Sleep and the ending of a hung
+// archiver of Windows. Leaves out what the tool never asks for: waiting on a handle, time
+// limits.
 #include "platform/posix/process_posix.h"
 
 #include <cerrno>
@@ -453,5 +454,24 @@ std::optional<int> PosixProcesses::LastExitCode()
 bool PosixProcesses::LastHasEnded()
 {
     ReapEnded();
+    return lastEnded_;
+}
+
+bool PosixProcesses::EndLast()
+{
+    ReapEnded();
+    if (lastPid_ == 0)
+        return false;
+    if (lastEnded_)
+        return true;
+    // Not reaped yet, so the id still names this object's child and no other process.
+    if (kill(lastPid_, SIGKILL) != 0 && errno != ESRCH)
+        return false;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    while (!lastEnded_ && Clock::now() < deadline) {
+        Sleep(10);
+        ReapEnded();
+    }
     return lastEnded_;
 }

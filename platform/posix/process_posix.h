@@ -48,6 +48,9 @@ public:
     void Sleep(int milliseconds) override;
     std::optional<int> LastExitCode() override;
     bool LastHasEnded() override;
+    // SIGKILL to the started process only (not its session), then up to a second for it to
+    // be reaped.
+    bool EndLast() override;
 
 private:
     // One started process not yet reaped, with the pidfd that wakes Sleep when it ends.

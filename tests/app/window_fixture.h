@@ -62,6 +62,11 @@ public:
         addresses = {{127, 0, 1, 1}, {10, 0, 0, 7}};
         return true;
     }
+    bool InterfaceIPv4(std::vector<Ipv4Address> &addresses) override
+    {
+        addresses = {{10, 0, 0, 7}};
+        return true;
+    }
     bool ComputerName(std::string &name) override
     {
         name = "TESTPC";

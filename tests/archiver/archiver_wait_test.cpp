@@ -39,6 +39,7 @@ public:
     }
     std::optional<int> LastExitCode() override { return 0; }
     bool LastHasEnded() override { return true; }
+    bool EndLast() override { return true; }
 
     std::vector<std::string> AskedNames;
 
@@ -62,10 +63,30 @@ TEST(WaitForArchiver, SleepsTenThenPumpsForEveryPassTheArchiverRuns)
     for (size_t i = 0; i < std::size(cases); ++i) {
         RecordingWindow window;
         FakeProcesses processes(window, cases[i].running);
-        WaitForArchiver(processes, window);
+        EXPECT_TRUE(WaitForArchiver(processes, window, std::chrono::hours(1))) << "case " << i;
         EXPECT_EQ(window.Calls, cases[i].calls) << "case " << i;
         EXPECT_THAT(processes.AskedNames, Each(std::string("KX_Rar.exe"))) << "case " << i;
     }
+}
+
+TEST(WaitForArchiver, EndsWithFalseWhenTheArchiverOutlastsTheLimit)
+{
+    RecordingWindow window;
+    FakeProcesses endless(window, 1000000);
+    EXPECT_FALSE(WaitForArchiver(endless, window, std::chrono::milliseconds(0)));
+    EXPECT_EQ(window.Calls, std::vector<std::string>{"check"});
+
+    window.Calls.clear();
+    FakeProcesses gone(window, 0);
+    EXPECT_TRUE(WaitForArchiver(gone, window, std::chrono::milliseconds(0)));
+
+    // A real limit: the passes go on until it has passed, then the wait gives up.
+    window.Calls.clear();
+    const auto start = std::chrono::steady_clock::now();
+    FakeProcesses stuck(window, 1000000);
+    EXPECT_FALSE(WaitForArchiver(stuck, window, std::chrono::milliseconds(30)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+    EXPECT_GT(window.Pumps, 0);
 }
 
 TEST(WaitForArchiverWithProgress, ArchiverAlreadyGoneLeavesTheBarAlone)

@@ -3,6 +3,7 @@
 
 #include "package/package_scan.h"
 
+#include "platform/diagnostics.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/process_posix.h"
 #include "platform/posix/registry_posix.h"
@@ -12,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -118,7 +122,7 @@ protected:
     void Scan()
     {
         RegFileRegistry registry(storePath);
-        ScanContext context{program, view, window, files, processes, registry};
+        ScanContext context{program, view, window, files, processes, registry, commentWaitLimit};
         FindUpgradePackage(context, Package, Product);
     }
 
@@ -131,6 +135,7 @@ protected:
     RecordingWindow window;
     PosixFileSystem files;
     RecordingProcesses processes;
+    std::chrono::milliseconds commentWaitLimit = kCommentWaitLimit;
     T_PackageInfo Package;
     T_ProductReg Product;
 };
@@ -265,6 +270,37 @@ TEST_F(PackageScan, PackagesWithoutAUsableCommentAreRejected)
     Scan();
     EXPECT_TRUE(Package.PackageName.empty());
     EXPECT_EQ(processes.Started.size(), 2u);
+}
+
+class RecordingSink : public ILogSink {
+public:
+    RecordingSink() { SetLogSink(this); }
+    ~RecordingSink() override { SetLogSink(nullptr); }
+    void Write(LogLevel level, std::string_view line) override
+    {
+        if (level == LogLevel::Error)
+            Errors.emplace_back(line);
+    }
+    std::vector<std::string> Errors;
+};
+
+TEST_F(PackageScan, ArchiverStuckOnOnePackageIsEndedAndThePackagePassedOver)
+{
+    // A FIFO named like a package: the archiver's open of it waits for a writer that never
+    // comes, as it would on a hung share.
+    ASSERT_EQ(::mkfifo((folder.Path() / "a_stuck.zip").c_str(), 0644), 0);
+    MakePackage("b_good.zip", Descriptor{});
+    commentWaitLimit = std::chrono::milliseconds(300);
+    RecordingSink log;
+
+    Scan();
+
+    EXPECT_EQ(Package.PackageName, "b_good.zip");
+    EXPECT_EQ(processes.Started.size(), 2u);
+    // The archiver started for the stuck file has been ended, not left behind.
+    EXPECT_FALSE(processes.IsProcessRunning("KX_Rar.exe"));
+    ASSERT_EQ(log.Errors.size(), 1u);
+    EXPECT_NE(log.Errors[0].find("a_stuck.zip"), std::string::npos) << log.Errors[0];
 }
 
 TEST_F(PackageScan, StaleDescriptorIsNeverInherited)

@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/unprivileged.h"
 
 #include <gtest/gtest.h>
 
@@ -153,60 +154,171 @@ TEST(PosixFileSystemTest, ListFolderAttributesAndSizes)
     }
 }
 
-TEST(PosixFileSystemTest, CopyKeepsContentTimeAndMode)
+TEST(PosixFileSystemTest, CopyGivesNewFilesTheSourceBitsAndReplacedFilesTheirOwn)
 {
     TempFolder temp;
     const fs::path source = temp.Write("src/tool", std::string(300000, 'a') + "end");
     const struct timespec times[2] = {{1500000000, 0}, {1234567890, 123456789}};
-    // Modes the creation mask would cut, read-only and set-user-ID ones included.
-    const mode_t modes[] = {0750, 0666, 0400, 04755};
+    struct Case {
+        mode_t source;   // as the package unpacked it
+        mode_t old;      // the product's file before the upgrade
+        mode_t fresh;    // a new file
+        mode_t replaced; // the product's file after the upgrade
+    };
+    const Case cases[] = {
+        // A package made on Windows unpacks as 0644; the product's program stays runnable.
+        {0644, 0755, 0644, 0755},
+        {0664, 0750, 0664, 0750},
+        {0750, 0644, 0750, 0644},
+        // Modes the creation mask would cut, and read-only ones.
+        {0666, 0600, 0666, 0600},
+        {0400, 0444, 0400, 0444},
+        // Special bits never travel with a package; the product's own stay with its file.
+        {04755, 0755, 0755, 0755},
+        {02755, 04755, 0755, 04755},
+        {01777, 0640, 0777, 0640},
+    };
     PosixFileSystem files;
-    for (size_t i = 0; i < std::size(modes); ++i) {
-        SetMode(source, modes[i]);
+    std::vector<std::string> known;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        SetMode(source, c.source);
         ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
         const fs::path fresh = temp.Path() / ("dst/fresh" + std::to_string(i));
         const fs::path existing = temp.Write("dst/existing" + std::to_string(i), "old content");
+        SetMode(existing, c.old);
+        known.push_back(fresh.filename().string());
+        known.push_back(existing.filename().string());
         for (const fs::path &dest : {fresh, existing}) {
             ASSERT_TRUE(files.CopyFile(source.string(), dest.string())) << "case " << i << dest;
             EXPECT_EQ(ReadWholeFile(dest), ReadWholeFile(source)) << "case " << i << dest;
             const struct stat st = StatOf(dest);
-            EXPECT_EQ(st.st_mode & 07777, modes[i]) << "case " << i << dest;
+            EXPECT_EQ(st.st_mode & 07777, dest == fresh ? c.fresh : c.replaced)
+                << "case " << i << dest;
             EXPECT_EQ(st.st_mtim.tv_sec, 1234567890) << "case " << i << dest;
             EXPECT_EQ(st.st_mtim.tv_nsec, 123456789) << "case " << i << dest;
         }
     }
-    EXPECT_EQ(Leftovers(temp.Path() / "dst", {"fresh0", "fresh1", "fresh2", "fresh3", "existing0",
-                                              "existing1", "existing2", "existing3"}),
-              std::vector<std::string>{});
+    EXPECT_EQ(Leftovers(temp.Path() / "dst", known), std::vector<std::string>{});
 }
 
-TEST(PosixFileSystemTest, CopyRefusals)
+TEST(PosixFileSystemTest, ReplacedFileKeepsItsOwner)
 {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
     TempFolder temp;
     const fs::path source = temp.Write("source", "new");
-    const fs::path readOnly = temp.Write("dst/readonly", "old");
-    SetMode(readOnly, 0444);
-    fs::create_directory(temp.Path() / "dst/folder");
-    ::mkfifo((temp.Path() / "fifo").c_str(), 0644);
+    const fs::path program = temp.Write("product/prog", "old");
+    ASSERT_EQ(::chown(program.c_str(), kUnprivilegedId, kUnprivilegedId), 0);
+    SetMode(program, 04750);
+    PosixFileSystem files;
+    ASSERT_TRUE(files.CopyFile(source.string(), program.string()));
+    const struct stat st = StatOf(program);
+    EXPECT_EQ(st.st_uid, kUnprivilegedId);
+    EXPECT_EQ(st.st_gid, kUnprivilegedId);
+    EXPECT_EQ(st.st_mode & 07777, 04750u);
+    EXPECT_EQ(ReadWholeFile(program), "new");
+}
 
+// What an ordinary user may replace is what the system lets it write, as cp decides; root may
+// replace a file without write bits.
+TEST(PosixFileSystemTest, MayReplaceFileFollowsTheEffectiveUsersRights)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the cases need files of two users";
+    TempFolder temp;
+    ASSERT_EQ(::chmod(temp.Path().c_str(), 0777), 0);
+    const fs::path source = temp.Write("source", "new");
+    SetMode(source, 0644);
     struct Case {
-        fs::path from;
-        fs::path to;
+        const char *name;
+        bool ownedByUser; // by the unprivileged user, else by root
+        mode_t mode;
+        bool rootMay;
+        bool userMay;
     };
     const Case cases[] = {
-        {source, readOnly},                     // read-only target stays
-        {source, temp.Path() / "dst/folder"},   // a folder is never replaced
-        {source, temp.Path() / "nowhere/file"}, // missing target folder
-        {temp.Path() / "missing", temp.Path() / "dst/new"},
-        {temp.Path() / "dst/folder", temp.Path() / "dst/new"},
-        {temp.Path() / "fifo", temp.Path() / "dst/new"}, // must not block
+        {"own-rw", true, 0644, true, true},
+        {"own-r", true, 0444, true, false},   // the user's own read-only file
+        {"own-rx", true, 0555, true, false},
+        {"root-rw", false, 0644, true, false}, // another's file without write for others
+        {"root-r", false, 0444, true, false},  // root-owned installation, read-only to all
+        {"root-w-all", false, 0666, true, true},
     };
+    std::string expected;
+    for (const Case &c : cases) {
+        const fs::path path = temp.Write(c.name, "old");
+        if (c.ownedByUser) {
+            ASSERT_EQ(::chown(path.c_str(), kUnprivilegedId, kUnprivilegedId), 0);
+        }
+        SetMode(path, c.mode);
+        expected += c.userMay ? '1' : '0';
+    }
+    fs::create_directory(temp.Path() / "folder");
+
     PosixFileSystem files;
     for (size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_FALSE(files.CopyFile(cases[i].from.string(), cases[i].to.string())) << "case " << i;
-    EXPECT_EQ(ReadWholeFile(readOnly), "old");
-    EXPECT_EQ(StatOf(readOnly).st_mode & 07777, 0444u);
-    EXPECT_EQ(Leftovers(temp.Path() / "dst", {"readonly", "folder"}), std::vector<std::string>{});
+        EXPECT_EQ(files.MayReplaceFile(temp.Slashed() + cases[i].name), cases[i].rootMay)
+            << "case " << i;
+    EXPECT_FALSE(files.MayReplaceFile(temp.Slashed() + "folder"));
+    EXPECT_FALSE(files.MayReplaceFile(temp.Slashed() + "missing"));
+
+    // The user's view, and its copies: refused where it may not replace, done where it may.
+    const std::string result = RunUnprivileged([&] {
+        PosixFileSystem userFiles;
+        std::string may;
+        std::string copied;
+        for (const Case &c : cases) {
+            const std::string path = temp.Slashed() + c.name;
+            may += userFiles.MayReplaceFile(path) ? '1' : '0';
+            copied += userFiles.CopyFile(source.string(), path) ? '1' : '0';
+        }
+        return may + "/" + copied;
+    });
+    EXPECT_EQ(result, expected + "/" + expected);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const fs::path path = temp.Path() / cases[i].name;
+        EXPECT_EQ(ReadWholeFile(path), cases[i].userMay ? "new" : "old") << "case " << i;
+        const struct stat st = StatOf(path);
+        // A replaced file of root's could not be given back to root: it is the user's now.
+        EXPECT_EQ(st.st_mode & 07777, cases[i].mode) << "case " << i;
+        if (cases[i].userMay) {
+            EXPECT_EQ(st.st_uid, kUnprivilegedId) << "case " << i;
+        }
+    }
+}
+
+// A file of another user that this user may write: the copy cannot be given to that user, so
+// it keeps the bits without set-user-ID and set-group-ID, as a write by the user would.
+TEST(PosixFileSystemTest, ReplacedFileOfAnotherUserLosesSetIdBits)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the case needs files of two users";
+    TempFolder temp;
+    ASSERT_EQ(::chmod(temp.Path().c_str(), 0777), 0);
+    const fs::path source = temp.Write("source", "new");
+    SetMode(source, 0644);
+    const fs::path target = temp.Write("target", "old");
+    SetMode(target, 06777);
+    const std::string result = RunUnprivileged([&] {
+        PosixFileSystem files;
+        return std::string(files.CopyFile(source.string(), target.string()) ? "copied" : "not");
+    });
+    EXPECT_EQ(result, "copied");
+    const struct stat st = StatOf(target);
+    EXPECT_EQ(st.st_uid, kUnprivilegedId);
+    EXPECT_EQ(st.st_mode & 07777, 0777u);
+}
+
+TEST(PosixFileSystemTest, FlushFileSystemsFlushesEachOnce)
+{
+    TempFolder temp;
+    const fs::path file = temp.Write("a/file", "x");
+    PosixFileSystem files;
+    EXPECT_TRUE(files.FlushFileSystems({temp.Slashed() + "a", file.string(), temp.Slashed()}));
+    EXPECT_TRUE(files.FlushFileSystems({}));
+    // A path that cannot be opened cannot be flushed: what was written there is not known safe.
+    EXPECT_FALSE(files.FlushFileSystems({temp.Slashed() + "a", temp.Slashed() + "missing"}));
 }
 
 TEST(PosixFileSystemTest, CopyReplacesARunningProgram)

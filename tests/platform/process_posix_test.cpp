@@ -385,7 +385,8 @@ TEST_F(PosixProcessesTest, SecondArchiverHoldsTheWaitUntilItEnds)
 {
     const std::string archiver = InstallSleeper("KX_Rar.exe");
     const std::function<void(IProcesses &, IWindowFacilities &)> waits[] = {
-        WaitForArchiver, WaitForArchiverWithProgress};
+        [](IProcesses &p, IWindowFacilities &w) { WaitForArchiver(p, w, std::chrono::hours(1)); },
+        WaitForArchiverWithProgress};
     for (size_t i = 0; i < std::size(waits); ++i) {
         const pid_t other = Launch(archiver);
         PosixProcesses processes;
@@ -412,7 +413,7 @@ TEST_F(PosixProcessesTest, ArchiverNamedInOtherLetterCaseDoesNotHoldTheWait)
     const pid_t other = Launch(InstallSleeper("kx_rar.exe"));
     PosixProcesses processes;
     RecordingWindow window;
-    WaitForArchiver(processes, window);
+    EXPECT_TRUE(WaitForArchiver(processes, window, std::chrono::hours(1)));
     // Ended while the other program still runs.
     EXPECT_EQ(waitpid(other, nullptr, WNOHANG), 0);
 }
@@ -425,9 +426,33 @@ TEST_F(PosixProcessesTest, WaitForTheStartedArchiverInAFolderWithBlanks)
     // The comment command's arguments make sleep(1) fail at once; it still ran and ended.
     ASSERT_TRUE(processes.Start(CommentCommandLine(folder, "a b.zip")));
     RecordingWindow window;
-    WaitForArchiver(processes, window);
+    EXPECT_TRUE(WaitForArchiver(processes, window, std::chrono::hours(1)));
     EXPECT_TRUE(processes.LastHasEnded());
     EXPECT_EQ(processes.LastExitCode(), 1);
+}
+
+TEST_F(PosixProcessesTest, EndLastEndsOnlyTheStartedArchiver)
+{
+    const std::string archiver = InstallSleeper(kArchiverImageName);
+    // Another program of the same name, started by some other tool, goes on running.
+    const pid_t other = Launch(archiver);
+    PosixProcesses processes;
+    EXPECT_FALSE(processes.EndLast()); // nothing started yet
+
+    ASSERT_TRUE(processes.Start(Quoted(archiver) + " 1000"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(processes.EndLast());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_TRUE(processes.LastHasEnded());
+    EXPECT_EQ(processes.LastExitCode(), std::nullopt); // killed, not exited
+    EXPECT_EQ(waitpid(other, nullptr, WNOHANG), 0);
+
+    // One that has ended on its own counts as ended.
+    ASSERT_TRUE(processes.Start(Quoted(archiver) + " 0"));
+    while (!processes.LastHasEnded())
+        processes.Sleep(10);
+    EXPECT_TRUE(processes.EndLast());
+    EXPECT_EQ(processes.LastExitCode(), 0);
 }
 
 } // namespace

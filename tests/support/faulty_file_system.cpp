@@ -43,3 +43,9 @@ bool FaultyFileSystem::CopyFile(const std::string &source, const std::string &de
     }
     return real_.CopyFile(source, dest);
 }
+
+bool FaultyFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
+{
+    Flushed.push_back(paths);
+    return real_.FlushFileSystems(paths) && !FailFlush;
+}

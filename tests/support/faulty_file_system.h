@@ -23,6 +23,8 @@ public:
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
     bool CopyFile(const std::string &source, const std::string &dest) override;
+    bool MayReplaceFile(const std::string &path) override { return real_.MayReplaceFile(path); }
+    bool FlushFileSystems(const std::vector<std::string> &paths) override;
 
     // The CopyFile call with this number (the first is 1) fails without copying; 0: none.
     int FailCopyAt = 0;
@@ -37,6 +39,8 @@ public:
 
     std::vector<std::string> CopiedTo; // dest of every CopyFile call, in order
     std::vector<std::string> Listed;   // folder of every ListFolder call, in order
+    std::vector<std::vector<std::string>> Flushed; // paths of every FlushFileSystems call
+    bool FailFlush = false;                         // FlushFileSystems reports a failure
     int DirectoryChanges = 0;          // SetCurrentDir calls
 
 private:

@@ -13,4 +13,5 @@ public:
     void Sleep(int) override {}
     std::optional<int> LastExitCode() override { return {}; }
     bool LastHasEnded() override { return true; }
+    bool EndLast() override { return false; }
 };

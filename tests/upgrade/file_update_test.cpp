@@ -204,23 +204,50 @@ TEST_F(FileUpdateTest, BlankTargetCopiesNothing)
     EXPECT_EQ(files.CopiedTo, std::vector<std::string>{});
 }
 
-TEST_F(FileUpdateTest, ReadOnlyTargetFileFailsTheStageAfterTheRest)
+TEST_F(FileUpdateTest, TargetThatCannotBeReplacedFailsTheStageAfterTheRest)
 {
     WriteSource("a.txt", "new a");
     WriteSource("b.txt", "new b");
     WriteSource("c.txt", "new c");
-    const fs::path locked = temp.Write("product/b.txt", "old b");
-    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+    // A folder where the file goes is never replaced.
+    fs::create_directories(Target() / "b.txt");
 
     EXPECT_FALSE(CopyUpdateFiles(context));
 
     EXPECT_EQ(ReadWholeFile(Target() / "a.txt"), "new a");
-    EXPECT_EQ(ReadWholeFile(locked), "old b");
+    EXPECT_TRUE(fs::is_directory(Target() / "b.txt"));
     EXPECT_EQ(ReadWholeFile(Target() / "c.txt"), "new c");
     // The bar still runs to its end, then back to 0.
     ASSERT_GE(window.Positions.size(), 2u);
     EXPECT_EQ(window.Positions[window.Positions.size() - 2], 15);
     EXPECT_EQ(window.ProgressPosition(), 0);
+}
+
+TEST_F(FileUpdateTest, WrittenFoldersAreFlushedOnceAtTheEnd)
+{
+    WriteSource("a.txt", "a");
+    WriteSource("b.txt", "b");
+    WriteSource("sub/c.txt", "c");
+    fs::create_directories(Source() / "empty");
+    EXPECT_TRUE(CopyUpdateFiles(context));
+    // One call after the copy, naming each folder that received a file once.
+    ASSERT_EQ(files.Flushed.size(), 1u);
+    EXPECT_EQ(files.Flushed[0], (std::vector<std::string>{Target().string(),
+                                                           (Target() / "sub").string()}));
+
+    // A flush that fails: the files are there, but not known safe, so the stage fails.
+    files.Flushed.clear();
+    files.FailFlush = true;
+    EXPECT_FALSE(CopyUpdateFiles(context));
+    EXPECT_EQ(files.Flushed.size(), 1u);
+    EXPECT_EQ(ReadWholeFile(Target() / "sub/c.txt"), "c");
+    EXPECT_EQ(window.ProgressPosition(), 0);
+
+    // Nothing written, nothing to flush.
+    files.Flushed.clear();
+    product.Path = "";
+    EXPECT_TRUE(CopyUpdateFiles(context));
+    EXPECT_TRUE(files.Flushed.empty());
 }
 
 TEST_F(FileUpdateTest, InjectedFaultsFailTheStageAfterTheRest)

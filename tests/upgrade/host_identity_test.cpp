@@ -12,8 +12,10 @@ class FakeHostIdentity : public IHostIdentity {
 public:
     std::optional<std::string> Host;
     std::vector<Ipv4Address> Addresses;
+    std::vector<Ipv4Address> Interfaces; // up and not loopback
     std::optional<std::string> Computer;
     std::vector<std::string> Resolved; // every name given to ResolveIPv4
+    int InterfaceQueries = 0;
 
     bool HostName(std::string &name) override
     {
@@ -26,6 +28,12 @@ public:
     {
         Resolved.push_back(name);
         addresses = Addresses;
+        return !addresses.empty();
+    }
+    bool InterfaceIPv4(std::vector<Ipv4Address> &addresses) override
+    {
+        ++InterfaceQueries;
+        addresses = Interfaces;
         return !addresses.empty();
     }
     bool ComputerName(std::string &name) override
@@ -67,6 +75,37 @@ TEST(GetLocalIPAddress, TakesTheLastAddressOfTheHostName)
     }
 }
 
+TEST(GetLocalIPAddress, AHostNameOnLoopbackOnlyGivesWayToTheInterfaces)
+{
+    struct Case {
+        std::vector<Ipv4Address> resolved;
+        std::vector<Ipv4Address> interfaces;
+        std::string expected;
+        bool interfacesAsked;
+    };
+    const Case cases[] = {
+        // Debian's /etc/hosts entry for the host name.
+        {{{127, 0, 1, 1}}, {{192, 168, 1, 20}}, "192.168.1.20", true},
+        {{{127, 0, 0, 1}, {127, 0, 1, 1}}, {{10, 0, 0, 5}, {192, 168, 1, 20}}, "192.168.1.20", true},
+        // No interface up besides loopback: the loopback address stays.
+        {{{127, 0, 1, 1}}, {}, "127.0.1.1", true},
+        // One real address among them: today's rule, the last address of the name.
+        {{{127, 0, 1, 1}, {10, 0, 0, 7}}, {{192, 168, 1, 20}}, "10.0.0.7", false},
+        {{{10, 0, 0, 7}, {127, 0, 1, 1}}, {{192, 168, 1, 20}}, "127.0.1.1", false},
+        {{{128, 0, 0, 1}}, {{192, 168, 1, 20}}, "128.0.0.1", false},
+        // The name does not resolve: nothing, as before.
+        {{}, {{192, 168, 1, 20}}, "", false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        FakeHostIdentity host;
+        host.Host = "debian";
+        host.Addresses = cases[i].resolved;
+        host.Interfaces = cases[i].interfaces;
+        EXPECT_EQ(GetLocalIPAddress(host), cases[i].expected) << "case " << i;
+        EXPECT_EQ(host.InterfaceQueries > 0, cases[i].interfacesAsked) << "case " << i;
+    }
+}
+
 TEST(GetLocalComputerName, GivesTheNameOrUnkown)
 {
     FakeHostIdentity host;
@@ -85,6 +124,16 @@ TEST(PosixHostIdentity, ResolvesANumericNameInNetworkOrder)
     ASSERT_TRUE(host.ResolveIPv4("10.1.2.3", addresses));
     ASSERT_EQ(addresses.size(), 1u);
     EXPECT_EQ(addresses[0], (Ipv4Address{10, 1, 2, 3}));
+}
+
+TEST(PosixHostIdentity, InterfaceAddressesLeaveLoopbackOut)
+{
+    PosixHostIdentity host;
+    std::vector<Ipv4Address> addresses;
+    // A machine (or a test namespace) may have no interface but loopback: then false.
+    EXPECT_EQ(host.InterfaceIPv4(addresses), !addresses.empty());
+    for (const Ipv4Address &address : addresses)
+        EXPECT_NE(address[0], 127);
 }
 
 TEST(PosixHostIdentity, ReadsTheNamesOfThisMachine)

@@ -35,6 +35,7 @@ public:
     void Sleep(int) override {}
     std::optional<int> LastExitCode() override { return ExitCode; }
     bool LastHasEnded() override { return true; }
+    bool EndLast() override { return true; }
 
     bool CanStart = true;
     std::optional<int> ExitCode = 0; // nothing: killed by a signal
@@ -157,13 +158,26 @@ TEST_F(UpgradeRun, FilesLeftByAnEarlierRunAreNeverApplied)
     UnpackGoodPackage(); // as an earlier run left them
     folder.Write("TempUpdate/other/keep.txt", "another package's folder");
     folder.Write("TempUpdate/Update.ini", "[CONFIG]");
-    // This time the archiver unpacks nothing and still reports success.
-    ASSERT_TRUE(Run());
+    // This time the archiver unpacks nothing and still reports success: the package's own
+    // folder is missing, so the unpack has failed.
+    connection.Calls.clear();
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"解压缩升级包文件失败！"});
+    EXPECT_TRUE(connection.Calls.empty());
     EXPECT_TRUE(command.Executed.empty());
     EXPECT_FALSE(fs::exists(folder.Path() / "product/bin/app.txt"));
     EXPECT_FALSE(fs::exists(folder.Path() / "TempUpdate/pkg_2"));
     EXPECT_TRUE(fs::exists(folder.Path() / "TempUpdate/other/keep.txt"));
     EXPECT_TRUE(fs::exists(folder.Path() / "TempUpdate/Update.ini"));
+}
+
+TEST_F(UpgradeRun, PackageFolderWithoutScriptOrFilesIsASuccessThatChangesNothing)
+{
+    archiver.OnStart = [this] { fs::create_directories(folder.Path() / "TempUpdate/pkg_2"); };
+    EXPECT_TRUE(Run());
+    EXPECT_TRUE(window.Messages.empty());
+    EXPECT_TRUE(command.Executed.empty());
+    EXPECT_FALSE(fs::exists(folder.Path() / "product"));
 }
 
 TEST_F(UpgradeRun, ConnectionFailureStopsBeforeScriptsAndFiles)
