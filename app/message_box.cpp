@@ -12,6 +12,9 @@ void QtMessagePresenter::Show(QWidget *parent, const std::string &text, const st
                     parent);
     // The system's own boxes read "确定" on a Chinese desktop; no Qt translation is loaded.
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    // The default error report carries an error's own text, which may hold names from a
+    // package: never markup.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }

@@ -2,12 +2,15 @@
 #include "ui_u_main.h"
 
 #include "app/pictures.h"
+#include "platform/codepage.h"
 #include "platform/text.h"
 #include "upgrade/host_identity.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -53,6 +56,17 @@ TForm1::TForm1(TForm1Services services, QWidget *parent)
     // These two labels are sized to their text, whatever face the system gives for the font.
     ui->Lab_NoPackage->adjustSize();
     ui->Lab_CurrentStep->adjustSize();
+
+    // Labels show what the package and the registry hold, which is untrusted: markup in a
+    // product name must show as the characters it is made of.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+    // No control has a default-button role: Enter on the check box must not start an
+    // upgrade. keyPressEvent lets Enter press the button that has the focus.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 
     ui->Image1->setPixmap(GlobePicture());
     ui->BtnUpdate->setIcon(UpdateButtonIcon());
@@ -174,7 +188,9 @@ void TForm1::ShowPackage(const std::string &product, const std::string &currBuil
     ui->Lab_Product->setText(Text(product));
     ui->Lab_CurrBuild->setText(Text(currBuild));
     ui->Lab_NewBuild->setText(Text(newBuild));
-    ui->Lab_Path->setText(Text(path));
+    // The path's bytes may be in the Chinese code page; the label shows them readable, and
+    // the run takes them from Package, never back from here.
+    ui->Lab_Path->setText(Text(ToSystemText(path)));
     ui->CheckBox_Force->setChecked(true);
     ui->BtnUpdate->setEnabled(true);
     ui->Lab_NoPackage->hide();
@@ -253,7 +269,9 @@ void TForm1::BtnUpdateClick()
             }
         } restore{*ui};
 
-        const std::string PackageFile = ui->Lab_Path->text().toStdString();
+        // From the package as the scan found it, byte for byte: a caption decoded for display
+        // would not name the file any more.
+        const std::string PackageFile = Package.PackagePath + Package.PackageName;
         UpgradeContext context{
             services_.ProgramFolder, Package,  Product,    ComputerName, LocalIP,
             tempConnection,          ADOQuery, updataExec, *this,        services_.Files,
@@ -289,3 +307,17 @@ void TForm1::closeEvent(QCloseEvent *event)
 }
 
 void TForm1::reject() {}
+
+void TForm1::keyPressEvent(QKeyEvent *event)
+{
+    // Enter reaches the window when the control with the focus did not take it. Only a
+    // button is pressed by it (as Space does); anywhere else it does nothing.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget());
+            button && button->isEnabled() && button->isVisible())
+            button->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -24,6 +24,7 @@
 class IHostIdentity;
 class IRegistry;
 class QCloseEvent;
+class QKeyEvent;
 
 namespace Ui {
 class TForm1;
@@ -104,6 +105,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     // Escape: the window has no cancel button, so the key does nothing.
     void reject() override;
+    // Enter presses the button that has the focus, and does nothing elsewhere.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void FindUpgradePackage();

@@ -5,6 +5,7 @@
 #include "platform/error.h"
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -124,6 +125,23 @@ TEST(ScanView, ShowPackageFillsTheLabelsAndEntersThePackageFoundState)
     form.ShowNoPackage();
     ExpectNoPackageState(form);
     EXPECT_FALSE(force.isChecked());
+}
+
+// The product name comes from the archive comment, which anyone can write.
+TEST(ScanView, LabelsShowMarkupAsThePlainCharacters)
+{
+    WindowFixture fixture;
+    TForm1 &form = fixture.Make();
+    QLabel &product = Control<QLabel>(form, "Lab_Product");
+    form.ShowPackage("", "1", "1", "/p/x.zip");
+    const int emptyWidth = product.sizeHint().width();
+    form.ShowPackage("<b></b><img src=\"x\">", "<i>1</i>", "1", "/p/<u>x</u>.zip");
+    EXPECT_EQ(Caption(form, "Lab_Product"), "<b></b><img src=\"x\">");
+    // As rich text the markup would show nothing at all.
+    EXPECT_GT(product.sizeHint().width(), emptyWidth + 20);
+    form.SetStepText("正在更新文件<b>x</b>...");
+    for (QLabel *label : form.findChildren<QLabel *>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
 }
 
 TEST(Btn_refreshClick, ScansAgainAndDropsAPackageThatIsGone)
@@ -269,6 +287,8 @@ TEST(BtnUpdateClick, ReportsTheOutcomeAndRestoresTheWindow)
             return cases[i].result();
         });
         form.FormCreate();
+        form.Package.PackagePath = "/opt/升级包/";
+        form.Package.PackageName = "p_1.0.zip";
         form.ShowPackage("产品", "1.0.5", "1.0.6", "/opt/升级包/p_1.0.zip");
         bool runningAtTheBox = false;
         fixture.messages.OnShow = [&] { runningAtTheBox = Shown(form, "ProgressBar"); };
@@ -292,6 +312,27 @@ TEST(BtnUpdateClick, ReportsTheOutcomeAndRestoresTheWindow)
         EXPECT_EQ(Caption(form, "Lab_CurrBuild"), "1.0.5");
         EXPECT_EQ(form.StepText(), "更新文件完成");
     }
+}
+
+// A program folder and package copied from a Chinese Windows machine keep their names in the
+// Chinese code page; the label decodes them for the eye, the run must get the bytes.
+TEST(BtnUpdateClick, TakesThePackageFileFromThePackageByteForByte)
+{
+    WindowFixture fixture;
+    std::vector<std::string> files;
+    TForm1 &form = fixture.Make([&](UpgradeContext &, const std::string &file) {
+        files.push_back(file);
+        return true;
+    });
+    const std::string folder = "/opt/\xB3\xCC\xD0\xF2/"; // "程序" in GB18030
+    const std::string name = "\xC9\xFD\xBC\xB6_5.2.zip"; // "升级" in GB18030
+    form.Package.PackagePath = folder;
+    form.Package.PackageName = name;
+    form.ShowPackage("产品", "1", "2", folder + name);
+    EXPECT_EQ(Caption(form, "Lab_Path"), "/opt/程序/升级_5.2.zip");
+
+    Control<QPushButton>(form, "BtnUpdate").click();
+    EXPECT_EQ(files, std::vector<std::string>{folder + name});
 }
 
 TEST(BtnUpdateClick, DoesNothingWhileTheButtonIsDisabled)
@@ -371,6 +412,50 @@ TEST(BtnUpdateClick, HandlersReachedDuringTheUpgradeStartNothing)
     EXPECT_TRUE(form.isVisible());
     ExpectPackageFoundState(form);
     EXPECT_EQ(Caption(form, "Lab_Path"), "/p/x.zip");
+}
+
+// Enter sent to a control: what the control does not take goes on to the window.
+void PressKey(QWidget &target, int key)
+{
+    target.setFocus(Qt::OtherFocusReason);
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(&target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(&target, &release);
+}
+
+TEST(Keyboard, EnterPressesOnlyTheButtonThatHasTheFocus)
+{
+    WindowFixture fixture;
+    int runs = 0;
+    TForm1 &form = fixture.Make([&](UpgradeContext &, const std::string &) {
+        ++runs;
+        return true;
+    });
+    form.show();
+    form.activateWindow();
+    form.FormCreate();
+    form.ShowPackage("产品", "1", "2", "/p/x.zip");
+    for (QPushButton *button : form.findChildren<QPushButton *>()) {
+        EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString();
+        EXPECT_FALSE(button->autoDefault()) << button->objectName().toStdString();
+    }
+
+    QCheckBox &force = Control<QCheckBox>(form, "CheckBox_Force");
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        PressKey(force, key);
+        EXPECT_EQ(runs, 0) << key;
+        EXPECT_TRUE(force.isChecked()) << key;
+        EXPECT_TRUE(fixture.messages.Messages.empty()) << key;
+    }
+
+    // On a button, Enter presses that button, as a click would.
+    PressKey(Control<QPushButton>(form, "Btn_refresh"), Qt::Key_Return);
+    EXPECT_EQ(fixture.files.Listed.size(), 2u);
+    EXPECT_EQ(runs, 0);
+    form.ShowPackage("产品", "1", "2", "/p/x.zip");
+    PressKey(Control<QPushButton>(form, "BtnUpdate"), Qt::Key_Enter);
+    EXPECT_EQ(runs, 1);
 }
 
 TEST(FormCloseQuery, RefusesOnlyWhileTheProgressBarIsVisible)
