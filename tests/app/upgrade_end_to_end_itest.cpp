@@ -12,6 +12,7 @@
 #include "product/secretkey.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_database.h"
+#include "tests/support/unprivileged.h"
 #include "upgrade/upgrade_run.h"
 
 #include <QLabel>
@@ -37,6 +38,7 @@ const std::string kTitle = "朔岱产品离线升级程序";
 // The key the scan unscrambles stored passwords of SQL Server and Oracle products with.
 const std::string kPasswordKey = "\x0B\x17\x02\x1C\x09\x12\x04\x1E\x0D\x15\x07\x19\x10\x03";
 const std::string kNoTable = "<no table>";
+const std::string kFolder = "<folder>";
 
 const std::string kScript = "-- sql begin create\r\n"
                             "CREATE TABLE IF NOT EXISTS upgrade_log (id INT AUTO_INCREMENT "
@@ -105,21 +107,35 @@ struct ProductFiles {
 const ProductFiles kOldFiles{"version=5.1\n", "演示 5.1\n"};
 const ProductFiles kNewFiles{"version=5.2\n", "演示 5.2\n"};
 
+// What the archive holds below its top folder.
+enum class Content {
+    Full,       // UpdateSQL.sql and UpdateFiles
+    BareFolder, // the top folder alone
+    Nothing,    // no entry at all
+};
+
 struct PackageSpec {
     std::string Password = "xr352";
     std::string Script = kScript;
     int DbType = 1;
     bool Damaged = false;
+    Content Holds = Content::Full;
+    // The package file's name when it differs from its top folder's (a renamed download).
+    std::string FileName;
 };
 
 // One program folder with the archiver and a package, the installed product with its folder
-// and registration, a database of its own, and the window on them.
+// and registration, a database of its own, and the window on them. The names of the program
+// folder and of the package are bytes, as a copy from another machine leaves them.
 class UpgradeWorld {
 public:
-    explicit UpgradeWorld(std::string database) : database_(std::move(database))
+    explicit UpgradeWorld(std::string database, const std::string &programName = "prog",
+                          std::string packageBase = "demo_5.2")
+        : database_(std::move(database)), packageBase_(std::move(packageBase))
     {
         EnsureApplication();
-        program_ = folder_.Slashed() + "prog/";
+        program_ = folder_.Slashed() + programName + "/";
+        packageFile_ = program_ + packageBase_ + ".zip";
         fs::create_directories(program_);
         fs::copy_file(BinDir() / "KX_Rar.exe", program_ + "KX_Rar.exe");
         folder_.Write("product/bin/app.conf", kOldFiles.AppConf);
@@ -137,31 +153,47 @@ public:
         }
     }
 
-    // Makes demo_5.2.zip in the program folder with KX_Rar.exe: the descriptor as the archive
+    // Makes the package in the program folder with KX_Rar.exe: the descriptor as the archive
     // comment and one top folder named like the file, holding UpdateSQL.sql and UpdateFiles.
     void MakePackage(const PackageSpec &recipe)
     {
+        if (!recipe.FileName.empty())
+            packageFile_ = program_ + recipe.FileName;
         const std::string staging = folder_.Slashed() + "staging/";
-        if (!recipe.Script.empty())
-            folder_.Write("staging/demo_5.2/UpdateSQL.sql", recipe.Script);
-        folder_.Write("staging/demo_5.2/UpdateFiles/bin/app.conf", kNewFiles.AppConf);
-        folder_.Write("staging/demo_5.2/UpdateFiles/readme.txt", kNewFiles.Readme);
-        // Bytes that do not compress, so the middle of the archive lies in this file's data.
-        std::string library(64 * 1024, '\0');
-        uint32_t state = 7;
-        for (char &c : library) {
-            state = state * 1103515245u + 12345u;
-            c = static_cast<char>(state >> 24);
+        const std::string top = "staging/" + packageBase_ + "/";
+        fs::create_directories(folder_.Path() / top);
+        if (recipe.Holds == Content::Full) {
+            if (!recipe.Script.empty())
+                folder_.Write(top + "UpdateSQL.sql", recipe.Script);
+            folder_.Write(top + "UpdateFiles/bin/app.conf", kNewFiles.AppConf);
+            folder_.Write(top + "UpdateFiles/readme.txt", kNewFiles.Readme);
+            // Bytes that do not compress, so the middle of the archive lies in this file's data.
+            std::string library(64 * 1024, '\0');
+            uint32_t state = 7;
+            for (char &c : library) {
+                state = state * 1103515245u + 12345u;
+                c = static_cast<char>(state >> 24);
+            }
+            const fs::path libraryFile = folder_.Write(top + "UpdateFiles/lib/libdemo.so", library);
+            // A set-user-ID bit must never reach the product from a package.
+            fs::permissions(libraryFile, fs::perms(04755));
         }
-        folder_.Write("staging/demo_5.2/UpdateFiles/lib/libdemo.so", library);
         folder_.Write("staging/comment.ini",
                       "[CONFIG]\r\ncorp=glenmarsh\r\nSoft=朔岱演示系统\r\nVersion=5\r\n"
                       "Build=5.2\r\nEndDate=2099-12-31\r\nSQLCount=4\r\n"
                       "PackageName=demo_5.2.zip\r\nDbType=" +
                           std::to_string(recipe.DbType) + "\r\nExeName=demo\r\nRegValue=E2E\r\n");
-        const std::string command = "cd '" + staging + "' && '" + program_ + "KX_Rar.exe' a -y -p" +
-                                    recipe.Password + " -z'" + staging + "comment.ini' '" +
-                                    PackageFile() + "' demo_5.2 >/dev/null";
+        std::string command;
+        if (recipe.Holds == Content::Nothing) {
+            const char *source = std::getenv("KX_SOURCE_DIR");
+            command = "python3 '" + std::string(source ? source : ".") +
+                      "/tests/support/make_zip.py' '" + PackageFile() + "' '" + staging +
+                      "comment.ini'";
+        } else {
+            command = "cd '" + staging + "' && '" + program_ + "KX_Rar.exe' a -y -p" +
+                      recipe.Password + " -z'" + staging + "comment.ini' '" + PackageFile() +
+                      "' '" + packageBase_ + "' >/dev/null";
+        }
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         fs::remove_all(staging);
         if (recipe.Damaged) {
@@ -204,7 +236,7 @@ public:
                                                         host_, connection_, query_, command_,
                                                         messages_, RunUpgrade});
         form_->FormCreate();
-        return Control<QLabel>(*form_, "Lab_Path").text().toStdString() == PackageFile();
+        return form_->Package.PackagePath + form_->Package.PackageName == PackageFile();
     }
 
     // Presses 升级; every box is answered at once.
@@ -228,10 +260,13 @@ public:
                         ".upgrade_log");
     }
 
+    // The two files' bytes; kFolder for a folder in a file's place.
     ProductFiles Files() const
     {
-        return {ReadWholeFile(ProductFolder() + "/bin/app.conf"),
-                ReadWholeFile(ProductFolder() + "/readme.txt")};
+        const auto read = [](const std::string &path) {
+            return fs::is_directory(path) ? kFolder : ReadWholeFile(path);
+        };
+        return {read(ProductFolder() + "/bin/app.conf"), read(ProductFolder() + "/readme.txt")};
     }
 
     // The window is back in its package-found state and the connection is closed.
@@ -246,7 +281,8 @@ public:
     }
 
     std::string ProductFolder() const { return folder_.Slashed() + "product"; }
-    std::string PackageFile() const { return program_ + "demo_5.2.zip"; }
+    std::string PackageFile() const { return packageFile_; }
+    std::string ProgramFolder() const { return program_; }
     TForm1 &Form() { return *form_; }
     const std::vector<RecordedMessage> &Messages() const { return messages_.Messages; }
     void ClearMessages() { messages_.Messages.clear(); }
@@ -254,8 +290,10 @@ public:
 
 private:
     std::string database_;
+    std::string packageBase_;
     TempFolder folder_;
     std::string program_;
+    std::string packageFile_;
     TestDatabase db_;
     PosixFileSystem files_;
     PosixProcesses processes_;
@@ -294,11 +332,13 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
     const std::string failure = "升级失败！";
     const std::string unpackFailure = "解压缩升级包文件失败！";
     const std::string applied = "升级,5.2";
+    // What stands at the product's readme.txt before the upgrade.
+    enum class Readme { File, ReadOnly, Folder };
     struct Case {
         const char *what;
         const char *serverName; // "localhost" is this machine; "127.0.0.1" is not to the window
         PackageSpec package;
-        bool readOnlyReadme;
+        Readme readme;
         std::vector<std::string> messages;
         const char *lastStep; // nullptr: not checked
         std::string rows;
@@ -319,13 +359,25 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         recipe.Script = kFailingScript;
         return recipe;
     };
+    const auto renamed = [] {
+        PackageSpec recipe;
+        recipe.FileName = "demo_5.2 (1).zip"; // as a browser names a second download
+        return recipe;
+    };
+    const auto holding = [](Content content) {
+        PackageSpec recipe;
+        recipe.Holds = content;
+        return recipe;
+    };
     const Case cases[] = {
-        {"local server", "localhost", {}, false, {success}, "更新文件完成", applied, kNewFiles},
-        {"remote server", "127.0.0.1", {}, false, {success}, "更新文件完成", kNoTable, kNewFiles},
+        {"local server", "localhost", {}, Readme::File, {success}, "更新文件完成", applied,
+         kNewFiles},
+        {"remote server", "127.0.0.1", {}, Readme::File, {success}, "更新文件完成", kNoTable,
+         kNewFiles},
         {"damaged package",
          "localhost",
          damaged(),
-         false,
+         Readme::File,
          {unpackFailure, failure},
          "正在解压缩升级包文件...",
          kNoTable,
@@ -333,7 +385,7 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         {"wrong package password",
          "localhost",
          wrongPassword(),
-         false,
+         Readme::File,
          {unpackFailure, failure},
          "正在解压缩升级包文件...",
          kNoTable,
@@ -341,19 +393,49 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         {"failing block",
          "localhost",
          failingBlock(),
-         false,
+         Readme::File,
          {"执行升级脚本失败(broken)！", failure},
          nullptr,
          applied,
          kOldFiles},
-        {"read-only target file",
+        // Root may replace a file without write bits, as cp does; it stays read-only.
+        {"read-only target file", "localhost", {}, Readme::ReadOnly, {success}, "更新文件完成",
+         applied, kNewFiles},
+        {"target file is a folder",
          "localhost",
          {},
-         true,
+         Readme::Folder,
          {failure},
          "更新文件失败",
          applied,
-         {kNewFiles.AppConf, kOldFiles.Readme}},
+         {kNewFiles.AppConf, kFolder}},
+        // The content sits under demo_5.2/, not under the file's own name: nothing would be
+        // applied, so the unpack has failed.
+        {"renamed package",
+         "localhost",
+         renamed(),
+         Readme::File,
+         {unpackFailure, failure},
+         "正在解压缩升级包文件...",
+         kNoTable,
+         kOldFiles},
+        {"package without entries",
+         "localhost",
+         holding(Content::Nothing),
+         Readme::File,
+         {unpackFailure, failure},
+         "正在解压缩升级包文件...",
+         kNoTable,
+         kOldFiles},
+        // Its own folder, with neither script nor files: a success that changes nothing.
+        {"package folder alone",
+         "localhost",
+         holding(Content::BareFolder),
+         Readme::File,
+         {success},
+         "更新文件完成",
+         kNoTable,
+         kOldFiles},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case &c = cases[i];
@@ -361,8 +443,12 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         UpgradeWorld world("kx_e2e_" + std::to_string(i));
         world.MakePackage(c.package);
         world.Register(c.serverName);
-        if (c.readOnlyReadme) {
-            ASSERT_EQ(::chmod((world.ProductFolder() + "/readme.txt").c_str(), 0444), 0) << where;
+        const std::string readme = world.ProductFolder() + "/readme.txt";
+        if (c.readme == Readme::ReadOnly) {
+            ASSERT_EQ(::chmod(readme.c_str(), 0444), 0) << where;
+        } else if (c.readme == Readme::Folder) {
+            fs::remove(readme);
+            fs::create_directory(readme);
         }
         ASSERT_TRUE(world.Open()) << where << ": the scan did not accept the package";
 
@@ -386,8 +472,81 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         const bool libraryCopied = fs::exists(world.ProductFolder() + "/lib/libdemo.so");
         EXPECT_EQ(libraryCopied, c.files.AppConf == kNewFiles.AppConf) << where;
         EXPECT_EQ(ReadWholeFile(world.ProductFolder() + "/keep.cfg"), "local settings") << where;
+        if (c.readme == Readme::ReadOnly) {
+            EXPECT_EQ(fs::status(readme).permissions(), fs::perms(0444)) << where;
+        }
         world.ExpectRestored(where);
     }
+}
+
+mode_t ModeOf(const std::string &path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+mode_t CreationMask()
+{
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// A product installed with its own modes and owners, and a package made on a machine that
+// knows neither: the product's files keep what its installation gave them.
+TEST_F(UpgradeEndToEnd, ReplacedFilesKeepTheirBitsAndOwnerNewOnesTakeThePackages)
+{
+    UpgradeWorld world("kx_e2e_modes");
+    world.MakePackage({});
+    world.Register("127.0.0.1");
+    const std::string product = world.ProductFolder();
+    ASSERT_EQ(::chmod((product + "/bin/app.conf").c_str(), 0750), 0);
+    ASSERT_EQ(::chmod((product + "/readme.txt").c_str(), 0604), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((product + "/bin/app.conf").c_str(), kUnprivilegedId, kUnprivilegedId),
+                  0);
+    }
+    ASSERT_TRUE(world.Open());
+
+    world.PressUpgrade();
+
+    ASSERT_EQ(world.MessageTexts(), std::vector<std::string>{"升级成功！"});
+    EXPECT_EQ(world.Files().AppConf, kNewFiles.AppConf);
+    EXPECT_EQ(ModeOf(product + "/bin/app.conf"), 0750u);
+    EXPECT_EQ(ModeOf(product + "/readme.txt"), 0604u);
+    if (root) {
+        struct stat st {};
+        ASSERT_EQ(::stat((product + "/bin/app.conf").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kUnprivilegedId);
+        EXPECT_EQ(st.st_gid, kUnprivilegedId);
+    }
+    // A new file: the bits it was unpacked with, never set-user-ID; a new folder: the mask's.
+    const std::string unpacked =
+        world.ProgramFolder() + "TempUpdate/demo_5.2/UpdateFiles/lib/libdemo.so";
+    EXPECT_EQ(ModeOf(product + "/lib/libdemo.so"), ModeOf(unpacked) & 0777);
+    EXPECT_EQ(ModeOf(product + "/lib"), 0777 & ~CreationMask());
+}
+
+// A program folder and a package copied from a Chinese Windows machine: their names are in
+// the Chinese code page, which no label gives back byte for byte.
+TEST_F(UpgradeEndToEnd, ProgramFolderAndPackageNamedInTheChineseCodePage)
+{
+    UpgradeWorld world("kx_e2e_gb18030", "\xB3\xCC\xD0\xF2",    // "程序" in GB18030
+                       "\xD1\xDD\xCA\xBE_5.2");                // "演示" in GB18030
+    world.MakePackage({});
+    world.Register("localhost");
+    ASSERT_TRUE(world.Open());
+    EXPECT_EQ(Control<QLabel>(world.Form(), "Lab_Path").text().toStdString(),
+              world.Folder().Slashed() + "程序/演示_5.2.zip");
+
+    world.PressUpgrade();
+
+    EXPECT_EQ(world.MessageTexts(), std::vector<std::string>{"升级成功！"});
+    EXPECT_EQ(world.Rows(), "升级,5.2");
+    EXPECT_EQ(world.Files().AppConf, kNewFiles.AppConf);
+    EXPECT_EQ(world.Files().Readme, kNewFiles.Readme);
 }
 
 TEST_F(UpgradeEndToEnd, ErrorLeavingTheRunReachesTheDefaultErrorReport)
