@@ -308,6 +308,9 @@ int main(int argc, char **argv)
                     const auto scripted = Clock::now();
                     RunChild({"cp", "-r", peerUnpacked + "/" + kPackage + "/UpdateFiles", target},
                              "");
+                    // The tool's file stage ends with the files on stable storage; so does
+                    // this side.
+                    RunChild({"sync"}, "");
                     const auto end = Clock::now();
                     b = Seconds(start, end);
                     theirs.total.push_back(b);
