@@ -314,7 +314,7 @@ bool PosixFileSystem::DirectoryExists(const std::string &path)
     return IsFolder(path);
 }
 
-bool PosixFileSystem::DeleteFile(const std::string &path)
+bool PosixFileSystem::RemoveFile(const std::string &path)
 {
     return ::unlink(path.c_str()) == 0;
 }
@@ -401,7 +401,7 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
     return true;
 }
 
-bool PosixFileSystem::CopyFile(const std::string &source, const std::string &dest)
+bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
 {
     // Non-blocking, so that a FIFO in the tree cannot hang the copy; only files are copied.
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

@@ -14,14 +14,14 @@ class PosixFileSystem : public IFileSystem {
 public:
     bool FileExists(const std::string &path) override;
     bool DirectoryExists(const std::string &path) override;
-    bool DeleteFile(const std::string &path) override;
+    bool RemoveFile(const std::string &path) override;
     bool ForceDirectories(const std::string &path) override;
     bool RemoveTree(const std::string &path) override;
     std::string GetCurrentDir() override;
     void SetCurrentDir(const std::string &path) override;
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
-    bool CopyFile(const std::string &source, const std::string &dest) override;
+    bool CopyFileOver(const std::string &source, const std::string &dest) override;
 };
 
 // The name matching of ListFolder: "*" any run of bytes, "?" exactly one byte, ASCII letters

@@ -167,7 +167,7 @@ TEST(PosixFileSystemTest, CopyKeepsContentTimeAndMode)
         const fs::path fresh = temp.Path() / ("dst/fresh" + std::to_string(i));
         const fs::path existing = temp.Write("dst/existing" + std::to_string(i), "old content");
         for (const fs::path &dest : {fresh, existing}) {
-            ASSERT_TRUE(files.CopyFile(source.string(), dest.string())) << "case " << i << dest;
+            ASSERT_TRUE(files.CopyFileOver(source.string(), dest.string())) << "case " << i << dest;
             EXPECT_EQ(ReadWholeFile(dest), ReadWholeFile(source)) << "case " << i << dest;
             const struct stat st = StatOf(dest);
             EXPECT_EQ(st.st_mode & 07777, modes[i]) << "case " << i << dest;
@@ -203,7 +203,7 @@ TEST(PosixFileSystemTest, CopyRefusals)
     };
     PosixFileSystem files;
     for (size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_FALSE(files.CopyFile(cases[i].from.string(), cases[i].to.string())) << "case " << i;
+        EXPECT_FALSE(files.CopyFileOver(cases[i].from.string(), cases[i].to.string())) << "case " << i;
     EXPECT_EQ(ReadWholeFile(readOnly), "old");
     EXPECT_EQ(StatOf(readOnly).st_mode & 07777, 0444u);
     EXPECT_EQ(Leftovers(temp.Path() / "dst", {"readonly", "folder"}), std::vector<std::string>{});
@@ -214,7 +214,7 @@ TEST(PosixFileSystemTest, CopyReplacesARunningProgram)
     TempFolder temp;
     const fs::path program = temp.Path() / "prog";
     PosixFileSystem files;
-    ASSERT_TRUE(files.CopyFile("/bin/sleep", program.string()));
+    ASSERT_TRUE(files.CopyFileOver("/bin/sleep", program.string()));
 
     pid_t pid = 0;
     std::string path = program.string();
@@ -227,7 +227,7 @@ TEST(PosixFileSystemTest, CopyReplacesARunningProgram)
     if (fd >= 0)
         ::close(fd);
 
-    const bool replaced = files.CopyFile("/bin/true", program.string());
+    const bool replaced = files.CopyFileOver("/bin/true", program.string());
     const bool stillRunning = ::waitpid(pid, nullptr, WNOHANG) == 0;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
@@ -302,10 +302,10 @@ TEST(PosixFileSystemTest, ExistenceAndDelete)
     EXPECT_FALSE(files.DirectoryExists(file));
     EXPECT_FALSE(files.FileExists(folder));
     EXPECT_TRUE(files.DirectoryExists(folder));
-    EXPECT_FALSE(files.DeleteFile(folder));
-    EXPECT_TRUE(files.DeleteFile(file));
+    EXPECT_FALSE(files.RemoveFile(folder));
+    EXPECT_TRUE(files.RemoveFile(file));
     EXPECT_FALSE(files.FileExists(file));
-    EXPECT_FALSE(files.DeleteFile(file));
+    EXPECT_FALSE(files.RemoveFile(file));
 }
 
 TEST(PosixFileSystemTest, WorkingDirectory)
