@@ -3,6 +3,7 @@
 // has no word for (system and archive attributes as stored flags, short names, drive letters).
 
 #include "platform/file_system.h"
+#include "platform/wildcard.h"
 
 #include <string>
 #include <string_view>
@@ -23,7 +24,3 @@ public:
                     std::vector<FolderEntry> &entries) override;
     bool CopyFileOver(const std::string &source, const std::string &dest) override;
 };
-
-// The name matching of ListFolder: "*" any run of bytes, "?" exactly one byte, ASCII letters
-// without regard to case, and a trailing ".*" that also matches a name without a dot.
-bool MatchesWildcard(std::string_view name, std::string_view pattern);
