@@ -7,11 +7,8 @@
 #include "app/pictures.h"
 #include "app/u_main.h"
 #include "platform/odbc/odbc_data_access.h"
-#include "platform/posix/file_system_posix.h"
-#include "platform/posix/host_identity_posix.h"
-#include "platform/posix/process_posix.h"
-#include "platform/posix/registry_posix.h"
 #include "platform/program_folder.h"
+#include "platform/system_services.h"
 #include "upgrade/upgrade_run.h"
 
 #include <QApplication>
@@ -27,16 +24,14 @@ namespace {
 int Run()
 {
     QtMessagePresenter messages;
-    PosixFileSystem files;
-    PosixProcesses processes;
-    RegFileRegistry registry(DefaultRegistryStorePath());
-    PosixHostIdentity host;
+    SystemServices system = MakeSystemServices();
     OdbcConnection connection;
     OdbcQuery query(connection);
     OdbcCommand command(connection);
 
-    TForm1 form(TForm1Services{GetProgramFolder(), files, processes, registry, host, connection,
-                               query, command, messages, RunUpgrade});
+    TForm1 form(TForm1Services{GetProgramFolder(), *system.Files, *system.Processes,
+                               *system.Registry, *system.Host, connection, query, command,
+                               messages, RunUpgrade});
     form.FormCreate();
 
     form.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form.size(),

@@ -33,7 +33,7 @@ void PrepareWorkFolder(IFileSystem &files, const std::string &workFolder,
 {
     if (files.DirectoryExists(workFolder)) {
         if (files.FileExists(descriptor))
-            files.DeleteFile(descriptor);
+            files.RemoveFile(descriptor);
     } else {
         files.ForceDirectories(workFolder);
     }

@@ -29,7 +29,7 @@ public:
     // True when path names an existing folder.
     virtual bool DirectoryExists(const std::string &path) = 0;
     // Deletes one file. True when it was deleted.
-    virtual bool DeleteFile(const std::string &path) = 0;
+    virtual bool RemoveFile(const std::string &path) = 0;
     // Creates the folder with every missing parent. True when the folder exists afterwards.
     virtual bool ForceDirectories(const std::string &path) = 0;
     // Removes a folder and everything below it (links are removed, never followed; folders
@@ -63,7 +63,7 @@ public:
     // A dest that MayReplaceFile refuses, or a folder, is not replaced, and only a file is
     // copied. True when dest now holds the copy; false leaves dest as it was and no temporary
     // file behind. The copy is not yet on stable storage: see FlushFileSystems.
-    virtual bool CopyFile(const std::string &source, const std::string &dest) = 0;
+    virtual bool CopyFileOver(const std::string &source, const std::string &dest) = 0;
 
     // True when path names an existing file (not a folder) that the running user may replace:
     // as cp and install decide, the effective user may write it (root may write any file),

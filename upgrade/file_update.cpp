@@ -56,7 +56,7 @@ int ProgressShift(uint64_t total)
 bool CopyOneFile(IFileSystem &files, const std::string &source, const std::string &dest)
 {
     try {
-        return files.CopyFile(source, dest);
+        return files.CopyFileOver(source, dest);
     } catch (const std::exception &) {
         return false; // counts as a file not copied; the walk goes on
     }

@@ -6,6 +6,7 @@
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/text.h"
+#include "platform/wildcard.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -59,39 +60,6 @@ UniqueDir OpenDirStream(int fd)
 bool IsDotOrDotDot(const char *name)
 {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-unsigned char FoldAscii(char c)
-{
-    const auto u = static_cast<unsigned char>(c);
-    return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
-}
-
-bool WildcardMatch(std::string_view name, std::string_view pattern)
-{
-    // Greedy with one backtrack point: on a mismatch the last "*" takes one byte more.
-    size_t n = 0;
-    size_t p = 0;
-    size_t starP = std::string_view::npos;
-    size_t starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
-            ++p;
-            ++n;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
 }
 
 uint32_t AttributesOf(const char *name, const struct stat &st)
@@ -294,17 +262,6 @@ private:
 
 } // namespace
 
-bool MatchesWildcard(std::string_view name, std::string_view pattern)
-{
-    if (WildcardMatch(name, pattern))
-        return true;
-    // As on Windows, "x.*" also matches "x", so "*.*" matches every name.
-    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
-        name.find('.') == std::string_view::npos)
-        return WildcardMatch(name, pattern.substr(0, pattern.size() - 2));
-    return false;
-}
-
 bool PosixFileSystem::FileExists(const std::string &path)
 {
     struct stat st;
@@ -316,7 +273,7 @@ bool PosixFileSystem::DirectoryExists(const std::string &path)
     return IsFolder(path);
 }
 
-bool PosixFileSystem::DeleteFile(const std::string &path)
+bool PosixFileSystem::RemoveFile(const std::string &path)
 {
     return ::unlink(path.c_str()) == 0;
 }
@@ -424,7 +381,7 @@ bool PosixFileSystem::MayReplaceFile(const std::string &path)
     return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
-bool PosixFileSystem::CopyFile(const std::string &source, const std::string &dest)
+bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
 {
     // Non-blocking, so that a FIFO in the tree cannot hang the copy; only files are copied.
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

@@ -3,6 +3,7 @@
 // has no word for (system and archive attributes as stored flags, short names, drive letters).
 
 #include "platform/file_system.h"
+#include "platform/wildcard.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -17,14 +18,14 @@ class PosixFileSystem : public IFileSystem {
 public:
     bool FileExists(const std::string &path) override;
     bool DirectoryExists(const std::string &path) override;
-    bool DeleteFile(const std::string &path) override;
+    bool RemoveFile(const std::string &path) override;
     bool ForceDirectories(const std::string &path) override;
     bool RemoveTree(const std::string &path) override;
     std::string GetCurrentDir() override;
     void SetCurrentDir(const std::string &path) override;
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
-    bool CopyFile(const std::string &source, const std::string &dest) override;
+    bool CopyFileOver(const std::string &source, const std::string &dest) override;
     // faccessat(W_OK, AT_EACCESS) on a file: the effective ids, root's override, immutable
     // files and read-only mounts, as the system itself decides them.
     bool MayReplaceFile(const std::string &path) override;
@@ -33,13 +34,10 @@ public:
 };
 
 // The permission bits of a copy that replaces the file described by old (the rule of
-// IFileSystem::CopyFile): old's bits, without set-user-ID and set-group-ID when the copy could
+// IFileSystem::CopyFileOver): old's bits, without set-user-ID and set-group-ID when the copy could
 // not be given old's owner and group (ownerKept false).
 mode_t ReplacedFileMode(const struct stat &old, bool ownerKept);
 // The permission bits of a new file copied from a file of sourceMode: its read, write and
 // execute bits only.
 mode_t NewFileMode(mode_t sourceMode);
 
-// The name matching of ListFolder: "*" any run of bytes, "?" exactly one byte, ASCII letters
-// without regard to case, and a trailing ".*" that also matches a name without a dot.
-bool MatchesWildcard(std::string_view name, std::string_view pattern);

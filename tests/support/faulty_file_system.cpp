@@ -33,7 +33,7 @@ bool FaultyFileSystem::ListFolder(const std::string &folder, const std::string &
     return true;
 }
 
-bool FaultyFileSystem::CopyFile(const std::string &source, const std::string &dest)
+bool FaultyFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
 {
     CopiedTo.push_back(dest);
     if (static_cast<int>(CopiedTo.size()) == FailCopyAt) {
@@ -41,7 +41,7 @@ bool FaultyFileSystem::CopyFile(const std::string &source, const std::string &de
             throw KxError("injected copy failure: " + dest);
         return false;
     }
-    return real_.CopyFile(source, dest);
+    return real_.CopyFileOver(source, dest);
 }
 
 bool FaultyFileSystem::FlushFileSystems(const std::vector<std::string> &paths)

@@ -15,18 +15,18 @@ public:
 
     bool FileExists(const std::string &path) override { return real_.FileExists(path); }
     bool DirectoryExists(const std::string &path) override;
-    bool DeleteFile(const std::string &path) override { return real_.DeleteFile(path); }
+    bool RemoveFile(const std::string &path) override { return real_.RemoveFile(path); }
     bool ForceDirectories(const std::string &path) override;
     bool RemoveTree(const std::string &path) override { return real_.RemoveTree(path); }
     std::string GetCurrentDir() override { return real_.GetCurrentDir(); }
     void SetCurrentDir(const std::string &path) override;
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
-    bool CopyFile(const std::string &source, const std::string &dest) override;
+    bool CopyFileOver(const std::string &source, const std::string &dest) override;
     bool MayReplaceFile(const std::string &path) override { return real_.MayReplaceFile(path); }
     bool FlushFileSystems(const std::vector<std::string> &paths) override;
 
-    // The CopyFile call with this number (the first is 1) fails without copying; 0: none.
+    // The CopyFileOver call with this number (the first is 1) fails without copying; 0: none.
     int FailCopyAt = 0;
     // The failing copy throws KxError instead of returning false.
     bool ThrowOnFailedCopy = false;
@@ -37,7 +37,7 @@ public:
     // Runs on every successful listing, e.g. to report other sizes.
     std::function<void(const std::string &folder, std::vector<FolderEntry> &entries)> EditListing;
 
-    std::vector<std::string> CopiedTo; // dest of every CopyFile call, in order
+    std::vector<std::string> CopiedTo; // dest of every CopyFileOver call, in order
     std::vector<std::string> Listed;   // folder of every ListFolder call, in order
     std::vector<std::vector<std::string>> Flushed; // paths of every FlushFileSystems call
     bool FailFlush = false;                         // FlushFileSystems reports a failure

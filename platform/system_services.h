@@ -1,0 +1,20 @@
+#pragma once
+// The system's own services of the platform the program is built for. The build picks the one
+// implementation (posix/ or win/); callers name only the interfaces.
+
+#include "platform/file_system.h"
+#include "platform/host_identity.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+#include <memory>
+
+struct SystemServices {
+    std::unique_ptr<IFileSystem> Files;
+    std::unique_ptr<IProcesses> Processes;
+    std::unique_ptr<IRegistry> Registry;
+    std::unique_ptr<IHostIdentity> Host;
+};
+
+// Makes each service once. Never throws beyond std::bad_alloc.
+SystemServices MakeSystemServices();
