@@ -2,9 +2,7 @@
 #include "ui_u_main.h"
 
 #include "app/pictures.h"
-#include "platform/codepage.h"
-#include "platform/text.h"
-#include "upgrade/host_identity.h"
+#include "platform/error.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -14,21 +12,8 @@
 #include <QProgressBar>
 
 #include <algorithm>
-#include <exception>
 
 namespace {
-
-// Restores a flag on every way out of a scope.
-class FlagGuard {
-public:
-    explicit FlagGuard(bool &flag) : flag_(flag) { flag_ = true; }
-    ~FlagGuard() { flag_ = false; }
-    FlagGuard(const FlagGuard &) = delete;
-    FlagGuard &operator=(const FlagGuard &) = delete;
-
-private:
-    bool &flag_;
-};
 
 QString Text(const std::string &text)
 {
@@ -38,9 +23,14 @@ QString Text(const std::string &text)
 } // namespace
 
 TForm1::TForm1(TForm1Services services, QWidget *parent)
-    : QDialog(parent), tempConnection(services.tempConnection), ADOQuery(services.ADOQuery),
-      updataExec(services.updataExec), ui(std::make_unique<Ui::TForm1>()),
-      services_(std::move(services))
+    : QDialog(parent), ui(std::make_unique<Ui::TForm1>()), messages_(services.Messages),
+      logic_(FormServices{services.ProgramFolder, services.Files, services.Processes,
+                          services.Registry, services.Host, services.tempConnection,
+                          services.ADOQuery, services.updataExec, std::move(services.RunUpgrade)},
+             *this),
+      Package(logic_.Package), Product(logic_.Product), ComputerName(logic_.ComputerName),
+      LocalIP(logic_.LocalIP), tempConnection(logic_.tempConnection), ADOQuery(logic_.ADOQuery),
+      updataExec(logic_.updataExec)
 {
     ui->setupUi(this);
 
@@ -57,6 +47,11 @@ TForm1::TForm1(TForm1Services services, QWidget *parent)
     ui->Lab_NoPackage->adjustSize();
     ui->Lab_CurrentStep->adjustSize();
 
+    ui->Image1->setPixmap(GlobePicture());
+    ui->BtnUpdate->setIcon(UpdateButtonIcon());
+    ui->BtnUpdate->setIconSize(QSize(16, 16));
+    ShowProgress();
+
     // Labels show what the package and the registry hold, which is untrusted: markup in a
     // product name must show as the characters it is made of.
     for (QLabel *label : findChildren<QLabel *>())
@@ -68,16 +63,11 @@ TForm1::TForm1(TForm1Services services, QWidget *parent)
         button->setDefault(false);
     }
 
-    ui->Image1->setPixmap(GlobePicture());
-    ui->BtnUpdate->setIcon(UpdateButtonIcon());
-    ui->BtnUpdate->setIconSize(QSize(16, 16));
-    ShowProgress();
-
     connect(ui->BtnClose, &QPushButton::clicked, this, &TForm1::BtnCloseClick);
     connect(ui->BtnUpdate, &QPushButton::clicked, this, &TForm1::BtnUpdateClick);
     connect(ui->Btn_refresh, &QPushButton::clicked, this, &TForm1::Btn_refreshClick);
-    // Runs for every change of the state, also when the scan sets it.
-    connect(ui->CheckBox_Force, &QCheckBox::toggled, this, &TForm1::CheckBox_ForceClick);
+    // Only the user's changes: the logic runs the handler itself when the scan sets the box.
+    connect(ui->CheckBox_Force, &QCheckBox::clicked, this, &TForm1::CheckBox_ForceClick);
 }
 
 TForm1::~TForm1() = default;
@@ -168,132 +158,116 @@ bool TForm1::event(QEvent *event)
 
 void TForm1::ShowMessage(const std::string &text, const std::string &caption, MessageIcon icon)
 {
-    services_.Messages.Show(this, text, caption, icon);
+    messages_.Show(this, text, caption, icon);
 }
 
-void TForm1::ShowNoPackage()
+QWidget &TForm1::Widget(FormControl control) const
 {
-    ui->Lab_NoPackage->show();
-    ui->P_Update->hide();
-    ui->BtnUpdate->setEnabled(false);
-    ui->Lab_Product->clear();
-    ui->Lab_CurrBuild->clear();
-    ui->Lab_NewBuild->clear();
-    ui->Lab_Path->clear();
-}
-
-void TForm1::ShowPackage(const std::string &product, const std::string &currBuild,
-                         const std::string &newBuild, const std::string &path)
-{
-    ui->Lab_Product->setText(Text(product));
-    ui->Lab_CurrBuild->setText(Text(currBuild));
-    ui->Lab_NewBuild->setText(Text(newBuild));
-    // The path's bytes may be in the Chinese code page; the label shows them readable, and
-    // the run takes them from Package, never back from here.
-    ui->Lab_Path->setText(Text(ToSystemText(path)));
-    ui->CheckBox_Force->setChecked(true);
-    ui->BtnUpdate->setEnabled(true);
-    ui->Lab_NoPackage->hide();
-    ui->P_Update->show();
-}
-
-void TForm1::RunHandler(const std::function<void()> &work)
-{
-    std::string failure;
-    try {
-        work();
-        return;
-    } catch (const std::exception &error) {
-        failure = error.what();
-    } catch (...) {
-        failure = "未知错误";
+    switch (control) {
+    case FormControl::BtnUpdate:
+        return *ui->BtnUpdate;
+    case FormControl::Btn_refresh:
+        return *ui->Btn_refresh;
+    case FormControl::BtnClose:
+        return *ui->BtnClose;
+    case FormControl::CheckBox_Force:
+        return *ui->CheckBox_Force;
+    case FormControl::Lab_NoPackage:
+        return *ui->Lab_NoPackage;
+    case FormControl::P_Update:
+        return *ui->P_Update;
+    case FormControl::Lab_Product:
+        return *ui->Lab_Product;
+    case FormControl::Lab_CurrBuild:
+        return *ui->Lab_CurrBuild;
+    case FormControl::Lab_NewBuild:
+        return *ui->Lab_NewBuild;
+    case FormControl::Lab_Path:
+        return *ui->Lab_Path;
+    case FormControl::Lab_CurrentStep:
+        return *ui->Lab_CurrentStep;
+    case FormControl::ProgressBar:
+        return *ui->ProgressBar;
     }
-    ShowMessage(failure, kApplicationTitle, MessageIcon::Error);
+    throw KxError("unknown control");
 }
 
-void TForm1::FindUpgradePackage()
+void TForm1::SetVisible(FormControl control, bool visible)
 {
-    FlagGuard running(scanRunning_);
-    ScanContext context{services_.ProgramFolder, *this, *this, services_.Files, services_.Processes,
-                        services_.Registry};
-    ::FindUpgradePackage(context, Package, Product);
+    Widget(control).setVisible(visible);
 }
 
-void TForm1::FormCreate()
+bool TForm1::IsVisible(FormControl control) const
 {
-    RunHandler([this] {
-        LocalIP = GetLocalIPAddress(services_.Host);
-        ComputerName = GetLocalComputerName(services_.Host);
-        FindUpgradePackage();
-    });
+    // Shown as far as the control itself goes, also while the window is not yet on screen.
+    return !Widget(control).isHidden();
 }
 
-void TForm1::BtnCloseClick()
+void TForm1::SetEnabled(FormControl control, bool enabled)
+{
+    Widget(control).setEnabled(enabled);
+}
+
+bool TForm1::IsEnabled(FormControl control) const
+{
+    return Widget(control).isEnabled();
+}
+
+void TForm1::SetCaption(FormControl label, const std::string &text)
+{
+    if (label == FormControl::Lab_CurrentStep) {
+        SetStepText(text);
+        return;
+    }
+    if (auto *control = qobject_cast<QLabel *>(&Widget(label)))
+        control->setText(Text(text));
+}
+
+std::string TForm1::Caption(FormControl label) const
+{
+    if (auto *control = qobject_cast<QLabel *>(&Widget(label)))
+        return control->text().toStdString();
+    return {};
+}
+
+void TForm1::SetForceChecked(bool checked)
+{
+    ui->CheckBox_Force->setChecked(checked);
+}
+
+bool TForm1::IsForceChecked() const
+{
+    return ui->CheckBox_Force->isChecked();
+}
+
+void TForm1::RequestClose()
 {
     close();
 }
 
+void TForm1::FormCreate()
+{
+    logic_.FormCreate();
+}
+
+void TForm1::BtnCloseClick()
+{
+    logic_.BtnCloseClick();
+}
+
 void TForm1::CheckBox_ForceClick()
 {
-    // The upgrade button stays disabled until the running upgrade has ended.
-    if (upgradeRunning_)
-        return;
-    const int order = OrdinalCompare(ui->Lab_NewBuild->text().toStdString(),
-                                     ui->Lab_CurrBuild->text().toStdString());
-    if (ui->CheckBox_Force->isChecked())
-        ui->BtnUpdate->setEnabled(order >= 0);
-    else
-        ui->BtnUpdate->setEnabled(order != 0);
+    logic_.CheckBox_ForceClick();
 }
 
 void TForm1::BtnUpdateClick()
 {
-    if (!ui->BtnUpdate->isEnabled() || upgradeRunning_ || scanRunning_)
-        return;
-    RunHandler([this] {
-        FlagGuard running(upgradeRunning_);
-        ui->BtnUpdate->setEnabled(false);
-        ui->Lab_CurrentStep->show();
-        ui->ProgressBar->show();
-        ui->Btn_refresh->setEnabled(false);
-
-        // Leaves the upgrade-running state on every path, before an error is reported.
-        struct Restore {
-            Ui::TForm1 &ui;
-            ~Restore()
-            {
-                ui.Lab_CurrentStep->hide();
-                ui.ProgressBar->hide();
-                ui.BtnUpdate->setEnabled(true);
-                ui.Btn_refresh->setEnabled(true);
-            }
-        } restore{*ui};
-
-        // From the package as the scan found it, byte for byte: a caption decoded for display
-        // would not name the file any more.
-        const std::string PackageFile = Package.PackagePath + Package.PackageName;
-        UpgradeContext context{
-            services_.ProgramFolder, Package,  Product,    ComputerName, LocalIP,
-            tempConnection,          ADOQuery, updataExec, *this,        services_.Files,
-            services_.Processes};
-        if (services_.RunUpgrade(context, PackageFile))
-            ShowMessage("升级成功！", kNoticeCaption, MessageIcon::Information);
-        else
-            ShowMessage("升级失败！", kNoticeCaption, MessageIcon::Error);
-    });
+    logic_.BtnUpdateClick();
 }
 
 void TForm1::Btn_refreshClick()
 {
-    if (scanRunning_ || upgradeRunning_)
-        return;
-    RunHandler([this] { FindUpgradePackage(); });
-}
-
-void TForm1::FormCloseQuery(bool &CanClose)
-{
-    // The progress bar is shown exactly while an upgrade runs.
-    CanClose = ui->ProgressBar->isHidden();
+    logic_.Btn_refreshClick();
 }
 
 void TForm1::closeEvent(QCloseEvent *event)

@@ -1,9 +1,9 @@
 #pragma once
-// The main window: shows the upgrade package found for the installed product, starts the
-// upgrade, scans the program folder again on request and refuses to close while an upgrade
-// runs. It holds the state of the program, and it is the window facilities and the scan view
-// through which the logic reports.
+// The main window in Qt: draws the controls and forwards their events to the window logic,
+// which decides the states, holds the state of the program and starts the scan and the
+// upgrade. It is the view through which the logic and the stages report.
 
+#include "app/form/form_logic.h"
 #include "app/message_box.h"
 #include "package/package_info.h"
 #include "package/package_scan.h"
@@ -30,14 +30,8 @@ namespace Ui {
 class TForm1;
 }
 
-// Names the program; also the caption of the default error report.
-inline const char kApplicationTitle[] = "朔岱产品离线升级程序";
-
-// The upgrade with the accepted package: true on success, false after a failure it has
-// reported itself. May throw; the window then shows the default error report.
-using UpgradeRunner = std::function<bool(UpgradeContext &context, const std::string &PackageFile)>;
-
-// What the window works with. Every object named here must outlive the window.
+// What the window works with: the logic's services and the message boxes. Every object named
+// here must outlive the window.
 struct TForm1Services {
     std::string ProgramFolder; // with a trailing separator
     IFileSystem &Files;
@@ -51,8 +45,13 @@ struct TForm1Services {
     UpgradeRunner RunUpgrade;
 };
 
-class TForm1 : public QDialog, public IWindowFacilities, public IScanView {
+class TForm1 : public QDialog, public IFormView {
     Q_OBJECT
+
+    // First, so that the references to the logic's state below bind to a logic that exists.
+    std::unique_ptr<Ui::TForm1> ui;
+    IMessagePresenter &messages_;
+    FormLogic logic_;
 
 public:
     explicit TForm1(TForm1Services services, QWidget *parent = nullptr);
@@ -75,18 +74,33 @@ public:
     void ShowMessage(const std::string &text, const std::string &caption,
                      MessageIcon icon) override;
 
-    // Scan view.
-    void ShowNoPackage() override;
+    // Controls, as the logic sets and reads them.
+    void SetVisible(FormControl control, bool visible) override;
+    bool IsVisible(FormControl control) const override;
+    void SetEnabled(FormControl control, bool enabled) override;
+    bool IsEnabled(FormControl control) const override;
+    void SetCaption(FormControl label, const std::string &text) override;
+    std::string Caption(FormControl label) const override;
+    void SetForceChecked(bool checked) override;
+    bool IsForceChecked() const override;
+    void RequestClose() override;
+
+    // The scan's two states, as the scan sets them.
+    void ShowNoPackage() { logic_.ShowNoPackage(); }
     void ShowPackage(const std::string &product, const std::string &currBuild,
-                     const std::string &newBuild, const std::string &path) override;
+                     const std::string &newBuild, const std::string &path)
+    {
+        logic_.ShowPackage(product, currBuild, newBuild, path);
+    }
 
     // Asked before the window closes, whatever asked for the close.
-    void FormCloseQuery(bool &CanClose);
+    void FormCloseQuery(bool &CanClose) { logic_.FormCloseQuery(CanClose); }
 
-    T_PackageInfo Package;
-    T_ProductReg Product;
-    std::string ComputerName;
-    std::string LocalIP;
+    // The state of the program, held by the logic.
+    T_PackageInfo &Package;
+    T_ProductReg &Product;
+    std::string &ComputerName;
+    std::string &LocalIP;
     IConnection &tempConnection;
     IQuery &ADOQuery;
     ICommand &updataExec;
@@ -109,23 +123,15 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void FindUpgradePackage();
     // Brings the step label's size and the progress bar up to date before the window paints.
     void PreparePaint();
-    // Runs a handler's work; a failure that leaves it is shown as the default error report.
-    void RunHandler(const std::function<void()> &work);
     void ShowProgress();
+    QWidget &Widget(FormControl control) const;
 
-    std::unique_ptr<Ui::TForm1> ui;
-    TForm1Services services_;
     int progressMax_ = 100;
     int progressPosition_ = 0;
     // Before this time Repaint leaves what is pending to be painted later.
     std::chrono::steady_clock::time_point nextPaint_{};
     // The step label has a new text and is not yet sized to it.
     bool stepSizePending_ = false;
-    // A scan or an upgrade is running; handlers reached through the message pump meanwhile
-    // must not start a second one.
-    bool scanRunning_ = false;
-    bool upgradeRunning_ = false;
 };
