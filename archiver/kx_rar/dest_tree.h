@@ -10,8 +10,9 @@
 
 class DestTree {
 public:
-    // rootFd is the open target folder; it must outlive this object.
-    explicit DestTree(int rootFd) : root_(rootFd) {}
+    // rootFd is the open target folder; it must outlive this object. At most maxOpen folders
+    // (and the one being opened) stay open at a time.
+    DestTree(int rootFd, size_t maxOpen) : root_(rootFd), maxOpen_(maxOpen) {}
 
     // Returns an open descriptor of the folder made of the first count parts below the target,
     // creating missing folders. The descriptor stays valid until the next call. Throws
@@ -21,7 +22,9 @@ public:
 
 private:
     int root_;
+    size_t maxOpen_;
     // Open folders by their path below the target: the entries of one folder usually follow
-    // each other, so most entries need no system call to find their folder.
+    // each other, so most entries need no system call to find their folder. Beyond maxOpen_
+    // the cache starts afresh rather than holding a descriptor for every folder.
     std::unordered_map<std::string, UniqueFd> open_;
 };
