@@ -228,7 +228,9 @@ Survey SurveyEntries(const Job &job, const std::vector<ZipEntry> &layout, const 
     Survey survey;
     size_t refused = 0;
     uint64_t total = 0;
-    std::unordered_set<std::string> names, files, folders;
+    std::unordered_set<std::string> names;
+    PathClashFinder clashes;
+    size_t files = 0;
     std::vector<std::string> parts;
     while (archive_entry *entry = reader.Next()) {
         const size_t index = survey.Count++;
@@ -253,29 +255,23 @@ Survey SurveyEntries(const Job &job, const std::vector<ZipEntry> &layout, const 
         const std::string path = Join(parts);
         if (!path.empty() && !names.insert(path).second)
             survey.DuplicateNames = true;
-        std::string folder;
-        for (size_t i = 0; i + (isFile ? 1 : 0) < parts.size(); ++i) {
-            folder += (i > 0 ? "/" : "") + parts[i];
-            folders.insert(folder);
-        }
+        clashes.Add(parts, isFile);
         if (isFile) {
-            files.insert(path);
+            ++files;
             total += layout[index].Size;
         }
     }
     if (survey.Count != layout.size())
         throw RarError(ExitCode::Fatal, "damaged archive " + job.Archive +
                                             ": its entries do not match its central directory");
-    for (const std::string &file : files) {
-        if (folders.count(file)) {
-            ShowMessage("refused entry \"" + file + "\": a file where other entries need a folder");
-            ++refused;
-        }
+    for (const std::string &path : clashes.Clashes()) {
+        ShowMessage("refused entry \"" + path + "\": a file where other entries need a folder");
+        ++refused;
     }
     if (refused > 0)
         throw RarError(ExitCode::Fatal,
                        std::to_string(refused) + " entries refused; nothing was unpacked");
-    CheckSpace(ExistingFolderOf(dest), "the " + std::to_string(files.size()) + " files", total);
+    CheckSpace(ExistingFolderOf(dest), "the " + std::to_string(files) + " files", total);
     if (const std::optional<size_t> probe = PasswordProbe(layout))
         VerifyPassword(job, *probe);
     return survey;
