@@ -32,7 +32,10 @@ int DestTree::Folder(const std::vector<std::string> &parts, size_t count)
         int child = OpenFolder(fd, parts[i]);
         if (child < 0 && errno == ENOENT) {
             // Another worker may create the same folder at the same moment.
-            if (mkdirat(fd, parts[i].c_str(), 0777) == 0 || errno == EEXIST)
+            const bool made = mkdirat(fd, parts[i].c_str(), 0777) == 0;
+            if (made && made_)
+                made_->push_back(path);
+            if (made || errno == EEXIST)
                 child = OpenFolder(fd, parts[i]);
         }
         if (child < 0) {

@@ -5,6 +5,7 @@
 #include "entry_name.h"
 #include "rar_error.h"
 #include "temp_file.h"
+#include "traditional_reader.h"
 #include "unique_fd.h"
 #include "zip_layout.h"
 
@@ -56,8 +57,35 @@ struct Job {
     int ArchiveFd;
     ZipEnd End;
     std::optional<std::string> Password;
+    const std::vector<ZipEntry> *Layout = nullptr; // in the order the library reads them
     int DestFd = -1;
     size_t MaxOpenFolders = 64;
+};
+
+// A probe up to this size is decrypted on its own before anything is written; a larger one
+// is unpacked first, alone, and its folders removed again when the password proves wrong,
+// so one large entry is not decrypted twice.
+constexpr uint64_t kMaxSeparateProbe = 8 * 1024 * 1024;
+
+// Reads the data of entry index: traditional encryption through the own reader (see
+// traditional_reader.h), everything else through the library.
+class EntryData {
+public:
+    EntryData(ArchiveReader &reader, const Job &job, size_t index, const std::string &shown)
+        : reader_(reader)
+    {
+        const ZipEntry &e = (*job.Layout)[index];
+        if (job.Password && e.Encrypted && !e.Aes)
+            own_.emplace(job.ArchiveFd, e, *job.Password, shown);
+    }
+    bool ReadBlock(const void *&data, size_t &size)
+    {
+        return own_ ? own_->ReadBlock(data, size) : reader_.ReadBlock(data, size);
+    }
+
+private:
+    ArchiveReader &reader_;
+    std::optional<TraditionalEntryReader> own_;
 };
 
 // What the check of all entries found out before anything was written.
@@ -191,39 +219,48 @@ std::optional<size_t> PasswordProbe(const std::vector<ZipEntry> &layout)
     return best;
 }
 
+// A checksum or authentication failure of the probe means a wrong password that passed the
+// format's quick check (or damage, which looks the same).
+RarError AsWrongPassword(const RarError &e, const std::string &name)
+{
+    if (e.Code() != ExitCode::Checksum)
+        return e;
+    return RarError(ExitCode::WrongPassword, "wrong password: " + name +
+                                                 " does not decrypt to its stored content (" +
+                                                 e.what() + ")");
+}
+
 // Decrypts and unpacks the probe entry whole, writing nothing: a wrong password that passes
 // the format's quick check (1 in 256 with traditional encryption, 1 in 65,536 with AES) fails
 // here, on its checksum or authentication code, before any entry is written.
 void VerifyPassword(const Job &job, size_t probe)
 {
     ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
-    for (size_t i = 0; i < probe; ++i) {
-        if (!reader.Next())
+    archive_entry *entry = nullptr;
+    for (size_t i = 0; i <= probe; ++i) {
+        entry = reader.Next();
+        if (!entry)
             throw RarError(ExitCode::Fatal, "the archive changed while it was read");
     }
-    archive_entry *entry = reader.Next();
-    if (!entry)
-        throw RarError(ExitCode::Fatal, "the archive changed while it was read");
-    const char *name = archive_entry_pathname(entry);
+    const char *raw = archive_entry_pathname(entry);
+    const std::string name = raw ? raw : "?";
     try {
-        const void *data = nullptr;
+        EntryData data(reader, job, probe, name);
+        const void *bytes = nullptr;
         size_t got = 0;
-        while (reader.ReadBlock(data, got)) {
+        while (data.ReadBlock(bytes, got)) {
         }
     } catch (const RarError &e) {
-        if (e.Code() == ExitCode::Checksum)
-            throw RarError(ExitCode::WrongPassword,
-                           "wrong password: " + std::string(name ? name : "?") +
-                               " does not decrypt to its stored content (" + e.what() + ")");
-        throw;
+        throw AsWrongPassword(e, name);
     }
 }
 
 // Checks every entry before anything is written: that the library sees the entries of the
-// central directory, names, kinds, methods, no file where another entry needs a folder, the
-// total size against the free space where dest is or will be, and the password.
-Survey SurveyEntries(const Job &job, const std::vector<ZipEntry> &layout, const std::string &dest)
+// central directory, names, kinds, methods, no file where another entry needs a folder, and
+// the total size against the free space where dest is or will be.
+Survey SurveyEntries(const Job &job, const std::string &dest)
 {
+    const std::vector<ZipEntry> &layout = *job.Layout;
     ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
     Survey survey;
     size_t refused = 0;
@@ -272,12 +309,11 @@ Survey SurveyEntries(const Job &job, const std::vector<ZipEntry> &layout, const 
         throw RarError(ExitCode::Fatal,
                        std::to_string(refused) + " entries refused; nothing was unpacked");
     CheckSpace(ExistingFolderOf(dest), "the " + std::to_string(files) + " files", total);
-    if (const std::optional<size_t> probe = PasswordProbe(layout))
-        VerifyPassword(job, *probe);
     return survey;
 }
 
-void UnpackEntry(ArchiveReader &reader, archive_entry *entry, DestTree &tree, const Shared &shared)
+void UnpackEntry(ArchiveReader &reader, archive_entry *entry, size_t index, const Job &job,
+                 DestTree &tree, const Shared &shared)
 {
     std::vector<std::string> parts;
     const std::string why = RefusalOf(entry, parts);
@@ -295,10 +331,11 @@ void UnpackEntry(ArchiveReader &reader, archive_entry *entry, DestTree &tree, co
     // Owner read and write always: the files are there to be read and replaced later.
     const mode_t mode = (archive_entry_perm(entry) & 0777) | 0600;
     TempFile file(folder, parts.back(), shown, mode);
+    EntryData source(reader, job, index, shown);
     int64_t written = 0;
     const void *data = nullptr;
     size_t got = 0;
-    while (reader.ReadBlock(data, got)) {
+    while (source.ReadBlock(data, got)) {
         if (shared.Stopped())
             return; // another thread failed; the temporary file goes
         written += static_cast<int64_t>(got);
@@ -321,8 +358,9 @@ void UnpackShare(const Job &job, Shared &shared)
         archive_entry *entry = reader.Next();
         if (!entry)
             break;
-        if (shared.Take(index++))
-            UnpackEntry(reader, entry, tree, shared);
+        if (shared.Take(index))
+            UnpackEntry(reader, entry, index, job, tree, shared);
+        ++index;
     }
 }
 
@@ -337,6 +375,55 @@ void RunWorker(const Job &job, Shared &shared)
     }
 }
 
+
+// The folder and those of its parents that do not exist yet, innermost first.
+std::vector<std::filesystem::path> MissingFolders(const std::string &dest)
+{
+    std::vector<std::filesystem::path> missing;
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::absolute(dest, ec);
+    struct stat info {};
+    while (!ec && path.has_relative_path() && stat(path.c_str(), &info) != 0) {
+        missing.push_back(path);
+        path = path.parent_path();
+    }
+    return missing;
+}
+
+// Unpacks the probe entry alone, before any other. When its password proves wrong, the
+// folders made for it go again, so a wrong password still leaves nothing behind.
+void UnpackProbeFirst(const Job &job, size_t probe, Shared &shared,
+                      const std::vector<std::filesystem::path> &madeForDest)
+{
+    std::vector<std::string> made;
+    {
+        ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
+        DestTree tree(job.DestFd, job.MaxOpenFolders, &made);
+        archive_entry *entry = nullptr;
+        for (size_t i = 0; i <= probe; ++i) {
+            entry = reader.Next();
+            if (!entry)
+                throw RarError(ExitCode::Fatal, "the archive changed while it was read");
+        }
+        try {
+            shared.Take(probe);
+            UnpackEntry(reader, entry, probe, job, tree, shared);
+            return;
+        } catch (const RarError &e) {
+            const char *raw = archive_entry_pathname(entry);
+            const RarError error = AsWrongPassword(e, raw ? raw : "?");
+            if (error.Code() != ExitCode::WrongPassword)
+                throw error;
+            // Innermost first; a folder that is not empty stays.
+            for (auto it = made.rbegin(); it != made.rend(); ++it)
+                unlinkat(job.DestFd, it->c_str(), AT_REMOVEDIR);
+            for (const std::filesystem::path &folder : madeForDest)
+                rmdir(folder.c_str());
+            throw error;
+        }
+    }
+}
+
 } // namespace
 
 void ExtractArchive(const std::string &archive, const std::string &dest,
@@ -346,9 +433,17 @@ void ExtractArchive(const std::string &archive, const std::string &dest,
     Job job{archive, archiveFd.Get(), FindZipEnd(archiveFd.Get(), archive), password};
     std::vector<ZipEntry> layout = ReadZipEntries(job.ArchiveFd, job.End, archive);
     CheckEntryData(job.ArchiveFd, layout, job.End, archive);
-    const Survey survey = SurveyEntries(job, layout, dest);
+    job.Layout = &layout;
+    const Survey survey = SurveyEntries(job, dest);
+    const std::optional<size_t> probe = PasswordProbe(layout);
+    // Duplicate names unpack in order on one thread, so the probe cannot go first then.
+    const bool probeFirst =
+        probe && layout[*probe].CompressedSize > kMaxSeparateProbe && !survey.DuplicateNames;
+    if (probe && !probeFirst)
+        VerifyPassword(job, *probe);
 
     // Only an archive that passed every check gets its target folder.
+    const std::vector<std::filesystem::path> madeForDest = MissingFolders(dest);
     const UniqueFd destFd = OpenDest(dest);
     job.DestFd = destFd.Get();
 
@@ -362,6 +457,8 @@ void ExtractArchive(const std::string &archive, const std::string &dest,
         workers = 1, job.MaxOpenFolders = FolderBudget(1);
 
     Shared shared(survey.Count);
+    if (probeFirst)
+        UnpackProbeFirst(job, *probe, shared, madeForDest);
     {
         std::vector<std::jthread> helpers;
         for (unsigned i = 1; i < workers; ++i)

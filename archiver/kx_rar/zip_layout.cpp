@@ -238,6 +238,7 @@ std::vector<ZipEntry> ReadZipEntries(int fd, const ZipEnd &end, const std::strin
         e.Method = static_cast<uint16_t>(Le(h + 10, 2));
         e.Encrypted = e.Flags & 1;
         e.Strong = e.Flags & 0x40;
+        e.Crc = static_cast<uint32_t>(Le(h + 16, 4));
         e.CompressedSize = Le(h + 20, 4);
         e.Size = Le(h + 24, 4);
         e.LocalAt = Le(h + 42, 4);
@@ -307,6 +308,8 @@ void CheckEntryData(int fd, std::vector<ZipEntry> &entries, const ZipEnd &end,
         const size_t nameSize = Le(h + 26, 2), extraSize = Le(h + 28, 2);
         const uint16_t flags = static_cast<uint16_t>(Le(h + 6, 2));
         const uint16_t method = static_cast<uint16_t>(Le(h + 8, 2));
+        e.LocalTime = static_cast<uint16_t>(Le(h + 10, 2));
+        // h is gone once the reader moves on.
         const unsigned char *name = reader.At(e.LocalAt + kLocalHeaderSize, nameSize);
         if (!name || std::string(reinterpret_cast<const char *>(name), nameSize) != e.Name)
             refuse("has another name in its local header");

@@ -45,11 +45,13 @@ struct ZipEntry {
     bool Encrypted = false;  // flag bit 0
     bool Aes = false;        // method 99 with its extra field
     bool Strong = false;     // flag bit 6: a kind of encryption no reader here knows
+    uint32_t Crc = 0;        // 0 in AES entries of the second kind
     uint64_t CompressedSize = 0;
     uint64_t Size = 0;
     uint64_t LocalAt = 0;    // the local header
     uint64_t DataAt = 0;     // filled by CheckEntryData
     uint64_t DataEnd = 0;    // likewise: DataAt + CompressedSize
+    uint16_t LocalTime = 0;  // likewise: the local header's modification time
 };
 
 // The central directory's entries in the order of their local headers in the file, sizes and

@@ -406,6 +406,9 @@ TEST(KxRarExtract, UnpacksArchivesOfEveryMakerWholeAndExact)
     const std::string kx = (BinDir() / "KX_Rar.exe").string();
     const Case cases[] = {
         {{"zip", "-qr", "-P", "xr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+        {{"zip", "-qr0", "-P", "xr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+        // Written to a pipe: sizes after the data, the password check on the time.
+        {{"sh", "-c", "zip -qr -P xr352 - 'pkg 1' > \"$0\"", "ARCHIVE"}, {"-pxr352"}},
         {{"7z", "a", "-bd", "-tzip", "-pxr352", "-mem=AES256", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
         {{"7z", "a", "-bd", "-tzip", "-pxr352", "-mem=ZipCrypto", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
         {{kx, "a", "-y", "-pxr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
@@ -1099,36 +1102,45 @@ TEST(KxRarHostile, EncryptedMethodsTheLibraryCannotDecryptAreNamed)
 
 // A wrong password that passes the format's quick check: the traditional check byte (found by
 // search among a few hundred), or the AES verifier (kAesWrongButVerified). An unencrypted
-// entry comes first, so a check made too late shows as a written file.
+// entry comes first, so a check made too late shows as a written file. A small encrypted
+// entry is tried before anything is written; a large one (over 8 MB) is unpacked first and its
+// folders removed again.
 TEST(KxRarHostile, WrongPasswordPassingTheQuickCheckWritesNothing)
 {
     const Crafted plain{"pkg/UpdateSQL.sql", "select 1;"};
-    const Crafted traditional{"pkg/secret.txt", "the secret content", Crafted::Traditional};
-    const std::string header = LocalEntry(traditional).substr(30 + traditional.Name.size(), 12);
-    std::string wrongTraditional;
-    const char checkByte = static_cast<char>(Crc32Of(traditional.Content) >> 24);
-    for (int i = 0; wrongTraditional.empty(); ++i) {
-        const std::string candidate = "wrong" + std::to_string(i);
-        if (TraditionalCipher(candidate).Decrypt(header).back() == checkByte)
-            wrongTraditional = candidate;
-    }
-    const Crafted aes{"pkg/secret.txt", "the secret content", Crafted::Aes};
+    const std::string small = "the secret content", large = PseudoRandom(9 << 20, 11);
     struct Case {
         Crafted Secret;
-        std::string Wrong;
+        std::string Wrong; // empty: search for one that passes the check byte
     };
-    const Case cases[] = {{traditional, wrongTraditional}, {aes, kAesWrongButVerified}};
+    const Case cases[] = {
+        {{"pkg/secret.txt", small, Crafted::Traditional}, ""},
+        {{"pkg/secret.txt", small, Crafted::Aes}, kAesWrongButVerified},
+        {{"pkg/sub/large.bin", large, Crafted::Traditional}, ""},
+        {{"pkg/sub/large.bin", large, Crafted::Aes}, kAesWrongButVerified},
+    };
     for (const Case &c : cases) {
+        std::string wrong = c.Wrong;
+        if (wrong.empty()) {
+            const std::string header = LocalEntry(c.Secret).substr(30 + c.Secret.Name.size(), 12);
+            const char checkByte = static_cast<char>(Crc32Of(c.Secret.Content) >> 24);
+            for (int i = 0; wrong.empty(); ++i) {
+                const std::string candidate = "wrong" + std::to_string(i);
+                if (TraditionalCipher(candidate).Decrypt(header).back() == checkByte)
+                    wrong = candidate;
+            }
+        }
+        const std::string what = c.Secret.Name + " " + wrong;
         const TempFolder tmp;
         const fs::path archive = tmp.Write("p.zip", CraftZip({plain, c.Secret}));
-        const fs::path dest = tmp.Path() / "dest";
+        const fs::path dest = tmp.Path() / "new" / "dest";
         const RunResult right = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
-        ASSERT_EQ(right.Code, 0) << c.Wrong << ": " << right.Output;
-        EXPECT_EQ(ReadWholeFile(dest / "pkg/secret.txt"), "the secret content");
-        fs::remove_all(dest);
-        const RunResult wrong = Kx({"x", "-y", "-p" + c.Wrong, archive.string(), dest.string()});
-        EXPECT_EQ(wrong.Code, kWrongPassword) << c.Wrong << ": " << wrong.Output;
-        EXPECT_FALSE(fs::exists(dest)) << c.Wrong;
+        ASSERT_EQ(right.Code, 0) << what << ": " << right.Output;
+        EXPECT_TRUE(ReadWholeFile(dest / c.Secret.Name) == c.Secret.Content) << what;
+        fs::remove_all(tmp.Path() / "new");
+        const RunResult r = Kx({"x", "-y", "-p" + wrong, archive.string(), dest.string()});
+        EXPECT_EQ(r.Code, kWrongPassword) << what << ": " << r.Output;
+        EXPECT_FALSE(fs::exists(tmp.Path() / "new")) << what;
     }
 }
 
