@@ -12,6 +12,9 @@ namespace {
 
 constexpr size_t kBlock = 256 * 1024;
 constexpr size_t kHeaderSize = 12;
+// From this size on an entry gets a helper thread; smaller ones unpack side by side anyway.
+constexpr uint64_t kHelperFrom = 4 * 1024 * 1024;
+constexpr size_t kPiecesInFlight = 4;
 
 const std::array<uint32_t, 256> &CrcTable()
 {
@@ -66,12 +69,59 @@ TraditionalEntryReader::TraditionalEntryReader(int fd, const ZipEntry &entry,
         inflateOpen_ = true;
         out_.resize(kBlock);
     }
+    if (entry.CompressedSize >= kHelperFrom) {
+        spare_.resize(kPiecesInFlight);
+        helper_ = std::thread([this] { Produce(); });
+    }
 }
 
 TraditionalEntryReader::~TraditionalEntryReader()
 {
+    if (helper_.joinable()) {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        helper_.join();
+    }
     if (inflateOpen_)
         inflateEnd(&zs_);
+}
+
+void TraditionalEntryReader::Produce()
+{
+    try {
+        while (true) {
+            std::string block;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return stop_ || !spare_.empty(); });
+                if (stop_)
+                    return;
+                block = std::move(spare_.back());
+                spare_.pop_back();
+            }
+            const bool more = ReadAndDecrypt(block);
+            {
+                std::lock_guard lock(mutex_);
+                if (more)
+                    full_.push_back(std::move(block));
+                else
+                    produced_ = true;
+            }
+            changed_.notify_all();
+            if (!more)
+                return;
+        }
+    } catch (...) {
+        {
+            std::lock_guard lock(mutex_);
+            failure_ = std::current_exception();
+            produced_ = true;
+        }
+        changed_.notify_all();
+    }
 }
 
 void TraditionalEntryReader::Decrypt(unsigned char *bytes, size_t size)
@@ -89,15 +139,15 @@ void TraditionalEntryReader::Decrypt(unsigned char *bytes, size_t size)
     keys_[0] = k0, keys_[1] = k1, keys_[2] = k2;
 }
 
-bool TraditionalEntryReader::ReadRaw()
+bool TraditionalEntryReader::ReadAndDecrypt(std::string &block)
 {
     const uint64_t left = entry_.DataEnd - next_;
     if (left == 0)
         return false;
-    in_.resize(static_cast<size_t>(std::min<uint64_t>(left, kBlock)));
+    block.resize(static_cast<size_t>(std::min<uint64_t>(left, kBlock)));
     size_t got = 0;
-    while (got < in_.size()) {
-        const ssize_t n = pread(fd_, in_.data() + got, in_.size() - got,
+    while (got < block.size()) {
+        const ssize_t n = pread(fd_, block.data() + got, block.size() - got,
                                 static_cast<off_t>(next_ + got));
         if (n < 0 && errno == EINTR)
             continue;
@@ -107,8 +157,30 @@ bool TraditionalEntryReader::ReadRaw()
         got += static_cast<size_t>(n);
     }
     next_ += got;
+    Decrypt(reinterpret_cast<unsigned char *>(block.data()), block.size());
+    return true;
+}
+
+bool TraditionalEntryReader::ReadRaw()
+{
     inAt_ = 0;
-    Decrypt(reinterpret_cast<unsigned char *>(in_.data()), in_.size());
+    if (!helper_.joinable())
+        return ReadAndDecrypt(in_);
+    std::unique_lock lock(mutex_);
+    if (holding_)
+        spare_.push_back(std::move(in_));
+    holding_ = false;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !full_.empty() || produced_; });
+    if (full_.empty()) {
+        if (failure_)
+            std::rethrow_exception(failure_);
+        in_.clear();
+        return false;
+    }
+    in_ = std::move(full_.front());
+    full_.pop_front();
+    holding_ = true;
     return true;
 }
 

@@ -2,14 +2,22 @@
 // The data of one entry under traditional ZIP encryption, stored or deflated, read straight
 // from the archive file. The archive library decrypts these byte by byte through a function
 // call per checksum step, which makes one large entry unpack at a fraction of the disk's
-// speed; this cipher keeps its table in hand.
+// speed; this cipher keeps its table in hand. The cipher is a chain from byte to byte, so for
+// a large entry a thread of its own reads and decrypts while the caller's thread inflates,
+// checks and writes.
 
 #include "zip_layout.h"
 
 #include <zlib.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 class TraditionalEntryReader {
 public:
@@ -30,8 +38,12 @@ public:
 
 private:
     void Decrypt(unsigned char *bytes, size_t size);
-    // Reads and decrypts the next piece of the stored data into in_; false at its end.
+    // Reads and decrypts the next piece of the stored data into block; false at its end.
+    bool ReadAndDecrypt(std::string &block);
+    // The next decrypted piece into in_, from the helper thread when there is one; false at
+    // the end of the data.
     bool ReadRaw();
+    void Produce();
     [[noreturn]] void Bad(const std::string &why) const;
 
     int fd_;
@@ -48,4 +60,15 @@ private:
     std::string in_;
     size_t inAt_ = 0;
     std::string out_;
+
+    // The helper thread's hand-over: decrypted pieces in order, and spare buffers.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> full_;
+    std::vector<std::string> spare_;
+    bool produced_ = false; // the helper has read all data or failed
+    bool stop_ = false;     // the caller gave up
+    bool holding_ = false;  // in_ is a piece from the helper, to go back when done
+    std::exception_ptr failure_;
+    std::thread helper_;
 };
