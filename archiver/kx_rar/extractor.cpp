@@ -295,7 +295,9 @@ Survey SurveyEntries(const Job &job, const std::string &dest)
         clashes.Add(parts, isFile);
         if (isFile) {
             ++files;
-            total += layout[index].Size;
+            // Sizes come from the archive: a sum that would wrap round stays at the maximum.
+            const uint64_t size = layout[index].Size;
+            total = size > UINT64_MAX - total ? UINT64_MAX : total + size;
         }
     }
     if (survey.Count != layout.size())

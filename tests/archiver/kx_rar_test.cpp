@@ -1056,6 +1056,13 @@ TEST(KxRarHostile, OverlappingEntriesAndTotalSizeAreRefusedBeforeWriting)
              MakeRawZip(archive, {{"pkg/a.txt", "a", false, false, free / 5 * 3},
                                   {"pkg/b.txt", "b", false, false, free / 5 * 3}});
          }},
+        {"two entries whose sizes add up past 64 bits",
+         [](const fs::path &archive) {
+             MakeRawZip(archive, {{"pkg/a.txt", "a", false, false, 1LL << 62},
+                                  {"pkg/b.txt", "b", false, false, 1LL << 62},
+                                  {"pkg/c.txt", "c", false, false, 1LL << 62},
+                                  {"pkg/d.txt", "d", false, false, 1LL << 62}});
+         }},
     };
     for (const Case &c : cases) {
         const TempFolder tmp;
