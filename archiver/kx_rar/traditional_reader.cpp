@@ -129,7 +129,8 @@ void TraditionalEntryReader::Decrypt(unsigned char *bytes, size_t size)
     const auto &table = CrcTable();
     uint32_t k0 = keys_[0], k1 = keys_[1], k2 = keys_[2];
     for (size_t i = 0; i < size; ++i) {
-        const uint32_t t = (k2 | 2) & 0xffff;
+        // Bits 8 to 15 of the product depend on the low 16 bits of k2 alone: no mask needed.
+        const uint32_t t = k2 | 2;
         const unsigned char c = bytes[i] ^ static_cast<unsigned char>((t * (t ^ 1)) >> 8);
         bytes[i] = c;
         k0 = table[(k0 ^ c) & 0xff] ^ (k0 >> 8);
