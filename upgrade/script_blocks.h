@@ -70,6 +70,9 @@ private:
     bool ended_ = false;
 };
 
+// The script file in the unpacked package folder.
+inline constexpr char kUpgradeScriptFileName[] = "UpdateSQL.sql";
+
 // The begin and end markers, matched on their first 12 and 10 bytes.
 inline constexpr char kScriptBeginMarker[] = "-- sql begin";
 inline constexpr char kScriptEndMarker[] = "-- end sql";

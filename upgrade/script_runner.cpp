@@ -17,7 +17,7 @@ std::string StepText(int executed, int total)
 std::string UpgradeScriptPath(const UpgradeContext &context)
 {
     const std::string unpacked = UnpackedPackageFolder(context);
-    return unpacked.empty() ? std::string() : unpacked + "/UpdateSQL.sql";
+    return unpacked.empty() ? std::string() : unpacked + "/" + kUpgradeScriptFileName;
 }
 
 bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)

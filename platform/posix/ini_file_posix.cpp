@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -84,14 +85,15 @@ std::string DefaultWithoutTrailingBlanks(const std::string &defaultValue)
     return defaultValue.substr(0, end);
 }
 
-} // namespace
-
-std::string ReadIniString(const std::string &section, const std::string &key,
-                          const std::string &defaultValue, const std::string &path)
+// Calls onKey(key, value) for each key line of the first section named section, in file order,
+// until it returns false. Values are as ReadIniString gives them. False when the file cannot be
+// read.
+template <typename OnKey>
+bool WalkSection(const std::string &section, const std::string &path, OnKey onKey)
 {
     const std::optional<std::string> raw = ReadWholeFile(path);
     if (!raw)
-        return DefaultWithoutTrailingBlanks(defaultValue);
+        return false;
 
     std::string_view bytes = *raw;
     if (bytes.starts_with("\xEF\xBB\xBF"))
@@ -126,14 +128,38 @@ std::string ReadIniString(const std::string &section, const std::string &key,
         if (equals == std::string::npos)
             continue;
         const std::string_view lineView = line;
-        if (!EqualsIgnoreAsciiCase(TrimControl(lineView.substr(0, equals)), key))
-            continue;
         std::string value = StripMatchingQuotes(TrimControl(lineView.substr(equals + 1)));
         // The Windows function fills a C string, so a zero byte ends the value.
         const size_t zero = value.find('\0');
         if (zero != std::string::npos)
             value.resize(zero);
-        return value;
+        if (!onKey(TrimControl(lineView.substr(0, equals)), value))
+            break;
     }
-    return DefaultWithoutTrailingBlanks(defaultValue);
+    return true;
+}
+
+} // namespace
+
+std::string ReadIniString(const std::string &section, const std::string &key,
+                          const std::string &defaultValue, const std::string &path)
+{
+    std::optional<std::string> found;
+    WalkSection(section, path, [&](const std::string &name, std::string &value) {
+        if (!EqualsIgnoreAsciiCase(name, key))
+            return true;
+        found = std::move(value);
+        return false;
+    });
+    return found ? *found : DefaultWithoutTrailingBlanks(defaultValue);
+}
+
+std::vector<std::string> ReadIniKeys(const std::string &section, const std::string &path)
+{
+    std::vector<std::string> keys;
+    WalkSection(section, path, [&](const std::string &name, std::string &) {
+        keys.push_back(name);
+        return true;
+    });
+    return keys;
 }
