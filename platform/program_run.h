@@ -13,6 +13,8 @@ struct ProgramOutcome {
     std::string Messages;         // what it wrote to standard output and standard error
 };
 
-// Runs arguments[0] (a path, not looked up in PATH) with the given arguments, standard input
-// on the null device, and waits for it to end. Never throws beyond std::bad_alloc.
-ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments);
+// Runs arguments[0] (a path, not looked up in PATH) with the given arguments, in workingFolder
+// (empty: the current one), standard input on the null device, and waits for it to end. Never
+// throws beyond std::bad_alloc.
+ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
+                               const std::string &workingFolder = {});

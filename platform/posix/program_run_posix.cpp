@@ -11,7 +11,8 @@
 
 extern char **environ;
 
-ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments)
+ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
+                               const std::string &workingFolder)
 {
     ProgramOutcome outcome;
     if (arguments.empty())
@@ -24,6 +25,8 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments)
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    if (!workingFolder.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
     std::vector<char *> argv;
     for (const std::string &argument : arguments)
         argv.push_back(const_cast<char *>(argument.c_str()));
