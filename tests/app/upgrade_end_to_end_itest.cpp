@@ -122,6 +122,8 @@ struct PackageSpec {
     Content Holds = Content::Full;
     // The package file's name when it differs from its top folder's (a renamed download).
     std::string FileName;
+    // Made by the package makers' tool, which fills in the descriptor's block count.
+    bool ByKxpack = false;
 };
 
 // One program folder with the archiver and a package, the installed product with its folder
@@ -184,7 +186,14 @@ public:
                       "PackageName=demo_5.2.zip\r\nDbType=" +
                           std::to_string(recipe.DbType) + "\r\nExeName=demo\r\nRegValue=E2E\r\n");
         std::string command;
-        if (recipe.Holds == Content::Nothing) {
+        if (recipe.ByKxpack) {
+            std::string descriptor = ReadWholeFile(staging + "comment.ini");
+            descriptor.erase(descriptor.find("SQLCount=4\r\n"), 12);
+            folder_.Write("staging/comment.ini", descriptor);
+            command = "'" + (BinDir() / "kxpack").string() + "' make --descriptor '" + staging +
+                      "comment.ini' --sql '" + staging + packageBase_ + "/UpdateSQL.sql' --files '" +
+                      staging + packageBase_ + "/UpdateFiles' '" + PackageFile() + "' >/dev/null";
+        } else if (recipe.Holds == Content::Nothing) {
             const char *source = std::getenv("KX_SOURCE_DIR");
             command = "python3 '" + std::string(source ? source : ".") +
                       "/tests/support/make_zip.py' '" + PackageFile() + "' '" + staging +
@@ -364,6 +373,11 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         recipe.FileName = "demo_5.2 (1).zip"; // as a browser names a second download
         return recipe;
     };
+    const auto byKxpack = [] {
+        PackageSpec recipe;
+        recipe.ByKxpack = true;
+        return recipe;
+    };
     const auto holding = [](Content content) {
         PackageSpec recipe;
         recipe.Holds = content;
@@ -427,6 +441,8 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          "正在解压缩升级包文件...",
          kNoTable,
          kOldFiles},
+        {"made by kxpack make", "localhost", byKxpack(), Readme::File, {success},
+         "更新文件完成", applied, kNewFiles},
         // Its own folder, with neither script nor files: a success that changes nothing.
         {"package folder alone",
          "localhost",
