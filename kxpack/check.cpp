@@ -389,9 +389,11 @@ void CheckScript(const std::string &script, const DescriptorFacts &descriptor, R
                 ++blocks;
                 if (piece.BeginLine == 0 && piece.Statements == 0)
                     report.Add(Severity::Error, "script", ScriptWhere(piece.Line),
-                               anyEnd ? "a second end marker: an empty command runs"
-                                      : "an end marker with no block before it: an empty "
-                                        "command runs");
+                               std::string(anyEnd ? "a second end marker"
+                                                  : "an end marker with no block before it") +
+                                   ": an empty command runs; a database that refuses it "
+                                   "stops the run with \"执行升级脚本失败(" +
+                                   piece.Name + ")！\"");
                 else if (piece.BeginLine == 0)
                     report.Add(Severity::Warning, "script", ScriptWhere(piece.Line),
                                "an end marker with no begin marker before its lines: they run "
@@ -400,7 +402,9 @@ void CheckScript(const std::string &script, const DescriptorFacts &descriptor, R
                 else if (piece.Statements == 0)
                     report.Add(Severity::Error, "script", ScriptWhere(piece.BeginLine),
                                "block " + Quoted(piece.Name) +
-                                   " has no statement: an empty command runs");
+                                   " has no statement: an empty command runs; a database that "
+                                   "refuses it stops the run with \"执行升级脚本失败(" +
+                                   piece.Name + ")！\"");
                 anyEnd = true;
                 break;
             case ScriptPiece::Kind::Dropped:
@@ -473,7 +477,7 @@ void CheckFiles(IFileSystem &files, const std::string &tree, Report &report)
     int unlisted = 0;
     CountFiles(listed, count, bytes, unlisted);
     report.Facts["files"] = {{"files", count}, {"bytes", bytes}};
-    report.Lines.push_back("files: " + std::to_string(count) + " files, " +
+    report.Lines.push_back("files: " + std::to_string(count) + (count == 1 ? " file, " : " files, ") +
                            std::to_string(bytes) + " bytes");
     if (unlisted > 0)
         report.Add(Severity::Error, "files", kUpdateFilesFolderName,
@@ -537,7 +541,8 @@ void CheckScan(const KxpackServices &services, const std::string &store,
     }
     if (verdict != ScanVerdict::Accepted) {
         report.Add(Severity::Error, "scan", store,
-                   std::string("passed over: ") + ScanVerdictText(verdict) + ": " + detail);
+                   std::string("passed over: ") + ScanVerdictText(verdict) + ": " + detail +
+                       " (with no other package the window shows \"未找到有效的升级包文件！\")");
         report.Lines.push_back("scan: passed over (" + std::string(ScanVerdictText(verdict)) +
                                ")");
         report.Facts["scan"] = std::move(json);
