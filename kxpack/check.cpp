@@ -124,9 +124,9 @@ DescriptorFacts CheckDescriptor(const PackageRead &read, Report &report)
         if (++seen[folded] == 2)
             report.Add(Severity::Warning, "descriptor", Where(key.c_str()),
                        "given more than once: the tool takes the first");
-        const bool known = std::any_of(
-            std::begin(kDescriptorKeys), std::end(kDescriptorKeys),
-            [&](const DescriptorKey &k) { return EqualsIgnoreAsciiCase(key, k.Name); });
+        const bool known =
+            std::any_of(std::begin(kDescriptorKeys), std::end(kDescriptorKeys),
+                        [&](const DescriptorKey &k) { return EqualsIgnoreAsciiCase(key, k.Name); });
         if (known)
             continue;
         std::string text = "the tool does not read this key";
@@ -162,8 +162,7 @@ DescriptorFacts CheckDescriptor(const PackageRead &read, Report &report)
                 line += std::string(" (") + DbTypeName(number) + ")";
             if (present && !whole) {
                 line += " (not wholly a number)";
-                report.Add(std::string(key.Name) == "DbType" ? Severity::Error
-                                                              : Severity::Warning,
+                report.Add(std::string(key.Name) == "DbType" ? Severity::Error : Severity::Warning,
                            "descriptor", Where(key.Name),
                            Quoted(value) + " is not wholly a number: the tool reads 0");
             }
@@ -172,8 +171,8 @@ DescriptorFacts CheckDescriptor(const PackageRead &read, Report &report)
         }
         if (value.size() >= kValueLimit)
             report.Add(Severity::Warning, "descriptor", Where(key.Name),
-                       "longer than the tool reads: it is cut to " +
-                           std::to_string(kValueLimit) + " bytes");
+                       "longer than the tool reads: it is cut to " + std::to_string(kValueLimit) +
+                           " bytes");
         if (codePage == "UTF-8" && !IsAscii(value)) {
             const std::string other = Gb18030ToSystemText(value);
             entry["asGb18030"] = other;
@@ -200,8 +199,7 @@ DescriptorFacts CheckDescriptor(const PackageRead &read, Report &report)
         else
             text = Quoted(info.corp) + " is another maker";
         report.Add(Severity::Error, "descriptor", Where("corp"),
-                   text + ": the scan accepts only " + Quoted(kPackageMaker) +
-                       ", byte for byte");
+                   text + ": the scan accepts only " + Quoted(kPackageMaker) + ", byte for byte");
     }
     if (!DbTypeName(info.DbType))
         report.Add(Severity::Error, "descriptor", Where("DbType"),
@@ -257,8 +255,8 @@ std::string EntryOfMessage(const std::string &message)
 
 struct ArchiveFacts {
     bool Unpacked = false;
-    std::string Script;       // path of UpdateSQL.sql when present
-    std::string UpdateFiles;  // path of UpdateFiles when present
+    std::string Script;      // path of UpdateSQL.sql when present
+    std::string UpdateFiles; // path of UpdateFiles when present
 };
 
 ArchiveFacts CheckArchive(IFileSystem &files, const PackageRead &read, Report &report)
@@ -271,15 +269,15 @@ ArchiveFacts CheckArchive(IFileSystem &files, const PackageRead &read, Report &r
     json["extract"] = {{"result", read.Extract.Describe()}, {"messages", read.Extract.Messages}};
     if (!read.Extract.Succeeded()) {
         const bool wrongPassword = read.Extract.ExitCode && *read.Extract.ExitCode == 11;
-        std::string text = wrongPassword ? "does not open with the package password " +
-                                               Quoted(kPackagePassword)
-                                         : "the archiver refuses or fails to unpack it";
+        std::string text =
+            wrongPassword ? "does not open with the package password " + Quoted(kPackagePassword)
+                          : "the archiver refuses or fails to unpack it";
         report.Add(Severity::Error, "archive", kArchiverImageName + " x",
                    text + " (" + read.Extract.Describe() + "): the run shows " + kUnpackFailure);
         for (const std::string &message : read.Extract.Messages) {
             const std::string entry = EntryOfMessage(message);
-            report.Add(Severity::Error, "archive", entry.empty() ? "archive" : "entry " + Quoted(entry),
-                       message);
+            report.Add(Severity::Error, "archive",
+                       entry.empty() ? "archive" : "entry " + Quoted(entry), message);
         }
         report.Lines.push_back("archive: not unpacked (" + read.Extract.Describe() + ")");
         report.Facts["archive"] = std::move(json);
@@ -330,13 +328,15 @@ ArchiveFacts CheckArchive(IFileSystem &files, const PackageRead &read, Report &r
             continue;
         std::string text = "the tool never uses it";
         if (EqualsIgnoreAsciiCase(entry.Name, kUpgradeScriptFileName))
-            text += IsTreeFolder(entry) ? "; the script must be a file"
-                                        : "; the script's name is " +
-                                              Quoted(kUpgradeScriptFileName) + ", letter case counts";
+            text += IsTreeFolder(entry)
+                        ? "; the script must be a file"
+                        : "; the script's name is " + Quoted(kUpgradeScriptFileName) +
+                              ", letter case counts";
         else if (EqualsIgnoreAsciiCase(entry.Name, kUpdateFilesFolderName))
-            text += IsTreeFolder(entry) ? "; the folder's name is " +
-                                              Quoted(kUpdateFilesFolderName) + ", letter case counts"
-                                        : "; the application files must be a folder";
+            text += IsTreeFolder(entry)
+                        ? "; the folder's name is " + Quoted(kUpdateFilesFolderName) +
+                              ", letter case counts"
+                        : "; the application files must be a folder";
         report.Add(Severity::Warning, "archive", Quoted(expected + "/" + entry.Name), text);
     }
     if (facts.Script.empty() && facts.UpdateFiles.empty())
@@ -412,8 +412,9 @@ void CheckScript(const std::string &script, const DescriptorFacts &descriptor, R
                     report.Add(Severity::Error, "script", ScriptWhere(piece.BeginLine),
                                "block " + Quoted(piece.Name) +
                                    " has no end marker: its lines are dropped" +
-                                   (piece.Statements ? " (" + LineRange(piece.Line, piece.LastLine) + ")"
-                                                     : std::string()));
+                                   (piece.Statements
+                                        ? " (" + LineRange(piece.Line, piece.LastLine) + ")"
+                                        : std::string()));
                 else
                     report.Add(Severity::Warning, "script", ScriptWhere(piece.Line),
                                LineRange(piece.Line, piece.LastLine) +
@@ -477,15 +478,16 @@ void CheckFiles(IFileSystem &files, const std::string &tree, Report &report)
     int unlisted = 0;
     CountFiles(listed, count, bytes, unlisted);
     report.Facts["files"] = {{"files", count}, {"bytes", bytes}};
-    report.Lines.push_back("files: " + std::to_string(count) + (count == 1 ? " file, " : " files, ") +
-                           std::to_string(bytes) + " bytes");
+    report.Lines.push_back("files: " + std::to_string(count) +
+                           (count == 1 ? " file, " : " files, ") + std::to_string(bytes) +
+                           " bytes");
     if (unlisted > 0)
         report.Add(Severity::Error, "files", kUpdateFilesFolderName,
                    std::to_string(unlisted) + " folders cannot be listed: the file stage fails");
 }
 
-void CheckScan(const KxpackServices &services, const std::string &store,
-               const std::string &scratch, const T_PackageInfo &package, Report &report)
+void CheckScan(const KxpackServices &services, const std::string &store, const std::string &scratch,
+               const T_PackageInfo &package, Report &report)
 {
     nlohmann::json json = {{"store", store}};
     // The scan reads a product's registration and adds a missing ApplicationPath key: a copy
@@ -526,8 +528,8 @@ void CheckScan(const KxpackServices &services, const std::string &store,
         detail = "no product registered under " + code;
         break;
     case ScanVerdict::VersionDiffers:
-        detail = "package Version " + Quoted(package.Version) + ", installed " +
-                 Quoted(product.Version);
+        detail =
+            "package Version " + Quoted(package.Version) + ", installed " + Quoted(product.Version);
         break;
     case ScanVerdict::BuildOlder:
         detail = "package Build " + Quoted(package.Build) + " sorts below the installed " +
@@ -543,8 +545,7 @@ void CheckScan(const KxpackServices &services, const std::string &store,
         report.Add(Severity::Error, "scan", store,
                    std::string("passed over: ") + ScanVerdictText(verdict) + ": " + detail +
                        " (with no other package the window shows \"未找到有效的升级包文件！\")");
-        report.Lines.push_back("scan: passed over (" + std::string(ScanVerdictText(verdict)) +
-                               ")");
+        report.Lines.push_back("scan: passed over (" + std::string(ScanVerdictText(verdict)) + ")");
         report.Facts["scan"] = std::move(json);
         return;
     }

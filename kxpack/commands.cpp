@@ -104,8 +104,8 @@ int CheckCommand(const KxpackServices &services, const Arguments &args, std::ost
 
 // Unpacks the package as the run does; false (with the reason on err) when it does not
 // unpack into its own folder.
-bool Unpack(const KxpackServices &services, const std::string &package,
-            const std::string &scratch, PackageRead &read, std::ostream &err)
+bool Unpack(const KxpackServices &services, const std::string &package, const std::string &scratch,
+            PackageRead &read, std::ostream &err)
 {
     if (!fs::is_regular_file(package)) {
         err << "kxpack: " << package << ": no such file\n";
@@ -154,8 +154,8 @@ int BlocksCommand(const KxpackServices &services, const Arguments &args, std::os
                                       {"firstLine", first},
                                       {"lastLine", piece.Line},
                                       {"command", piece.Command}});
-                    text << "block " << index << " " << Quoted(piece.Name) << ", lines "
-                         << first << "-" << piece.Line << ":\n";
+                    text << "block " << index << " " << Quoted(piece.Name) << ", lines " << first
+                         << "-" << piece.Line << ":\n";
                     std::istringstream lines(piece.Command);
                     std::string line;
                     while (std::getline(lines, line)) {
@@ -168,15 +168,16 @@ int BlocksCommand(const KxpackServices &services, const Arguments &args, std::os
                                        {"beginLine", piece.BeginLine},
                                        {"firstLine", piece.Line},
                                        {"lastLine", piece.LastLine}});
-                    text << "(never run: " << (piece.BeginLine ? "block " + Quoted(piece.Name) + " without end marker" : std::string("lines outside any block"));
+                    text << "(never run: "
+                         << (piece.BeginLine ? "block " + Quoted(piece.Name) + " without end marker"
+                                             : std::string("lines outside any block"));
                     if (piece.Line)
                         text << ", lines " << piece.Line << "-" << piece.LastLine;
                     text << ")\n";
                 }
             }
         } catch (const std::exception &e) {
-            err << "kxpack: " << kUpgradeScriptFileName << " cannot be read: " << e.what()
-                << "\n";
+            err << "kxpack: " << kUpgradeScriptFileName << " cannot be read: " << e.what() << "\n";
             return kPackUnreadable;
         }
     }
@@ -344,8 +345,7 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
     } else {
         descriptor = WithSQLCount(descriptor, blocks);
         if (descriptor.empty()) {
-            err << "kxpack: " << *args.Descriptor
-                << " has no section [CONFIG]; no package made\n";
+            err << "kxpack: " << *args.Descriptor << " has no section [CONFIG]; no package made\n";
             return kPackErrors;
         }
         out << "SQLCount=" << blocks << " added to the descriptor (it had none)\n";
@@ -379,8 +379,8 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
     }
 
     Report report;
-    const CheckOutcome outcome = CheckPackage(services, {made, std::nullopt},
-                                              scratch.Path() + "check/", report);
+    const CheckOutcome outcome =
+        CheckPackage(services, {made, std::nullopt}, scratch.Path() + "check/", report);
     report.WriteText(out);
     if (outcome != CheckOutcome::Clean) {
         err << "kxpack: the package has errors; none made\n";

@@ -9,10 +9,10 @@
 #include <vector>
 
 // Exit codes.
-inline constexpr int kPackClean = 0;       // no error
-inline constexpr int kPackErrors = 1;      // the package has errors (make: none left behind)
-inline constexpr int kPackUnreadable = 2;  // the package cannot be read
-inline constexpr int kPackBadCommand = 3;  // bad command line (usage on err)
+inline constexpr int kPackClean = 0;      // no error
+inline constexpr int kPackErrors = 1;     // the package has errors (make: none left behind)
+inline constexpr int kPackUnreadable = 2; // the package cannot be read
+inline constexpr int kPackBadCommand = 3; // bad command line (usage on err)
 
 // Runs one command given by the arguments after the program name.
 int RunKxpack(const KxpackServices &services, const std::vector<std::string> &args,

@@ -40,7 +40,7 @@ struct PackageRead {
     std::string ProgramFolder;  // the scratch folder, with "/"
     std::string DescriptorPath; // ProgramFolder + "TempUpdate/Update.ini"
     ArchiverRun Comment;
-    std::string CommentBytes;   // the descriptor file's bytes after the comment command
+    std::string CommentBytes; // the descriptor file's bytes after the comment command
     bool CommentWritten = false;
     ArchiverRun Extract;
     bool Extracted = false;     // the extract command ran

@@ -24,7 +24,6 @@ std::string CutToBuffer(std::string value)
     return value;
 }
 
-
 int DigitValue(char c, int base)
 {
     int v = -1;

@@ -36,11 +36,11 @@ struct DescriptorKey {
     DescriptorKeyKind Kind;
 };
 inline constexpr DescriptorKey kDescriptorKeys[] = {
-    {"corp", DescriptorKeyKind::Text},     {"Soft", DescriptorKeyKind::Text},
-    {"Version", DescriptorKeyKind::Text},  {"Build", DescriptorKeyKind::Text},
-    {"EndDate", DescriptorKeyKind::Text},  {"SQLCount", DescriptorKeyKind::Integer},
+    {"corp", DescriptorKeyKind::Text},        {"Soft", DescriptorKeyKind::Text},
+    {"Version", DescriptorKeyKind::Text},     {"Build", DescriptorKeyKind::Text},
+    {"EndDate", DescriptorKeyKind::Text},     {"SQLCount", DescriptorKeyKind::Integer},
     {"PackageName", DescriptorKeyKind::Text}, {"DbType", DescriptorKeyKind::Integer},
-    {"ExeName", DescriptorKeyKind::Text},  {"RegValue", DescriptorKeyKind::Text},
+    {"ExeName", DescriptorKeyKind::Text},     {"RegValue", DescriptorKeyKind::Text},
 };
 // The section the keys are read from.
 inline constexpr char kDescriptorSection[] = "CONFIG";

@@ -8,9 +8,9 @@
 #include <vector>
 
 struct ProgramOutcome {
-    bool Started = false;         // false: the program could not be started
-    std::optional<int> ExitCode;  // nothing when it did not end normally (a signal)
-    std::string Messages;         // what it wrote to standard output and standard error
+    bool Started = false;        // false: the program could not be started
+    std::optional<int> ExitCode; // nothing when it did not end normally (a signal)
+    std::string Messages;        // what it wrote to standard output and standard error
 };
 
 // Runs arguments[0] (a path, not looked up in PATH) with the given arguments, in workingFolder

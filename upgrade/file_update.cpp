@@ -77,8 +77,7 @@ bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &sou
         const std::string target = JoinTreePath(dest, entry.Name);
         if (IsTreeFolder(entry)) {
             ok = EnsureFolder(files, target) && ok;
-            ok = CopyTree(walk, folder.Folders[next++], JoinTreePath(source, entry.Name),
-                          target) &&
+            ok = CopyTree(walk, folder.Folders[next++], JoinTreePath(source, entry.Name), target) &&
                  ok;
             continue;
         }

@@ -44,10 +44,15 @@ const std::string kScript = "-- sql begin create\r\n"
 // Descriptor keys in file order; a key set to nullopt is left out.
 using Keys = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
-const Keys kGoodKeys = {{"corp", "glenmarsh"},      {"Soft", "Demo"},   {"Version", "5"},
-                        {"Build", "5.2"},           {"EndDate", "2099-12-31"},
-                        {"SQLCount", "2"},          {"PackageName", "ABC_5.2.zip"},
-                        {"DbType", "1"},            {"ExeName", "demo"},
+const Keys kGoodKeys = {{"corp", "glenmarsh"},
+                        {"Soft", "Demo"},
+                        {"Version", "5"},
+                        {"Build", "5.2"},
+                        {"EndDate", "2099-12-31"},
+                        {"SQLCount", "2"},
+                        {"PackageName", "ABC_5.2.zip"},
+                        {"DbType", "1"},
+                        {"ExeName", "demo"},
                         {"RegValue", "ABC"}};
 
 // The good descriptor with some keys changed (or left out), and extra keys appended.
@@ -147,8 +152,8 @@ public:
             break;
         case Maker::Python: {
             const char *source = std::getenv("KX_SOURCE_DIR");
-            command += "python3 " + Shell(std::string(source ? source : ".") +
-                                          "/tests/support/make_zip.py") +
+            command += "python3 " +
+                       Shell(std::string(source ? source : ".") + "/tests/support/make_zip.py") +
                        " " + Shell(out) + " " + Shell(comment);
             for (const auto &entry : fs::recursive_directory_iterator(dir + "stage")) {
                 if (entry.is_regular_file())
@@ -189,8 +194,7 @@ private:
     int count_ = 0;
 };
 
-json CheckJson(const std::string &package, int &code,
-               const std::vector<std::string> &more = {})
+json CheckJson(const std::string &package, int &code, const std::vector<std::string> &more = {})
 {
     std::vector<std::string> args{"check", package, "--json"};
     args.insert(args.end(), more.begin(), more.end());
@@ -226,9 +230,8 @@ TEST(Kxpack, GoodPackagesFromEveryMakerPassClean)
     const struct {
         const char *what;
         Maker by;
-    } cases[] = {{"KX_Rar.exe a", Maker::KxRar},
-                 {"zip -P", Maker::Zip},
-                 {"7z AES-256", Maker::SevenZip}};
+    } cases[] = {
+        {"KX_Rar.exe a", Maker::KxRar}, {"zip -P", Maker::Zip}, {"7z AES-256", Maker::SevenZip}};
     for (const auto &c : cases) {
         const std::string package = packages.Make(With([&](Recipe &r) { r.By = c.by; }));
         int code = -1;
@@ -252,9 +255,7 @@ TEST(Kxpack, EachFaultGivesItsFinding)
         const char *area;
         std::string mention; // in the finding's place or text
     };
-    const auto script = [](std::string text) {
-        return With([&](Recipe &r) { r.Script = text; });
-    };
+    const auto script = [](std::string text) { return With([&](Recipe &r) { r.Script = text; }); };
     const auto comment = [](std::string text) {
         return With([&](Recipe &r) { r.Comment = text; });
     };
@@ -267,10 +268,10 @@ TEST(Kxpack, EachFaultGivesItsFinding)
          "descriptor", "differs in letter case"},
         {"other maker", comment(Descriptor({{"corp", "acme"}})), kErrors, "error", "descriptor",
          "[CONFIG] corp"},
-        {"misspelt key", comment(Descriptor({}, "SQLCont=2\r\n")), kClean, "warning",
-         "descriptor", "did you mean \"SQLCount\""},
-        {"key given twice", comment(Descriptor({}, "Build=9\r\n")), kClean, "warning",
-         "descriptor", "the tool takes the first"},
+        {"misspelt key", comment(Descriptor({}, "SQLCont=2\r\n")), kClean, "warning", "descriptor",
+         "did you mean \"SQLCount\""},
+        {"key given twice", comment(Descriptor({}, "Build=9\r\n")), kClean, "warning", "descriptor",
+         "the tool takes the first"},
         {"DbType 3", comment(Descriptor({{"DbType", "3"}})), kErrors, "error", "descriptor",
          "is not 0 (SQL Server), 1 (MySQL) or 2 (Oracle)"},
         {"DbType not a number", comment(Descriptor({{"DbType", "MySQL"}})), kErrors, "error",
@@ -279,14 +280,14 @@ TEST(Kxpack, EachFaultGivesItsFinding)
          "descriptor", "reads 0 (SQL Server)"},
         {"SQLCount not a number", comment(Descriptor({{"SQLCount", "2 blocks"}})), kClean,
          "warning", "descriptor", "\"2 blocks\" is not wholly a number"},
-        {"empty Version", comment(Descriptor({{"Version", ""}})), kErrors, "error",
-         "descriptor", "[CONFIG] Version"},
+        {"empty Version", comment(Descriptor({{"Version", ""}})), kErrors, "error", "descriptor",
+         "[CONFIG] Version"},
         {"empty Build", comment(Descriptor({{"Build", std::nullopt}})), kErrors, "error",
          "descriptor", "[CONFIG] Build"},
         {"empty Soft", comment(Descriptor({{"Soft", ""}})), kClean, "warning", "descriptor",
          "shows no product name"},
-        {"empty RegValue", comment(Descriptor({{"RegValue", ""}})), kErrors, "error",
-         "descriptor", "[CONFIG] RegValue"},
+        {"empty RegValue", comment(Descriptor({{"RegValue", ""}})), kErrors, "error", "descriptor",
+         "[CONFIG] RegValue"},
         {"UTF-8 text", comment(Descriptor({{"Soft", "演示"}})), kClean, "warning", "descriptor",
          "reads \"婕旂ず\""},
         {"GB18030 text", comment(Descriptor({{"Soft", "\xD1\xDD\xCA\xBE"}})), kClean, "note",
@@ -296,26 +297,25 @@ TEST(Kxpack, EachFaultGivesItsFinding)
         // archive
         {"wrong password", With([](Recipe &r) { r.Password = "xr353"; }), kErrors, "error",
          "archive", "does not open with the package password"},
-        {"renamed file", With([](Recipe &r) { r.FileName = "ABC_5.2 (1).zip"; }), kErrors,
-         "error", "archive", "no top folder named \"ABC_5.2 (1)\""},
+        {"renamed file", With([](Recipe &r) { r.FileName = "ABC_5.2 (1).zip"; }), kErrors, "error",
+         "archive", "no top folder named \"ABC_5.2 (1)\""},
         {"not named *.zip", With([](Recipe &r) { r.FileName = "ABC_5.2.zip.part"; }), kErrors,
          "error", "archive", "only at files named *.zip"},
-        {"entry beside the top folder", With([](Recipe &r) { r.Extra = {{"notes.txt", "x"}}; }),
+        {"entry beside the top folder", With([](Recipe &r) {
+             r.Extra = {{"notes.txt", "x"}};
+         }),
          kClean, "warning", "archive", "\"notes.txt\""},
-        {"entry climbing out",
-         With([](Recipe &r) {
+        {"entry climbing out", With([](Recipe &r) {
              r.By = Maker::Python;
              r.Extra = {{"../evil.txt", "x"}};
          }),
          kErrors, "error", "archive", "entry \"../evil.txt\""},
-        {"script in other case",
-         With([](Recipe &r) {
+        {"script in other case", With([](Recipe &r) {
              r.Script.reset();
              r.Extra = {{"ABC_5.2/updatesql.sql", kScript}};
          }),
          kClean, "warning", "archive", "letter case counts"},
-        {"nothing to do",
-         With([](Recipe &r) {
+        {"nothing to do", With([](Recipe &r) {
              r.Script.reset();
              r.Files.clear();
              r.Comment = Descriptor({{"SQLCount", "0"}});
@@ -333,15 +333,15 @@ TEST(Kxpack, EachFaultGivesItsFinding)
          "script", "block \"empty\" has no statement"},
         {"lines outside blocks", script("SELECT 0\r\n" + kScript), kClean, "warning", "script",
          "line 1 stands outside any block"},
-        {"repeated block name",
-         script(kScript + "-- sql begin fill\nSELECT 3\n-- end sql\n"), kClean, "warning",
-         "script", "block name \"fill\" is used before (line 4)"},
+        {"repeated block name", script(kScript + "-- sql begin fill\nSELECT 3\n-- end sql\n"),
+         kClean, "warning", "script", "block name \"fill\" is used before (line 4)"},
         {"block count differs", comment(Descriptor({{"SQLCount", "3"}})), kClean, "warning",
          "descriptor", "3 but the script has 2 blocks"},
         {"block count missing", comment(Descriptor({{"SQLCount", std::nullopt}})), kClean,
          "warning", "descriptor", "missing: the script has 2 blocks"},
         {"script in GB18030",
-         script("-- sql begin \xD1\xDD\xCA\xBE\r\nSELECT 1\r\n-- end sql\r\n-- sql begin b\r\nSELECT 2\r\n-- end sql\r\n"),
+         script("-- sql begin \xD1\xDD\xCA\xBE\r\nSELECT 1\r\n-- end sql\r\n-- sql begin "
+                "b\r\nSELECT 2\r\n-- end sql\r\n"),
          kClean, "note", "script", "read as GB18030"},
         {"no block", script("SELECT 1\n"), kClean, "warning", "script", "no block: nothing runs"},
         // unreadable
@@ -364,8 +364,9 @@ TEST(Kxpack, TextOutputAndExitCodesOfTheCommandLine)
 {
     Packages packages;
     const std::string good = packages.Make({});
-    const std::string broken =
-        packages.Make(With([](Recipe &r) { r.Comment = Descriptor({{"corp", "Glenmarsh"}}); }));
+    const std::string broken = packages.Make(With([](Recipe &r) {
+        r.Comment = Descriptor({{"corp", "Glenmarsh"}});
+    }));
     const struct {
         const char *what;
         std::vector<std::string> args;
@@ -374,11 +375,15 @@ TEST(Kxpack, TextOutputAndExitCodesOfTheCommandLine)
     } cases[] = {
         {"good", {"check", good}, kClean, "0 errors, 0 warnings"},
         {"broken", {"check", broken}, kErrors, "error   descriptor Update.ini [CONFIG] corp"},
-        {"missing file", {"check", packages.Temp().Slashed() + "none.zip"}, kUnreadable,
+        {"missing file",
+         {"check", packages.Temp().Slashed() + "none.zip"},
+         kUnreadable,
          "no such file"},
         {"no command", {}, kBadCommand, "usage:"},
         {"unknown command", {"pack", good}, kBadCommand, "unknown command"},
-        {"option of another command", {"blocks", good, "--registry", "x"}, kBadCommand,
+        {"option of another command",
+         {"blocks", good, "--registry", "x"},
+         kBadCommand,
          "does not take"},
         {"two packages", {"check", good, good}, kBadCommand, "one package file"},
         {"help", {"--help"}, kClean, "exit codes:"},
@@ -429,12 +434,13 @@ TEST(Kxpack, CheckWithARegistryAgreesWithTheScan)
          {},
          "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\ABC\\ClientConfigure]\r\n"
          "\"Version\"=\"5\"\r\n\"Build\"=dword:00000005\r\n",
-         false, "error"},
+         false,
+         "error"},
     };
     for (const Case &c : cases) {
         TempFolder world;
-        const std::string package = packages.Make(
-            With([&](Recipe &r) { r.Comment = Descriptor(c.descriptor); }));
+        const std::string package =
+            packages.Make(With([&](Recipe &r) { r.Comment = Descriptor(c.descriptor); }));
         world.Write("registry.reg", c.store);
         const std::string store = world.Slashed() + "registry.reg";
 
@@ -443,7 +449,8 @@ TEST(Kxpack, CheckWithARegistryAgreesWithTheScan)
         ASSERT_TRUE(report.contains("scan")) << c.what << "\n" << report.dump(1);
         const bool checkAccepts = report["scan"]["verdict"] == "accepted";
         EXPECT_NE(report["scan"]["reason"].get<std::string>().find(c.reason), std::string::npos)
-            << c.what << "\n" << report.dump(1);
+            << c.what << "\n"
+            << report.dump(1);
 
         // The tool's scan on a program folder with the same package and store.
         const std::string program = world.Slashed() + "prog/";
@@ -517,8 +524,17 @@ TEST(Kxpack, BlocksAreWhatTheScriptStageSends)
         RecordingWindow window;
         PosixFileSystem files;
         NoProcesses processes;
-        UpgradeContext context{temp.Slashed() + "prog/", info, product, computer, ip,
-                               connection, query, command, window, files, processes};
+        UpgradeContext context{temp.Slashed() + "prog/",
+                               info,
+                               product,
+                               computer,
+                               ip,
+                               connection,
+                               query,
+                               command,
+                               window,
+                               files,
+                               processes};
         ASSERT_TRUE(RunUpgradeScripts(context, true));
 
         std::vector<std::string> listed;
@@ -527,10 +543,8 @@ TEST(Kxpack, BlocksAreWhatTheScriptStageSends)
         EXPECT_EQ(listed, command.Executed) << run.Output;
     }
     // Names and line ranges of the second script.
-    const Outcome run = RunKxpack({"blocks", packages.Make(With([&](Recipe &r) {
-                                   r.Script = scripts[1];
-                               })),
-                               "--json"});
+    const Outcome run = RunKxpack(
+        {"blocks", packages.Make(With([&](Recipe &r) { r.Script = scripts[1]; })), "--json"});
     const json blocks = json::parse(run.Output)["blocks"];
     ASSERT_EQ(blocks.size(), 3u) << run.Output;
     EXPECT_EQ(blocks[0]["name"], "a");
@@ -556,10 +570,9 @@ TEST(Kxpack, FilesSaysWhatIsNewAndWhatIsReplaced)
     std::map<std::string, std::string> status;
     for (const json &f : report["files"])
         status[f["path"]] = f["status"];
-    const std::map<std::string, std::string> expected = {
-        {"bin/app.conf", "replaced"},
-        {"docs/new.txt", "new"},
-        {"lib", "blocked: a folder stands there"}};
+    const std::map<std::string, std::string> expected = {{"bin/app.conf", "replaced"},
+                                                         {"docs/new.txt", "new"},
+                                                         {"lib", "blocked: a folder stands there"}};
     EXPECT_EQ(status, expected);
     EXPECT_EQ(report["bytes"], 3 + 3 + 6);
 }
@@ -576,8 +589,7 @@ TEST(Kxpack, MakeLeavesOnlyPackagesThatPass)
         int code;
         std::string mention;
     } cases[] = {
-        {"count filled in", Descriptor({{"SQLCount", std::nullopt}}), kClean,
-         "SQLCount=2 added"},
+        {"count filled in", Descriptor({{"SQLCount", std::nullopt}}), kClean, "SQLCount=2 added"},
         {"count as given", Descriptor(), kClean, "made "},
         {"count differs", Descriptor({{"SQLCount", "3"}}), kErrors, "SQLCount is 3"},
         {"wrong maker", Descriptor({{"corp", "acme"}}), kErrors, "none made"},
