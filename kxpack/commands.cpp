@@ -429,6 +429,11 @@ int RunKxpack(const KxpackServices &services, const std::vector<std::string> &ar
         err << "kxpack: " << e.what() << "\n" << KxpackUsage();
         return kPackBadCommand;
     }
+    if (!fs::is_regular_file(services.Archiver)) {
+        err << "kxpack: the archiver " << services.Archiver
+            << " is missing: kxpack reads packages with the tool's own archiver, beside it\n";
+        return kPackUnreadable;
+    }
     try {
         if (parsed.Command == "check")
             return CheckCommand(services, parsed, out);

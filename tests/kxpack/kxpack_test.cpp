@@ -395,6 +395,17 @@ TEST(Kxpack, TextOutputAndExitCodesOfTheCommandLine)
     }
 }
 
+TEST(Kxpack, NeedsTheArchiverBesideIt)
+{
+    Packages packages;
+    const std::string good = packages.Make({});
+    TempFolder alone;
+    fs::copy_file(BinDir() / "kxpack", alone.Path() / "kxpack");
+    const ProgramOutcome run = RunProgramToEnd({(alone.Path() / "kxpack").string(), "check", good});
+    EXPECT_EQ(run.ExitCode, kUnreadable);
+    EXPECT_NE(run.Messages.find("KX_Rar.exe is missing"), std::string::npos) << run.Messages;
+}
+
 // A program folder stand-in for the real scan.
 class NoView : public IScanView {
 public:
