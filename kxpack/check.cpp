@@ -292,8 +292,6 @@ ArchiveFacts CheckArchive(IFileSystem &files, const PackageRead &read, Report &r
         read.FileName.size() > 4 ? read.FileName.substr(0, read.FileName.size() - 4) : "";
     nlohmann::json topNames = nlohmann::json::array();
     for (const FolderEntry &entry : top) {
-        if (entry.Name == "Update.ini" && !IsTreeFolder(entry))
-            continue; // the descriptor the comment command wrote
         topNames.push_back(entry.Name);
         if (entry.Name != expected || !IsTreeFolder(entry))
             report.Add(Severity::Warning, "archive", Quoted(entry.Name),

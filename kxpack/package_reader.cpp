@@ -81,8 +81,15 @@ PackageRead ReadPackage(const std::string &archiver, const std::string &packageF
 
     read.Comment = RunArchiver({archiver, "cw", "-y", packageFile, read.DescriptorPath});
     read.CommentWritten = fs::is_regular_file(read.DescriptorPath);
-    if (read.CommentWritten)
+    if (read.CommentWritten) {
         read.CommentBytes = ReadFileBytes(read.DescriptorPath);
+        // The scan reads the descriptor before anything is unpacked; an entry of the same
+        // name must not take its place here.
+        const std::string kept = programFolder + "descriptor/Update.ini";
+        fs::create_directories(programFolder + "descriptor");
+        fs::rename(read.DescriptorPath, kept);
+        read.DescriptorPath = kept;
+    }
     read.UnpackedFolder = UnpackedPackageFolder(programFolder, read.FileName);
     if (unpack && read.Comment.Succeeded()) {
         read.Extracted = true;

@@ -38,7 +38,7 @@ struct PackageRead {
     std::string PackageFile;    // as given
     std::string FileName;       // without folder
     std::string ProgramFolder;  // the scratch folder, with "/"
-    std::string DescriptorPath; // ProgramFolder + "TempUpdate/Update.ini"
+    std::string DescriptorPath; // written as "TempUpdate/Update.ini", then kept apart
     ArchiverRun Comment;
     std::string CommentBytes; // the descriptor file's bytes after the comment command
     bool CommentWritten = false;

@@ -305,6 +305,11 @@ TEST(Kxpack, EachFaultGivesItsFinding)
              r.Extra = {{"notes.txt", "x"}};
          }),
          kClean, "warning", "archive", "\"notes.txt\""},
+        // Unpacked over the descriptor file of the scan, after the scan has read it.
+        {"descriptor file among the entries", With([](Recipe &r) {
+             r.Extra = {{"Update.ini", "[CONFIG]\r\ncorp=acme\r\n"}};
+         }),
+         kClean, "warning", "archive", "\"Update.ini\": beside the top folder"},
         {"entry climbing out", With([](Recipe &r) {
              r.By = Maker::Python;
              r.Extra = {{"../evil.txt", "x"}};
