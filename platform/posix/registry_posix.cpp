@@ -124,50 +124,6 @@ bool WriteAll(int fd, std::string_view bytes)
 
 // --- Text encodings -------------------------------------------------------------------------
 
-void AppendUtf8(std::string &out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Written by hand rather than with iconv because it must be total: a lone surrogate becomes
-// U+FFFD, an odd last byte is dropped, zero units stay zero bytes.
-std::string Utf16LeToUtf8(std::string_view bytes)
-{
-    std::string out;
-    out.reserve(bytes.size());
-    const size_t units = bytes.size() / 2;
-    auto unit = [&](size_t i) -> char32_t {
-        return static_cast<unsigned char>(bytes[2 * i]) |
-               (static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-    };
-    for (size_t i = 0; i < units; ++i) {
-        char32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 &&
-            unit(i + 1) <= 0xDFFF) {
-            u = 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            u = 0xFFFD;
-        }
-        AppendUtf8(out, u);
-    }
-    return out;
-}
-
 // The code point starting at text[i], advancing i; an invalid sequence gives U+FFFD for its
 // first byte.
 char32_t NextCodePoint(std::string_view text, size_t &i)
@@ -416,7 +372,7 @@ std::optional<Value> ParseData(std::string_view data, bool unicodeHex)
         return std::nullopt;
     // String data is handed out in the system code page, as the 8-bit registry calls do.
     if (IsStringType(value.Type))
-        value.Data = unicodeHex ? Utf16LeToUtf8(*bytes) : ToSystemText(*bytes);
+        value.Data = unicodeHex ? Utf16ToUtf8(*bytes) : ToSystemText(*bytes);
     else
         value.Data = std::move(*bytes);
     return value;
@@ -466,7 +422,7 @@ Store ParseStore(const std::string &raw)
     std::string_view body = raw;
     if (body.starts_with(kUtf16Bom)) {
         store.encoding = Encoding::Utf16Le;
-        store.text = Utf16LeToUtf8(body.substr(2));
+        store.text = Utf16ToUtf8(body.substr(2));
     } else {
         if (body.starts_with(kUtf8Bom))
             body.remove_prefix(3);
