@@ -19,11 +19,13 @@
 //   - a line opening with ";" is a comment;
 //   - "key=value" is a key line: key is the text before the first "=", value the text after it,
 //     each without surrounding blanks; a ";" inside a value is part of the value;
-//   - any other line (no "=") is ignored and is not a key.
+//   - any other line (no "=") is a key without a value: when it is the first key of the wanted
+//     name, the look-up gives the default.
 // Section and key names match without regard to ASCII letter case. Only the first section of the
 // given name is searched, and the first matching key in it wins. Lines before the first section
-// header belong to no section. Each name and value ends at its first zero byte, as the C strings
-// of the Windows function do, before its blanks are removed (so "A= \0x" is empty). A value
-// enclosed in one pair of matching quotes ("..." or '...') loses that pair and nothing else.
+// header belong to no section. Each name and value loses its surrounding blanks and then ends at
+// its first zero byte, as the C strings of the Windows function do (so "A= \0x" is empty and
+// "A=x \0y" is "x "). A value enclosed in one pair of matching quotes ("..." or '...') loses
+// that pair and nothing else.
 std::string ReadIniString(const std::string &section, const std::string &key,
                           const std::string &defaultValue, const std::string &path);

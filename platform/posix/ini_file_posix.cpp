@@ -84,11 +84,12 @@ std::string_view TrimIniBlanks(std::string_view s)
     return s;
 }
 
-// A name or value as the Windows function sees it: a C string, so it ends at its first zero
-// byte; then without surrounding blanks.
+// A name or value as the Windows function sees it: without surrounding blanks, then a C string
+// that ends at its first zero byte (so blanks before that byte stay).
 std::string_view Field(std::string_view raw)
 {
-    return TrimIniBlanks(raw.substr(0, raw.find('\0')));
+    const std::string_view trimmed = TrimIniBlanks(raw);
+    return trimmed.substr(0, trimmed.find('\0'));
 }
 
 // The file as text: UTF-16 with a byte-order mark (what Notepad saves as "Unicode") becomes
@@ -154,11 +155,12 @@ std::string ReadIniString(const std::string &section, const std::string &key,
         }
         if (where != Where::InSection)
             continue;
+        // A line without "=" is a key without a value: found, it gives the default.
         const size_t equals = line.find('=');
-        if (equals == std::string::npos)
-            continue;
         if (!EqualsIgnoreAsciiCase(Field(line.substr(0, equals)), key))
             continue;
+        if (equals == std::string::npos)
+            break;
         return StripMatchingQuotes(std::string(Field(line.substr(equals + 1))));
     }
     return DefaultWithoutTrailingBlanks(defaultValue);

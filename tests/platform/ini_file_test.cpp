@@ -54,9 +54,11 @@ TEST_F(IniFileTest, LookupRules)
         // the value is everything after the first "="
         {"[CONFIG]\nA=b=c\n", "CONFIG", "A", "b=c"},
         {"[CONFIG]\nA = b ; not a comment\n", "CONFIG", "A", "b ; not a comment"},
-        // a line without "=" is no key
+        // a line without "=" is a key without a value, and the first key of a name wins
         {"[CONFIG]\nA\n", "CONFIG", "A", "<none>"},
-        {"[CONFIG]\nA\nA=1\n", "CONFIG", "A", "1"},
+        {"[CONFIG]\nA\nA=1\n", "CONFIG", "A", "<none>"},
+        {"[CONFIG]\n A \nA=1\n", "CONFIG", "A", "<none>"},
+        {"[CONFIG]\nA\nB=2\n", "CONFIG", "B", "2"},
         // comment lines
         {"[CONFIG]\n;A=1\nA=2\n", "CONFIG", "A", "2"},
         {"[CONFIG]\n   ; A=1\n", "CONFIG", "A", "<none>"},
@@ -81,7 +83,9 @@ TEST_F(IniFileTest, LookupRules)
         {"[CONFIG]\nA=ab\0cd\n"s, "CONFIG", "A", "ab"},
         {"[CONFIG]\nA=\0abc\nB=2\n"s, "CONFIG", "A", ""},
         {"[CONFIG]\nA= \0abc\n"s, "CONFIG", "A", ""},
-        {"[CONFIG]\nA=\" \0 \"\n"s, "CONFIG", "A", "\""},
+        {"[CONFIG]\nA=\" \0 \"\n"s, "CONFIG", "A", "\" "},
+        {"[CONFIG]\nA=x \0y\n"s, "CONFIG", "A", "x "},
+        {"[CONFIG]\nA\0\nA=1\n"s, "CONFIG", "A", "<none>"},
         {"[CONFIG]\nA\0B=1\n"s, "CONFIG", "A", "1"},
         {"[CONFIG]\n\0A=1\n"s, "CONFIG", "A", "<none>"},
         {"[CONF\0IG]\nA=1\n"s, "CONF", "A", "1"},
