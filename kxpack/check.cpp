@@ -54,6 +54,8 @@ std::string CommentCodePage(const std::string &bytes)
         return "none";
     if (bytes.starts_with("\xFF\xFE"))
         return "UTF-16LE";
+    if (bytes.starts_with("\xFE\xFF"))
+        return "UTF-16BE";
     if (!IsValidUtf8(bytes))
         return "GB18030";
     return IsAscii(bytes) ? "ASCII" : "UTF-8";
