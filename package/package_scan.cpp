@@ -8,6 +8,7 @@
 #include "product/secretkey.h"
 
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -33,42 +34,88 @@ void PrepareWorkFolder(IFileSystem &files, const std::string &workFolder,
 {
     if (files.DirectoryExists(workFolder)) {
         if (files.FileExists(descriptor))
-            files.RemoveFile(descriptor);
+            (void)files.RemoveFile(descriptor);
     } else {
-        files.ForceDirectories(workFolder);
+        (void)files.ForceDirectories(workFolder);
     }
 }
 
-// Runs the archiver for one entry and applies the acceptance rules in their order. True when
-// the entry is accepted; package and product then hold what it was accepted with.
-bool ExamineEntry(ScanContext &context, const std::string &name, const std::string &descriptor,
-                  T_PackageInfo &package, T_ProductReg &product)
+// How the archiver ended for the log: its exit code, and its own words when it said any.
+std::string ArchiverOutcome(IProcesses &processes)
 {
-    if (!context.Processes.Start(CommentCommandLine(context.ProgramFolder, name)))
+    const std::optional<int> code = processes.LastExitCode();
+    std::string text = code ? "archiver exit code " + std::to_string(*code)
+                            : std::string("archiver ended without exit code");
+    const std::string said = TrimControl(processes.LastErrorOutput());
+    if (!said.empty())
+        text += " (it said: " + said + ")";
+    return text;
+}
+
+std::string Quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
+}
+
+// Runs the archiver for one entry and applies the acceptance rules in their order. True when
+// the entry is accepted; package and product then hold what it was accepted with. verdict
+// says why, for the log.
+bool ExamineEntry(ScanContext &context, const std::string &name, const std::string &descriptor,
+                  T_PackageInfo &package, T_ProductReg &product, std::string &verdict)
+{
+    if (!context.Processes.Start(CommentCommandLine(context.ProgramFolder, name))) {
+        verdict = "passed over: the archiver " + context.ProgramFolder + kArchiverImageName +
+                  " cannot be started";
         return false;
+    }
     if (!WaitForArchiver(context.Processes, context.Window, context.CommentWaitLimit)) {
         // A damaged or hostile file, or a hung archiver: the window must still show.
         const bool ended = context.Processes.EndLast();
         LogError("the archiver did not write the comment of " + name + " within " +
                  std::to_string(context.CommentWaitLimit.count()) + " ms; " +
                  (ended ? "ended it" : "could not end it") + ", the package is passed over");
+        verdict = "passed over: the archiver hung";
         return false;
     }
-    if (!context.Files.FileExists(descriptor))
+    verdict = ArchiverOutcome(context.Processes) + "; ";
+    if (!context.Files.FileExists(descriptor)) {
+        verdict += "passed over: no descriptor (the archive has no comment or cannot be read)";
         return false;
+    }
 
     package = ReadPackageDescriptor(descriptor);
-    if (package.corp != kMaker)
+    if (package.corp != kMaker) {
+        verdict += "passed over: maker " + Quoted(package.corp) + " is not accepted";
         return false;
+    }
 
     ReadProductReg(context.Registry, package.RegValue, product);
     // Decoded before the registration rule, as the record is kept in clear text from here on.
     DecodePassword(package.DbType, product);
-    if (product.ProductCode.empty())
+    if (product.ProductCode.empty()) {
+        verdict += "passed over: product " + Quoted(package.RegValue) +
+                   " is not registered on this machine";
         return false;
-    if (package.Version != product.Version)
+    }
+    if (package.Version != product.Version) {
+        verdict += "passed over: version " + Quoted(package.Version) +
+                   " differs from the installed version " + Quoted(product.Version);
         return false;
-    return OrdinalCompare(package.Build, product.Build) >= 0;
+    }
+    const int order = OrdinalCompare(package.Build, product.Build);
+    if (order < 0) {
+        verdict += "passed over: build " + Quoted(package.Build) +
+                   " is not newer than the installed build " + Quoted(product.Build);
+        return false;
+    }
+    if (order == 0)
+        verdict += "accepted for product " + Quoted(package.RegValue) + ": build " +
+                   Quoted(package.Build) +
+                   " is the installed build, so it applies again only with the force box checked";
+    else
+        verdict += "accepted for product " + Quoted(package.RegValue) + ": build " +
+                   Quoted(package.Build) + " over the installed build " + Quoted(product.Build);
+    return true;
 }
 
 void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductReg &Product)
@@ -76,8 +123,11 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
     context.Files.SetCurrentDir(context.ProgramFolder);
 
     std::vector<FolderEntry> entries;
-    if (!context.Files.ListFolder(context.ProgramFolder, "*.zip", entries))
+    if (!context.Files.ListFolder(context.ProgramFolder, "*.zip", entries)) {
+        LogError("scan: cannot list the packages of " + context.ProgramFolder);
         return;
+    }
+    LogInfo("scan: " + std::to_string(entries.size()) + " packages in " + context.ProgramFolder);
 
     const std::string workFolder = context.ProgramFolder + "TempUpdate";
     const std::string descriptor = workFolder + "/Update.ini";
@@ -87,12 +137,15 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
         T_PackageInfo package;
         T_ProductReg product;
         bool accepted = false;
+        std::string verdict;
         try {
-            accepted = ExamineEntry(context, entry.Name, descriptor, package, product);
-        } catch (const std::exception &) {
+            accepted = ExamineEntry(context, entry.Name, descriptor, package, product, verdict);
+        } catch (const std::exception &error) {
             // A package that cannot be examined is passed over like one that does not fit.
+            verdict += std::string("passed over: it cannot be examined: ") + error.what();
             accepted = false;
         }
+        LogInfo("scan: " + entry.Name + ": " + verdict);
         if (!accepted)
             continue;
 
@@ -104,6 +157,7 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
                                  Package.PackagePath + Package.PackageName);
         return;
     }
+    LogInfo("scan: no package fits a product installed on this machine");
 }
 
 } // namespace

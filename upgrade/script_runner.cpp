@@ -1,10 +1,13 @@
 #include "upgrade/script_runner.h"
 
 #include "platform/codepage.h"
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/text.h"
+#include "upgrade/stage_log.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <fstream>
 #include <string_view>
@@ -140,8 +143,15 @@ std::string UpgradeScriptPath(const UpgradeContext &context)
 bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
 {
     const std::string path = UpgradeScriptPath(context);
-    if (!ServerIsLocal || path.empty() || !context.Files.FileExists(path))
+    if (!ServerIsLocal) {
+        LogInfo("script stage: skipped, the database server is not this machine");
         return true;
+    }
+    if (path.empty() || !context.Files.FileExists(path)) {
+        LogInfo("script stage: skipped, the package has no UpdateSQL.sql");
+        return true;
+    }
+    StageLog stage("script stage");
 
     IWindowFacilities &window = context.Window;
     // The bar takes no maximum below 0.
@@ -152,12 +162,14 @@ bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
     window.ProcessMessages();
 
     std::string blockName;
+    int executed = 0;
+    std::chrono::steady_clock::time_point blockStart{};
+    bool inBlock = false;
     try {
         const bool utf8Script = IsUtf8Script(path);
         ScriptLineReader reader(path);
         std::string line;
         std::string block; // the collected lines, joined by CR LF
-        int executed = 0;
         while (reader.Next(line)) {
             const std::string trimmed = TrimControl(line);
             if (trimmed.empty())
@@ -167,8 +179,12 @@ bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
                 window.ProcessMessages();
                 block.clear();
             } else if (trimmed.starts_with(kEndMarker)) {
+                inBlock = true;
+                blockStart = std::chrono::steady_clock::now();
                 context.updataExec.SetCommandText(block);
                 context.updataExec.Execute();
+                inBlock = false;
+                LogInfo("block " + blockName + ": ran in " + MillisecondsSince(blockStart));
                 // A second end marker without a begin marker must not run this block again.
                 block.clear();
                 ++executed;
@@ -181,10 +197,20 @@ bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
                 block += ScriptText(trimmed, utf8Script);
             }
         }
-        return true;
-    } catch (const std::exception &) {
+        LogInfo("script stage: " + std::to_string(executed) + " blocks ran (the package names " +
+                std::to_string(context.Package.SQLCount) + ")");
+        return stage.Done(true);
+    } catch (const std::exception &error) {
+        // The database's own words: state, native error and message of each record.
+        if (inBlock)
+            LogError("block " + blockName + ": failed after " + MillisecondsSince(blockStart) +
+                     ": " + error.what());
+        else
+            LogError("script stage: " + path + ": " + error.what());
+        LogError("script stage: " + std::to_string(executed) +
+                 " blocks ran and stay applied; the rest of the script did not run");
         window.ShowMessage("执行升级脚本失败(" + blockName + ")！", kNoticeCaption,
                            MessageIcon::Error);
-        return false;
+        return stage.Done(false);
     }
 }
