@@ -416,7 +416,7 @@ bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string 
     const bool replacing = ::stat(dest.c_str(), &old) == 0;
     if (replacing && S_ISDIR(old.st_mode)) {
         errno = EISDIR;
-        return failed("the target");
+        return failed("the target is a folder");
     }
     if (replacing && !MayReplaceFile(dest))
         return failed("the target may not be replaced");
