@@ -16,8 +16,6 @@ namespace {
 // The key the products' own tools scramble a stored database password with.
 const std::string kPasswordKey = "\x0B\x17\x02\x1C\x09\x12\x04\x1E\x0D\x15\x07\x19\x10\x03";
 
-const std::string kMaker = "glenmarsh";
-
 // Decodes the stored password in place: MySQL products keep it in Base64, the others scrambled.
 void DecodePassword(int32_t dbType, T_ProductReg &product)
 {
@@ -57,66 +55,113 @@ std::string Quoted(const std::string &text)
     return "\"" + text + "\"";
 }
 
-// Runs the archiver for one entry and applies the acceptance rules in their order. True when
-// the entry is accepted; package and product then hold what it was accepted with. verdict
-// says why, for the log.
-bool ExamineEntry(ScanContext &context, const std::string &name, const std::string &descriptor,
-                  T_PackageInfo &package, T_ProductReg &product, std::string &verdict)
+// The verdict on one entry as the log says it: the rule with the values it compared.
+std::string VerdictReason(ScanVerdict verdict, const T_PackageInfo &package,
+                          const T_ProductReg &product)
 {
-    if (!context.Processes.Start(CommentCommandLine(context.ProgramFolder, name))) {
-        verdict = "passed over: the archiver " + context.ProgramFolder + kArchiverImageName +
-                  " cannot be started";
-        return false;
+    switch (verdict) {
+    case ScanVerdict::ArchiverNotStarted:
+    case ScanVerdict::ArchiverHung:
+    case ScanVerdict::Error:
+        return std::string("passed over: ") + ScanVerdictText(verdict);
+    case ScanVerdict::NoDescriptor:
+        return "passed over: no descriptor (the archive has no comment or cannot be read)";
+    case ScanVerdict::MakerNotAccepted:
+        return "passed over: maker " + Quoted(package.corp) + " is not accepted";
+    case ScanVerdict::NotRegistered:
+        return "passed over: product " + Quoted(package.RegValue) +
+               " is not registered on this machine";
+    case ScanVerdict::VersionDiffers:
+        return "passed over: version " + Quoted(package.Version) +
+               " differs from the installed version " + Quoted(product.Version);
+    case ScanVerdict::BuildOlder:
+        return "passed over: build " + Quoted(package.Build) +
+               " is not newer than the installed build " + Quoted(product.Build);
+    case ScanVerdict::Accepted:
+        if (!UpgradeAllowed(package.Build, product.Build, false))
+            return "accepted for product " + Quoted(package.RegValue) + ": build " +
+                   Quoted(package.Build) +
+                   " is the installed build, so it applies again only with the force box checked";
+        return "accepted for product " + Quoted(package.RegValue) + ": build " +
+               Quoted(package.Build) + " over the installed build " + Quoted(product.Build);
     }
+    return ScanVerdictText(verdict);
+}
+
+// Runs the archiver for one entry and applies the acceptance rules in their order. Accepted
+// leaves in package and product what the entry was accepted with.
+ScanVerdict ExamineEntry(ScanContext &context, const std::string &name,
+                         const std::string &descriptor, T_PackageInfo &package,
+                         T_ProductReg &product)
+{
+    if (!context.Processes.Start(CommentCommandLine(context.ProgramFolder, name)))
+        return ScanVerdict::ArchiverNotStarted;
     if (!WaitForArchiver(context.Processes, context.Window, context.CommentWaitLimit)) {
         // A damaged or hostile file, or a hung archiver: the window must still show.
         const bool ended = context.Processes.EndLast();
         LogError("the archiver did not write the comment of " + name + " within " +
                  std::to_string(context.CommentWaitLimit.count()) + " ms; " +
                  (ended ? "ended it" : "could not end it") + ", the package is passed over");
-        verdict = "passed over: the archiver hung";
-        return false;
+        return ScanVerdict::ArchiverHung;
     }
-    verdict = ArchiverOutcome(context.Processes) + "; ";
-    if (!context.Files.FileExists(descriptor)) {
-        verdict += "passed over: no descriptor (the archive has no comment or cannot be read)";
-        return false;
-    }
+    if (!context.Files.FileExists(descriptor))
+        return ScanVerdict::NoDescriptor;
 
     package = ReadPackageDescriptor(descriptor);
-    if (package.corp != kMaker) {
-        verdict += "passed over: maker " + Quoted(package.corp) + " is not accepted";
-        return false;
-    }
+    return ApplyAcceptanceRules(package, context.Registry, product);
+}
 
-    ReadProductReg(context.Registry, package.RegValue, product);
+} // namespace
+
+const char *ScanVerdictText(ScanVerdict verdict)
+{
+    switch (verdict) {
+    case ScanVerdict::ArchiverNotStarted:
+        return "the archiver could not be started";
+    case ScanVerdict::ArchiverHung:
+        return "the archiver did not end in time";
+    case ScanVerdict::NoDescriptor:
+        return "no descriptor";
+    case ScanVerdict::MakerNotAccepted:
+        return "maker not accepted";
+    case ScanVerdict::NotRegistered:
+        return "product not registered";
+    case ScanVerdict::VersionDiffers:
+        return "version differs";
+    case ScanVerdict::BuildOlder:
+        return "build older than the installed one";
+    case ScanVerdict::Error:
+        return "error while examining the package";
+    case ScanVerdict::Accepted:
+        return "accepted";
+    }
+    return "?";
+}
+
+ScanVerdict ApplyAcceptanceRules(const T_PackageInfo &package, IRegistry &registry,
+                                 T_ProductReg &product)
+{
+    if (package.corp != kPackageMaker)
+        return ScanVerdict::MakerNotAccepted;
+    ReadProductReg(registry, package.RegValue, product);
     // Decoded before the registration rule, as the record is kept in clear text from here on.
     DecodePassword(package.DbType, product);
-    if (product.ProductCode.empty()) {
-        verdict += "passed over: product " + Quoted(package.RegValue) +
-                   " is not registered on this machine";
-        return false;
-    }
-    if (package.Version != product.Version) {
-        verdict += "passed over: version " + Quoted(package.Version) +
-                   " differs from the installed version " + Quoted(product.Version);
-        return false;
-    }
-    const int order = OrdinalCompare(package.Build, product.Build);
-    if (order < 0) {
-        verdict += "passed over: build " + Quoted(package.Build) +
-                   " is not newer than the installed build " + Quoted(product.Build);
-        return false;
-    }
-    if (order == 0)
-        verdict += "accepted for product " + Quoted(package.RegValue) + ": build " +
-                   Quoted(package.Build) +
-                   " is the installed build, so it applies again only with the force box checked";
-    else
-        verdict += "accepted for product " + Quoted(package.RegValue) + ": build " +
-                   Quoted(package.Build) + " over the installed build " + Quoted(product.Build);
-    return true;
+    if (product.ProductCode.empty())
+        return ScanVerdict::NotRegistered;
+    if (package.Version != product.Version)
+        return ScanVerdict::VersionDiffers;
+    if (OrdinalCompare(package.Build, product.Build) < 0)
+        return ScanVerdict::BuildOlder;
+    return ScanVerdict::Accepted;
 }
+
+bool UpgradeAllowed(const std::string &newBuild, const std::string &currBuild, bool forceChecked)
+{
+    const int order = OrdinalCompare(newBuild, currBuild);
+    return forceChecked ? order >= 0 : order != 0;
+}
+
+namespace {
 
 void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductReg &Product)
 {
@@ -136,17 +181,22 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
 
         T_PackageInfo package;
         T_ProductReg product;
-        bool accepted = false;
-        std::string verdict;
+        ScanVerdict verdict = ScanVerdict::Error;
+        std::string failure;
         try {
-            accepted = ExamineEntry(context, entry.Name, descriptor, package, product, verdict);
+            verdict = ExamineEntry(context, entry.Name, descriptor, package, product);
         } catch (const std::exception &error) {
             // A package that cannot be examined is passed over like one that does not fit.
-            verdict += std::string("passed over: it cannot be examined: ") + error.what();
-            accepted = false;
+            verdict = ScanVerdict::Error;
+            failure = std::string(": ") + error.what();
         }
-        LogInfo("scan: " + entry.Name + ": " + verdict);
-        if (!accepted)
+        // The archiver's outcome is known once it has run, whatever the rules then said.
+        const bool archiverRan =
+            verdict != ScanVerdict::ArchiverNotStarted && verdict != ScanVerdict::ArchiverHung;
+        LogInfo("scan: " + entry.Name + ": " +
+                (archiverRan ? ArchiverOutcome(context.Processes) + "; " : std::string()) +
+                VerdictReason(verdict, package, product) + failure);
+        if (verdict != ScanVerdict::Accepted)
             continue;
 
         Package = package;

@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 
 #include <memory>
+#include <string>
 
 struct SystemServices {
     std::unique_ptr<IFileSystem> Files;
@@ -19,3 +20,8 @@ struct SystemServices {
 // Makes each service once, and logs which registry store it reads and how it was found.
 // Never throws beyond std::bad_alloc.
 SystemServices MakeSystemServices();
+
+// A registry read from a store file in the registry editor's export format (see the README),
+// instead of the system's own: for tools that judge a package against another machine's
+// registration. Never throws beyond std::bad_alloc.
+std::unique_ptr<IRegistry> MakeRegistryFromStore(const std::string &storePath);

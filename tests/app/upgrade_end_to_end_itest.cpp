@@ -124,6 +124,8 @@ struct PackageSpec {
     Content Holds = Content::Full;
     // The package file's name when it differs from its top folder's (a renamed download).
     std::string FileName;
+    // Made by the package makers' tool, which fills in the descriptor's block count.
+    bool ByKxpack = false;
 };
 
 // One program folder with the archiver and a package, the installed product with its folder
@@ -189,7 +191,15 @@ public:
                       "PackageName=demo_5.2.zip\r\nDbType=" +
                           std::to_string(recipe.DbType) + "\r\nExeName=demo\r\nRegValue=E2E\r\n");
         std::string command;
-        if (recipe.Holds == Content::Nothing) {
+        if (recipe.ByKxpack) {
+            std::string descriptor = ReadWholeFile(staging + "comment.ini");
+            descriptor.erase(descriptor.find("SQLCount=4\r\n"), 12);
+            folder_.Write("staging/comment.ini", descriptor);
+            command = "'" + (BinDir() / "kxpack").string() + "' make --descriptor '" + staging +
+                      "comment.ini' --sql '" + staging + packageBase_ +
+                      "/UpdateSQL.sql' --files '" + staging + packageBase_ + "/UpdateFiles' '" +
+                      PackageFile() + "' >/dev/null";
+        } else if (recipe.Holds == Content::Nothing) {
             const char *source = std::getenv("KX_SOURCE_DIR");
             command = "python3 '" + std::string(source ? source : ".") +
                       "/tests/support/make_zip.py' '" + PackageFile() + "' '" + staging +
@@ -396,6 +406,11 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         recipe.FileName = "demo_5.2 (1).zip"; // as a browser names a second download
         return recipe;
     };
+    const auto byKxpack = [] {
+        PackageSpec recipe;
+        recipe.ByKxpack = true;
+        return recipe;
+    };
     const auto holding = [](Content content) {
         PackageSpec recipe;
         recipe.Holds = content;
@@ -458,8 +473,14 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          {"block broken: failed after", "[42S02] (native error 1146)", "no_such_table' doesn't exist",
           "script stage: 2 blocks ran and stay applied", "script stage: failed after"}},
         // Root may replace a file without write bits, as cp does; it stays read-only.
-        {"read-only target file", "localhost", {}, Readme::ReadOnly, {success}, "更新文件完成",
-         applied, kNewFiles},
+        {"read-only target file",
+         "localhost",
+         {},
+         Readme::ReadOnly,
+         {success},
+         "更新文件完成",
+         applied,
+         kNewFiles},
         {"target file is a folder",
          "localhost",
          {},
@@ -490,6 +511,14 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          "正在解压缩升级包文件...",
          kNoTable,
          kOldFiles},
+        {"made by kxpack make",
+         "localhost",
+         byKxpack(),
+         Readme::File,
+         {success},
+         "更新文件完成",
+         applied,
+         kNewFiles},
         // Its own folder, with neither script nor files: a success that changes nothing.
         {"package folder alone",
          "localhost",
@@ -599,8 +628,8 @@ TEST_F(UpgradeEndToEnd, ReplacedFilesKeepTheirBitsAndOwnerNewOnesTakeThePackages
 // the Chinese code page, which no label gives back byte for byte.
 TEST_F(UpgradeEndToEnd, ProgramFolderAndPackageNamedInTheChineseCodePage)
 {
-    UpgradeWorld world("kx_e2e_gb18030", "\xB3\xCC\xD0\xF2",    // "程序" in GB18030
-                       "\xD1\xDD\xCA\xBE_5.2");                // "演示" in GB18030
+    UpgradeWorld world("kx_e2e_gb18030", "\xB3\xCC\xD0\xF2", // "程序" in GB18030
+                       "\xD1\xDD\xCA\xBE_5.2");              // "演示" in GB18030
     world.MakePackage({});
     world.Register("localhost");
     ASSERT_TRUE(world.Open());
