@@ -42,9 +42,8 @@ int Run(const std::string &programFolder)
     OdbcQuery query(connection);
     OdbcCommand command(connection);
 
-    TForm1 form(TForm1Services{programFolder, *system.Files, *system.Processes,
-                               *system.Registry, *system.Host, connection, query, command,
-                               messages, RunUpgrade});
+    TForm1 form(TForm1Services{programFolder, *system.Files, *system.Processes, *system.Registry,
+                               *system.Host, connection, query, command, messages, RunUpgrade});
     form.FormCreate();
 
     form.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form.size(),

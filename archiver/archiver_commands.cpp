@@ -41,8 +41,8 @@ std::string ArchiverProgram(const std::string &programFolder)
 }
 
 // Built in one place, so the line the log shows differs from the one run only in the password.
-std::string ExtractCommandLineWith(const std::string &programFolder,
-                                   const std::string &packageFile, const std::string &password)
+std::string ExtractCommandLineWith(const std::string &programFolder, const std::string &packageFile,
+                                   const std::string &password)
 {
     return ArchiverProgram(programFolder) + " x -y -p" + password + " " +
            QuoteArgument(packageFile) + " " + QuoteArgument(programFolder + kWorkFolderName);

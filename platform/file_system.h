@@ -48,7 +48,7 @@ public:
     // regard to ASCII letter case, ties by ordinal order, so the order is the same on every run.
     // False when the folder cannot be listed (entries is then empty).
     [[nodiscard]] virtual bool ListFolder(const std::string &folder, const std::string &pattern,
-                            std::vector<FolderEntry> &entries) = 0;
+                                          std::vector<FolderEntry> &entries) = 0;
 
     // Copies one file over dest, replacing a file that is there. The copy is written beside
     // dest under a temporary name and renamed over it, so dest is never left half-written and

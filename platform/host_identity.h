@@ -21,7 +21,8 @@ public:
     // The IPv4 addresses the resolver gives for name, in the resolver's order, with
     // repetitions as the resolver gives them. False when the name does not resolve to any
     // IPv4 address; addresses is then empty.
-    [[nodiscard]] virtual bool ResolveIPv4(const std::string &name, std::vector<Ipv4Address> &addresses) = 0;
+    [[nodiscard]] virtual bool ResolveIPv4(const std::string &name,
+                                           std::vector<Ipv4Address> &addresses) = 0;
 
     // The IPv4 addresses of this machine's network interfaces that are up and are not
     // loopback interfaces, in the order the system lists them. False when there is none or

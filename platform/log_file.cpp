@@ -48,10 +48,9 @@ public:
             calendar_ = text;
             zone_ = zone;
         }
-        const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                now.time_since_epoch())
-                                .count() %
-                            1000;
+        const auto millis =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+            1000;
         char fraction[8];
         std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
         return calendar_ + fraction + " " + zone_;

@@ -48,14 +48,15 @@ class IRegistry {
     // system code page and its size counts the terminating zero when one is stored. False
     // when the value does not exist or key is not an open handle. Never throws.
     [[nodiscard]] virtual bool QueryValueInfo(RegKey key, const std::string &name, uint32_t &type,
-                                uint32_t &size) = 0;
+                                              uint32_t &size) = 0;
 
     // Reads the data of the value name into data (exactly its bytes, zero bytes included)
     // and its type into type, for a caller whose buffer holds capacity bytes. False when the
     // value does not exist, its data no longer fits into capacity bytes, the data cannot be
     // read, or key is not an open handle. Never throws.
-    [[nodiscard]] virtual bool QueryValueData(RegKey key, const std::string &name, uint32_t capacity,
-                                uint32_t &type, std::string &data) = 0;
+    [[nodiscard]] virtual bool QueryValueData(RegKey key, const std::string &name,
+                                              uint32_t capacity, uint32_t &type,
+                                              std::string &data) = 0;
 
     // Closes a handle from OpenKey or CreateKey. Closing kNoRegKey or an unknown handle does
     // nothing.

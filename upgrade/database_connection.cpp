@@ -91,8 +91,8 @@ bool IsDatabaseServerLocal(UpgradeContext &context, int32_t DbType, const std::s
     case 0:
         return LogLocality(ServerName == "(local)" || ServerName == "." ||
                                ServerName == context.ComputerName || ServerName == context.LocalIP,
-                           "SQL Server " + Quoted(ServerName) + " compared with \"(local)\", \".\"" +
-                               names);
+                           "SQL Server " + Quoted(ServerName) +
+                               " compared with \"(local)\", \".\"" + names);
     case 1:
         return LogLocality(ServerName == "localhost" || ServerName == context.ComputerName ||
                                ServerName == context.LocalIP,

@@ -160,11 +160,10 @@ bool CopyUpdateFiles(UpgradeContext &context)
     const int shift = ProgressShift(total);
     window.SetProgressMax(static_cast<int>(total >> shift));
     window.SetProgressPosition(0);
-    const std::string files = std::to_string(TreeFiles(tree)) + " files, " +
-                              std::to_string(total) + " bytes";
+    const std::string files =
+        std::to_string(TreeFiles(tree)) + " files, " + std::to_string(total) + " bytes";
     if (TrimControl(context.Product.Path).empty()) {
-        LogWarning("file stage: the product's folder (Path) is empty; " + files +
-                   " left uncopied");
+        LogWarning("file stage: the product's folder (Path) is empty; " + files + " left uncopied");
         return stage.Done(true);
     }
     LogInfo("file stage: " + files + " from " + source + " to " + context.Product.Path);
@@ -177,10 +176,9 @@ bool CopyUpdateFiles(UpgradeContext &context)
         ok = false;
     window.SetProgressPosition(0);
     const std::string counts = "file stage: " + std::to_string(walk.copiedFiles) +
-                               " files copied (" + std::to_string(walk.copiedBytes) +
-                               " bytes); " + std::to_string(walk.failedFiles) +
-                               " files and " + std::to_string(walk.failedFolders) +
-                               " folders failed";
+                               " files copied (" + std::to_string(walk.copiedBytes) + " bytes); " +
+                               std::to_string(walk.failedFiles) + " files and " +
+                               std::to_string(walk.failedFolders) + " folders failed";
     if (ok)
         LogInfo(counts);
     else

@@ -188,8 +188,8 @@ int main(int argc, char **argv)
     const ScopedLogSink installed(log);
 
     std::printf("%d packages in %s, %d rounds\n", packages, folder.c_str(), rounds);
-    std::printf("tool: start, plain wait and a log line with the exit code; unzip, direct: unzip -zq and the same comment "
-                "command, each waited on with waitpid\n");
+    std::printf("tool: start, plain wait and a log line with the exit code; unzip, direct: "
+                "unzip -zq and the same comment command, each waited on with waitpid\n");
     std::printf("round  tool [s]  unzip [s]  direct [s]  tool/unzip  tool/direct\n");
     std::vector<double> tool;
     std::vector<double> unzip;

@@ -3,6 +3,7 @@
 // limits.
 #include "platform/posix/process_posix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -10,7 +11,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <algorithm>
 #include <memory>
 #include <poll.h>
 #include <spawn.h>

@@ -1,7 +1,8 @@
 #pragma once
 // Processes on Linux: posix_spawn in a session of its own stands in for a start with a hidden
-// window, /proc for the process snapshot, a memfd for the pipe that keeps standard error. Needs /proc; pidfds (Linux 5.3) only make Sleep wake
-// early and are done without where the kernel refuses them.
+// window, /proc for the process snapshot, a memfd for the pipe that keeps standard error. Needs
+// /proc; pidfds (Linux 5.3) only make Sleep wake early and are done without where the kernel
+// refuses them.
 
 #include "platform/process.h"
 

@@ -15,8 +15,9 @@ SystemServices MakeSystemServices()
     services.Processes = std::make_unique<PosixProcesses>();
     const std::string store = DefaultRegistryStorePath();
     const char *named = std::getenv("KX_REGISTRY");
-    LogInfo("registry store: " + store +
-            (named && *named ? " (named by KX_REGISTRY)" : " (the default; KX_REGISTRY is not set)"));
+    LogInfo(
+        "registry store: " + store +
+        (named && *named ? " (named by KX_REGISTRY)" : " (the default; KX_REGISTRY is not set)"));
     services.Registry = std::make_unique<RegFileRegistry>(store);
     services.Host = std::make_unique<PosixHostIdentity>();
     return services;

@@ -429,8 +429,7 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
           "unpack: the archiver ended with exit code 0", "connection stage: succeeded after",
           "locality: MySQL server \"localhost\"", "this machine, the scripts run",
           "block create: ran in", "block fill: ran in", "script stage: succeeded after",
-          "file stage: 3 files copied", "file stage: succeeded after",
-          "upgrade: succeeded after"}},
+          "file stage: 3 files copied", "file stage: succeeded after", "upgrade: succeeded after"}},
         {"remote server",
          "127.0.0.1",
          {},
@@ -470,8 +469,9 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          applied,
          kOldFiles,
          // MariaDB's own words, with the state and its native error number.
-         {"block broken: failed after", "[42S02] (native error 1146)", "no_such_table' doesn't exist",
-          "script stage: 2 blocks ran and stay applied", "script stage: failed after"}},
+         {"block broken: failed after", "[42S02] (native error 1146)",
+          "no_such_table' doesn't exist", "script stage: 2 blocks ran and stay applied",
+          "script stage: failed after"}},
         // Root may replace a file without write bits, as cp does; it stays read-only.
         {"read-only target file",
          "localhost",

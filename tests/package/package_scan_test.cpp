@@ -329,8 +329,7 @@ TEST_F(PackageScan, EveryPackageLookedAtHasItsVerdictWithItsReasonInTheLog)
         {"c_maker.zip", {"archiver exit code 0", "passed over: maker \"othercorp\""}},
         {"d_product.zip", {"passed over: product \"XYZ\" is not registered"}},
         {"e_version.zip", {"passed over: version \"4\" differs from the installed version \"5\""}},
-        {"f_older.zip",
-         {"passed over: build \"19\" is not newer than the installed build \"20\""}},
+        {"f_older.zip", {"passed over: build \"19\" is not newer than the installed build \"20\""}},
         {"g_same.zip", {"accepted", "is the installed build", "force"}},
     };
     {

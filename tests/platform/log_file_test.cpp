@@ -69,12 +69,14 @@ TEST(FileLogSink, EachRecordHasItsTimeAndLevelAndLaterLinesAreIndented)
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], "");
     const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d{4})";
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(stamp + " ===== offline-upgrade 1.0.0 =====")))
+    EXPECT_TRUE(
+        std::regex_match(lines[1], std::regex(stamp + " ===== offline-upgrade 1.0.0 =====")))
         << lines[1];
     EXPECT_TRUE(std::regex_match(lines[2], std::regex(stamp + " INFO  one"))) << lines[2];
     EXPECT_TRUE(std::regex_match(lines[3], std::regex(stamp + " WARN  two"))) << lines[3];
     EXPECT_TRUE(std::regex_match(
-        lines[4], std::regex(stamp + R"( ERROR block x failed: \[42S02\] \(native error 1146\) no table)")))
+        lines[4],
+        std::regex(stamp + R"( ERROR block x failed: \[42S02\] \(native error 1146\) no table)")))
         << lines[4];
     EXPECT_EQ(lines[5], "    [01000] second record");
 }
