@@ -1,13 +1,17 @@
 // Program start: the application title and icon, the window with the system's services, the
-// first scan, then the message loop until the window is closed. No argument and no
-// configuration of its own is read; the registry store and the database drivers are found as
-// the platform layer says.
+// first scan, then the message loop until the window is closed. The window takes no argument;
+// with arguments (--unattended, --help) the program runs without a window and without any Qt
+// application (app/unattended.h). No configuration of its own is read; the registry store and
+// the database drivers are found as the platform layer says.
 
 #include "app/message_box.h"
 #include "app/pictures.h"
 #include "app/u_main.h"
+#include "app/unattended.h"
+#include "platform/diagnostics.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/program_folder.h"
+#include "platform/program_folder_lock.h"
 #include "platform/system_services.h"
 #include "upgrade/upgrade_run.h"
 
@@ -24,12 +28,23 @@ namespace {
 int Run()
 {
     QtMessagePresenter messages;
+    const std::string programFolder = GetProgramFolder();
+    // One run at a time in a program folder, whichever face it has.
+    const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
+    if (lock.Result() == ProgramFolderLock::Outcome::Busy) {
+        LogError("the window is refused: " + lock.Reason());
+        messages.Show(nullptr, kFolderBusyText, kNoticeCaption, MessageIcon::Error);
+        return static_cast<int>(ExitCode::FolderBusy);
+    }
+    // A folder that cannot be written fails at the scan as it always did.
+    if (lock.Result() == ProgramFolderLock::Outcome::Failed)
+        LogWarning("the program folder is not locked: " + lock.Reason());
     SystemServices system = MakeSystemServices();
     OdbcConnection connection;
     OdbcQuery query(connection);
     OdbcCommand command(connection);
 
-    TForm1 form(TForm1Services{GetProgramFolder(), *system.Files, *system.Processes,
+    TForm1 form(TForm1Services{programFolder, *system.Files, *system.Processes,
                                *system.Registry, *system.Host, connection, query, command,
                                messages, RunUpgrade});
     form.FormCreate();
@@ -44,6 +59,10 @@ int Run()
 
 int main(int argc, char *argv[])
 {
+    const CommandLine line = ParseCommandLine(ProgramArguments(argc, argv));
+    if (line.RunMode != CommandLine::Mode::Window)
+        return RunWithoutWindow(line);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
     QApplication::setWindowIcon(ApplicationIcon());
