@@ -92,15 +92,32 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         recipe.FileName = "demo_5.2 (1).zip"; // as a browser names a second download
         return recipe;
     };
+    const auto byKxpack = [] {
+        PackageSpec recipe;
+        recipe.ByKxpack = true;
+        return recipe;
+    };
     const auto holding = [](Content content) {
         PackageSpec recipe;
         recipe.Holds = content;
         return recipe;
     };
     const Case cases[] = {
-        {"local server", "localhost", {}, Readme::File, {success}, "更新文件完成", applied,
+        {"local server",
+         "localhost",
+         {},
+         Readme::File,
+         {success},
+         "更新文件完成",
+         applied,
          kNewFiles},
-        {"remote server", "127.0.0.1", {}, Readme::File, {success}, "更新文件完成", kNoTable,
+        {"remote server",
+         "127.0.0.1",
+         {},
+         Readme::File,
+         {success},
+         "更新文件完成",
+         kNoTable,
          kNewFiles},
         {"damaged package",
          "localhost",
@@ -127,8 +144,14 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          applied,
          kOldFiles},
         // Root may replace a file without write bits, as cp does; it stays read-only.
-        {"read-only target file", "localhost", {}, Readme::ReadOnly, {success}, "更新文件完成",
-         applied, kNewFiles},
+        {"read-only target file",
+         "localhost",
+         {},
+         Readme::ReadOnly,
+         {success},
+         "更新文件完成",
+         applied,
+         kNewFiles},
         {"target file is a folder",
          "localhost",
          {},
@@ -155,6 +178,14 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          "正在解压缩升级包文件...",
          kNoTable,
          kOldFiles},
+        {"made by kxpack make",
+         "localhost",
+         byKxpack(),
+         Readme::File,
+         {success},
+         "更新文件完成",
+         applied,
+         kNewFiles},
         // Its own folder, with neither script nor files: a success that changes nothing.
         {"package folder alone",
          "localhost",
@@ -261,8 +292,8 @@ TEST_F(UpgradeEndToEnd, ReplacedFilesKeepTheirBitsAndOwnerNewOnesTakeThePackages
 // the Chinese code page, which no label gives back byte for byte.
 TEST_F(UpgradeEndToEnd, ProgramFolderAndPackageNamedInTheChineseCodePage)
 {
-    UpgradeWorld world("kx_e2e_gb18030", "\xB3\xCC\xD0\xF2",    // "程序" in GB18030
-                       "\xD1\xDD\xCA\xBE_5.2");                // "演示" in GB18030
+    UpgradeWorld world("kx_e2e_gb18030", "\xB3\xCC\xD0\xF2", // "程序" in GB18030
+                       "\xD1\xDD\xCA\xBE_5.2");              // "演示" in GB18030
     world.MakePackage({});
     world.Register("localhost");
     ASSERT_TRUE(world.Open());

@@ -123,6 +123,8 @@ struct PackageSpec {
     Content Holds = Content::Full;
     // The package file's name when it differs from its top folder's (a renamed download).
     std::string FileName;
+    // Made by the package makers' tool, which fills in the descriptor's block count.
+    bool ByKxpack = false;
 };
 
 // One program folder with the archiver and a package, the installed product with its folder
@@ -187,7 +189,15 @@ public:
                           "PackageName=demo_5.2.zip\r\nDbType=" +
                           std::to_string(recipe.DbType) + "\r\nExeName=demo\r\nRegValue=E2E\r\n");
         std::string command;
-        if (recipe.Holds == Content::Nothing) {
+        if (recipe.ByKxpack) {
+            std::string descriptor = ReadWholeFile(staging + "comment.ini");
+            descriptor.erase(descriptor.find("SQLCount=4\r\n"), 12);
+            folder_.Write("staging/comment.ini", descriptor);
+            command = "'" + (BinDir() / "kxpack").string() + "' make --descriptor '" + staging +
+                      "comment.ini' --sql '" + staging + packageBase_ +
+                      "/UpdateSQL.sql' --files '" + staging + packageBase_ + "/UpdateFiles' '" +
+                      PackageFile() + "' >/dev/null";
+        } else if (recipe.Holds == Content::Nothing) {
             const char *source = std::getenv("KX_SOURCE_DIR");
             command = "python3 '" + std::string(source ? source : ".") +
                       "/tests/support/make_zip.py' '" + PackageFile() + "' '" + staging +
