@@ -1,14 +1,16 @@
-// Program start: the application title and icon, the window with the system's services, the
-// first scan, then the message loop until the window is closed. The window takes no argument;
-// with arguments (--unattended, --help) the program runs without a window and without any Qt
-// application (app/unattended.h). No configuration of its own is read; the registry store and
-// the database drivers are found as the platform layer says.
+// Program start: the upgrade log, the application title and icon, the window with the
+// system's services, the first scan, then the message loop until the window is closed. The
+// window takes no argument; with arguments (--unattended, --help) the program runs without a
+// window and without any Qt application (app/unattended.h), with the same log. No
+// configuration of its own is read; the registry store and the database drivers are found as
+// the platform layer says.
 
 #include "app/message_box.h"
 #include "app/pictures.h"
 #include "app/u_main.h"
 #include "app/unattended.h"
 #include "platform/diagnostics.h"
+#include "platform/log_file.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/program_folder.h"
 #include "platform/program_folder_lock.h"
@@ -22,13 +24,38 @@
 #include <QStyle>
 
 #include <exception>
+#include <functional>
+#include <memory>
+#include <string>
 
 namespace {
 
-int Run()
+// The first lines of this start's section: what the program is and where it runs.
+void LogStart(const FileLogSink &log, const std::string &programFolder)
+{
+    LogInfo(std::string("started, version ") + KX_VERSION);
+    LogInfo("program folder: " + programFolder + " (the folder of the running program file)");
+    if (!log.Path().starts_with(programFolder))
+        LogWarning("the program folder cannot be written; this log is kept in " + log.Path());
+}
+
+// Runs one start of either face with its upgrade log. The log is opened first, so that every
+// service's start is in it. A log that cannot be written anywhere drops its lines and changes
+// nothing else.
+int WithUpgradeLog(const std::string &programFolder, const std::function<int()> &run)
+{
+    const std::unique_ptr<FileLogSink> log = OpenUpgradeLog(programFolder);
+    const ScopedLogSink installed(*log);
+    log->BeginSection(std::string("offline-upgrade ") + KX_VERSION);
+    LogStart(*log, programFolder);
+    const int code = run();
+    LogInfo("offline-upgrade ended");
+    return code;
+}
+
+int Run(const std::string &programFolder)
 {
     QtMessagePresenter messages;
-    const std::string programFolder = GetProgramFolder();
     // One run at a time in a program folder, whichever face it has.
     const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
     if (lock.Result() == ProgramFolderLock::Outcome::Busy) {
@@ -44,9 +71,8 @@ int Run()
     OdbcQuery query(connection);
     OdbcCommand command(connection);
 
-    TForm1 form(TForm1Services{programFolder, *system.Files, *system.Processes,
-                               *system.Registry, *system.Host, connection, query, command,
-                               messages, RunUpgrade});
+    TForm1 form(TForm1Services{programFolder, *system.Files, *system.Processes, *system.Registry,
+                               *system.Host, connection, query, command, messages, RunUpgrade});
     form.FormCreate();
 
     form.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form.size(),
@@ -60,6 +86,16 @@ int Run()
 int main(int argc, char *argv[])
 {
     const CommandLine line = ParseCommandLine(ProgramArguments(argc, argv));
+    if (line.RunMode == CommandLine::Mode::Unattended) {
+        std::string programFolder;
+        try {
+            programFolder = GetProgramFolder();
+        } catch (const std::exception &error) {
+            return RefuseUnattendedStart(error.what());
+        }
+        return WithUpgradeLog(programFolder,
+                              [&] { return RunUnattendedIn(programFolder, line); });
+    }
     if (line.RunMode != CommandLine::Mode::Window)
         return RunWithoutWindow(line);
 
@@ -71,7 +107,8 @@ int main(int argc, char *argv[])
     QFont::insertSubstitutions(QStringLiteral("宋体"),
                                {QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC")});
     try {
-        return Run();
+        const std::string programFolder = GetProgramFolder();
+        return WithUpgradeLog(programFolder, [&] { return Run(programFolder); });
     } catch (const std::exception &error) {
         // Only what happens before the window exists can get here, such as a program folder
         // that cannot be found.

@@ -3,7 +3,6 @@
 #include "app/form/quiet_form.h"
 #include "platform/diagnostics.h"
 #include "platform/odbc/odbc_data_access.h"
-#include "platform/program_folder.h"
 #include "platform/program_folder_lock.h"
 #include "platform/system_services.h"
 #include "upgrade/upgrade_run.h"
@@ -63,13 +62,19 @@ int RunWithoutWindow(const CommandLine &line)
         std::cout << UsageText() << std::flush;
         return 0;
     }
-    if (line.RunMode != CommandLine::Mode::Unattended) {
-        std::cerr << "offline-upgrade: " << line.Error << "\n\n" << UsageText() << std::flush;
-        return Code(ExitCode::CannotStart);
-    }
+    std::cerr << "offline-upgrade: " << line.Error << "\n\n" << UsageText() << std::flush;
+    return Code(ExitCode::CannotStart);
+}
 
+int RefuseUnattendedStart(const std::string &why)
+{
+    std::cerr << "offline-upgrade: " << why << '\n';
+    return Code(ExitCode::CannotStart);
+}
+
+int RunUnattendedIn(const std::string &programFolder, const CommandLine &line)
+{
     try {
-        const std::string programFolder = GetProgramFolder();
         UnattendedOptions options;
         options.Force = line.Force;
         if (!line.PackageFile.empty()) {
@@ -106,8 +111,8 @@ int RunWithoutWindow(const CommandLine &line)
         LogInfo("unattended run ends with exit code " + std::to_string(Code(code)));
         return Code(code);
     } catch (const std::exception &error) {
-        // Only what happens before the logic runs can get here, such as a program folder that
-        // cannot be found.
+        // Only what happens before the logic runs can get here, such as services that cannot
+        // be made.
         std::cerr << "offline-upgrade: " << error.what() << '\n';
         LogError(std::string("unattended run cannot start: ") + error.what());
         return Code(ExitCode::CannotStart);

@@ -10,7 +10,15 @@
 // The arguments after the program name, byte for byte.
 std::vector<std::string> ProgramArguments(int argc, char *argv[]);
 
-// Runs a command line whose mode is not the window: prints the usage (--help, on standard
-// output; a refused command line, on standard error with the reason), or performs the
-// unattended run in the program folder under its lock. Returns the process's exit code.
+// Prints the usage: for --help on standard output (exit code 0), for a refused command line on
+// standard error after the reason (exit code 3). Returns the exit code.
 int RunWithoutWindow(const CommandLine &line);
+
+// The unattended run of line in programFolder (a trailing separator), under the program
+// folder's lock, with the system's services; the lines go to standard output. The caller has
+// installed the log. Returns the exit code.
+int RunUnattendedIn(const std::string &programFolder, const CommandLine &line);
+
+// An unattended start that cannot begin (no program folder): the reason on standard error.
+// Returns the exit code, 3.
+int RefuseUnattendedStart(const std::string &why);

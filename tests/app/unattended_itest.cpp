@@ -94,6 +94,12 @@ TEST_F(Unattended, UpgradesThePackageThatFits)
         EXPECT_TRUE(HasLine(run.Out, "正在执行升级脚本(2/4)...")) << where << "\n" << run.Out;
         EXPECT_TRUE(HasLine(run.Out, "更新文件完成")) << where << "\n" << run.Out;
         EXPECT_EQ(LastLine(run.Out), "升级成功！") << where;
+        // The lines and the stages' own records, in the program folder's log.
+        const std::string log = world.Log();
+        for (const char *part : {"unattended run: force off", "unattended: 升级产品：朔岱演示系统",
+                                 "upgrade: succeeded after", "unattended: 升级成功！",
+                                 "unattended run ends with exit code 0"})
+            EXPECT_NE(log.find(part), std::string::npos) << where << ": not logged: " << part;
         EXPECT_EQ(world.Rows(), kApplied) << where;
         EXPECT_EQ(world.Files().AppConf, kNewFiles.AppConf) << where;
         EXPECT_EQ(world.Files().Readme, kNewFiles.Readme) << where;
@@ -168,6 +174,7 @@ TEST_F(Unattended, AFailedUpgradeEndsWithItsStep)
         PackageSpec package;
         std::vector<std::string> lines; // the lines that end the output, in order
         std::string rows;
+        std::vector<std::string> logged; // each stands in the log
     };
     PackageSpec failingBlock;
     failingBlock.Script = kFailingScript;
@@ -177,11 +184,15 @@ TEST_F(Unattended, AFailedUpgradeEndsWithItsStep)
         {"failing block",
          failingBlock,
          {"执行升级脚本失败(broken)！", "升级失败！", "失败步骤：正在执行升级脚本(2/4)..."},
-         kApplied},
+         kApplied,
+         // The server's own words.
+         {"block broken: failed after", "no_such_table' doesn't exist",
+          "unattended: 失败步骤：正在执行升级脚本(2/4)...", "unattended run ends with exit code 2"}},
         {"damaged package",
          damaged,
          {"解压缩升级包文件失败！", "升级失败！", "失败步骤：正在解压缩升级包文件..."},
-         kNoTable},
+         kNoTable,
+         {"unpack: the archiver ended with exit code 3", "unattended run ends with exit code 2"}},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case &c = cases[i];
@@ -202,6 +213,9 @@ TEST_F(Unattended, AFailedUpgradeEndsWithItsStep)
             << where << "\n"
             << run.Out;
         EXPECT_EQ(world.Rows(), c.rows) << where;
+        const std::string log = world.Log();
+        for (const std::string &part : c.logged)
+            EXPECT_NE(log.find(part), std::string::npos) << where << ": not logged: " << part;
         // No file is copied after a failed stage.
         EXPECT_EQ(world.Files().AppConf, kOldFiles.AppConf) << where;
     }
@@ -304,6 +318,9 @@ TEST_F(Unattended, ASecondRunIsRefusedWhileTheFirstHoldsTheFolder)
 
     EXPECT_EQ(second.ExitCode, 4) << second.Out << second.Err;
     EXPECT_EQ(second.Out, "升级程序已在运行！\n");
+    EXPECT_NE(world.Log().find("unattended run refused: " + lockFile + " is locked by process"),
+              std::string::npos)
+        << world.Log();
     EXPECT_EQ(ReadWholeFile(lockFile), holder);
 
     // Let the first run's archiver go on: it finds a pipe, not an archive, and the scan passes

@@ -6,6 +6,8 @@
 
 #include "tests/app/window_fixture.h"
 
+#include "platform/diagnostics.h"
+#include "platform/log_file.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/process_posix.h"
@@ -144,6 +146,9 @@ public:
         folder_.Write("product/bin/app.conf", kOldFiles.AppConf);
         folder_.Write("product/readme.txt", kOldFiles.Readme);
         folder_.Write("product/keep.cfg", "local settings");
+        // The program's own log, set up as at its start.
+        log_ = OpenUpgradeLog(program_);
+        installedLog_.emplace(*log_);
         db_.Exec("DROP DATABASE IF EXISTS " + database_ + "; CREATE DATABASE " + database_ +
                  " CHARACTER SET utf8mb4");
     }
@@ -293,6 +298,26 @@ public:
         EXPECT_FALSE(connection_.Connected()) << where;
     }
 
+    // What the upgrade log in the program folder holds.
+    std::string Log() const { return ReadWholeFile(program_ + kLogFileName); }
+    // Opens the log again, as a new start of the program would; the path it writes to.
+    std::string ReopenLog()
+    {
+        installedLog_.reset();
+        log_ = OpenUpgradeLog(program_);
+        installedLog_.emplace(*log_);
+        return log_->Path();
+    }
+    // Replaces text in the registry store.
+    void EditRegistry(const std::string &from, const std::string &to)
+    {
+        std::string text = ReadWholeFile(folder_.Path() / "registry.reg");
+        const size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        folder_.Write("registry.reg", text);
+    }
+
     std::string ProductFolder() const { return folder_.Slashed() + "product"; }
     std::string PackageFile() const { return packageFile_; }
     std::string ProgramFolder() const { return program_; }
@@ -348,6 +373,8 @@ private:
     std::string packageBase_;
     TempFolder folder_;
     std::string program_;
+    std::unique_ptr<FileLogSink> log_;
+    std::optional<ScopedLogSink> installedLog_;
     std::string packageFile_;
     TestDatabase db_;
     PosixFileSystem files_;
