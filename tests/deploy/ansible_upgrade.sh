@@ -4,7 +4,7 @@
 # source, its product database lies on the private test server. Three runs: the first
 # upgrades (exit 0), the second, with the installed build already the package's, has nothing to
 # do (exit 1), the third, with the product database gone, fails (exit 2) and fails the play.
-# Each run's report and fetched log are checked.
+# Each run's report, and the fetched log of the first and the last, are checked.
 #   ansible_upgrade.sh SOURCE_DIR BIN_DIR WORK_PARENT
 # Needs the private server of scripts/db-server for this build and ODBCSYSINI naming its
 # driver list (ctest sets both up; scripts/test starts the server).
@@ -71,9 +71,8 @@ report_is "localhost	upgraded	0	升级成功！"
     fail "the SQL blocks did not update product_info"
 [ "$(cat "$demo/product/bin/demo.conf")" = "version=1.2" ] || fail "bin/demo.conf not replaced"
 [ -f "$demo/product/docs/更新说明.txt" ] || fail "docs/更新说明.txt not copied"
-if [ -f "$host_folder/offline-upgrade.log" ]; then
-    cmp -s "$host_folder/offline-upgrade.log" "$logs/localhost.log" || fail "the log was not fetched"
-fi
+cmp -s "$host_folder/offline-upgrade.log" "$logs/localhost.log" || fail "the log was not fetched"
+grep -q "unattended: 升级成功！" "$logs/localhost.log" || fail "the fetched log holds no success"
 
 echo "--- second run: the installed build is the package's"
 sed -i 's/"Build"="1.1"/"Build"="1.2"/' "$demo/registry.reg"
@@ -88,5 +87,8 @@ if play; then
     fail "the playbook succeeded although the upgrade failed"
 fi
 report_is "localhost	failed	2	失败步骤：正在连接产品数据库..."
+# The driver's own words, fetched from the host.
+grep -q "Unknown database '$DATABASE'" "$logs/localhost.log" ||
+    fail "the fetched log does not say why the connection failed"
 grep -q "failed=1" "$work/play.out" || { cat "$work/play.out"; fail "the play recap shows no failed host"; }
 echo "the playbook upgraded this machine and reported each outcome"
