@@ -93,8 +93,7 @@ int main(int argc, char *argv[])
         } catch (const std::exception &error) {
             return RefuseUnattendedStart(error.what());
         }
-        return WithUpgradeLog(programFolder,
-                              [&] { return RunUnattendedIn(programFolder, line); });
+        return WithUpgradeLog(programFolder, [&] { return RunUnattendedIn(programFolder, line); });
     }
     if (line.RunMode != CommandLine::Mode::Window)
         return RunWithoutWindow(line);

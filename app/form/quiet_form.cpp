@@ -62,14 +62,13 @@ void QuietFormView::SetCaption(FormControl label, const std::string &text)
     controls_.SetCaption(label, text);
 }
 
-ExitCode RunUnattended(FormServices services, const UnattendedOptions &options,
-                       std::ostream &out)
+ExitCode RunUnattended(FormServices services, const UnattendedOptions &options, std::ostream &out)
 {
     QuietFormView view(out);
     FormLogic logic(std::move(services), view);
     logic.ScanOnly(options.OnlyPackage);
-    LogInfo(std::string("unattended run: force ") + (options.Force ? "on" : "off") +
-            ", package " + (options.OnlyPackage.empty() ? "any" : options.OnlyPackage));
+    LogInfo(std::string("unattended run: force ") + (options.Force ? "on" : "off") + ", package " +
+            (options.OnlyPackage.empty() ? "any" : options.OnlyPackage));
 
     logic.FormCreate();
     if (view.ErrorReports() > 0)

@@ -18,7 +18,10 @@ public:
     explicit QuietFormView(std::ostream &out) : out_(out) {}
 
     void SetStepText(const std::string &text) override;
-    std::string StepText() const override { return controls_.Caption(FormControl::Lab_CurrentStep); }
+    std::string StepText() const override
+    {
+        return controls_.Caption(FormControl::Lab_CurrentStep);
+    }
     void SetProgressMax(int maximum) override;
     int ProgressMax() const override { return progressMax_; }
     void SetProgressPosition(int position) override;
@@ -65,5 +68,4 @@ struct UnattendedOptions {
 // exit code: Upgraded, NothingToDo (no package accepted, or the upgrade button disabled by
 // the check box rule), UpgradeFailed ("升级失败！", or an error left the run; a last line
 // "失败步骤：" names the step it was in) or CannotStart (an error left the start).
-ExitCode RunUnattended(FormServices services, const UnattendedOptions &options,
-                       std::ostream &out);
+ExitCode RunUnattended(FormServices services, const UnattendedOptions &options, std::ostream &out);

@@ -81,12 +81,9 @@ TEST_F(Unattended, UpgradesThePackageThatFits)
 
         EXPECT_EQ(run.ExitCode, 0) << where << "\n" << run.Out << run.Err;
         const std::vector<std::string> expected = {
-            "升级产品：朔岱演示系统",
-            "当前版本号：5.1",
-            "升级包版本号：5.2",
-            "升级包路径：" + world.PackageFile(),
-            "正在解压缩升级包文件...",
-            "正在连接产品数据库...",
+            "升级产品：朔岱演示系统",  "当前版本号：5.1",
+            "升级包版本号：5.2",       "升级包路径：" + world.PackageFile(),
+            "正在解压缩升级包文件...", "正在连接产品数据库...",
         };
         const std::vector<std::string> lines = LinesOf(run.Out);
         ASSERT_GE(lines.size(), expected.size()) << where << "\n" << run.Out;
@@ -187,7 +184,8 @@ TEST_F(Unattended, AFailedUpgradeEndsWithItsStep)
          kApplied,
          // The server's own words.
          {"block broken: failed after", "no_such_table' doesn't exist",
-          "unattended: 失败步骤：正在执行升级脚本(2/4)...", "unattended run ends with exit code 2"}},
+          "unattended: 失败步骤：正在执行升级脚本(2/4)...",
+          "unattended run ends with exit code 2"}},
         {"damaged package",
          damaged,
          {"解压缩升级包文件失败！", "升级失败！", "失败步骤：正在解压缩升级包文件..."},
@@ -207,8 +205,8 @@ TEST_F(Unattended, AFailedUpgradeEndsWithItsStep)
         EXPECT_EQ(run.ExitCode, 2) << where << "\n" << run.Out << run.Err;
         const std::vector<std::string> lines = LinesOf(run.Out);
         ASSERT_GE(lines.size(), c.lines.size()) << where << "\n" << run.Out;
-        EXPECT_EQ(std::vector<std::string>(lines.end() - static_cast<std::ptrdiff_t>(c.lines.size()),
-                                           lines.end()),
+        EXPECT_EQ(std::vector<std::string>(
+                      lines.end() - static_cast<std::ptrdiff_t>(c.lines.size()), lines.end()),
                   c.lines)
             << where << "\n"
             << run.Out;

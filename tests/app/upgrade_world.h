@@ -182,7 +182,8 @@ public:
                 state = state * 1103515245u + 12345u;
                 c = static_cast<char>(state >> 24);
             }
-            const std::filesystem::path libraryFile = folder_.Write(top + "UpdateFiles/lib/libdemo.so", library);
+            const std::filesystem::path libraryFile =
+                folder_.Write(top + "UpdateFiles/lib/libdemo.so", library);
             // A set-user-ID bit must never reach the product from a package.
             std::filesystem::permissions(libraryFile, std::filesystem::perms(04755));
         }
@@ -216,7 +217,8 @@ public:
         std::filesystem::remove_all(staging);
         if (recipe.Damaged) {
             std::fstream archive(PackageFile(), std::ios::in | std::ios::out | std::ios::binary);
-            const auto size = static_cast<std::streamoff>(std::filesystem::file_size(PackageFile()));
+            const auto size =
+                static_cast<std::streamoff>(std::filesystem::file_size(PackageFile()));
             for (std::streamoff at = size / 2; at < size / 2 + 16; ++at) {
                 archive.seekg(at);
                 const char byte = static_cast<char>(archive.get() ^ 0x5A);
@@ -343,9 +345,8 @@ public:
     {
         const std::string command =
             "cd '" + program_ + "' && exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM" +
-            " KX_REGISTRY='" + folder_.Slashed() + "registry.reg' ./offline-upgrade " +
-            arguments + " >'" + folder_.Slashed() + tag + ".out' 2>'" + folder_.Slashed() + tag +
-            ".err'";
+            " KX_REGISTRY='" + folder_.Slashed() + "registry.reg' ./offline-upgrade " + arguments +
+            " >'" + folder_.Slashed() + tag + ".out' 2>'" + folder_.Slashed() + tag + ".err'";
         const char *argv[] = {"sh", "-c", command.c_str(), nullptr};
         pid_t pid = -1;
         if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char **>(argv), environ) !=

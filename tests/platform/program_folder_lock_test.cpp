@@ -55,9 +55,9 @@ TEST(ProgramFolderLock, AChildProgramDoesNotInheritIt)
         // Returns once the child runs the new program, as the holder's archiver start does.
         const char *argv[] = {"sleep", "5", nullptr};
         pid_t pid = -1;
-        EXPECT_EQ(::posix_spawn(&pid, "/bin/sleep", nullptr, nullptr, const_cast<char **>(argv),
-                                environ),
-                  0);
+        EXPECT_EQ(
+            ::posix_spawn(&pid, "/bin/sleep", nullptr, nullptr, const_cast<char **>(argv), environ),
+            0);
         return pid;
     }();
     ASSERT_GT(child, 0);
@@ -92,8 +92,8 @@ TEST(ProgramFolderLock, WhatCannotBeLockedFails)
         c.prepare(folder);
         const ProgramFolderLock lock = ProgramFolderLock::Acquire(folder.Slashed());
         EXPECT_EQ(lock.Result(), Outcome::Failed) << c.what;
-        EXPECT_NE(lock.Reason().find("TempUpdate"), std::string::npos) << c.what << ": "
-                                                                        << lock.Reason();
+        EXPECT_NE(lock.Reason().find("TempUpdate"), std::string::npos)
+            << c.what << ": " << lock.Reason();
     }
     TempFolder folder;
     EXPECT_EQ(ProgramFolderLock::Acquire(folder.Slashed() + "missing/").Result(), Outcome::Failed);

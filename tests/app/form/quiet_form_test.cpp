@@ -46,9 +46,9 @@ TEST(QuietFormView, StepsAndMessagesBecomeLines)
     std::ostringstream out;
     QuietFormView view(out);
     view.SetStepText("正在更新文件...");
-    view.SetStepText("正在更新文件...");  // unchanged: no new line
+    view.SetStepText("正在更新文件..."); // unchanged: no new line
     view.SetProgressMax(10);
-    view.SetProgressPosition(25);        // held at the maximum, as the bar holds it
+    view.SetProgressPosition(25); // held at the maximum, as the bar holds it
     view.ProcessMessages();
     view.Repaint();
     view.ShowMessage("执行升级脚本失败(b1)！", kNoticeCaption, MessageIcon::Error);
@@ -87,8 +87,8 @@ TEST(RunUnattended, ExitCodesWithoutAPackage)
         bool ran = false;
         std::ostringstream out;
         const ExitCode code = RunUnattended(
-            FormServices{folder.Slashed() + c.folder, files, processes, registry, host,
-                         connection, query, command,
+            FormServices{folder.Slashed() + c.folder, files, processes, registry, host, connection,
+                         query, command,
                          [&ran](UpgradeContext &, const std::string &) { return ran = true; }},
             UnattendedOptions{.Force = true, .OnlyPackage = ""}, out);
         EXPECT_EQ(code, c.code) << c.what;
