@@ -12,7 +12,10 @@
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,6 +41,12 @@ public:
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     int release() { return std::exchange(fd_, -1); }
+    void reset(int fd)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
 
 private:
     int fd_;
@@ -381,28 +390,22 @@ bool PosixFileSystem::MayReplaceFile(const std::string &path)
     return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
-bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
+namespace {
+
+// Opens source for a copy; only a file is copied.
+bool OpenSource(const std::string &source, UniqueFd &in, struct stat &from)
 {
-    // Non-blocking, so that a FIFO in the tree cannot hang the copy; only files are copied.
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!in)
-        return false;
-    struct stat from;
-    if (::fstat(in.get(), &from) != 0 || !S_ISREG(from.st_mode))
-        return false;
+    // Non-blocking, so that a FIFO in the tree cannot hang the copy.
+    in.reset(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    return in && ::fstat(in.get(), &from) == 0 && S_ISREG(from.st_mode);
+}
 
-    struct stat old;
-    const bool replacing = ::stat(dest.c_str(), &old) == 0;
-    if (replacing && !MayReplaceFile(dest))
-        return false;
-
-    std::string temp;
-    UniqueFd out = CreateBeside(dest, NewFileMode(from.st_mode), temp);
-    if (!out)
-        return false;
-    TempFileGuard guard(temp);
-
-    if (!CopyBytes(in.get(), out.get(), static_cast<uint64_t>(from.st_size)))
+// Fills the new file out with the bytes of in and gives it the bits, owner and times of the
+// rule of CopyFileOver (old: the file it is to replace, when replacing). Closes out.
+bool FillCopy(int in, const struct stat &from, UniqueFd &out, bool replacing,
+              const struct stat &old)
+{
+    if (!CopyBytes(in, out.get(), static_cast<uint64_t>(from.st_size)))
         return false;
     mode_t mode = NewFileMode(from.st_mode);
     if (replacing) {
@@ -420,12 +423,175 @@ bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string 
     // No fsync here: the rename keeps a failed copy from ever showing under the target's
     // name, and the stage flushes each file system once at its end (FlushFileSystems), which
     // costs far less than a flush per file.
-    if (::close(out.release()) != 0)
+    return ::close(out.release()) == 0;
+}
+
+} // namespace
+
+bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
+{
+    UniqueFd in;
+    struct stat from;
+    if (!OpenSource(source, in, from))
+        return false;
+
+    struct stat old;
+    const bool replacing = ::stat(dest.c_str(), &old) == 0;
+    if (replacing && !MayReplaceFile(dest))
+        return false;
+
+    std::string temp;
+    UniqueFd out = CreateBeside(dest, NewFileMode(from.st_mode), temp);
+    if (!out)
+        return false;
+    TempFileGuard guard(temp);
+    if (!FillCopy(in.get(), from, out, replacing, old))
         return false;
     if (::rename(temp.c_str(), dest.c_str()) != 0)
         return false;
     guard.Disarm();
     return true;
+}
+
+bool PosixFileSystem::MayReadFile(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+}
+
+bool PosixFileSystem::MayCreateIn(const std::string &folder)
+{
+    return IsFolder(folder) && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+bool PosixFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
+{
+    struct stat st;
+    struct statvfs fs;
+    if (::stat(path.c_str(), &st) != 0 || ::statvfs(path.c_str(), &fs) != 0)
+        return false;
+    space.Id = static_cast<uint64_t>(st.st_dev);
+    // Root may also use the blocks the file system keeps back for it.
+    const uint64_t blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+    space.Available = blocks * static_cast<uint64_t>(fs.f_frsize);
+    return true;
+}
+
+bool PosixFileSystem::CopyFileBeside(const std::string &source, const std::string &dest,
+                                     const std::string &temp)
+{
+    UniqueFd in;
+    struct stat from;
+    if (!OpenSource(source, in, from))
+        return false;
+    struct stat old;
+    const bool replacing = ::stat(dest.c_str(), &old) == 0 && !S_ISDIR(old.st_mode);
+    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                        NewFileMode(from.st_mode)));
+    if (!out)
+        return false;
+    TempFileGuard guard(temp);
+    if (!FillCopy(in.get(), from, out, replacing, old))
+        return false;
+    guard.Disarm();
+    return true;
+}
+
+bool PosixFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)
+{
+    if (replace)
+        return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: only the tool renames in these folders meanwhile.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT)
+        return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool PosixFileSystem::CreateFolder(const std::string &path)
+{
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool PosixFileSystem::RemoveFolder(const std::string &path)
+{
+    return ::rmdir(path.c_str()) == 0;
+}
+
+bool PosixFileSystem::ModifiedTime(const std::string &path, int64_t &nanoseconds)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    nanoseconds = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+bool PosixFileSystem::SetModifiedTime(const std::string &path, int64_t nanoseconds)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
+    times[1].tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+    if (times[1].tv_nsec < 0) {
+        times[1].tv_nsec += 1000000000;
+        --times[1].tv_sec;
+    }
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool PosixFileSystem::ReadFile(const std::string &path, std::string &bytes)
+{
+    bytes.clear();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd)
+        return false;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (n > 0) {
+            bytes.append(chunk, static_cast<size_t>(n));
+        } else if (n == 0) {
+            return true;
+        } else if (errno != EINTR) {
+            bytes.clear();
+            return false;
+        }
+    }
+}
+
+bool PosixFileSystem::WriteFileDurably(const std::string &path, const std::string &bytes)
+{
+    std::string temp;
+    UniqueFd out = CreateBeside(path, 0644, temp);
+    if (!out)
+        return false;
+    TempFileGuard guard(temp);
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(out.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(out.get()) != 0 || ::close(out.release()) != 0)
+        return false;
+    if (::rename(temp.c_str(), path.c_str()) != 0)
+        return false;
+    guard.Disarm();
+    // The new name is stable only once its folder is.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir && ::fsync(dir.get()) == 0;
 }
 
 bool PosixFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
