@@ -210,6 +210,44 @@ TEST_F(UpgradeRun, FailedFileCopyFailsTheRunWithoutAMessage)
     EXPECT_FALSE(connection.IsOpen);
 }
 
+TEST_F(UpgradeRun, FilesThatCannotFollowStopTheRunBeforeTheFirstBlock)
+{
+    archiver.OnStart = [this] { UnpackGoodPackage(); };
+    struct Case {
+        const char *what;
+        std::function<void()> arrange;
+    };
+    const Case cases[] = {
+        {"a file where the folder bin goes", [&] { folder.Write("product/bin", "a file"); }},
+        {"a full disk",
+         [&] {
+             files.EditSpace = [](const std::string &, FileSystemSpace &space) {
+                 space.Available = 0;
+             };
+         }},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string where = "case " + std::to_string(i) + " (" + cases[i].what + ")";
+        fs::remove_all(folder.Path() / "product");
+        fs::create_directories(folder.Path() / "product");
+        files.EditSpace = nullptr;
+        cases[i].arrange();
+        command.Executed.clear();
+        window.Steps.clear();
+
+        EXPECT_FALSE(Run()) << where;
+
+        EXPECT_TRUE(command.Executed.empty()) << where;
+        EXPECT_TRUE(window.Messages.empty()) << where;
+        // As a failed file stage: its last step text, and no other stage's.
+        EXPECT_EQ(window.Steps.back(), "更新文件失败") << where;
+        EXPECT_EQ(std::count(window.Steps.begin(), window.Steps.end(), "正在更新文件..."), 0)
+            << where;
+        EXPECT_FALSE(fs::exists(folder.Path() / "product/bin/app.txt")) << where;
+        EXPECT_FALSE(connection.IsOpen) << where;
+    }
+}
+
 TEST_F(UpgradeRun, ErrorLeavingTheRunClosesTheConnectionFirst)
 {
     Package.DbType = 2; // the locality of an Oracle server is asked of the database
