@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -19,8 +21,18 @@ std::string Describe(const fs::path &path, bool folderTimes)
     if (folderTimes || !S_ISDIR(st.st_mode))
         text += " mtime " + std::to_string(st.st_mtim.tv_sec) + "." +
                 std::to_string(st.st_mtim.tv_nsec);
-    if (S_ISREG(st.st_mode))
-        text += " bytes " + ReadWholeFile(path);
+    if (S_ISREG(st.st_mode)) {
+        // Short contents as they are, so that a failure shows them; long ones by a digest.
+        const std::string bytes = ReadWholeFile(path);
+        if (bytes.size() <= 64) {
+            text += " bytes " + bytes;
+        } else {
+            uint64_t digest = 1469598103934665603ULL; // FNV-1a
+            for (unsigned char c : bytes)
+                digest = (digest ^ c) * 1099511628211ULL;
+            text += " size " + std::to_string(bytes.size()) + " digest " + std::to_string(digest);
+        }
+    }
     return text;
 }
 

@@ -14,6 +14,7 @@
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
+#include "upgrade/file_transaction.h"
 
 #include <gtest/gtest.h>
 
@@ -243,6 +244,39 @@ TEST(FormLogicStates, FormCreateScansAnEmptyFolderIntoTheNoPackageState)
         EXPECT_EQ(fixture.view.Caption(label), "") << Name(label);
     EXPECT_TRUE(fixture.view.Window.Messages.empty());
     EXPECT_FALSE(logic.ScanRunning());
+}
+
+TEST(FormLogicStates, AFileStageCutShortIsUndoneBeforeTheScan)
+{
+    LogicFixture fixture;
+    RecordingSink log;
+    // What a stage killed amid its renames leaves: the new a.txt in place, the old one kept
+    // aside, the journal naming both.
+    const std::string product = fixture.folder.Slashed() + "product/";
+    fixture.folder.Write("product/a.txt", "new");
+    fixture.folder.Write("product/.kxold-t-0", "old");
+    FileTransaction transaction;
+    transaction.Files.push_back({product + "a.txt", product + ".kxnew-t-0", product + ".kxold-t-0"});
+    fixture.folder.Write("TempUpdate/UpdateFiles.journal", JournalText(transaction));
+    FormLogic &logic = fixture.Make();
+
+    logic.FormCreate();
+
+    EXPECT_EQ(ReadWholeFile(product + "a.txt"), "old");
+    EXPECT_FALSE(std::filesystem::exists(product + ".kxold-t-0"));
+    EXPECT_FALSE(std::filesystem::exists(fixture.folder.Path() / "TempUpdate/UpdateFiles.journal"));
+    const std::vector<std::string> &names = fixture.files.OperationNames;
+    const auto rename = std::find(names.begin(), names.end(), "RenameFile");
+    const auto scan = std::find(names.begin(), names.end(), "ListFolder");
+    EXPECT_LT(rename, scan);
+    ExpectState(fixture.view, State::NoPackage, "after the scan");
+
+    // A journal that cannot be read stays, is logged, and the start goes on.
+    fixture.folder.Write("TempUpdate/UpdateFiles.journal", "torn");
+    logic.FormCreate();
+    EXPECT_TRUE(log.Has("UpdateFiles.journal"));
+    EXPECT_TRUE(std::filesystem::exists(fixture.folder.Path() / "TempUpdate/UpdateFiles.journal"));
+    EXPECT_TRUE(fixture.view.Window.Messages.empty());
 }
 
 TEST(FormLogicStates, ThePackageFoundStateIsSetInItsOrderAndTheResetKeepsTheCheckBox)
