@@ -223,9 +223,9 @@ private:
                 return Fail("the package's file " + from + " cannot be read");
             PlannedFile file{entry.Name, from, dest, target, entry.Size, false};
             if (destExists) {
-                if (files_.DirectoryExists(target))
-                    return Fail("a folder stands where the file " + target + " is to be");
                 file.Replaces = files_.FileExists(target);
+                if (!file.Replaces && files_.DirectoryExists(target))
+                    return Fail("a folder stands where the file " + target + " is to be");
                 if (file.Replaces && !files_.MayReplaceFile(target))
                     return Fail("the file " + target + " may not be replaced by this user");
                 if (!AllowsEntries(dest))
@@ -340,7 +340,7 @@ public:
         if (!CreateFolders() || !WriteFiles() || !Rename() || !Commit())
             return Undo();
         // A backup that cannot be removed keeps the journal, so that the next start removes it.
-        if (RemoveLeftovers(files_, transaction_) && !files_.RemoveFile(journal_))
+        if (RemoveBackups() && !files_.RemoveFile(journal_))
             LogWarning("cannot remove the journal " + journal_);
         return true;
     }
@@ -438,6 +438,20 @@ private:
             return false;
         }
         return true;
+    }
+
+    // After the commit every backup is there and every temporary file renamed: no test is
+    // needed before each removal.
+    bool RemoveBackups()
+    {
+        bool removed = true;
+        for (const StagedFile &file : transaction_.Files) {
+            if (!file.Backup.empty() && !files_.RemoveFile(file.Backup)) {
+                LogWarning("cannot remove the kept file " + file.Backup);
+                removed = false;
+            }
+        }
+        return removed;
     }
 
     bool Undo()

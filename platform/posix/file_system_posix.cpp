@@ -400,23 +400,41 @@ bool OpenSource(const std::string &source, UniqueFd &in, struct stat &from)
     return in && ::fstat(in.get(), &from) == 0 && S_ISREG(from.st_mode);
 }
 
+// The bits to create a copy with, and whether creating with them already gives the copy its
+// final bits and owner, so that FillCopy need not change them.
+mode_t CreationMode(const struct stat &from, bool replacing, const struct stat &old, bool &final)
+{
+    if (!replacing) {
+        const mode_t mode = NewFileMode(from.st_mode);
+        final = ModeSurvivesCreation(mode);
+        return mode;
+    }
+    const mode_t mode = ReplacedFileMode(old, true);
+    final = old.st_uid == ::geteuid() && old.st_gid == ::getegid() && ModeSurvivesCreation(mode);
+    return final ? mode : NewFileMode(from.st_mode);
+}
+
 // Fills the new file out with the bytes of in and gives it the bits, owner and times of the
-// rule of CopyFileOver (old: the file it is to replace, when replacing). Closes out.
+// rule of CopyFileOver (old: the file it is to replace, when replacing; final: it was created
+// with its final bits and owner). Closes out.
 bool FillCopy(int in, const struct stat &from, UniqueFd &out, bool replacing,
-              const struct stat &old)
+              const struct stat &old, bool final)
 {
     if (!CopyBytes(in, out.get(), static_cast<uint64_t>(from.st_size)))
         return false;
-    mode_t mode = NewFileMode(from.st_mode);
-    if (replacing) {
-        // Before the mode: a change of owner clears the set-user-ID bits, which the mode sets.
-        bool ownerKept = old.st_uid == ::geteuid() && old.st_gid == ::getegid();
-        if (!ownerKept)
-            ownerKept = ::fchown(out.get(), old.st_uid, old.st_gid) == 0;
-        mode = ReplacedFileMode(old, ownerKept);
+    if (!final) {
+        mode_t mode = NewFileMode(from.st_mode);
+        if (replacing) {
+            // Before the mode: a change of owner clears the set-user-ID bits, which the mode
+            // sets.
+            bool ownerKept = old.st_uid == ::geteuid() && old.st_gid == ::getegid();
+            if (!ownerKept)
+                ownerKept = ::fchown(out.get(), old.st_uid, old.st_gid) == 0;
+            mode = ReplacedFileMode(old, ownerKept);
+        }
+        if (::fchmod(out.get(), mode) != 0)
+            return false;
     }
-    if ((replacing || !ModeSurvivesCreation(mode)) && ::fchmod(out.get(), mode) != 0)
-        return false;
     const struct timespec times[2] = {from.st_atim, from.st_mtim};
     if (::futimens(out.get(), times) != 0)
         return false;
@@ -440,12 +458,14 @@ bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string 
     if (replacing && !MayReplaceFile(dest))
         return false;
 
+    bool final = false;
+    const mode_t mode = CreationMode(from, replacing, old, final);
     std::string temp;
-    UniqueFd out = CreateBeside(dest, NewFileMode(from.st_mode), temp);
+    UniqueFd out = CreateBeside(dest, mode, temp);
     if (!out)
         return false;
     TempFileGuard guard(temp);
-    if (!FillCopy(in.get(), from, out, replacing, old))
+    if (!FillCopy(in.get(), from, out, replacing, old, final))
         return false;
     if (::rename(temp.c_str(), dest.c_str()) != 0)
         return false;
@@ -487,12 +507,13 @@ bool PosixFileSystem::CopyFileBeside(const std::string &source, const std::strin
         return false;
     struct stat old;
     const bool replacing = ::stat(dest.c_str(), &old) == 0 && !S_ISDIR(old.st_mode);
-    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                        NewFileMode(from.st_mode)));
+    bool final = false;
+    const mode_t mode = CreationMode(from, replacing, old, final);
+    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (!out)
         return false;
     TempFileGuard guard(temp);
-    if (!FillCopy(in.get(), from, out, replacing, old))
+    if (!FillCopy(in.get(), from, out, replacing, old, final))
         return false;
     guard.Disarm();
     return true;
