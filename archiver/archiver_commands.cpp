@@ -32,11 +32,12 @@ std::string QuoteArgument(const std::string &argument)
     return quoted;
 }
 
-// The archiver's path comes first and is split by a rule of its own: everything up to the next
-// double quote, backslashes included. A folder cannot carry a double quote on Windows.
+// The archiver's path comes first. A program folder on POSIX may hold a double quote or end a
+// name in a backslash; the splitting rule for the program name escapes them as in the other
+// arguments, so it is quoted the same way.
 std::string ArchiverProgram(const std::string &programFolder)
 {
-    return "\"" + programFolder + kArchiverImageName + "\"";
+    return QuoteArgument(programFolder + kArchiverImageName);
 }
 
 } // namespace

@@ -12,7 +12,8 @@ inline const std::string kPackagePassword = "xr352";
 
 // Every path is enclosed in double quotes, so blanks in the program folder or in package names
 // do no harm. A double quote or a trailing backslash in a name (possible on POSIX, never on
-// Windows) is escaped by the Windows quoting rules, so the archiver still gets the name whole.
+// Windows) is escaped by the Windows quoting rules, so the archiver still gets the name whole;
+// that holds for the archiver's own path too (see SplitWindowsCommandLine).
 
 // Has the archiver write the archive comment of the package file packageName (without folder)
 // of programFolder (with its trailing separator) into the descriptor file:

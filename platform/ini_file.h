@@ -8,19 +8,24 @@
 // Returns the value of key in section of the INI file at path, or defaultValue (with its trailing
 // blanks removed) when the file cannot be read or holds no such section or key. Never throws.
 //
-// The file's bytes are taken as text of the system code page (ToSystemText: bytes that are not
-// valid UTF-8 are read as GB18030). A UTF-8 byte-order mark at the start is skipped. Lines end in
-// CR LF, LF or a lone CR. On each line, leading and trailing bytes 0..32 are ignored; then:
+// A file that begins with a UTF-16 byte-order mark (little- or big-endian: what Notepad saves as
+// "Unicode") is read as UTF-16 and its values come back as UTF-8. Other files are taken as text
+// of the system code page (ToSystemText: bytes that are not valid UTF-8 are read as GB18030); a
+// UTF-8 byte-order mark at the start is skipped. Lines end in CR LF, LF or a lone CR. Blanks are
+// the space, tab, CR, LF, vertical tab and form feed; leading and trailing blanks of a line are
+// ignored; then:
 //   - "[name]" opens the section name (blanks inside the brackets ignored, text after the last
 //     "]" ignored); a line that opens with "[" but has no "]" is ignored;
 //   - a line opening with ";" is a comment;
 //   - "key=value" is a key line: key is the text before the first "=", value the text after it,
 //     each without surrounding blanks; a ";" inside a value is part of the value;
-//   - any other line (no "=") is ignored and is not a key.
+//   - any other line (no "=") is a key without a value: when it is the first key of the wanted
+//     name, the look-up gives the default.
 // Section and key names match without regard to ASCII letter case. Only the first section of the
 // given name is searched, and the first matching key in it wins. Lines before the first section
-// header belong to no section. A value enclosed in one pair of matching quotes ("..." or '...')
-// loses that pair and nothing else. The value ends at its first zero byte, as the C string the
-// Windows function fills would.
+// header belong to no section. Each name and value loses its surrounding blanks and then ends at
+// its first zero byte, as the C strings of the Windows function do (so "A= \0x" is empty and
+// "A=x \0y" is "x "). A value enclosed in one pair of matching quotes ("..." or '...') loses
+// that pair and nothing else.
 std::string ReadIniString(const std::string &section, const std::string &key,
                           const std::string &defaultValue, const std::string &path);

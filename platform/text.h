@@ -19,3 +19,7 @@ int CompareIgnoreAsciiCase(std::string_view a, std::string_view b);
 
 // True when the bytes form valid UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view bytes);
+
+// UTF-16 (little-endian unless bigEndian) as UTF-8. Total: a lone surrogate becomes U+FFFD, an
+// odd last byte is dropped, zero units stay zero bytes.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian = false);

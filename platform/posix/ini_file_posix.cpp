@@ -68,6 +68,43 @@ std::string_view NextLine(std::string_view &rest)
     return line;
 }
 
+// The blanks the Windows function skips around names and values; other control bytes, and the
+// zero byte above all, are text.
+bool IsIniBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string_view TrimIniBlanks(std::string_view s)
+{
+    while (!s.empty() && IsIniBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsIniBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+// A name or value as the Windows function sees it: without surrounding blanks, then a C string
+// that ends at its first zero byte (so blanks before that byte stay).
+std::string_view Field(std::string_view raw)
+{
+    const std::string_view trimmed = TrimIniBlanks(raw);
+    return trimmed.substr(0, trimmed.find('\0'));
+}
+
+// The file as text: UTF-16 with a byte-order mark (what Notepad saves as "Unicode") becomes
+// UTF-8; a UTF-8 byte-order mark is skipped; other bytes are text of the system code page.
+std::string DecodeFile(std::string_view bytes)
+{
+    if (bytes.starts_with("\xFF\xFE"))
+        return Utf16ToUtf8(bytes.substr(2));
+    if (bytes.starts_with("\xFE\xFF"))
+        return Utf16ToUtf8(bytes.substr(2), true);
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        bytes.remove_prefix(3);
+    return ToSystemText(std::string(bytes));
+}
+
 std::string StripMatchingQuotes(std::string value)
 {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -93,24 +130,20 @@ std::string ReadIniString(const std::string &section, const std::string &key,
     if (!raw)
         return DefaultWithoutTrailingBlanks(defaultValue);
 
-    std::string_view bytes = *raw;
-    if (bytes.starts_with("\xEF\xBB\xBF"))
-        bytes.remove_prefix(3);
-    const std::string text = ToSystemText(std::string(bytes));
+    const std::string text = DecodeFile(*raw);
 
     enum class Where { BeforeSection, InSection, OtherSection, PastSection };
     Where where = Where::BeforeSection;
     std::string_view rest = text;
     while (!rest.empty() && where != Where::PastSection) {
-        const std::string line = TrimControl(NextLine(rest));
+        const std::string_view line = TrimIniBlanks(NextLine(rest));
         if (line.empty() || line.front() == ';')
             continue;
         if (line.front() == '[') {
             const size_t close = line.rfind(']');
             if (close == std::string::npos)
                 continue;
-            const bool matches = EqualsIgnoreAsciiCase(
-                TrimControl(std::string_view(line).substr(1, close - 1)), section);
+            const bool matches = EqualsIgnoreAsciiCase(Field(line.substr(1, close - 1)), section);
             // Only the first section of that name counts; once it is left the search is over.
             if (where == Where::InSection)
                 where = Where::PastSection;
@@ -122,18 +155,13 @@ std::string ReadIniString(const std::string &section, const std::string &key,
         }
         if (where != Where::InSection)
             continue;
+        // A line without "=" is a key without a value: found, it gives the default.
         const size_t equals = line.find('=');
+        if (!EqualsIgnoreAsciiCase(Field(line.substr(0, equals)), key))
+            continue;
         if (equals == std::string::npos)
-            continue;
-        const std::string_view lineView = line;
-        if (!EqualsIgnoreAsciiCase(TrimControl(lineView.substr(0, equals)), key))
-            continue;
-        std::string value = StripMatchingQuotes(TrimControl(lineView.substr(equals + 1)));
-        // The Windows function fills a C string, so a zero byte ends the value.
-        const size_t zero = value.find('\0');
-        if (zero != std::string::npos)
-            value.resize(zero);
-        return value;
+            break;
+        return StripMatchingQuotes(std::string(Field(line.substr(equals + 1))));
     }
     return DefaultWithoutTrailingBlanks(defaultValue);
 }

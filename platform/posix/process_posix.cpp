@@ -215,8 +215,27 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string &commandLine)
     size_t i = 0;
     std::string program;
     if (s[0] == '"') {
-        for (i = 1; i < n && s[i] != '"'; ++i)
+        // Up to the next double quote; backslashes before one escape it as in the arguments.
+        size_t backslashes = 0;
+        for (i = 1; i < n; ++i) {
+            if (s[i] == '\\') {
+                ++backslashes;
+                continue;
+            }
+            if (s[i] == '"') {
+                program.append(backslashes / 2, '\\');
+                const bool escaped = backslashes % 2 == 1;
+                backslashes = 0;
+                if (!escaped)
+                    break;
+                program += '"';
+                continue;
+            }
+            program.append(backslashes, '\\');
+            backslashes = 0;
             program += s[i];
+        }
+        program.append(backslashes, '\\');
         if (i < n)
             ++i;
     } else {

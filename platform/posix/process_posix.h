@@ -12,9 +12,12 @@
 #include <vector>
 
 // Splits a command line into its arguments by the rules Windows uses for it:
-// - The first argument, the program, ends at the next double quote when it begins with one
-//   (backslashes are plain characters there), otherwise at the first control character or
-//   blank.
+// - The first argument, the program, ends at the next double quote when it begins with one,
+//   otherwise at the first control character or blank. Where Windows takes every backslash
+//   of a quoted program name as it is, here backslashes before a double quote escape it as in
+//   the other arguments, so that a program folder holding a double quote (possible on POSIX)
+//   can be named; no Windows program path has a backslash before its closing quote, so their
+//   lines split the same.
 // - Further arguments are separated by blanks and tabs outside double quotes. A double quote
 //   opens or closes a quoted part; two double quotes inside a quoted part give one double
 //   quote and close it.

@@ -124,50 +124,6 @@ bool WriteAll(int fd, std::string_view bytes)
 
 // --- Text encodings -------------------------------------------------------------------------
 
-void AppendUtf8(std::string &out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Written by hand rather than with iconv because it must be total: a lone surrogate becomes
-// U+FFFD, an odd last byte is dropped, zero units stay zero bytes.
-std::string Utf16LeToUtf8(std::string_view bytes)
-{
-    std::string out;
-    out.reserve(bytes.size());
-    const size_t units = bytes.size() / 2;
-    auto unit = [&](size_t i) -> char32_t {
-        return static_cast<unsigned char>(bytes[2 * i]) |
-               (static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-    };
-    for (size_t i = 0; i < units; ++i) {
-        char32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 &&
-            unit(i + 1) <= 0xDFFF) {
-            u = 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            u = 0xFFFD;
-        }
-        AppendUtf8(out, u);
-    }
-    return out;
-}
-
 // The code point starting at text[i], advancing i; an invalid sequence gives U+FFFD for its
 // first byte.
 char32_t NextCodePoint(std::string_view text, size_t &i)
@@ -292,7 +248,8 @@ std::optional<uint32_t> ParseHex32(std::string_view s)
     return v;
 }
 
-// "01,ab, 2f," : bytes of one or two hex digits between commas; a trailing comma is allowed.
+// "01,ab, 2f," : bytes of one or two hex digits between commas, each right before its comma
+// (blanks may follow a comma, not precede one); a trailing comma is allowed.
 std::optional<std::string> ParseHexList(std::string_view s)
 {
     std::string out;
@@ -302,8 +259,10 @@ std::optional<std::string> ParseHexList(std::string_view s)
     size_t start = 0;
     for (;;) {
         const size_t comma = s.find(',', start);
-        const std::string_view token =
-            TrimBlanks(s.substr(start, comma == std::string_view::npos ? s.npos : comma - start));
+        std::string_view token =
+            s.substr(start, comma == std::string_view::npos ? s.npos : comma - start);
+        while (!token.empty() && IsBlank(token.front()))
+            token.remove_prefix(1);
         if (token.empty())
             return comma == std::string_view::npos ? std::optional(out) : std::nullopt;
         const auto byte = token.size() <= 2 ? ParseHex32(token) : std::nullopt;
@@ -356,19 +315,46 @@ std::optional<std::string> FoldKeyPath(std::string_view subKey)
 }
 
 // "[HKEY_LOCAL_MACHINE\a\b]" -> folded "A\B"; nothing for other roots, deletions and
-// malformed paths.
+// malformed paths. As the registry editor reads it, the path ends at the last "]" of the line
+// (a comment may follow) and empty names between backslashes are dropped, so "[...\\a\]" is
+// "...\a".
 std::optional<std::string> ParseKeyLine(std::string_view line)
 {
-    const std::string_view inner = line.substr(1, line.size() - 2);
+    const size_t close = line.rfind(']');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view inner = line.substr(1, close - 1);
     const size_t sep = inner.find('\\');
     if (!EqualsIgnoreAsciiCase(inner.substr(0, sep), kRootName))
         return std::nullopt;
-    if (sep == std::string_view::npos)
-        return std::string();
-    const std::string_view path = inner.substr(sep + 1);
-    if (path.empty())
-        return std::nullopt;
+    std::string path;
+    for (size_t start = sep; start != std::string_view::npos && start < inner.size();) {
+        const size_t next = inner.find('\\', start + 1);
+        const std::string_view name = inner.substr(
+            start + 1, next == std::string_view::npos ? inner.npos : next - start - 1);
+        if (!name.empty())
+            path += (path.empty() ? "" : "\\") + std::string(name);
+        start = next;
+    }
     return FoldKeyPath(path);
+}
+
+// A ";" after the data starts a comment, as in the registry editor.
+std::string_view WithoutComment(std::string_view data)
+{
+    return data.substr(0, data.find(';'));
+}
+
+// Nothing but blanks, or a comment, after the data.
+bool IsEndOfData(std::string_view rest)
+{
+    rest = TrimBlanks(rest);
+    return rest.empty() || rest.front() == ';';
+}
+
+bool IsHexData(std::string_view data)
+{
+    return StartsWithNoCase(data, "hex:") || StartsWithNoCase(data, "hex(");
 }
 
 bool IsStringType(uint32_t type)
@@ -382,14 +368,14 @@ std::optional<Value> ParseData(std::string_view data, bool unicodeHex)
     Value value{{}, kRegNone, {}};
     if (!data.empty() && data.front() == '"') {
         size_t i = 0;
-        if (!ParseQuoted(data, i, value.Data) || !TrimBlanks(data.substr(i)).empty())
+        if (!ParseQuoted(data, i, value.Data) || !IsEndOfData(data.substr(i)))
             return std::nullopt;
         value.Type = kRegSz;
         value.Data += '\0'; // stored with its terminator, as an import stores it
         return value;
     }
     if (StartsWithNoCase(data, "dword:")) {
-        const auto number = ParseHex32(TrimBlanks(data.substr(6)));
+        const auto number = ParseHex32(TrimBlanks(WithoutComment(data.substr(6))));
         if (!number)
             return std::nullopt;
         value.Type = kRegDword;
@@ -411,14 +397,18 @@ std::optional<Value> ParseData(std::string_view data, bool unicodeHex)
     } else {
         return std::nullopt;
     }
-    auto bytes = ParseHexList(list);
+    auto bytes = ParseHexList(WithoutComment(list));
     if (!bytes)
         return std::nullopt;
     // String data is handed out in the system code page, as the 8-bit registry calls do.
-    if (IsStringType(value.Type))
-        value.Data = unicodeHex ? Utf16LeToUtf8(*bytes) : ToSystemText(*bytes);
-    else
+    if (IsStringType(value.Type)) {
+        value.Data = unicodeHex ? Utf16ToUtf8(*bytes) : ToSystemText(*bytes);
+        // The import closes string data that lacks its terminator.
+        if (!value.Data.empty() && value.Data.back() != '\0')
+            value.Data += '\0';
+    } else {
         value.Data = std::move(*bytes);
+    }
     return value;
 }
 
@@ -438,6 +428,43 @@ std::vector<std::string_view> SplitLines(std::string_view text)
             end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
     }
     return lines;
+}
+
+// Hex data goes on over the lines that follow one ending in ",\" (or "hex:\"), as the
+// registry editor reads it: comments and blank lines in between are skipped, and the next
+// other line is data whatever it holds, even a key line. A backslash after anything but a
+// comma, or a continuation line that holds nothing but it, spoils the value; the line after
+// it is then read on its own. first is the data of the value line; i moves to the last line
+// taken. Comments are cut from every piece.
+std::optional<std::string> JoinHexLines(const std::vector<std::string_view> &lines, size_t &i,
+                                        std::string_view first)
+{
+    std::string joined;
+    std::string_view piece = first;
+    for (bool firstPiece = true;; firstPiece = false) {
+        piece = TrimBlanks(WithoutComment(piece));
+        if (!piece.ends_with('\\')) {
+            joined += piece;
+            return joined;
+        }
+        piece.remove_suffix(1);
+        piece = TrimBlanks(piece);
+        if (!(piece.ends_with(',') || (firstPiece && piece.ends_with(':'))))
+            return std::nullopt;
+        joined += piece;
+        size_t next = i + 1;
+        for (; next < lines.size(); ++next) {
+            const std::string_view line = TrimBlanks(lines[next]);
+            if (!line.empty() && line.front() != ';')
+                break;
+        }
+        if (next >= lines.size()) {
+            i = lines.size() - 1;
+            return joined;
+        }
+        i = next;
+        piece = lines[next];
+    }
 }
 
 void AddKey(Store &store, const std::string &folded)
@@ -466,7 +493,7 @@ Store ParseStore(const std::string &raw)
     std::string_view body = raw;
     if (body.starts_with(kUtf16Bom)) {
         store.encoding = Encoding::Utf16Le;
-        store.text = Utf16LeToUtf8(body.substr(2));
+        store.text = Utf16ToUtf8(body.substr(2));
     } else {
         if (body.starts_with(kUtf8Bom))
             body.remove_prefix(3);
@@ -502,7 +529,7 @@ Store ParseStore(const std::string &raw)
             continue;
         if (line.front() == '[') {
             // A key line that does not parse takes its value lines with it.
-            current = line.size() >= 2 && line.back() == ']' ? ParseKeyLine(line) : std::nullopt;
+            current = ParseKeyLine(line);
             if (current)
                 AddKey(store, *current);
             continue;
@@ -519,16 +546,11 @@ Store ParseStore(const std::string &raw)
         if (pos >= line.size() || line[pos] != '=')
             continue;
         std::string data(TrimBlanks(line.substr(pos + 1)));
-        // Hex data goes on over lines that end in a backslash; a key line always ends it.
-        if (StartsWithNoCase(data, "hex")) {
-            while (!data.empty() && data.back() == '\\' && i + 1 < lines.size()) {
-                const std::string_view next = TrimBlanks(lines[i + 1]);
-                if (!next.empty() && next.front() == '[')
-                    break;
-                data.pop_back();
-                data += next;
-                ++i;
-            }
+        if (IsHexData(data)) {
+            std::optional<std::string> joined = JoinHexLines(lines, i, data);
+            if (!joined)
+                continue;
+            data = std::move(*joined);
         }
         if (!current)
             continue;

@@ -9,15 +9,22 @@
 //   - "REGEDIT4" (or no header line at all): 8-bit text, UTF-8 (a UTF-8 byte-order mark is
 //     skipped) or GB18030 when the file is not valid UTF-8; hex(1), hex(2) and hex(7) data is
 //     8-bit text and converted the same way.
-//   - [HKEY_LOCAL_MACHINE\Key\Path] starts a key; "Name"="text" (escapes \\ and \"; any other
-//     backslash is kept as it is), @= for the default value, dword:, hex:, hex(N): with "\"
-//     line continuations; ";" starts a comment line. Line ends CR LF, LF or CR.
+//   - [HKEY_LOCAL_MACHINE\Key\Path] starts a key; the path ends at the last "]" of the line
+//     (a comment may follow it) and empty names between backslashes are dropped, so
+//     "[...\\Key\]" is "...\Key". "Name"="text" (escapes \\ and \"; any other backslash is
+//     kept as it is), @= for the default value, dword:, hex:, hex(N):; a ";" after the data
+//     starts a comment; ";" also starts a comment line. Line ends CR LF, LF or CR.
+//   - Hex data goes on over the lines after one that ends in ",\" (or "hex:\"): comment and
+//     blank lines in between are skipped, the next other line is data whatever it holds. A
+//     backslash after no comma spoils the value, and the next line is read on its own. In hex
+//     data, blanks may follow a comma but not precede one. String data given in hex (hex(1),
+//     hex(2), hex(7)) that does not end in a zero gets one.
 //   - Key and value names match without regard to ASCII letter case. A key exists when it has
 //     a section of its own or any key below it has one (parents are implicit, as an import
 //     creates them). A key with several sections has the values of all of them; for a name
 //     given twice the later one wins. A line that does not parse is skipped, and so is every
-//     value line under a key line that does not parse; deletion lines ([-Key], "Name"=-) are
-//     not applied.
+//     value line under a key line that does not parse (a line opening with "[" and no "]", a
+//     root other than HKEY_LOCAL_MACHINE); deletion lines ([-Key], "Name"=-) are not applied.
 //
 // Every OpenKey and CreateKey reads the file again; a handle keeps the values its key had when
 // it was opened. Full access means this process may open the store file for reading and

@@ -50,25 +50,29 @@ TEST(ExtractCommandLine, AlwaysCarriesThePasswordAndNamesTheWorkFolderWithoutSep
             << "case " << i;
 }
 
-// Names on POSIX may hold what Windows names never do; the archiver must still get each path
-// whole when the line is split by the Windows rules.
+// Names on POSIX may hold what Windows names never do, in the package name and in the program
+// folder; the archiver must still get each path whole when the line is split.
 TEST(CommandLines, SplitBackIntoTheirPaths)
 {
-    const std::string folder = "/srv/a b/";
+    const char *folders[] = {"/srv/a b/", "/srv/a\"b/", "/say \"hi\"/", "/q\\\"/", "/end\\/",
+                             "/\"/",       "/\\\\\"\\/"};
     const char *names[] = {
         "plain.zip", "two  blanks.zip", "quote\"inside.zip", "trailing\\", "back\\\\slash.zip",
         "\\\"",      "tab\there.zip",   "中文.zip",
     };
-    for (size_t i = 0; i < std::size(names); ++i) {
-        const std::string name = names[i];
-        const std::vector<std::string> comment = {folder + "KX_Rar.exe", "cw", "-y", folder + name,
-                                                  folder + "TempUpdate/Update.ini"};
-        EXPECT_EQ(SplitWindowsCommandLine(CommentCommandLine(folder, name)), comment)
-            << "case " << i;
-        const std::vector<std::string> extract = {
-            folder + "KX_Rar.exe", "x", "-y", "-pxr352", folder + name, folder + "TempUpdate"};
-        EXPECT_EQ(SplitWindowsCommandLine(ExtractCommandLine(folder, folder + name)), extract)
-            << "case " << i;
+    for (const std::string folder : folders) {
+        for (const std::string name : names) {
+            const std::vector<std::string> comment = {folder + "KX_Rar.exe", "cw", "-y",
+                                                      folder + name,
+                                                      folder + "TempUpdate/Update.ini"};
+            EXPECT_EQ(SplitWindowsCommandLine(CommentCommandLine(folder, name)), comment)
+                << folder << " " << name;
+            const std::vector<std::string> extract = {folder + "KX_Rar.exe", "x", "-y",
+                                                      "-pxr352", folder + name,
+                                                      folder + "TempUpdate"};
+            EXPECT_EQ(SplitWindowsCommandLine(ExtractCommandLine(folder, folder + name)), extract)
+                << folder << " " << name;
+        }
     }
 }
 

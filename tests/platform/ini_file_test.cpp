@@ -54,9 +54,11 @@ TEST_F(IniFileTest, LookupRules)
         // the value is everything after the first "="
         {"[CONFIG]\nA=b=c\n", "CONFIG", "A", "b=c"},
         {"[CONFIG]\nA = b ; not a comment\n", "CONFIG", "A", "b ; not a comment"},
-        // a line without "=" is no key
+        // a line without "=" is a key without a value, and the first key of a name wins
         {"[CONFIG]\nA\n", "CONFIG", "A", "<none>"},
-        {"[CONFIG]\nA\nA=1\n", "CONFIG", "A", "1"},
+        {"[CONFIG]\nA\nA=1\n", "CONFIG", "A", "<none>"},
+        {"[CONFIG]\n A \nA=1\n", "CONFIG", "A", "<none>"},
+        {"[CONFIG]\nA\nB=2\n", "CONFIG", "B", "2"},
         // comment lines
         {"[CONFIG]\n;A=1\nA=2\n", "CONFIG", "A", "2"},
         {"[CONFIG]\n   ; A=1\n", "CONFIG", "A", "<none>"},
@@ -76,8 +78,27 @@ TEST_F(IniFileTest, LookupRules)
         {"[CONFIG]\nAB=1\n", "CONFIG", "A", "<none>"},
         // byte-order mark
         {"\xEF\xBB\xBF[CONFIG]\nA=1\n", "CONFIG", "A", "1"},
-        // a zero byte ends the value
+        // a zero byte ends the value, also one at its start; names end at one too, and it is
+        // no blank
         {"[CONFIG]\nA=ab\0cd\n"s, "CONFIG", "A", "ab"},
+        {"[CONFIG]\nA=\0abc\nB=2\n"s, "CONFIG", "A", ""},
+        {"[CONFIG]\nA= \0abc\n"s, "CONFIG", "A", ""},
+        {"[CONFIG]\nA=\" \0 \"\n"s, "CONFIG", "A", "\" "},
+        {"[CONFIG]\nA=x \0y\n"s, "CONFIG", "A", "x "},
+        {"[CONFIG]\nA\0\nA=1\n"s, "CONFIG", "A", "<none>"},
+        {"[CONFIG]\nA\0B=1\n"s, "CONFIG", "A", "1"},
+        {"[CONFIG]\n\0A=1\n"s, "CONFIG", "A", "<none>"},
+        {"[CONF\0IG]\nA=1\n"s, "CONF", "A", "1"},
+        {"\0[CONFIG]\nA=1\n"s, "CONFIG", "A", "<none>"},
+        // control bytes other than the blanks are text
+        {"[CONFIG]\nA=\x01x\x1f\v\n", "CONFIG", "A", "\x01x\x1f"},
+        {"[CONFIG]\n\x01A=1\n", "CONFIG", "A", "<none>"},
+        // UTF-16 with a byte-order mark, as Notepad saves "Unicode"
+        {"\xFF\xFE[\0C\0O\0N\0F\0I\0G\0]\0\r\0\n\0S\0=\0-N\x87\x65\r\0\n\0"s, "CONFIG", "S",
+         "中文"},
+        {"\xFE\xFF\0[\0C\0O\0N\0F\0I\0G\0]\0\n\0A\0=\0\x31"s, "CONFIG", "A", "1"},
+        {"\xFF\xFE\xFF\xFE[\0C\0O\0N\0F\0I\0G\0]\0\n\0A\0=\0\x31\0"s, "CONFIG", "A", "<none>"},
+        {"\xEF\xBB\xBF\xEF\xBB\xBF[CONFIG]\nA=1\n", "CONFIG", "A", "<none>"},
         // GB18030 text is converted; UTF-8 is kept
         {"[CONFIG]\nSoft=\xCB\xB7\xE1\xB7\xB2\xFA\xC6\xB7\n", "CONFIG", "Soft",
          "\xE6\x9C\x94\xE5\xB2\xB1\xE4\xBA\xA7\xE5\x93\x81"},

@@ -80,7 +80,12 @@ TEST(SplitWindowsCommandLine, FollowsTheWindowsQuotingRules)
          {"/a b/KX_Rar.exe", "cw", "-y", "/a b/p q.zip", "/a b/TempUpdate/Update.ini"}},
         // The program name: up to the next quote, backslashes as they are.
         {R"("C:\Program Files\KX_Rar.exe" x)", {R"(C:\Program Files\KX_Rar.exe)", "x"}},
-        {R"("a\"b c)", {R"(a\)", "b", "c"}},
+        // Backslashes before a quote escape it here too (Windows keeps them as they are), so a
+        // program folder may hold a double quote.
+        {R"("a\"b c)", {R"(a"b c)"}},
+        {R"("/a\"b/KX_Rar.exe" x)", {R"(/a"b/KX_Rar.exe)", "x"}},
+        {R"("/a\\\"b\\\\" x)", {R"(/a\"b\\)", "x"}},
+        {R"("C:\dir\x.exe" x)", {R"(C:\dir\x.exe)", "x"}},
         {"prog\tx", {"prog", "x"}},
         {"\"unclosed name", {"unclosed name"}},
         // Backslashes and quotes in the other arguments.
@@ -429,6 +434,24 @@ TEST_F(PosixProcessesTest, WaitForTheStartedArchiverInAFolderWithBlanks)
     EXPECT_TRUE(WaitForArchiver(processes, window, std::chrono::hours(1)));
     EXPECT_TRUE(processes.LastHasEnded());
     EXPECT_EQ(processes.LastExitCode(), 1);
+}
+
+// Folder names may hold what Windows never allows; the archiver must start from any of them.
+TEST_F(PosixProcessesTest, ArchiverStartsFromEveryFolderName)
+{
+    const char *names[] = {"a\"b", "say \"hi\" now", "q\\\"", "end\\", "\"", "\\\\\"\\"};
+    for (size_t i = 0; i < std::size(names); ++i) {
+        const fs::path sub = fs::path("n" + std::to_string(i)) / names[i];
+        const fs::path program = folder_.Path() / sub / kArchiverImageName;
+        fs::create_directories(program.parent_path());
+        fs::copy_file("/bin/true", program);
+        PosixProcesses processes;
+        ASSERT_TRUE(processes.Start(ExtractCommandLine(program.parent_path().string() + "/",
+                                                       "/tmp/p.zip")))
+            << "case " << i;
+        AwaitLast(processes);
+        EXPECT_EQ(processes.LastExitCode(), 0) << "case " << i;
+    }
 }
 
 TEST_F(PosixProcessesTest, EndLastEndsOnlyTheStartedArchiver)

@@ -194,7 +194,7 @@ TEST_F(RegistryStore, ReadsValuesInEveryFormat)
         {kConfig, "Deep", false, 0, ""},
         {sub.c_str(), "Deep", true, kRegSz, "d\0"s},
         {kConfig, "Late", true, kRegSz, "merged\0"s},
-        {"Software\\bad\\path", "Lost", false, 0, ""},
+        {"Software\\bad\\path", "Lost", true, kRegSz, "x\0"s},
         {kAppPath, "Path", false, 0, ""},
     };
     for (Format format : {Format::V4Lf, Format::V4CrLf, Format::V5}) {
@@ -208,6 +208,80 @@ TEST_F(RegistryStore, ReadsValuesInEveryFormat)
                 EXPECT_EQ(read->Type, c.type) << FormatName(format) << " case " << i;
                 EXPECT_EQ(read->Data, c.data) << FormatName(format) << " case " << i;
             }
+        }
+    }
+}
+
+// What the registry editor makes of lines an administrator may write by hand: comments after
+// the data, hex data over several lines, key lines with extra backslashes or a comment, string
+// data without its terminator. Each store is one key with the lines below it.
+TEST_F(RegistryStore, ReadsHandWrittenLinesAsTheRegistryEditorImportsThem)
+{
+    struct Case {
+        const char *lines;
+        const char *key; // below Software\k
+        const char *name;
+        bool found;
+        uint32_t type;
+        std::string data;
+    };
+    const Case cases[] = {
+        // a comment after the data keeps the value
+        {"\"Build\"=\"5.0.1234\" ;note\n", "", "Build", true, kRegSz, "5.0.1234\0"s},
+        {"\"B\"=\"x;y\";note\n", "", "B", true, kRegSz, "x;y\0"s},
+        {"\"D\"=dword:00000004 ;note\n", "", "D", true, kRegDword, "\x04\0\0\0"s},
+        {"\"D\"=dword:4;note\n", "", "D", true, kRegDword, "\x04\0\0\0"s},
+        {"\"H\"=hex:01,02 ;note\n", "", "H", true, kRegBinary, "\x01\x02"},
+        {"\"H\"=hex:01,02;note\n", "", "H", true, kRegBinary, "\x01\x02"},
+        {"\"S\"=\"x\" junk\n", "", "S", false, 0, ""},
+        // blanks may follow a comma in hex data, not precede one
+        {"\"H\"=hex: 01, 02\n", "", "H", true, kRegBinary, "\x01\x02"},
+        {"\"H\"=hex:01 ,02\n", "", "H", false, 0, ""},
+        // continuation lines: comments and blank lines in between are skipped
+        {"\"H\"=hex:01,02,\\\n; comment\n  03\n", "", "H", true, kRegBinary, "\x01\x02\x03"},
+        {"\"H\"=hex:01,02,\\\n\n  03\n", "", "H", true, kRegBinary, "\x01\x02\x03"},
+        {"\"H\"=hex:01,\\ ;c\n ; line\n  02 ;c2\n", "", "H", true, kRegBinary, "\x01\x02"},
+        {"\"H\"=hex:\\\n  01\n", "", "H", true, kRegBinary, "\x01"},
+        {"\"H\"=hex:01,\\\n", "", "H", true, kRegBinary, "\x01"},
+        {"\"H\"=hex:01,\\\n\n", "", "H", true, kRegBinary, "\x01"},
+        // a backslash after no comma spoils the value, and the next line is read on its own
+        {"\"H\"=hex:01,02\\\n\"N\"=\"next\"\n", "", "H", false, 0, ""},
+        {"\"H\"=hex:01,02\\\n\"N\"=\"next\"\n", "", "N", true, kRegSz, "next\0"s},
+        {"\"H\"=hex:01,02 \\\n  03\n", "", "H", false, 0, ""},
+        {"\"H\"=hex:01,\\\n  \\\n  02\n", "", "H", false, 0, ""},
+        // the line after ",\" is data whatever it holds
+        {"\"H\"=hex:01,\\\n\"N\"=\"next\"\n", "", "N", false, 0, ""},
+        {"\"H\"=hex:01,\\\n[HKEY_LOCAL_MACHINE\\Software\\k\\sub]\n\"N\"=\"n\"\n", "", "N", true,
+         kRegSz, "n\0"s},
+        {"\"H\"=hex:01,\\\n[HKEY_LOCAL_MACHINE\\Software\\k\\sub]\n\"N\"=\"n\"\n", "sub", "N",
+         false, 0, ""},
+        // key lines: extra backslashes are dropped, a comment may follow
+        {"[HKEY_LOCAL_MACHINE\\Software\\k\\k2\\]\n\"V\"=\"2\"\n", "k2", "V", true, kRegSz, "2\0"s},
+        {"[HKEY_LOCAL_MACHINE\\Software\\k\\\\\\k1]\n\"V\"=\"1\"\n", "k1", "V", true, kRegSz,
+         "1\0"s},
+        {"[HKEY_LOCAL_MACHINE\\Software\\k\\k4] ;c\n\"V\"=\"4\"\n", "k4", "V", true, kRegSz, "4\0"s},
+        {"[HKEY_LOCAL_MACHINE\\Software\\k\\a]b]\n\"V\"=\"ab\"\n", "a]b", "V", true, kRegSz,
+         "ab\0"s},
+        // string data in hex gets its terminator when it lacks one
+        {"\"E\"=hex(2):41,42\n", "", "E", true, kRegExpandSz, "AB\0"s},
+        {"\"E\"=hex(2):41,42,00\n", "", "E", true, kRegExpandSz, "AB\0"s},
+        {"\"M\"=hex(7):41,00,42\n", "", "M", true, kRegMultiSz, "A\0B\0"s},
+        {"\"M\"=hex(7):41,00,42,00,00\n", "", "M", true, kRegMultiSz, "A\0B\0\0"s},
+        {"\"S\"=hex(1):41\n", "", "S", true, kRegSz, "A\0"s},
+        {"\"E\"=hex(2):\n", "", "E", true, kRegExpandSz, ""},
+        {"\"B\"=hex:41\n", "", "B", true, kRegBinary, "A"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        WriteStore(StoreBytes(Format::V4CrLf,
+                              "[HKEY_LOCAL_MACHINE\\Software\\k]\n"s + c.lines));
+        RegFileRegistry registry(Store());
+        const std::string key = *c.key ? "Software\\k\\"s + c.key : "Software\\k"s;
+        const auto read = ReadValue(registry, key, c.name);
+        EXPECT_EQ(read.has_value(), c.found) << "case " << i;
+        if (read && c.found) {
+            EXPECT_EQ(read->Type, c.type) << "case " << i;
+            EXPECT_EQ(read->Data, c.data) << "case " << i;
         }
     }
 }
@@ -226,7 +300,9 @@ TEST_F(RegistryStore, KeysExistWithTheirImplicitParents)
         {"Software\\vazerodu\\ABC\\ClientConfigure\\sub", true},
         {"Software\\vazerodu\\ABC\\Client", false},
         {kAppPath, false},
-        {"Software\\bad", false},
+        {"Software\\bad", true},
+        {"Software\\bad\\path", true},
+        {"Software\\vazerodu\\ABC\\Clients", false},
         {"Software\\vazerodu\\ABC\\Unclosed", false},
         {"Software\\", false},
         {"Software\\\\vazerodu", false},
