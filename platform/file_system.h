@@ -104,6 +104,10 @@ public:
     virtual bool RenameFile(const std::string &from, const std::string &to, bool replace) = 0;
     // Creates one folder whose parent exists. False when anything is at path already.
     virtual bool CreateFolder(const std::string &path) = 0;
+    // Deletes these files (each as RemoveFile does), in any order, possibly several at once.
+    // True when every one was deleted; false when any is left (the others are deleted all the
+    // same).
+    virtual bool RemoveFiles(const std::vector<std::string> &paths) = 0;
     // Removes one empty folder. False when it is not empty or cannot be removed.
     virtual bool RemoveFolder(const std::string &path) = 0;
     // The modification time of the entry at path in nanoseconds since 1970; set it back.

@@ -440,18 +440,20 @@ private:
         return true;
     }
 
-    // After the commit every backup is there and every temporary file renamed: no test is
-    // needed before each removal.
+    // After the commit every backup is there and every temporary file renamed: all go in one
+    // call, without a test each.
     bool RemoveBackups()
     {
-        bool removed = true;
+        std::vector<std::string> backups;
         for (const StagedFile &file : transaction_.Files) {
-            if (!file.Backup.empty() && !files_.RemoveFile(file.Backup)) {
-                LogWarning("cannot remove the kept file " + file.Backup);
-                removed = false;
-            }
+            if (!file.Backup.empty())
+                backups.push_back(file.Backup);
         }
-        return removed;
+        if (backups.empty() || files_.RemoveFiles(backups))
+            return true;
+        LogWarning("not every kept file could be removed; the next start removes the rest, as " +
+                   journal_ + " names them");
+        return false;
     }
 
     bool Undo()

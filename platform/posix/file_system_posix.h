@@ -38,6 +38,9 @@ public:
     // Without replace: renameat2 with RENAME_NOREPLACE, or a test and rename where the file
     // system has no such flag.
     bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
+    // A few threads at once: an unlink waits on the file system's journal, and on a disk such
+    // waits overlap; the call returns when all are done.
+    bool RemoveFiles(const std::vector<std::string> &paths) override;
     bool CreateFolder(const std::string &path) override;
     bool RemoveFolder(const std::string &path) override;
     bool ModifiedTime(const std::string &path, int64_t &nanoseconds) override;

@@ -476,6 +476,19 @@ TEST(PosixFileSystemTest, FileStageOperations)
     EXPECT_FALSE(fs::exists(base + "kept"));
     EXPECT_FALSE(files.RenameFile(base + "missing", base + "other", true));
 
+    // Many files at once (more than one thread's share); one missing makes it false, and
+    // the others go all the same.
+    std::vector<std::string> many;
+    for (int i = 0; i < 100; ++i)
+        many.push_back(temp.Write("many/f" + std::to_string(i), "x").string());
+    EXPECT_TRUE(files.RemoveFiles(many));
+    EXPECT_TRUE(fs::is_empty(temp.Path() / "many"));
+    for (int i = 0; i < 100; ++i)
+        temp.Write("many/f" + std::to_string(i), "x");
+    many.insert(many.begin() + 50, base + "many/missing");
+    EXPECT_FALSE(files.RemoveFiles(many));
+    EXPECT_TRUE(fs::is_empty(temp.Path() / "many"));
+
     // One folder at a time, and only an empty one goes.
     EXPECT_TRUE(files.CreateFolder(base + "made"));
     EXPECT_FALSE(files.CreateFolder(base + "made"));

@@ -110,6 +110,11 @@ bool FaultyFileSystem::RenameFile(const std::string &from, const std::string &to
     return Pass("RenameFile") && real_.RenameFile(from, to, replace);
 }
 
+bool FaultyFileSystem::RemoveFiles(const std::vector<std::string> &paths)
+{
+    return Pass("RemoveFiles") && real_.RemoveFiles(paths);
+}
+
 bool FaultyFileSystem::CreateFolder(const std::string &path)
 {
     return Pass("CreateFolder") && !FailCreate.count(path) && real_.CreateFolder(path);

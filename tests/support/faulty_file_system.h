@@ -30,6 +30,7 @@ public:
     bool CopyFileBeside(const std::string &source, const std::string &dest,
                         const std::string &temp) override;
     bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
+    bool RemoveFiles(const std::vector<std::string> &paths) override;
     bool CreateFolder(const std::string &path) override;
     bool RemoveFolder(const std::string &path) override;
     bool ModifiedTime(const std::string &path, int64_t &nanoseconds) override;
