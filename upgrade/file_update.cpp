@@ -3,6 +3,7 @@
 #include "platform/diagnostics.h"
 #include "platform/text.h"
 #include "upgrade/file_transaction.h"
+#include "upgrade/update_tree.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,13 +17,6 @@ namespace {
 
 const std::string kUpdatingFiles = "正在更新文件...";
 const std::string kUpdatingFilePrefix = "正在更新文件";
-
-std::string JoinPath(const std::string &folder, const std::string &name)
-{
-    if (!folder.empty() && folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
-}
 
 std::string WithoutTrailingSeparators(std::string path)
 {
@@ -49,7 +43,7 @@ std::string ParentFolder(const std::string &path)
 std::string UpdateSourceFolder(const UpgradeContext &context)
 {
     const std::string unpacked = UnpackedPackageFolder(context);
-    return unpacked.empty() ? std::string() : unpacked + "/UpdateFiles";
+    return unpacked.empty() ? std::string() : unpacked + "/" + kUpdateFilesFolderName;
 }
 
 // The smallest power of two as unit that brings total into the bar's int range.
@@ -59,47 +53,6 @@ int ProgressShift(uint64_t total)
     while ((total >> shift) > static_cast<uint64_t>(INT_MAX))
         ++shift;
     return shift;
-}
-
-// A tree as listed once, so that the size for the bar, the checks and the copy share one walk
-// of the source. Folders keeps one listing for each folder entry, in order.
-struct ListedFolder {
-    bool Listed = false;
-    std::vector<FolderEntry> Entries;
-    std::vector<ListedFolder> Folders;
-};
-
-bool IsFolder(const FolderEntry &entry)
-{
-    return (entry.Attributes & kAttrDirectory) != 0;
-}
-
-bool IsDotEntry(const FolderEntry &entry)
-{
-    return entry.Name == "." || entry.Name == "..";
-}
-
-ListedFolder ListTree(IFileSystem &files, const std::string &path)
-{
-    ListedFolder folder;
-    folder.Listed = files.ListFolder(path, "*.*", folder.Entries);
-    for (const FolderEntry &entry : folder.Entries) {
-        if (IsFolder(entry) && !IsDotEntry(entry))
-            folder.Folders.push_back(ListTree(files, JoinPath(path, entry.Name)));
-    }
-    return folder;
-}
-
-uint64_t TreeSize(const ListedFolder &folder)
-{
-    uint64_t total = 0;
-    size_t next = 0;
-    for (const FolderEntry &entry : folder.Entries) {
-        if (IsDotEntry(entry))
-            continue;
-        total += IsFolder(entry) ? TreeSize(folder.Folders[next++]) : entry.Size;
-    }
-    return total;
 }
 
 // One file the stage puts in place, in the order of the walk.
@@ -199,9 +152,9 @@ private:
         for (const FolderEntry &entry : folder.Entries) {
             if (IsDotEntry(entry))
                 continue;
-            const std::string from = JoinPath(source, entry.Name);
-            const std::string target = JoinPath(dest, entry.Name);
-            if (IsFolder(entry)) {
+            const std::string from = JoinTreePath(source, entry.Name);
+            const std::string target = JoinTreePath(dest, entry.Name);
+            if (IsTreeFolder(entry)) {
                 const ListedFolder &sub = folder.Folders[next++];
                 bool exists = false;
                 if (destExists) {
@@ -355,8 +308,8 @@ private:
             const PlannedFile &file = plan_.Files[i];
             const std::string suffix = token + "-" + std::to_string(i);
             transaction_.Files.push_back(
-                {file.Target, JoinPath(file.Folder, ".kxnew-" + suffix),
-                 file.Replaces ? JoinPath(file.Folder, ".kxold-" + suffix) : std::string()});
+                {file.Target, JoinTreePath(file.Folder, ".kxnew-" + suffix),
+                 file.Replaces ? JoinTreePath(file.Folder, ".kxold-" + suffix) : std::string()});
         }
         transaction_.NewFolders = plan_.NewFolders;
         for (const std::string &folder : plan_.ExistingFolders) {
