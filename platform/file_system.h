@@ -30,17 +30,17 @@ public:
     virtual ~IFileSystem() = default;
 
     // True when path names an existing file (anything but a folder).
-    virtual bool FileExists(const std::string &path) = 0;
+    [[nodiscard]] virtual bool FileExists(const std::string &path) = 0;
     // True when path names an existing folder.
-    virtual bool DirectoryExists(const std::string &path) = 0;
+    [[nodiscard]] virtual bool DirectoryExists(const std::string &path) = 0;
     // Deletes one file. True when it was deleted.
-    virtual bool RemoveFile(const std::string &path) = 0;
+    [[nodiscard]] virtual bool RemoveFile(const std::string &path) = 0;
     // Creates the folder with every missing parent. True when the folder exists afterwards.
-    virtual bool ForceDirectories(const std::string &path) = 0;
+    [[nodiscard]] virtual bool ForceDirectories(const std::string &path) = 0;
     // Removes a folder and everything below it (links are removed, never followed; folders
     // without owner rights are given them so they can be emptied). True when nothing is left at
     // path afterwards (also when nothing was there).
-    virtual bool RemoveTree(const std::string &path) = 0;
+    [[nodiscard]] virtual bool RemoveTree(const std::string &path) = 0;
 
     // The process's working directory. Throws KxError when it cannot be read or set.
     virtual std::string GetCurrentDir() = 0;
@@ -52,8 +52,8 @@ public:
     // as what it points to. Entries come in ascending order of their names compared without
     // regard to ASCII letter case, ties by ordinal order, so the order is the same on every run.
     // False when the folder cannot be listed (entries is then empty).
-    virtual bool ListFolder(const std::string &folder, const std::string &pattern,
-                            std::vector<FolderEntry> &entries) = 0;
+    [[nodiscard]] virtual bool ListFolder(const std::string &folder, const std::string &pattern,
+                                          std::vector<FolderEntry> &entries) = 0;
 
     // Copies one file over dest, replacing a file that is there. The copy is written beside
     // dest under a temporary name and renamed over it, so dest is never left half-written and
@@ -68,7 +68,7 @@ public:
     // A dest that MayReplaceFile refuses, or a folder, is not replaced, and only a file is
     // copied. True when dest now holds the copy; false leaves dest as it was and no temporary
     // file behind. The copy is not yet on stable storage: see FlushFileSystems.
-    virtual bool CopyFileOver(const std::string &source, const std::string &dest) = 0;
+    [[nodiscard]] virtual bool CopyFileOver(const std::string &source, const std::string &dest) = 0;
 
     // True when path names an existing file (not a folder) that the running user may replace:
     // as cp and install decide, the effective user may write it (root may write any file),
@@ -76,7 +76,7 @@ public:
     // Permission bits alone do not decide: a 0444 file of root's may be replaced by root.
     // False for a missing path, a folder, and a file that may not be replaced (the read-only
     // attribute on Windows).
-    virtual bool MayReplaceFile(const std::string &path) = 0;
+    [[nodiscard]] virtual bool MayReplaceFile(const std::string &path) = 0;
 
     // What the file stage needs besides the above: it checks before it starts, writes every
     // new file beside its target, renames them all into place keeping each replaced file, and
@@ -84,45 +84,45 @@ public:
 
     // True when path names a file (or a link to one) that the running user may open for
     // reading; false for a folder, a missing path, and anything that is not a plain file.
-    virtual bool MayReadFile(const std::string &path) = 0;
+    [[nodiscard]] virtual bool MayReadFile(const std::string &path) = 0;
     // True when the running user may create, rename and remove entries in the existing folder
     // (the file system is not read-only); false for a missing path or a file.
-    virtual bool MayCreateIn(const std::string &folder) = 0;
+    [[nodiscard]] virtual bool MayCreateIn(const std::string &folder) = 0;
     // The file system holding the existing path: its identity (equal for paths on the same
     // one) and the bytes the running user may still write there. False when path cannot be
     // examined.
-    virtual bool SpaceOf(const std::string &path, FileSystemSpace &space) = 0;
+    [[nodiscard]] virtual bool SpaceOf(const std::string &path, FileSystemSpace &space) = 0;
     // Writes a copy of source to temp, a new file in the folder of dest (temp must not exist;
     // false when it does). The bits, owner and times follow CopyFileOver's rule as if temp
     // replaced dest (dest need not exist). True when temp holds the whole copy; false leaves
     // no temp behind. dest itself is not touched.
-    virtual bool CopyFileBeside(const std::string &source, const std::string &dest,
+    [[nodiscard]] virtual bool CopyFileBeside(const std::string &source, const std::string &dest,
                                 const std::string &temp) = 0;
     // Renames an entry within one file system in one step. With replace, a file at to is
     // replaced; without, the rename fails when anything is at to. False leaves both as they
     // were.
-    virtual bool RenameFile(const std::string &from, const std::string &to, bool replace) = 0;
+    [[nodiscard]] virtual bool RenameFile(const std::string &from, const std::string &to, bool replace) = 0;
     // Creates one folder whose parent exists. False when anything is at path already.
-    virtual bool CreateFolder(const std::string &path) = 0;
+    [[nodiscard]] virtual bool CreateFolder(const std::string &path) = 0;
     // Deletes these files (each as RemoveFile does), in any order, possibly several at once.
     // True when every one was deleted; false when any is left (the others are deleted all the
     // same).
-    virtual bool RemoveFiles(const std::vector<std::string> &paths) = 0;
+    [[nodiscard]] virtual bool RemoveFiles(const std::vector<std::string> &paths) = 0;
     // Removes one empty folder. False when it is not empty or cannot be removed.
-    virtual bool RemoveFolder(const std::string &path) = 0;
+    [[nodiscard]] virtual bool RemoveFolder(const std::string &path) = 0;
     // The modification time of the entry at path in nanoseconds since 1970; set it back.
-    virtual bool ModifiedTime(const std::string &path, int64_t &nanoseconds) = 0;
-    virtual bool SetModifiedTime(const std::string &path, int64_t nanoseconds) = 0;
+    [[nodiscard]] virtual bool ModifiedTime(const std::string &path, int64_t &nanoseconds) = 0;
+    [[nodiscard]] virtual bool SetModifiedTime(const std::string &path, int64_t nanoseconds) = 0;
     // Reads a whole file. False when it cannot be read (bytes is then empty).
-    virtual bool ReadFile(const std::string &path, std::string &bytes) = 0;
+    [[nodiscard]] virtual bool ReadFile(const std::string &path, std::string &bytes) = 0;
     // Replaces the file at path with bytes so that, after a power loss at any moment, path
     // holds either its former content or all of bytes, and bytes are on stable storage when
     // it returns true.
-    virtual bool WriteFileDurably(const std::string &path, const std::string &bytes) = 0;
+    [[nodiscard]] virtual bool WriteFileDurably(const std::string &path, const std::string &bytes) = 0;
 
     // Brings what was written to the file systems holding these paths (files or folders,
     // existing) to stable storage, data and names, with one flush per file system however many
     // paths lie on it. True when every flush succeeded; false when a path cannot be opened or
     // a flush reports an error (the cause is logged).
-    virtual bool FlushFileSystems(const std::vector<std::string> &paths) = 0;
+    [[nodiscard]] virtual bool FlushFileSystems(const std::vector<std::string> &paths) = 0;
 };

@@ -3,6 +3,7 @@
 #include "platform/diagnostics.h"
 #include "platform/text.h"
 #include "upgrade/file_transaction.h"
+#include "upgrade/stage_log.h"
 #include "upgrade/update_tree.h"
 
 #include <algorithm>
@@ -53,6 +54,19 @@ int ProgressShift(uint64_t total)
     while ((total >> shift) > static_cast<uint64_t>(INT_MAX))
         ++shift;
     return shift;
+}
+
+// The number of files in a listed tree.
+uint64_t TreeFiles(const ListedFolder &folder)
+{
+    uint64_t count = 0;
+    size_t next = 0;
+    for (const FolderEntry &entry : folder.Entries) {
+        if (IsDotEntry(entry))
+            continue;
+        count += IsTreeFolder(entry) ? TreeFiles(folder.Folders[next++]) : 1;
+    }
+    return count;
 }
 
 // One file the stage puts in place, in the order of the walk.
@@ -474,8 +488,11 @@ bool CheckUpdateFiles(UpgradeContext &context)
 bool CopyUpdateFiles(UpgradeContext &context)
 {
     const std::string source = UpdateSourceFolder(context);
-    if (source.empty() || !context.Files.DirectoryExists(source))
+    if (source.empty() || !context.Files.DirectoryExists(source)) {
+        LogInfo("file stage: skipped, the package has no UpdateFiles");
         return true;
+    }
+    StageLog stage("file stage");
     IWindowFacilities &window = context.Window;
     window.SetStepText(kUpdatingFiles);
     const ListedFolder tree = ListTree(context.Files, source);
@@ -483,10 +500,19 @@ bool CopyUpdateFiles(UpgradeContext &context)
     const int shift = ProgressShift(total);
     window.SetProgressMax(static_cast<int>(total >> shift));
     window.SetProgressPosition(0);
-    if (TrimControl(context.Product.Path).empty())
-        return true;
+    const std::string files =
+        std::to_string(TreeFiles(tree)) + " files, " + std::to_string(total) + " bytes";
+    if (TrimControl(context.Product.Path).empty()) {
+        LogWarning("file stage: the product's folder (Path) is empty; " + files + " left uncopied");
+        return stage.Done(true);
+    }
+    LogInfo("file stage: " + files + " from " + source + " to " + context.Product.Path);
     TreeWalk walk{context, shift, 0};
     const bool ok = CopyListedTree(walk, tree, source, context.Product.Path);
     window.SetProgressPosition(0);
-    return ok;
+    if (ok)
+        LogInfo("file stage: " + files + " in place");
+    else
+        LogError("file stage: " + files + " not put in place");
+    return stage.Done(ok);
 }

@@ -12,7 +12,7 @@ namespace {
 
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
 
-// Every diagnostic record of a handle, as "[state] message" lines.
+// Every diagnostic record of a handle, as "[SQLSTATE] (native error N) message" lines.
 std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle)
 {
     std::string text;
@@ -29,7 +29,9 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle)
             text += '\n';
         text += '[';
         text += reinterpret_cast<const char *>(state);
-        text += "] ";
+        text += "] (native error ";
+        text += std::to_string(native);
+        text += ") ";
         text += reinterpret_cast<const char *>(message);
     }
     return text.empty() ? "no diagnostics" : text;

@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -87,6 +88,15 @@ uint32_t AttributesOf(const char *name, const struct stat &st)
 std::string ErrorText(int error)
 {
     return std::strerror(error);
+}
+
+// Logs what failed with the system's reason (errno as it stands) and returns false, so that a
+// false result of a service never loses its cause.
+bool Failed(const std::string &what)
+{
+    const int error = errno;
+    LogError(what + ": " + ErrorText(error));
+    return false;
 }
 
 bool IsFolder(const std::string &path)
@@ -287,14 +297,15 @@ bool PosixFileSystem::DirectoryExists(const std::string &path)
 
 bool PosixFileSystem::RemoveFile(const std::string &path)
 {
-    return ::unlink(path.c_str()) == 0;
+    return ::unlink(path.c_str()) == 0 || Failed("cannot delete " + path);
 }
 
 bool PosixFileSystem::ForceDirectories(const std::string &path)
 {
     if (path.empty())
         return false;
-    return IsFolder(path) || MakeFolderWithParents(path);
+    return IsFolder(path) || MakeFolderWithParents(path) ||
+           Failed("cannot create the folder " + path);
 }
 
 bool PosixFileSystem::RemoveTree(const std::string &path)
@@ -307,7 +318,7 @@ bool PosixFileSystem::RemoveTree(const std::string &path)
     if (::lstat(tree.c_str(), &st) != 0)
         return errno == ENOENT;
     if (!S_ISDIR(st.st_mode))
-        return ::unlink(tree.c_str()) == 0 || errno == ENOENT;
+        return ::unlink(tree.c_str()) == 0 || errno == ENOENT || Failed("cannot delete " + tree);
     if ((st.st_mode & S_IRWXU) != S_IRWXU)
         ::chmod(tree.c_str(), (st.st_mode & 07777) | S_IRWXU);
     {
@@ -317,7 +328,11 @@ bool PosixFileSystem::RemoveTree(const std::string &path)
     }
     if (::rmdir(tree.c_str()) == 0)
         return true;
-    return ::lstat(tree.c_str(), &st) != 0 && errno == ENOENT;
+    const int error = errno;
+    if (::lstat(tree.c_str(), &st) != 0 && errno == ENOENT)
+        return true;
+    errno = error;
+    return Failed("cannot remove the folder " + tree);
 }
 
 std::string PosixFileSystem::GetCurrentDir()
@@ -344,7 +359,7 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
     entries.clear();
     UniqueDir dir = OpenDirStream(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
-        return false;
+        return Failed("cannot list the folder " + folder);
     const int fd = ::dirfd(dir.get());
     for (;;) {
         errno = 0;
@@ -353,7 +368,7 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
             if (errno == 0)
                 break;
             entries.clear();
-            return false;
+            return Failed("cannot read the folder " + folder);
         }
         const char *name = entry->d_name;
         if (IsDotOrDotDot(name) || !MatchesWildcard(name, pattern))
@@ -395,12 +410,21 @@ bool PosixFileSystem::MayReplaceFile(const std::string &path)
 
 namespace {
 
-// Opens source for a copy; only a file is copied.
-bool OpenSource(const std::string &source, UniqueFd &in, struct stat &from)
+// Opens source for a copy; only a file is copied. Nullptr, or the step that failed (errno
+// says why).
+const char *OpenSource(const std::string &source, UniqueFd &in, struct stat &from)
 {
     // Non-blocking, so that a FIFO in the tree cannot hang the copy.
     in.reset(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    return in && ::fstat(in.get(), &from) == 0 && S_ISREG(from.st_mode);
+    if (!in)
+        return "open the source";
+    if (::fstat(in.get(), &from) != 0)
+        return "read the source's attributes";
+    if (!S_ISREG(from.st_mode)) {
+        errno = EINVAL;
+        return "the source is not a plain file";
+    }
+    return nullptr;
 }
 
 // The bits to create a copy with, and whether creating with them already gives the copy its
@@ -419,12 +443,13 @@ mode_t CreationMode(const struct stat &from, bool replacing, const struct stat &
 
 // Fills the new file out with the bytes of in and gives it the bits, owner and times of the
 // rule of CopyFileOver (old: the file it is to replace, when replacing; final: it was created
-// with its final bits and owner). Closes out.
-bool FillCopy(int in, const struct stat &from, UniqueFd &out, bool replacing,
-              const struct stat &old, bool final)
+// with its final bits and owner). Closes out. Nullptr, or the step that failed (errno says
+// why).
+const char *FillCopy(int in, const struct stat &from, UniqueFd &out, bool replacing,
+                     const struct stat &old, bool final)
 {
     if (!CopyBytes(in, out.get(), static_cast<uint64_t>(from.st_size)))
-        return false;
+        return "copy the bytes";
     if (!final) {
         mode_t mode = NewFileMode(from.st_mode);
         if (replacing) {
@@ -436,42 +461,51 @@ bool FillCopy(int in, const struct stat &from, UniqueFd &out, bool replacing,
             mode = ReplacedFileMode(old, ownerKept);
         }
         if (::fchmod(out.get(), mode) != 0)
-            return false;
+            return "set the permission bits";
     }
     const struct timespec times[2] = {from.st_atim, from.st_mtim};
     if (::futimens(out.get(), times) != 0)
-        return false;
+        return "set the modification time";
     // No fsync here: the rename keeps a failed copy from ever showing under the target's
     // name, and the stage flushes each file system once at its end (FlushFileSystems), which
     // costs far less than a flush per file.
-    return ::close(out.release()) == 0;
+    if (::close(out.release()) != 0)
+        return "write the copy";
+    return nullptr;
 }
 
 } // namespace
 
 bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
 {
+    const auto failed = [&](const char *step) {
+        return Failed("cannot copy " + source + " to " + dest + ": " + step);
+    };
     UniqueFd in;
     struct stat from;
-    if (!OpenSource(source, in, from))
-        return false;
+    if (const char *step = OpenSource(source, in, from))
+        return failed(step);
 
     struct stat old;
     const bool replacing = ::stat(dest.c_str(), &old) == 0;
+    if (replacing && S_ISDIR(old.st_mode)) {
+        errno = EISDIR;
+        return failed("the target is a folder");
+    }
     if (replacing && !MayReplaceFile(dest))
-        return false;
+        return failed("the target may not be replaced");
 
     bool final = false;
     const mode_t mode = CreationMode(from, replacing, old, final);
     std::string temp;
     UniqueFd out = CreateBeside(dest, mode, temp);
     if (!out)
-        return false;
+        return failed("create a file beside the target");
     TempFileGuard guard(temp);
-    if (!FillCopy(in.get(), from, out, replacing, old, final))
-        return false;
+    if (const char *step = FillCopy(in.get(), from, out, replacing, old, final))
+        return failed(step);
     if (::rename(temp.c_str(), dest.c_str()) != 0)
-        return false;
+        return failed("rename the copy over the target");
     guard.Disarm();
     return true;
 }
@@ -493,7 +527,7 @@ bool PosixFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
     struct stat st;
     struct statvfs fs;
     if (::stat(path.c_str(), &st) != 0 || ::statvfs(path.c_str(), &fs) != 0)
-        return false;
+        return Failed("cannot read the free space of the file system of " + path);
     space.Id = static_cast<uint64_t>(st.st_dev);
     // Root may also use the blocks the file system keeps back for it.
     const uint64_t blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
@@ -504,37 +538,45 @@ bool PosixFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
 bool PosixFileSystem::CopyFileBeside(const std::string &source, const std::string &dest,
                                      const std::string &temp)
 {
+    const auto failed = [&](const char *step) {
+        return Failed("cannot copy " + source + " to " + temp + ": " + step);
+    };
     UniqueFd in;
     struct stat from;
-    if (!OpenSource(source, in, from))
-        return false;
+    if (const char *step = OpenSource(source, in, from))
+        return failed(step);
     struct stat old;
     const bool replacing = ::stat(dest.c_str(), &old) == 0 && !S_ISDIR(old.st_mode);
     bool final = false;
     const mode_t mode = CreationMode(from, replacing, old, final);
     UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (!out)
-        return false;
+        return failed("create the copy");
     TempFileGuard guard(temp);
-    if (!FillCopy(in.get(), from, out, replacing, old, final))
-        return false;
+    if (const char *step = FillCopy(in.get(), from, out, replacing, old, final))
+        return failed(step);
     guard.Disarm();
     return true;
 }
 
 bool PosixFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)
 {
+    const std::string what = "cannot rename " + from + " to " + to;
     if (replace)
-        return ::rename(from.c_str(), to.c_str()) == 0;
+        return ::rename(from.c_str(), to.c_str()) == 0 || Failed(what);
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
-        return false;
+        return Failed(what);
     // A file system without the flag: only the tool renames in these folders meanwhile.
     struct stat st;
-    if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT)
-        return false;
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return Failed(what);
+    }
+    if (errno != ENOENT)
+        return Failed(what);
+    return ::rename(from.c_str(), to.c_str()) == 0 || Failed(what);
 }
 
 bool PosixFileSystem::RemoveFiles(const std::vector<std::string> &paths)
@@ -542,11 +584,15 @@ bool PosixFileSystem::RemoveFiles(const std::vector<std::string> &paths)
     constexpr size_t kThreads = 4;
     constexpr size_t kFilesPerThread = 32; // fewer do not pay for a thread
     std::atomic<size_t> next{0};
-    std::atomic<bool> all{true};
+    std::mutex failedLock;
+    std::vector<std::pair<size_t, int>> failed; // path, errno; logged from this thread only
     const auto work = [&] {
         for (size_t i = next++; i < paths.size(); i = next++) {
-            if (::unlink(paths[i].c_str()) != 0)
-                all = false;
+            if (::unlink(paths[i].c_str()) != 0) {
+                const int error = errno;
+                const std::lock_guard<std::mutex> hold(failedLock);
+                failed.emplace_back(i, error);
+            }
         }
     };
     std::vector<std::thread> helpers;
@@ -560,24 +606,26 @@ bool PosixFileSystem::RemoveFiles(const std::vector<std::string> &paths)
     work();
     for (std::thread &helper : helpers)
         helper.join();
-    return all;
+    for (const auto &[index, error] : failed)
+        LogError("cannot delete " + paths[index] + ": " + ErrorText(error));
+    return failed.empty();
 }
 
 bool PosixFileSystem::CreateFolder(const std::string &path)
 {
-    return ::mkdir(path.c_str(), 0777) == 0;
+    return ::mkdir(path.c_str(), 0777) == 0 || Failed("cannot create the folder " + path);
 }
 
 bool PosixFileSystem::RemoveFolder(const std::string &path)
 {
-    return ::rmdir(path.c_str()) == 0;
+    return ::rmdir(path.c_str()) == 0 || Failed("cannot remove the folder " + path);
 }
 
 bool PosixFileSystem::ModifiedTime(const std::string &path, int64_t &nanoseconds)
 {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
-        return false;
+        return Failed("cannot read the time of " + path);
     nanoseconds = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return true;
 }
@@ -593,7 +641,8 @@ bool PosixFileSystem::SetModifiedTime(const std::string &path, int64_t nanosecon
         times[1].tv_nsec += 1000000000;
         --times[1].tv_sec;
     }
-    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 ||
+           Failed("cannot set the time of " + path);
 }
 
 bool PosixFileSystem::ReadFile(const std::string &path, std::string &bytes)
@@ -601,7 +650,7 @@ bool PosixFileSystem::ReadFile(const std::string &path, std::string &bytes)
     bytes.clear();
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd)
-        return false;
+        return Failed("cannot open " + path);
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
@@ -611,37 +660,40 @@ bool PosixFileSystem::ReadFile(const std::string &path, std::string &bytes)
             return true;
         } else if (errno != EINTR) {
             bytes.clear();
-            return false;
+            return Failed("cannot read " + path);
         }
     }
 }
 
 bool PosixFileSystem::WriteFileDurably(const std::string &path, const std::string &bytes)
 {
+    const auto failed = [&](const char *step) {
+        return Failed("cannot write " + path + ": " + step);
+    };
     std::string temp;
     UniqueFd out = CreateBeside(path, 0644, temp);
     if (!out)
-        return false;
+        return failed("create a file beside it");
     TempFileGuard guard(temp);
     for (size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::write(out.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return failed("write the bytes");
         }
         done += static_cast<size_t>(n);
     }
     if (::fsync(out.get()) != 0 || ::close(out.release()) != 0)
-        return false;
+        return failed("flush the bytes");
     if (::rename(temp.c_str(), path.c_str()) != 0)
-        return false;
+        return failed("rename it into place");
     guard.Disarm();
     // The new name is stable only once its folder is.
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir && ::fsync(dir.get()) == 0;
+    return (dir && ::fsync(dir.get()) == 0) || failed("flush its folder");
 }
 
 bool PosixFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
