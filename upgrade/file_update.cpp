@@ -511,7 +511,8 @@ bool CopyUpdateFiles(UpgradeContext &context)
     const bool ok = CopyListedTree(walk, tree, source, context.Product.Path);
     window.SetProgressPosition(0);
     if (ok)
-        LogInfo("file stage: " + files + " in place");
+        LogInfo("file stage: " + std::to_string(TreeFiles(tree)) + " files copied (" +
+                std::to_string(total) + " bytes)");
     else
         LogError("file stage: " + files + " not put in place");
     return stage.Done(ok);
