@@ -97,11 +97,12 @@ public:
     // replaced dest (dest need not exist). True when temp holds the whole copy; false leaves
     // no temp behind. dest itself is not touched.
     [[nodiscard]] virtual bool CopyFileBeside(const std::string &source, const std::string &dest,
-                                const std::string &temp) = 0;
+                                              const std::string &temp) = 0;
     // Renames an entry within one file system in one step. With replace, a file at to is
     // replaced; without, the rename fails when anything is at to. False leaves both as they
     // were.
-    [[nodiscard]] virtual bool RenameFile(const std::string &from, const std::string &to, bool replace) = 0;
+    [[nodiscard]] virtual bool RenameFile(const std::string &from, const std::string &to,
+                                          bool replace) = 0;
     // Creates one folder whose parent exists. False when anything is at path already.
     [[nodiscard]] virtual bool CreateFolder(const std::string &path) = 0;
     // Deletes these files (each as RemoveFile does), in any order, possibly several at once.
@@ -118,7 +119,8 @@ public:
     // Replaces the file at path with bytes so that, after a power loss at any moment, path
     // holds either its former content or all of bytes, and bytes are on stable storage when
     // it returns true.
-    [[nodiscard]] virtual bool WriteFileDurably(const std::string &path, const std::string &bytes) = 0;
+    [[nodiscard]] virtual bool WriteFileDurably(const std::string &path,
+                                                const std::string &bytes) = 0;
 
     // Brings what was written to the file systems holding these paths (files or folders,
     // existing) to stable storage, data and names, with one flush per file system however many

@@ -123,8 +123,8 @@ bool ParseJournal(const std::string &text, FileTransaction &transaction)
                 return false;
             if (reader.AtEnd())
                 return true;
-            transaction.Committed = reader.Word(word) && word == "committed" &&
-                                    reader.Skip('\n') && reader.AtEnd();
+            transaction.Committed =
+                reader.Word(word) && word == "committed" && reader.Skip('\n') && reader.AtEnd();
             return transaction.Committed;
         }
         bool ok = false;
@@ -212,12 +212,13 @@ bool RecoverFileStage(IFileSystem &files, const std::string &programFolder)
     }
     if (transaction.Committed) {
         LogInfo("an earlier file stage was cut short after its files were in place; removing "
-                "the " + std::to_string(transaction.Files.size()) + " kept files it left");
+                "the " +
+                std::to_string(transaction.Files.size()) + " kept files it left");
         RemoveLeftovers(files, transaction);
     } else {
         LogWarning("an earlier file stage was cut short before its files were all in place; "
-                   "restoring the product's " + std::to_string(transaction.Files.size()) +
-                   " files from " + journal);
+                   "restoring the product's " +
+                   std::to_string(transaction.Files.size()) + " files from " + journal);
         if (!RollBack(files, transaction, transaction.Files.size(),
                       transaction.NewFolders.size())) {
             LogError("the product's files could not all be restored; the journal " + journal +

@@ -229,8 +229,7 @@ private:
                 continue;
             FileSystemSpace space;
             if (!files_.SpaceOf(folder, space))
-                return Fail("the free space of the file system of " + folder +
-                            " cannot be read");
+                return Fail("the free space of the file system of " + folder + " cannot be read");
             Need &need = needs[space.Id];
             if (need.Folder.empty())
                 need.Folder = folder;
@@ -268,8 +267,8 @@ struct TreeWalk {
 // A word that no earlier stage used, for the names of the temporary files and backups.
 std::string StageToken()
 {
-    uint64_t value = static_cast<uint64_t>(
-        std::chrono::system_clock::now().time_since_epoch() / std::chrono::nanoseconds(1));
+    uint64_t value = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch() /
+                                           std::chrono::nanoseconds(1));
     std::string token;
     do {
         token += "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
@@ -431,7 +430,8 @@ private:
                 LogWarning("cannot remove the journal " + journal_);
         } else {
             LogError("the file stage failed and the product's files could not all be put back; "
-                     "the next start tries again from " + journal_);
+                     "the next start tries again from " +
+                     journal_);
         }
         return false;
     }

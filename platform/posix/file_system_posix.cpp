@@ -20,14 +20,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <set>
-#include <system_error>
-#include <thread>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace {

@@ -14,8 +14,8 @@
 #include "product/secretkey.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/temp_folder.h"
-#include "tests/support/tree_snapshot.h"
 #include "tests/support/test_database.h"
+#include "tests/support/tree_snapshot.h"
 #include "tests/support/unprivileged.h"
 #include "upgrade/upgrade_run.h"
 

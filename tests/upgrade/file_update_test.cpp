@@ -1,6 +1,7 @@
 #include "upgrade/file_update.h"
 
 #include "platform/data_access.h"
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/process.h"
@@ -10,7 +11,6 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/tree_snapshot.h"
 #include "upgrade/file_transaction.h"
-#include "platform/diagnostics.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +21,8 @@
 
 #include <chrono>
 #include <climits>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -327,11 +327,10 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
          target + "/fresh"},
         {"a file above the target folder",
          [&] { product.Path = (Target() / "a.txt/inner").string(); }, target + "/a.txt"},
-        {"a package folder that cannot be listed",
-         [&] { files.FailListing = {source + "/sub"}; }, source + "/sub"},
+        {"a package folder that cannot be listed", [&] { files.FailListing = {source + "/sub"}; },
+         source + "/sub"},
         {"a package entry that is no plain file",
-         [&] { ASSERT_EQ(::mkfifo((Source() / "pipe").c_str(), 0644), 0); },
-         source + "/pipe"},
+         [&] { ASSERT_EQ(::mkfifo((Source() / "pipe").c_str(), 0644), 0); }, source + "/pipe"},
         {"a file that may not be replaced", [&] { files.Refused = {target + "/a.txt"}; },
          target + "/a.txt"},
         {"a folder that may not receive files", [&] { files.Refused = {target + "/sub"}; },
@@ -354,8 +353,8 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
          Journal().string()},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
-        const std::string where = std::string("case ") + std::to_string(i) + " (" +
-                                  cases[i].what + ")";
+        const std::string where =
+            std::string("case ") + std::to_string(i) + " (" + cases[i].what + ")";
         MakeWorld();
         files.FailListing.clear();
         files.Refused.clear();
@@ -388,9 +387,8 @@ TEST_F(FileUpdateTest, EveryFailedOperationLeavesTheTargetAsItWas)
     const int total = files.Operations;
     // The last one before the journal says the new files are in place: up to it, a failure
     // puts everything back; after it only backups are left to remove.
-    const int committed =
-        static_cast<int>(std::find(names.rbegin(), names.rend(), "WriteFileDurably").base() -
-                         names.begin());
+    const int committed = static_cast<int>(
+        std::find(names.rbegin(), names.rend(), "WriteFileDurably").base() - names.begin());
     for (const char *name : {"CreateFolder", "CopyFileBeside", "RenameFile", "FlushFileSystems"})
         EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
     EXPECT_TRUE(StageLeftovers(Target()).empty());
@@ -446,8 +444,7 @@ TEST_F(FileUpdateTest, CutShortAtEveryOperationIsFinishedAtTheNextStart)
         if (visible != beforeVisible && visible != after)
             ++halfDone;
         FileTransaction journal;
-        const bool committed =
-            ParseJournal(ReadWholeFile(Journal()), journal) && journal.Committed;
+        const bool committed = ParseJournal(ReadWholeFile(Journal()), journal) && journal.Committed;
 
         // The next start.
         EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder)) << where;

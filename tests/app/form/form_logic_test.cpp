@@ -256,7 +256,8 @@ TEST(FormLogicStates, AFileStageCutShortIsUndoneBeforeTheScan)
     fixture.folder.Write("product/a.txt", "new");
     fixture.folder.Write("product/.kxold-t-0", "old");
     FileTransaction transaction;
-    transaction.Files.push_back({product + "a.txt", product + ".kxnew-t-0", product + ".kxold-t-0"});
+    transaction.Files.push_back(
+        {product + "a.txt", product + ".kxnew-t-0", product + ".kxold-t-0"});
     fixture.folder.Write("TempUpdate/UpdateFiles.journal", JournalText(transaction));
     FormLogic &logic = fixture.Make();
 
