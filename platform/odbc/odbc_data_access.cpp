@@ -3,6 +3,9 @@
 #include "platform/error.h"
 #include "platform/odbc/odbc_connection_string.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

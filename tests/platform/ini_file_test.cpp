@@ -12,7 +12,7 @@ using namespace std::string_literals;
 
 class IniFileTest : public ::testing::Test {
 protected:
-    std::string Write(const std::string &bytes) { return folder_.Write("Update.ini", bytes); }
+    std::string Write(const std::string &bytes) { return folder_.Write("Update.ini", bytes).string(); }
     std::string Folder() const { return folder_.Path().string(); }
 
     TempFolder folder_;
@@ -63,7 +63,10 @@ TEST_F(IniFileTest, LookupRules)
         {"[CONFIG]\n;A=1\nA=2\n", "CONFIG", "A", "2"},
         {"[CONFIG]\n   ; A=1\n", "CONFIG", "A", "<none>"},
         {";[CONFIG]\nA=1\n", "CONFIG", "A", "<none>"},
+#ifndef _WIN32
+        // (the Windows form asks the system, which takes ";A" as a key name like any other)
         {"[CONFIG]\n;A=1\n", "CONFIG", ";A", "<none>"},
+#endif
         // first matching section and first matching key win
         {"[CONFIG]\nA=1\n[CONFIG]\nA=2\nB=3\n", "CONFIG", "A", "1"},
         {"[CONFIG]\nA=1\n[CONFIG]\nA=2\nB=3\n", "CONFIG", "B", "<none>"},
