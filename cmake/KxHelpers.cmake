@@ -56,7 +56,7 @@ function(kx_test_dir dir)
             # property of its own (only the first variable would be set), so the environment is
             # set by a file that ctest reads after the list of discovered tests.
             set(env "KX_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
-            string(APPEND env ";QT_QPA_PLATFORM=offscreen;ODBCSYSINI=${CMAKE_BINARY_DIR}/odbc")
+            string(APPEND env ";QT_QPA_PLATFORM=offscreen;ODBCSYSINI=${KX_ODBC_DIR}")
             set(env_file ${CMAKE_CURRENT_BINARY_DIR}/${base}_env.cmake)
             file(WRITE ${env_file}
                 "if(${base}_TESTS)\n"
