@@ -7,8 +7,6 @@
 
 namespace {
 
-const char kSection[] = "CONFIG";
-
 // The descriptor's values are fetched into a buffer of this many characters, the last one
 // taken by the closing zero: longer values are cut.
 constexpr size_t kValueBufferSize = 2048;
@@ -26,11 +24,6 @@ std::string CutToBuffer(std::string value)
     return value;
 }
 
-std::string ReadText(const std::string &path, const char *key)
-{
-    return CutToBuffer(ReadIniString(kSection, key, "", path));
-}
-
 int DigitValue(char c, int base)
 {
     int v = -1;
@@ -44,28 +37,32 @@ int DigitValue(char c, int base)
 }
 
 // Every remaining character must be a digit of the base and the signed value must fit in 32
-// bits; anything else (no digits, trailing text such as "12abc", overflow) gives 0.
-int32_t ParseDigits(std::string_view digits, int base, bool negative)
+// bits; anything else (no digits, trailing text such as "12abc", overflow) fails.
+bool ParseDigits(std::string_view digits, int base, bool negative, int32_t &result)
 {
+    result = 0;
     if (digits.empty())
-        return 0;
+        return false;
     const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
     int64_t value = 0;
     for (char c : digits) {
         const int d = DigitValue(c, base);
         if (d < 0)
-            return 0;
+            return false;
         value = value * base + d;
         if (value > limit)
-            return 0;
+            return false;
     }
-    return static_cast<int32_t>(negative ? -value : value);
+    result = static_cast<int32_t>(negative ? -value : value);
+    return true;
 }
 
-int32_t ParseInteger(std::string_view text)
+} // namespace
+
+bool ParseDescriptorInteger(std::string_view text, int32_t &value)
 {
     if (text.size() > 2 && (text.starts_with("0x") || text.starts_with("0X")))
-        return ParseDigits(text.substr(2), 16, false);
+        return ParseDigits(text.substr(2), 16, false, value);
     size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
         ++i;
@@ -77,12 +74,26 @@ int32_t ParseInteger(std::string_view text)
         base = 16;
         ++i;
     }
-    return ParseDigits(text.substr(i), base, negative);
+    return ParseDigits(text.substr(i), base, negative, value);
+}
+
+std::string ReadDescriptorValue(const std::string &path, const char *key)
+{
+    return CutToBuffer(ReadIniString(kDescriptorSection, key, "", path));
+}
+
+namespace {
+
+std::string ReadText(const std::string &path, const char *key)
+{
+    return ReadDescriptorValue(path, key);
 }
 
 int32_t ReadInteger(const std::string &path, const char *key)
 {
-    return ParseInteger(ReadText(path, key));
+    int32_t value = 0;
+    (void)ParseDescriptorInteger(ReadText(path, key), value);
+    return value;
 }
 
 } // namespace

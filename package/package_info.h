@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct T_PackageInfo {
     std::string corp;        // maker; a package is valid only from "glenmarsh"
@@ -27,3 +28,29 @@ struct T_PackageInfo {
 // otherwise blanks, a sign and a "$" (hexadecimal) may lead a decimal number. A value that is
 // not wholly such a number ("12abc", "0x", "$"), or that does not fit in 32 bits, reads as 0.
 T_PackageInfo ReadPackageDescriptor(const std::string &path);
+
+// The descriptor's keys in the order they are read, and how each is read.
+enum class DescriptorKeyKind { Text, Integer };
+struct DescriptorKey {
+    const char *Name;
+    DescriptorKeyKind Kind;
+};
+inline constexpr DescriptorKey kDescriptorKeys[] = {
+    {"corp", DescriptorKeyKind::Text},        {"Soft", DescriptorKeyKind::Text},
+    {"Version", DescriptorKeyKind::Text},     {"Build", DescriptorKeyKind::Text},
+    {"EndDate", DescriptorKeyKind::Text},     {"SQLCount", DescriptorKeyKind::Integer},
+    {"PackageName", DescriptorKeyKind::Text}, {"DbType", DescriptorKeyKind::Integer},
+    {"ExeName", DescriptorKeyKind::Text},     {"RegValue", DescriptorKeyKind::Text},
+};
+// The section the keys are read from.
+inline constexpr char kDescriptorSection[] = "CONFIG";
+
+// One value of the descriptor file as ReadPackageDescriptor takes it, before an integer key is
+// converted: the text of the key in the section "CONFIG", cut as described above; empty when
+// the key is missing.
+std::string ReadDescriptorValue(const std::string &path, const char *key);
+
+// Converts the text of an integer key as ReadPackageDescriptor does. True when the text is
+// wholly such a number; false, with value 0, when it is empty, not wholly a number or does not
+// fit in 32 bits.
+bool ParseDescriptorInteger(std::string_view text, int32_t &value);

@@ -15,8 +15,6 @@ namespace {
 // The key the products' own tools scramble a stored database password with.
 const std::string kPasswordKey = "\x0B\x17\x02\x1C\x09\x12\x04\x1E\x0D\x15\x07\x19\x10\x03";
 
-const std::string kMaker = "glenmarsh";
-
 // Decodes the stored password in place: MySQL products keep it in Base64, the others scrambled.
 void DecodePassword(int32_t dbType, T_ProductReg &product)
 {
@@ -39,37 +37,80 @@ void PrepareWorkFolder(IFileSystem &files, const std::string &workFolder,
     }
 }
 
-// Runs the archiver for one entry and applies the acceptance rules in their order. True when
-// the entry is accepted; package and product then hold what it was accepted with.
-bool ExamineEntry(ScanContext &context, const std::string &name, const std::string &descriptor,
-                  T_PackageInfo &package, T_ProductReg &product)
+// Runs the archiver for one entry and applies the acceptance rules in their order. Accepted
+// leaves in package and product what the entry was accepted with.
+ScanVerdict ExamineEntry(ScanContext &context, const std::string &name,
+                         const std::string &descriptor, T_PackageInfo &package,
+                         T_ProductReg &product)
 {
     if (!context.Processes.Start(CommentCommandLine(context.ProgramFolder, name)))
-        return false;
+        return ScanVerdict::ArchiverNotStarted;
     if (!WaitForArchiver(context.Processes, context.Window, context.CommentWaitLimit)) {
         // A damaged or hostile file, or a hung archiver: the window must still show.
         const bool ended = context.Processes.EndLast();
         LogError("the archiver did not write the comment of " + name + " within " +
                  std::to_string(context.CommentWaitLimit.count()) + " ms; " +
                  (ended ? "ended it" : "could not end it") + ", the package is passed over");
-        return false;
+        return ScanVerdict::ArchiverHung;
     }
     if (!context.Files.FileExists(descriptor))
-        return false;
+        return ScanVerdict::NoDescriptor;
 
     package = ReadPackageDescriptor(descriptor);
-    if (package.corp != kMaker)
-        return false;
+    return ApplyAcceptanceRules(package, context.Registry, product);
+}
 
-    ReadProductReg(context.Registry, package.RegValue, product);
+} // namespace
+
+const char *ScanVerdictText(ScanVerdict verdict)
+{
+    switch (verdict) {
+    case ScanVerdict::ArchiverNotStarted:
+        return "the archiver could not be started";
+    case ScanVerdict::ArchiverHung:
+        return "the archiver did not end in time";
+    case ScanVerdict::NoDescriptor:
+        return "no descriptor";
+    case ScanVerdict::MakerNotAccepted:
+        return "maker not accepted";
+    case ScanVerdict::NotRegistered:
+        return "product not registered";
+    case ScanVerdict::VersionDiffers:
+        return "version differs";
+    case ScanVerdict::BuildOlder:
+        return "build older than the installed one";
+    case ScanVerdict::Error:
+        return "error while examining the package";
+    case ScanVerdict::Accepted:
+        return "accepted";
+    }
+    return "?";
+}
+
+ScanVerdict ApplyAcceptanceRules(const T_PackageInfo &package, IRegistry &registry,
+                                 T_ProductReg &product)
+{
+    if (package.corp != kPackageMaker)
+        return ScanVerdict::MakerNotAccepted;
+    ReadProductReg(registry, package.RegValue, product);
     // Decoded before the registration rule, as the record is kept in clear text from here on.
     DecodePassword(package.DbType, product);
     if (product.ProductCode.empty())
-        return false;
+        return ScanVerdict::NotRegistered;
     if (package.Version != product.Version)
-        return false;
-    return OrdinalCompare(package.Build, product.Build) >= 0;
+        return ScanVerdict::VersionDiffers;
+    if (OrdinalCompare(package.Build, product.Build) < 0)
+        return ScanVerdict::BuildOlder;
+    return ScanVerdict::Accepted;
 }
+
+bool UpgradeAllowed(const std::string &newBuild, const std::string &currBuild, bool forceChecked)
+{
+    const int order = OrdinalCompare(newBuild, currBuild);
+    return forceChecked ? order >= 0 : order != 0;
+}
+
+namespace {
 
 void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductReg &Product)
 {
@@ -86,14 +127,14 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
 
         T_PackageInfo package;
         T_ProductReg product;
-        bool accepted = false;
+        ScanVerdict verdict = ScanVerdict::Error;
         try {
-            accepted = ExamineEntry(context, entry.Name, descriptor, package, product);
+            verdict = ExamineEntry(context, entry.Name, descriptor, package, product);
         } catch (const std::exception &) {
             // A package that cannot be examined is passed over like one that does not fit.
-            accepted = false;
+            verdict = ScanVerdict::Error;
         }
-        if (!accepted)
+        if (verdict != ScanVerdict::Accepted)
             continue;
 
         Package = package;

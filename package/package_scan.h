@@ -17,6 +17,38 @@ class IRegistry;
 // sound package takes a fraction of a second, even on a slow share.
 inline constexpr std::chrono::milliseconds kCommentWaitLimit{30000};
 
+// The maker text a package must carry in its key "corp", byte for byte.
+inline const std::string kPackageMaker = "glenmarsh";
+
+// Why the scan accepted a package or passed it over, in the order the rules are applied.
+enum class ScanVerdict {
+    ArchiverNotStarted, // the comment command could not be started
+    ArchiverHung,       // the archiver did not end within the wait limit
+    NoDescriptor,       // no descriptor file after the archiver ended
+    MakerNotAccepted,   // corp is not kPackageMaker
+    NotRegistered,      // no product registered under RegValue
+    VersionDiffers,     // Version is not the installed Version
+    BuildOlder,         // Build sorts below the installed Build
+    Error,              // an error while the package was examined
+    Accepted,
+};
+
+// A short English text for a verdict, for reports and logs.
+const char *ScanVerdictText(ScanVerdict verdict);
+
+// The rules the scan applies to a package's descriptor, in their order: the maker rule, then
+// the registration of the product named by RegValue is read into product and its stored
+// password decoded (1: Base64, any other DbType: unscrambled), then the registration, version
+// and build rules. Returns the first rule that fails, or Accepted. Throws what ReadProductReg
+// throws (the scan counts that as Error).
+ScanVerdict ApplyAcceptanceRules(const T_PackageInfo &package, IRegistry &registry,
+                                 T_ProductReg &product);
+
+// Whether 升级 may be pressed for an accepted package, by the force check box rule: checked,
+// when the package's build does not sort below the installed one; unchecked, when the two
+// builds differ. So a package of the installed build needs 强制升级 checked.
+bool UpgradeAllowed(const std::string &newBuild, const std::string &currBuild, bool forceChecked);
+
 // The controls the scan writes. The main window implements it.
 class IScanView {
 public:

@@ -11,3 +11,9 @@
 // for the euro sign and which becomes U+20AC. So the result is valid UTF-8, unless the system
 // lacks the converter: then the bytes are returned as they are. Never throws.
 std::string ToSystemText(const std::string &bytes);
+
+// Returns the bytes read as GB18030 (code page 936 and its superset) as text of the system code
+// page, also when they happen to be valid UTF-8: for text known to come from the Chinese code
+// page, and to show how such a machine reads UTF-8 bytes. Bytes that start no valid sequence
+// are handled as by ToSystemText. Never throws.
+std::string Gb18030ToSystemText(const std::string &bytes);

@@ -4,6 +4,7 @@
 // the same file giving the same values here.
 
 #include <string>
+#include <vector>
 
 // Returns the value of key in section of the INI file at path, or defaultValue (with its trailing
 // blanks removed) when the file cannot be read or holds no such section or key. Never throws.
@@ -29,3 +30,9 @@
 // that pair and nothing else.
 std::string ReadIniString(const std::string &section, const std::string &key,
                           const std::string &defaultValue, const std::string &path);
+
+// The names of the keys of the first section named section, in file order, as ReadIniString
+// matches them: key lines, and lines without "=" (keys without a value). A name given twice is
+// listed twice; only its first counts.
+// Empty when the file cannot be read or has no such section. Never throws.
+std::vector<std::string> ReadIniKeys(const std::string &section, const std::string &path);

@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 
 #include <memory>
+#include <string>
 
 struct SystemServices {
     std::unique_ptr<IFileSystem> Files;
@@ -18,3 +19,8 @@ struct SystemServices {
 
 // Makes each service once. Never throws beyond std::bad_alloc.
 SystemServices MakeSystemServices();
+
+// A registry read from a store file in the registry editor's export format (see the README),
+// instead of the system's own: for tools that judge a package against another machine's
+// registration. Never throws beyond std::bad_alloc.
+std::unique_ptr<IRegistry> MakeRegistryFromStore(const std::string &storePath);

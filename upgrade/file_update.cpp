@@ -1,6 +1,7 @@
 #include "upgrade/file_update.h"
 
 #include "platform/text.h"
+#include "upgrade/update_tree.h"
 
 #include <climits>
 #include <exception>
@@ -28,20 +29,13 @@ struct TreeWalk {
     }
 };
 
-std::string JoinPath(const std::string &folder, const std::string &name)
-{
-    if (!folder.empty() && folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
-}
-
 // The "UpdateFiles" folder of the unpacked package; empty when the package name leaves no
 // folder of its own (then nothing was unpacked for it, and the work folder itself must not be
 // taken for it).
 std::string UpdateSourceFolder(const UpgradeContext &context)
 {
     const std::string unpacked = UnpackedPackageFolder(context);
-    return unpacked.empty() ? std::string() : unpacked + "/UpdateFiles";
+    return unpacked.empty() ? std::string() : unpacked + "/" + kUpdateFilesFolderName;
 }
 
 // The smallest power of two as unit that brings total into the bar's int range.
@@ -67,47 +61,6 @@ bool EnsureFolder(IFileSystem &files, const std::string &path)
     return files.DirectoryExists(path) || files.ForceDirectories(path);
 }
 
-// A tree as listed once, so that the size for the bar and the copy share one walk of the
-// source. Folders keeps one listing for each folder entry, in order.
-struct ListedFolder {
-    bool Listed = false;
-    std::vector<FolderEntry> Entries;
-    std::vector<ListedFolder> Folders;
-};
-
-bool IsFolder(const FolderEntry &entry)
-{
-    return (entry.Attributes & kAttrDirectory) != 0;
-}
-
-bool IsDotEntry(const FolderEntry &entry)
-{
-    return entry.Name == "." || entry.Name == "..";
-}
-
-ListedFolder ListTree(IFileSystem &files, const std::string &path)
-{
-    ListedFolder folder;
-    folder.Listed = files.ListFolder(path, "*.*", folder.Entries);
-    for (const FolderEntry &entry : folder.Entries) {
-        if (IsFolder(entry) && !IsDotEntry(entry))
-            folder.Folders.push_back(ListTree(files, JoinPath(path, entry.Name)));
-    }
-    return folder;
-}
-
-uint64_t TreeSize(const ListedFolder &folder)
-{
-    uint64_t total = 0;
-    size_t next = 0;
-    for (const FolderEntry &entry : folder.Entries) {
-        if (IsDotEntry(entry))
-            continue;
-        total += IsFolder(entry) ? TreeSize(folder.Folders[next++]) : entry.Size;
-    }
-    return total;
-}
-
 bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &source,
               const std::string &dest)
 {
@@ -121,15 +74,16 @@ bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &sou
     for (const FolderEntry &entry : folder.Entries) {
         if (IsDotEntry(entry))
             continue;
-        const std::string target = JoinPath(dest, entry.Name);
-        if (IsFolder(entry)) {
+        const std::string target = JoinTreePath(dest, entry.Name);
+        if (IsTreeFolder(entry)) {
             ok = EnsureFolder(files, target) && ok;
-            ok = CopyTree(walk, folder.Folders[next++], JoinPath(source, entry.Name), target) && ok;
+            ok = CopyTree(walk, folder.Folders[next++], JoinTreePath(source, entry.Name), target) &&
+                 ok;
             continue;
         }
         window.SetStepText(kUpdatingFilePrefix + entry.Name + "...");
         window.Repaint();
-        if (CopyOneFile(files, JoinPath(source, entry.Name), target)) {
+        if (CopyOneFile(files, JoinTreePath(source, entry.Name), target)) {
             if (!wroteHere)
                 walk.written.push_back(dest);
             wroteHere = true;

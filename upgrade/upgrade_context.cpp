@@ -1,12 +1,16 @@
 #include "upgrade/upgrade_context.h"
 
-std::string UnpackedPackageFolder(const UpgradeContext &context)
+std::string UnpackedPackageFolder(const std::string &programFolder, const std::string &packageName)
 {
-    const std::string &name = context.Package.PackageName;
-    if (name.size() <= 4)
+    if (packageName.size() <= 4)
         return {};
-    const std::string folder = name.substr(0, name.size() - 4);
+    const std::string folder = packageName.substr(0, packageName.size() - 4);
     if (folder == "." || folder == ".." || folder.find('/') != std::string::npos)
         return {};
-    return context.ProgramFolder + "TempUpdate/" + folder;
+    return programFolder + "TempUpdate/" + folder;
+}
+
+std::string UnpackedPackageFolder(const UpgradeContext &context)
+{
+    return UnpackedPackageFolder(context.ProgramFolder, context.Package.PackageName);
 }

@@ -29,3 +29,5 @@ struct UpgradeContext {
 // last four characters (its ".zip"). Empty when that leaves no folder name of its own, so no
 // stage ever takes the work folder or the program folder for it.
 std::string UnpackedPackageFolder(const UpgradeContext &context);
+// The same for a package file name (without folder) in a program folder (with its separator).
+std::string UnpackedPackageFolder(const std::string &programFolder, const std::string &packageName);

@@ -104,12 +104,10 @@ void FormLogic::CheckBox_ForceClick()
     // The upgrade button stays disabled until the running upgrade has ended.
     if (upgradeRunning_)
         return;
-    const int order = OrdinalCompare(view_.Caption(FormControl::Lab_NewBuild),
-                                     view_.Caption(FormControl::Lab_CurrBuild));
-    if (view_.IsForceChecked())
-        view_.SetEnabled(FormControl::BtnUpdate, order >= 0);
-    else
-        view_.SetEnabled(FormControl::BtnUpdate, order != 0);
+    view_.SetEnabled(FormControl::BtnUpdate,
+                     UpgradeAllowed(view_.Caption(FormControl::Lab_NewBuild),
+                                    view_.Caption(FormControl::Lab_CurrBuild),
+                                    view_.IsForceChecked()));
 }
 
 void FormLogic::EnterUpgradeRunning()

@@ -37,6 +37,11 @@ std::string ToSystemText(const std::string &bytes)
 {
     if (IsValidUtf8(bytes))
         return bytes;
+    return Gb18030ToSystemText(bytes);
+}
+
+std::string Gb18030ToSystemText(const std::string &bytes)
+{
     Converter converter;
     if (!converter.ok())
         return bytes;

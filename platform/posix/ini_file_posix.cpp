@@ -1,5 +1,5 @@
 // INI reading for POSIX: stands in for GetPrivateProfileStringA. Reads one value per call
-// straight from the file; no caching, no writing, no enumeration of sections or keys.
+// straight from the file; no caching, no writing, no enumeration of sections.
 
 #include "platform/ini_file.h"
 
@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -121,14 +122,15 @@ std::string DefaultWithoutTrailingBlanks(const std::string &defaultValue)
     return defaultValue.substr(0, end);
 }
 
-} // namespace
-
-std::string ReadIniString(const std::string &section, const std::string &key,
-                          const std::string &defaultValue, const std::string &path)
+// Calls onKey(name, value) for each key line of the first section named section, in file order,
+// until it returns false. value is empty (nullopt) for a line without "=", a key without a
+// value. False when the file cannot be read.
+template <typename OnKey>
+bool WalkSection(const std::string &section, const std::string &path, OnKey onKey)
 {
     const std::optional<std::string> raw = ReadWholeFile(path);
     if (!raw)
-        return DefaultWithoutTrailingBlanks(defaultValue);
+        return false;
 
     const std::string text = DecodeFile(*raw);
 
@@ -155,13 +157,38 @@ std::string ReadIniString(const std::string &section, const std::string &key,
         }
         if (where != Where::InSection)
             continue;
-        // A line without "=" is a key without a value: found, it gives the default.
         const size_t equals = line.find('=');
-        if (!EqualsIgnoreAsciiCase(Field(line.substr(0, equals)), key))
-            continue;
-        if (equals == std::string::npos)
+        std::optional<std::string> value;
+        if (equals != std::string::npos)
+            value = StripMatchingQuotes(std::string(Field(line.substr(equals + 1))));
+        if (!onKey(std::string(Field(line.substr(0, equals))), value))
             break;
-        return StripMatchingQuotes(std::string(Field(line.substr(equals + 1))));
     }
-    return DefaultWithoutTrailingBlanks(defaultValue);
+    return true;
+}
+
+} // namespace
+
+std::string ReadIniString(const std::string &section, const std::string &key,
+                          const std::string &defaultValue, const std::string &path)
+{
+    std::optional<std::string> found;
+    WalkSection(section, path, [&](const std::string &name, std::optional<std::string> &value) {
+        if (!EqualsIgnoreAsciiCase(name, key))
+            return true;
+        // A line without "=" is a key without a value: found, it gives the default.
+        found = std::move(value);
+        return false;
+    });
+    return found ? *found : DefaultWithoutTrailingBlanks(defaultValue);
+}
+
+std::vector<std::string> ReadIniKeys(const std::string &section, const std::string &path)
+{
+    std::vector<std::string> keys;
+    WalkSection(section, path, [&](const std::string &name, std::optional<std::string> &) {
+        keys.push_back(name);
+        return true;
+    });
+    return keys;
 }

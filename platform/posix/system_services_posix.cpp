@@ -14,3 +14,8 @@ SystemServices MakeSystemServices()
     services.Host = std::make_unique<PosixHostIdentity>();
     return services;
 }
+
+std::unique_ptr<IRegistry> MakeRegistryFromStore(const std::string &storePath)
+{
+    return std::make_unique<RegFileRegistry>(storePath);
+}

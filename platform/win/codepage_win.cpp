@@ -89,6 +89,11 @@ std::string ToSystemText(const std::string &bytes)
 {
     if (IsValidUtf8(bytes))
         return bytes;
+    return Gb18030ToSystemText(bytes);
+}
+
+std::string Gb18030ToSystemText(const std::string &bytes)
+{
     std::string out;
     out.reserve(bytes.size() * 3 / 2 + 16);
     size_t at = 0;

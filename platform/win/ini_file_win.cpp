@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -66,7 +67,40 @@ std::string AnsiBytes(const std::wstring &wide)
     return bytes;
 }
 
+// The system's text of a file without a byte-order mark, read back as the logic reads text.
+std::string FromFileText(const std::wstring &text, bool unicode)
+{
+    return unicode ? Narrow(text) : ToSystemText(AnsiBytes(text));
+}
+
 } // namespace
+
+std::vector<std::string> ReadIniKeys(const std::string &section, const std::string &path)
+{
+    const std::wstring widePath = Widen(path);
+    const bool unicode = StartsWithByteOrderMark(widePath);
+    const std::wstring wideSection = unicode ? Widen(section) : FromAnsi(section);
+    // With no key, the system gives every key name of the section, each ended by a zero, and
+    // one more zero after the last.
+    std::wstring names(1024, L'\0');
+    DWORD got = 0;
+    for (;;) {
+        got = GetPrivateProfileStringW(wideSection.c_str(), nullptr, L"", names.data(),
+                                       static_cast<DWORD>(names.size()), widePath.c_str());
+        if (got + 2 < names.size())
+            break;
+        names.assign(names.size() * 4, L'\0');
+    }
+    std::vector<std::string> keys;
+    for (size_t at = 0; at < got;) {
+        const size_t end = names.find(L'\0', at);
+        if (end == std::wstring::npos || end == at)
+            break;
+        keys.push_back(FromFileText(names.substr(at, end - at), unicode));
+        at = end + 1;
+    }
+    return keys;
+}
 
 std::string ReadIniString(const std::string &section, const std::string &key,
                           const std::string &defaultValue, const std::string &path)
@@ -90,7 +124,5 @@ std::string ReadIniString(const std::string &section, const std::string &key,
     }
     if (value == kMissing)
         return TrimTrailingBlanks(defaultValue);
-    if (unicode)
-        return Narrow(value);
-    return ToSystemText(AnsiBytes(value));
+    return FromFileText(value, unicode);
 }

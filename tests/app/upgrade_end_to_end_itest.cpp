@@ -122,6 +122,8 @@ struct PackageSpec {
     Content Holds = Content::Full;
     // The package file's name when it differs from its top folder's (a renamed download).
     std::string FileName;
+    // Made by the package makers' tool, which fills in the descriptor's block count.
+    bool ByKxpack = false;
 };
 
 // One program folder with the archiver and a package, the installed product with its folder
@@ -184,7 +186,15 @@ public:
                       "PackageName=demo_5.2.zip\r\nDbType=" +
                           std::to_string(recipe.DbType) + "\r\nExeName=demo\r\nRegValue=E2E\r\n");
         std::string command;
-        if (recipe.Holds == Content::Nothing) {
+        if (recipe.ByKxpack) {
+            std::string descriptor = ReadWholeFile(staging + "comment.ini");
+            descriptor.erase(descriptor.find("SQLCount=4\r\n"), 12);
+            folder_.Write("staging/comment.ini", descriptor);
+            command = "'" + (BinDir() / "kxpack").string() + "' make --descriptor '" + staging +
+                      "comment.ini' --sql '" + staging + packageBase_ +
+                      "/UpdateSQL.sql' --files '" + staging + packageBase_ + "/UpdateFiles' '" +
+                      PackageFile() + "' >/dev/null";
+        } else if (recipe.Holds == Content::Nothing) {
             const char *source = std::getenv("KX_SOURCE_DIR");
             command = "python3 '" + std::string(source ? source : ".") +
                       "/tests/support/make_zip.py' '" + PackageFile() + "' '" + staging +
@@ -364,15 +374,32 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         recipe.FileName = "demo_5.2 (1).zip"; // as a browser names a second download
         return recipe;
     };
+    const auto byKxpack = [] {
+        PackageSpec recipe;
+        recipe.ByKxpack = true;
+        return recipe;
+    };
     const auto holding = [](Content content) {
         PackageSpec recipe;
         recipe.Holds = content;
         return recipe;
     };
     const Case cases[] = {
-        {"local server", "localhost", {}, Readme::File, {success}, "更新文件完成", applied,
+        {"local server",
+         "localhost",
+         {},
+         Readme::File,
+         {success},
+         "更新文件完成",
+         applied,
          kNewFiles},
-        {"remote server", "127.0.0.1", {}, Readme::File, {success}, "更新文件完成", kNoTable,
+        {"remote server",
+         "127.0.0.1",
+         {},
+         Readme::File,
+         {success},
+         "更新文件完成",
+         kNoTable,
          kNewFiles},
         {"damaged package",
          "localhost",
@@ -399,8 +426,14 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          applied,
          kOldFiles},
         // Root may replace a file without write bits, as cp does; it stays read-only.
-        {"read-only target file", "localhost", {}, Readme::ReadOnly, {success}, "更新文件完成",
-         applied, kNewFiles},
+        {"read-only target file",
+         "localhost",
+         {},
+         Readme::ReadOnly,
+         {success},
+         "更新文件完成",
+         applied,
+         kNewFiles},
         {"target file is a folder",
          "localhost",
          {},
@@ -427,6 +460,14 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          "正在解压缩升级包文件...",
          kNoTable,
          kOldFiles},
+        {"made by kxpack make",
+         "localhost",
+         byKxpack(),
+         Readme::File,
+         {success},
+         "更新文件完成",
+         applied,
+         kNewFiles},
         // Its own folder, with neither script nor files: a success that changes nothing.
         {"package folder alone",
          "localhost",
@@ -533,8 +574,8 @@ TEST_F(UpgradeEndToEnd, ReplacedFilesKeepTheirBitsAndOwnerNewOnesTakeThePackages
 // the Chinese code page, which no label gives back byte for byte.
 TEST_F(UpgradeEndToEnd, ProgramFolderAndPackageNamedInTheChineseCodePage)
 {
-    UpgradeWorld world("kx_e2e_gb18030", "\xB3\xCC\xD0\xF2",    // "程序" in GB18030
-                       "\xD1\xDD\xCA\xBE_5.2");                // "演示" in GB18030
+    UpgradeWorld world("kx_e2e_gb18030", "\xB3\xCC\xD0\xF2", // "程序" in GB18030
+                       "\xD1\xDD\xCA\xBE_5.2");              // "演示" in GB18030
     world.MakePackage({});
     world.Register("localhost");
     ASSERT_TRUE(world.Open());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -136,6 +137,22 @@ TEST_F(IniFileTest, LongValueArrivesWhole)
     const std::string path = Write("[CONFIG]\nA=" + value + "\nB=2\n");
     EXPECT_EQ(ReadIniString("CONFIG", "A", "", path), value);
     EXPECT_EQ(ReadIniString("CONFIG", "B", "", path), "2");
+}
+
+TEST_F(IniFileTest, KeysOfTheFirstSectionInFileOrder)
+{
+    const std::string path =
+        Write("A=0\n[config]\n; note\n b = 1\nwithout value\nB=2\n=3\n[other]\n"
+              "C=4\n[CONFIG]\nD=5\n");
+#ifdef _WIN32
+    // The Windows form asks the system, which lists only key lines with a name.
+    EXPECT_EQ(ReadIniKeys("CONFIG", path), (std::vector<std::string>{"b", "B"}));
+#else
+    EXPECT_EQ(ReadIniKeys("CONFIG", path),
+              (std::vector<std::string>{"b", "without value", "B", ""}));
+#endif
+    EXPECT_TRUE(ReadIniKeys("NONE", path).empty());
+    EXPECT_TRUE(ReadIniKeys("CONFIG", Folder() + "/missing.ini").empty());
 }
 
 } // namespace

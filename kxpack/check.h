@@ -1,0 +1,35 @@
+#pragma once
+// kxpack check: a package read as the tool reads it, with every rule the tool applies to it.
+
+#include "kxpack/package_reader.h"
+#include "kxpack/report.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct KxpackServices {
+    IFileSystem &Files;
+    std::string Archiver; // the path of KX_Rar.exe
+    // A registry on a store file (the scan's view of another machine's registration).
+    std::function<std::unique_ptr<IRegistry>(const std::string &store)> RegistryFromStore;
+};
+
+struct CheckOptions {
+    std::string Package;
+    std::optional<std::string> RegistryStore; // --registry
+};
+
+enum class CheckOutcome {
+    Clean,      // no error (exit 0)
+    Errors,     // errors found (exit 1)
+    Unreadable, // the package cannot be read at all (exit 2)
+};
+
+// Reads the package into scratch (a program folder of its own) and checks the descriptor, the
+// archive, the script, the application files and, with a registry store, the scan's verdict.
+CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &options,
+                          const std::string &scratch, Report &report);

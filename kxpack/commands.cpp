@@ -1,0 +1,449 @@
+#include "kxpack/kxpack.h"
+
+#include "archiver/archiver_commands.h"
+#include "package/package_info.h"
+#include "platform/error.h"
+#include "platform/ini_file.h"
+#include "platform/program_run.h"
+#include "platform/text.h"
+#include "upgrade/script_blocks.h"
+#include "upgrade/update_tree.h"
+
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Arguments {
+    std::string Command;
+    std::vector<std::string> Names;
+    bool Json = false;
+    std::optional<std::string> Registry, Product, Descriptor, Sql, Files;
+};
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+Arguments Parse(const std::vector<std::string> &args)
+{
+    if (args.empty())
+        throw UsageError("no command");
+    Arguments parsed;
+    parsed.Command = args[0];
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        const auto value = [&](std::optional<std::string> &slot) {
+            if (i + 1 >= args.size() || slot)
+                throw UsageError(a + " needs one value");
+            slot = args[++i];
+        };
+        if (a == "--json")
+            parsed.Json = true;
+        else if (a == "--registry")
+            value(parsed.Registry);
+        else if (a == "--product")
+            value(parsed.Product);
+        else if (a == "--descriptor")
+            value(parsed.Descriptor);
+        else if (a == "--sql")
+            value(parsed.Sql);
+        else if (a == "--files")
+            value(parsed.Files);
+        else if (a.starts_with("--"))
+            throw UsageError("unknown option " + a);
+        else
+            parsed.Names.push_back(a);
+    }
+    const auto allow = [&](bool ok) {
+        if (!ok)
+            throw UsageError("an option that " + parsed.Command + " does not take");
+    };
+    if (parsed.Command == "check")
+        allow(!parsed.Product && !parsed.Descriptor && !parsed.Sql && !parsed.Files);
+    else if (parsed.Command == "blocks")
+        allow(!parsed.Registry && !parsed.Product && !parsed.Descriptor && !parsed.Sql &&
+              !parsed.Files);
+    else if (parsed.Command == "files")
+        allow(!parsed.Registry && !parsed.Descriptor && !parsed.Sql && !parsed.Files);
+    else if (parsed.Command == "make")
+        allow(parsed.Descriptor && !parsed.Registry && !parsed.Product && !parsed.Json);
+    else
+        throw UsageError("unknown command " + parsed.Command);
+    if (parsed.Names.size() != 1)
+        throw UsageError(parsed.Command + " takes one package file");
+    return parsed;
+}
+
+int CheckCommand(const KxpackServices &services, const Arguments &args, std::ostream &out)
+{
+    ScratchFolder scratch(services.Files);
+    Report report;
+    const CheckOutcome outcome =
+        CheckPackage(services, {args.Names[0], args.Registry}, scratch.Path(), report);
+    if (args.Json)
+        WriteJson(out, report.ToJson());
+    else
+        report.WriteText(out);
+    switch (outcome) {
+    case CheckOutcome::Clean:
+        return kPackClean;
+    case CheckOutcome::Errors:
+        return kPackErrors;
+    case CheckOutcome::Unreadable:
+        return kPackUnreadable;
+    }
+    return kPackErrors;
+}
+
+// Unpacks the package as the run does; false (with the reason on err) when it does not
+// unpack into its own folder.
+bool Unpack(const KxpackServices &services, const std::string &package, const std::string &scratch,
+            PackageRead &read, std::ostream &err)
+{
+    if (!fs::is_regular_file(package)) {
+        err << "kxpack: " << package << ": no such file\n";
+        return false;
+    }
+    read = ReadPackage(services.Archiver, package, scratch, true);
+    const ArchiverRun &failed = !read.Comment.Succeeded() ? read.Comment : read.Extract;
+    if (!read.Comment.Succeeded() || !read.Extract.Succeeded()) {
+        err << "kxpack: " << package << ": the archiver fails (" << failed.Describe() << ")\n";
+        for (const std::string &m : failed.Messages)
+            err << "  " << m << "\n";
+        return false;
+    }
+    if (read.UnpackedFolder.empty() || !services.Files.DirectoryExists(read.UnpackedFolder)) {
+        err << "kxpack: " << package
+            << ": no top folder named after the file; the run finds nothing\n";
+        return false;
+    }
+    return true;
+}
+
+int BlocksCommand(const KxpackServices &services, const Arguments &args, std::ostream &out,
+                  std::ostream &err)
+{
+    ScratchFolder scratch(services.Files);
+    PackageRead read;
+    if (!Unpack(services, args.Names[0], scratch.Path(), read, err))
+        return kPackUnreadable;
+    const std::string script = read.UnpackedFolder + "/" + kUpgradeScriptFileName;
+    nlohmann::json blocks = nlohmann::json::array();
+    nlohmann::json dropped = nlohmann::json::array();
+    std::ostringstream text;
+    if (!services.Files.FileExists(script)) {
+        text << "no " << kUpgradeScriptFileName << ": no block runs\n";
+    } else {
+        try {
+            ScriptCutter cutter(script);
+            ScriptPiece piece;
+            int index = 0;
+            while (cutter.Next(piece)) {
+                if (piece.What == ScriptPiece::Kind::End) {
+                    ++index;
+                    const int first = piece.BeginLine ? piece.BeginLine : piece.Line;
+                    blocks.push_back({{"index", index},
+                                      {"name", piece.Name},
+                                      {"firstLine", first},
+                                      {"lastLine", piece.Line},
+                                      {"command", piece.Command}});
+                    text << "block " << index << " " << Quoted(piece.Name) << ", lines " << first
+                         << "-" << piece.Line << ":\n";
+                    std::istringstream lines(piece.Command);
+                    std::string line;
+                    while (std::getline(lines, line)) {
+                        if (!line.empty() && line.back() == '\r')
+                            line.pop_back();
+                        text << "    " << line << "\n";
+                    }
+                } else if (piece.What == ScriptPiece::Kind::Dropped) {
+                    dropped.push_back({{"name", piece.Name},
+                                       {"beginLine", piece.BeginLine},
+                                       {"firstLine", piece.Line},
+                                       {"lastLine", piece.LastLine}});
+                    text << "(never run: "
+                         << (piece.BeginLine ? "block " + Quoted(piece.Name) + " without end marker"
+                                             : std::string("lines outside any block"));
+                    if (piece.Line)
+                        text << ", lines " << piece.Line << "-" << piece.LastLine;
+                    text << ")\n";
+                }
+            }
+        } catch (const std::exception &e) {
+            err << "kxpack: " << kUpgradeScriptFileName << " cannot be read: " << e.what() << "\n";
+            return kPackUnreadable;
+        }
+    }
+    if (args.Json)
+        WriteJson(out, {{"package", args.Names[0]}, {"blocks", blocks}, {"dropped", dropped}});
+    else
+        out << text.str();
+    return kPackClean;
+}
+
+struct FileRow {
+    std::string Path; // below UpdateFiles
+    uint64_t Size;
+    std::string Status; // "file", "new", "replaced", "blocked: ..."
+};
+
+void CollectFiles(IFileSystem &files, const ListedFolder &folder, const std::string &relative,
+                  const std::optional<std::string> &product, std::vector<FileRow> &rows)
+{
+    size_t next = 0;
+    for (const FolderEntry &entry : folder.Entries) {
+        if (IsDotEntry(entry))
+            continue;
+        const std::string path = relative.empty() ? entry.Name : relative + "/" + entry.Name;
+        if (IsTreeFolder(entry)) {
+            CollectFiles(files, folder.Folders[next++], path, product, rows);
+            continue;
+        }
+        std::string status = "file";
+        if (product) {
+            const std::string target = JoinTreePath(*product, path);
+            if (files.DirectoryExists(target))
+                status = "blocked: a folder stands there";
+            else if (!files.FileExists(target))
+                status = "new";
+            else if (files.MayReplaceFile(target))
+                status = "replaced";
+            else
+                status = "blocked: may not be replaced";
+        }
+        rows.push_back({path, entry.Size, status});
+    }
+}
+
+int FilesCommand(const KxpackServices &services, const Arguments &args, std::ostream &out,
+                 std::ostream &err)
+{
+    ScratchFolder scratch(services.Files);
+    PackageRead read;
+    if (!Unpack(services, args.Names[0], scratch.Path(), read, err))
+        return kPackUnreadable;
+    const std::string tree = read.UnpackedFolder + "/" + kUpdateFilesFolderName;
+    std::vector<FileRow> rows;
+    if (services.Files.DirectoryExists(tree))
+        CollectFiles(services.Files, ListTree(services.Files, tree), "", args.Product, rows);
+    uint64_t total = 0;
+    nlohmann::json list = nlohmann::json::array();
+    for (const FileRow &row : rows) {
+        total += row.Size;
+        list.push_back({{"path", row.Path}, {"size", row.Size}, {"status", row.Status}});
+    }
+    if (args.Json) {
+        nlohmann::json json = {{"package", args.Names[0]}, {"files", list}, {"bytes", total}};
+        if (args.Product)
+            json["product"] = *args.Product;
+        WriteJson(out, json);
+    } else {
+        if (!services.Files.DirectoryExists(tree))
+            out << "no " << kUpdateFilesFolderName << ": no file is copied\n";
+        for (const FileRow &row : rows) {
+            std::string status = row.Status;
+            status.resize(std::max<size_t>(status.size(), 9), ' ');
+            std::string size = std::to_string(row.Size);
+            size.insert(0, size.size() < 12 ? 12 - size.size() : 0, ' ');
+            out << status << size << "  " << row.Path << "\n";
+        }
+        out << rows.size() << " files, " << total << " bytes\n";
+    }
+    return kPackClean;
+}
+
+// The line-end style of a text: CR LF when its first line ends so.
+std::string LineEnd(const std::string &text)
+{
+    const size_t lf = text.find('\n');
+    return lf != std::string::npos && lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
+}
+
+// The descriptor with "SQLCount=count" added as the first key of its section [CONFIG]. Empty
+// when no line of the bytes opens that section.
+std::string WithSQLCount(const std::string &bytes, int count)
+{
+    size_t at = 0;
+    while (at < bytes.size()) {
+        size_t end = bytes.find('\n', at);
+        end = end == std::string::npos ? bytes.size() : end + 1;
+        const std::string line = TrimControl(std::string_view(bytes).substr(at, end - at));
+        if (line.starts_with("[")) {
+            const size_t close = line.rfind(']');
+            if (close != std::string::npos &&
+                EqualsIgnoreAsciiCase(TrimControl(std::string_view(line).substr(1, close - 1)),
+                                      kDescriptorSection)) {
+                const std::string eol = LineEnd(bytes);
+                std::string head = bytes.substr(0, end);
+                if (end == bytes.size() && !head.ends_with("\n"))
+                    head += eol;
+                return head + "SQLCount=" + std::to_string(count) + eol + bytes.substr(end);
+            }
+        }
+        at = end;
+    }
+    return {};
+}
+
+int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostream &out,
+                std::ostream &err)
+{
+    const std::string outFile = args.Names[0];
+    const std::string outName = fs::path(outFile).filename().string();
+    if (outName.size() <= 4 || !EqualsIgnoreAsciiCase(outName.substr(outName.size() - 4), ".zip")) {
+        err << "kxpack: " << outFile << ": a package's name ends in \".zip\"\n";
+        return kPackBadCommand;
+    }
+    const std::string base = outName.substr(0, outName.size() - 4);
+    if (!fs::is_regular_file(*args.Descriptor)) {
+        err << "kxpack: " << *args.Descriptor << ": no such file\n";
+        return kPackUnreadable;
+    }
+    std::string descriptor = ReadFileBytes(*args.Descriptor);
+
+    int blocks = 0;
+    if (args.Sql) {
+        if (!fs::is_regular_file(*args.Sql)) {
+            err << "kxpack: " << *args.Sql << ": no such file\n";
+            return kPackUnreadable;
+        }
+        try {
+            ScriptCutter cutter(*args.Sql);
+            ScriptPiece piece;
+            while (cutter.Next(piece))
+                blocks += piece.What == ScriptPiece::Kind::End ? 1 : 0;
+        } catch (const std::exception &e) {
+            err << "kxpack: " << *args.Sql << ": " << e.what() << "\n";
+            return kPackUnreadable;
+        }
+    }
+    if (args.Files && !fs::is_directory(*args.Files)) {
+        err << "kxpack: " << *args.Files << ": no such folder\n";
+        return kPackUnreadable;
+    }
+
+    ScratchFolder scratch(services.Files);
+    const std::vector<std::string> keys = ReadIniKeys(kDescriptorSection, *args.Descriptor);
+    const bool hasCount = std::any_of(keys.begin(), keys.end(), [](const std::string &k) {
+        return EqualsIgnoreAsciiCase(k, "SQLCount");
+    });
+    if (hasCount) {
+        int32_t declared = 0;
+        (void)ParseDescriptorInteger(ReadDescriptorValue(*args.Descriptor, "SQLCount"), declared);
+        if (declared != blocks) {
+            err << "kxpack: SQLCount is " << declared << " but the script has " << blocks
+                << " blocks; no package made\n";
+            return kPackErrors;
+        }
+    } else {
+        descriptor = WithSQLCount(descriptor, blocks);
+        if (descriptor.empty()) {
+            err << "kxpack: " << *args.Descriptor << " has no section [CONFIG]; no package made\n";
+            return kPackErrors;
+        }
+        out << "SQLCount=" << blocks << " added to the descriptor (it had none)\n";
+    }
+
+    const std::string stage = scratch.Path() + "stage/";
+    const std::string top = stage + base;
+    fs::create_directories(top);
+    if (args.Sql)
+        fs::copy_file(*args.Sql, top + "/" + kUpgradeScriptFileName);
+    if (args.Files)
+        fs::copy(*args.Files, top + "/" + kUpdateFilesFolderName,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    {
+        std::ofstream comment(scratch.Path() + "comment.ini", std::ios::binary);
+        comment << descriptor;
+        if (!comment.flush()) {
+            err << "kxpack: cannot write the descriptor to a scratch folder\n";
+            return kPackUnreadable;
+        }
+    }
+    const std::string made = scratch.Path() + "made/" + outName;
+    fs::create_directories(scratch.Path() + "made");
+    const ProgramOutcome archived =
+        RunProgramToEnd({services.Archiver, "a", "-y", "-p" + kPackagePassword,
+                         "-z" + scratch.Path() + "comment.ini", made, base},
+                        stage);
+    if (!archived.ExitCode || *archived.ExitCode != 0) {
+        err << "kxpack: " << kArchiverImageName << " a fails\n" << archived.Messages;
+        return kPackErrors;
+    }
+
+    Report report;
+    const CheckOutcome outcome =
+        CheckPackage(services, {made, std::nullopt}, scratch.Path() + "check/", report);
+    report.WriteText(out);
+    if (outcome != CheckOutcome::Clean) {
+        err << "kxpack: the package has errors; none made\n";
+        return kPackErrors;
+    }
+    // Written beside its place under a temporary name, so no half package is ever there.
+    const fs::path target = fs::absolute(outFile);
+    const fs::path temporary = target.parent_path() / ("." + outName + ".kxpack-tmp");
+    std::error_code error;
+    fs::copy_file(made, temporary, fs::copy_options::overwrite_existing, error);
+    if (!error)
+        fs::rename(temporary, target, error);
+    if (error) {
+        fs::remove(temporary);
+        err << "kxpack: cannot write " << outFile << ": " << error.message() << "\n";
+        return kPackErrors;
+    }
+    out << "made " << outFile << "\n";
+    return kPackClean;
+}
+
+} // namespace
+
+const char *KxpackUsage()
+{
+    return "usage:\n"
+           "  kxpack check PACKAGE.zip [--registry STORE] [--json]\n"
+           "  kxpack blocks PACKAGE.zip [--json]\n"
+           "  kxpack files PACKAGE.zip [--product FOLDER] [--json]\n"
+           "  kxpack make --descriptor Update.ini [--sql UpdateSQL.sql] [--files FOLDER] OUT.zip\n"
+           "exit codes: 0 no error, 1 errors (make: no package made), 2 the package cannot be "
+           "read, 3 bad command line\n";
+}
+
+int RunKxpack(const KxpackServices &services, const std::vector<std::string> &args,
+              std::ostream &out, std::ostream &err)
+{
+    Arguments parsed;
+    try {
+        if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+            out << KxpackUsage();
+            return kPackClean;
+        }
+        parsed = Parse(args);
+    } catch (const UsageError &e) {
+        err << "kxpack: " << e.what() << "\n" << KxpackUsage();
+        return kPackBadCommand;
+    }
+    if (!fs::is_regular_file(services.Archiver)) {
+        err << "kxpack: the archiver " << services.Archiver
+            << " is missing: kxpack reads packages with the tool's own archiver, beside it\n";
+        return kPackUnreadable;
+    }
+    try {
+        if (parsed.Command == "check")
+            return CheckCommand(services, parsed, out);
+        if (parsed.Command == "blocks")
+            return BlocksCommand(services, parsed, out, err);
+        if (parsed.Command == "files")
+            return FilesCommand(services, parsed, out, err);
+        return MakeCommand(services, parsed, out, err);
+    } catch (const std::exception &e) {
+        err << "kxpack: " << e.what() << "\n";
+        return kPackUnreadable;
+    }
+}
