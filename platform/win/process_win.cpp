@@ -72,7 +72,7 @@ bool WinProcesses::Start(const std::string &commandLine)
     line.push_back(L'\0');
     PROCESS_INFORMATION info{};
     const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+                                        DETACHED_PROCESS, nullptr, nullptr, &startup, &info);
     const std::string cause = started ? std::string() : LastErrorText();
     if (input != INVALID_HANDLE_VALUE)
         CloseHandle(input);

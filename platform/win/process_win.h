@@ -1,6 +1,7 @@
 #pragma once
-// Processes on Windows: CreateProcessW with the command line as it is, hidden and without a
-// console, its standard handles on NUL; a Toolhelp snapshot for the process list, matched by
+// Processes on Windows: CreateProcessW with the command line as it is, hidden and without any
+// console (DETACHED_PROCESS: no console host is started for a console program, which would
+// keep our own standard handles open), its standard handles on NUL; a Toolhelp snapshot for the process list, matched by
 // the exact image name; the started process's handle for the early wake and its exit code.
 
 #include "platform/process.h"

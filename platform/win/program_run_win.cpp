@@ -1,4 +1,5 @@
-// Running a program to its end on Windows: CreateProcessW with a pipe for its messages.
+// Running a program to its end on Windows: CreateProcessW with a pipe for its messages, without
+// a console (DETACHED_PROCESS), so that no console host keeps the pipe open after the program.
 
 #include "platform/program_run.h"
 
@@ -62,7 +63,7 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
     const std::wstring folder = Widen(workingFolder);
     PROCESS_INFORMATION info{};
     const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW, nullptr,
+                                        DETACHED_PROCESS, nullptr,
                                         folder.empty() ? nullptr : folder.c_str(), &startup, &info);
     const std::string cause = started ? std::string() : LastErrorText();
     CloseHandle(writeEnd);
