@@ -40,6 +40,14 @@ std::string ArchiverProgram(const std::string &programFolder)
     return QuoteArgument(programFolder + kArchiverImageName);
 }
 
+// Built in one place, so the line the log shows differs from the one run only in the password.
+std::string ExtractCommandLineWith(const std::string &programFolder, const std::string &packageFile,
+                                   const std::string &password)
+{
+    return ArchiverProgram(programFolder) + " x -y -p" + password + " " +
+           QuoteArgument(packageFile) + " " + QuoteArgument(programFolder + kWorkFolderName);
+}
+
 } // namespace
 
 std::string CommentCommandLine(const std::string &programFolder, const std::string &packageName)
@@ -50,6 +58,11 @@ std::string CommentCommandLine(const std::string &programFolder, const std::stri
 
 std::string ExtractCommandLine(const std::string &programFolder, const std::string &packageFile)
 {
-    return ArchiverProgram(programFolder) + " x -y -p" + kPackagePassword + " " +
-           QuoteArgument(packageFile) + " " + QuoteArgument(programFolder + kWorkFolderName);
+    return ExtractCommandLineWith(programFolder, packageFile, kPackagePassword);
+}
+
+std::string MaskedExtractCommandLine(const std::string &programFolder,
+                                     const std::string &packageFile)
+{
+    return ExtractCommandLineWith(programFolder, packageFile, "***");
 }

@@ -24,3 +24,7 @@ std::string CommentCommandLine(const std::string &programFolder, const std::stri
 // password into the work folder, named without a trailing separator:
 //   "{folder}KX_Rar.exe" x -y -pxr352 "{package}" "{folder}TempUpdate"
 std::string ExtractCommandLine(const std::string &programFolder, const std::string &packageFile);
+
+// The extract command as the log shows it: the same line with "***" for the password.
+std::string MaskedExtractCommandLine(const std::string &programFolder,
+                                     const std::string &packageFile);

@@ -8,6 +8,7 @@
 #include "product/secretkey.h"
 
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -31,10 +32,60 @@ void PrepareWorkFolder(IFileSystem &files, const std::string &workFolder,
 {
     if (files.DirectoryExists(workFolder)) {
         if (files.FileExists(descriptor))
-            files.RemoveFile(descriptor);
+            (void)files.RemoveFile(descriptor);
     } else {
-        files.ForceDirectories(workFolder);
+        (void)files.ForceDirectories(workFolder);
     }
+}
+
+// How the archiver ended for the log: its exit code, and its own words when it said any.
+std::string ArchiverOutcome(IProcesses &processes)
+{
+    const std::optional<int> code = processes.LastExitCode();
+    std::string text = code ? "archiver exit code " + std::to_string(*code)
+                            : std::string("archiver ended without exit code");
+    const std::string said = TrimControl(processes.LastErrorOutput());
+    if (!said.empty())
+        text += " (it said: " + said + ")";
+    return text;
+}
+
+std::string Quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
+}
+
+// The verdict on one entry as the log says it: the rule with the values it compared.
+std::string VerdictReason(ScanVerdict verdict, const T_PackageInfo &package,
+                          const T_ProductReg &product)
+{
+    switch (verdict) {
+    case ScanVerdict::ArchiverNotStarted:
+    case ScanVerdict::ArchiverHung:
+    case ScanVerdict::Error:
+        return std::string("passed over: ") + ScanVerdictText(verdict);
+    case ScanVerdict::NoDescriptor:
+        return "passed over: no descriptor (the archive has no comment or cannot be read)";
+    case ScanVerdict::MakerNotAccepted:
+        return "passed over: maker " + Quoted(package.corp) + " is not accepted";
+    case ScanVerdict::NotRegistered:
+        return "passed over: product " + Quoted(package.RegValue) +
+               " is not registered on this machine";
+    case ScanVerdict::VersionDiffers:
+        return "passed over: version " + Quoted(package.Version) +
+               " differs from the installed version " + Quoted(product.Version);
+    case ScanVerdict::BuildOlder:
+        return "passed over: build " + Quoted(package.Build) +
+               " is not newer than the installed build " + Quoted(product.Build);
+    case ScanVerdict::Accepted:
+        if (!UpgradeAllowed(package.Build, product.Build, false))
+            return "accepted for product " + Quoted(package.RegValue) + ": build " +
+                   Quoted(package.Build) +
+                   " is the installed build, so it applies again only with the force box checked";
+        return "accepted for product " + Quoted(package.RegValue) + ": build " +
+               Quoted(package.Build) + " over the installed build " + Quoted(product.Build);
+    }
+    return ScanVerdictText(verdict);
 }
 
 // Runs the archiver for one entry and applies the acceptance rules in their order. Accepted
@@ -117,8 +168,11 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
     context.Files.SetCurrentDir(context.ProgramFolder);
 
     std::vector<FolderEntry> entries;
-    if (!context.Files.ListFolder(context.ProgramFolder, "*.zip", entries))
+    if (!context.Files.ListFolder(context.ProgramFolder, "*.zip", entries)) {
+        LogError("scan: cannot list the packages of " + context.ProgramFolder);
         return;
+    }
+    LogInfo("scan: " + std::to_string(entries.size()) + " packages in " + context.ProgramFolder);
 
     const std::string workFolder = context.ProgramFolder + "TempUpdate";
     const std::string descriptor = workFolder + "/Update.ini";
@@ -128,12 +182,20 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
         T_PackageInfo package;
         T_ProductReg product;
         ScanVerdict verdict = ScanVerdict::Error;
+        std::string failure;
         try {
             verdict = ExamineEntry(context, entry.Name, descriptor, package, product);
-        } catch (const std::exception &) {
+        } catch (const std::exception &error) {
             // A package that cannot be examined is passed over like one that does not fit.
             verdict = ScanVerdict::Error;
+            failure = std::string(": ") + error.what();
         }
+        // The archiver's outcome is known once it has run, whatever the rules then said.
+        const bool archiverRan =
+            verdict != ScanVerdict::ArchiverNotStarted && verdict != ScanVerdict::ArchiverHung;
+        LogInfo("scan: " + entry.Name + ": " +
+                (archiverRan ? ArchiverOutcome(context.Processes) + "; " : std::string()) +
+                VerdictReason(verdict, package, product) + failure);
         if (verdict != ScanVerdict::Accepted)
             continue;
 
@@ -145,6 +207,7 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
                                  Package.PackagePath + Package.PackageName);
         return;
     }
+    LogInfo("scan: no package fits a product installed on this machine");
 }
 
 } // namespace

@@ -9,7 +9,7 @@ public:
     virtual ~IConnection() = default;
     virtual void SetConnectionString(const std::string &text) = 0;
     virtual std::string ConnectionString() const = 0;
-    virtual bool Connected() const = 0;
+    [[nodiscard]] virtual bool Connected() const = 0;
     // Opens synchronously. Throws KxError when the connection cannot be opened (also for an
     // empty or unknown connection string). Never shows a login prompt.
     virtual void Open() = 0;

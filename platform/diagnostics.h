@@ -26,3 +26,12 @@ void LogLine(LogLevel level, std::string_view line);
 inline void LogInfo(std::string_view line) { LogLine(LogLevel::Info, line); }
 inline void LogWarning(std::string_view line) { LogLine(LogLevel::Warning, line); }
 inline void LogError(std::string_view line) { LogLine(LogLevel::Error, line); }
+
+// Installs a sink for its own lifetime; lines are dropped again after it.
+class ScopedLogSink {
+public:
+    explicit ScopedLogSink(ILogSink &sink) { SetLogSink(&sink); }
+    ~ScopedLogSink() { SetLogSink(nullptr); }
+    ScopedLogSink(const ScopedLogSink &) = delete;
+    ScopedLogSink &operator=(const ScopedLogSink &) = delete;
+};

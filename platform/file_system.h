@@ -25,17 +25,17 @@ public:
     virtual ~IFileSystem() = default;
 
     // True when path names an existing file (anything but a folder).
-    virtual bool FileExists(const std::string &path) = 0;
+    [[nodiscard]] virtual bool FileExists(const std::string &path) = 0;
     // True when path names an existing folder.
-    virtual bool DirectoryExists(const std::string &path) = 0;
+    [[nodiscard]] virtual bool DirectoryExists(const std::string &path) = 0;
     // Deletes one file. True when it was deleted.
-    virtual bool RemoveFile(const std::string &path) = 0;
+    [[nodiscard]] virtual bool RemoveFile(const std::string &path) = 0;
     // Creates the folder with every missing parent. True when the folder exists afterwards.
-    virtual bool ForceDirectories(const std::string &path) = 0;
+    [[nodiscard]] virtual bool ForceDirectories(const std::string &path) = 0;
     // Removes a folder and everything below it (links are removed, never followed; folders
     // without owner rights are given them so they can be emptied). True when nothing is left at
     // path afterwards (also when nothing was there).
-    virtual bool RemoveTree(const std::string &path) = 0;
+    [[nodiscard]] virtual bool RemoveTree(const std::string &path) = 0;
 
     // The process's working directory. Throws KxError when it cannot be read or set.
     virtual std::string GetCurrentDir() = 0;
@@ -47,8 +47,8 @@ public:
     // as what it points to. Entries come in ascending order of their names compared without
     // regard to ASCII letter case, ties by ordinal order, so the order is the same on every run.
     // False when the folder cannot be listed (entries is then empty).
-    virtual bool ListFolder(const std::string &folder, const std::string &pattern,
-                            std::vector<FolderEntry> &entries) = 0;
+    [[nodiscard]] virtual bool ListFolder(const std::string &folder, const std::string &pattern,
+                                          std::vector<FolderEntry> &entries) = 0;
 
     // Copies one file over dest, replacing a file that is there. The copy is written beside
     // dest under a temporary name and renamed over it, so dest is never left half-written and
@@ -63,7 +63,7 @@ public:
     // A dest that MayReplaceFile refuses, or a folder, is not replaced, and only a file is
     // copied. True when dest now holds the copy; false leaves dest as it was and no temporary
     // file behind. The copy is not yet on stable storage: see FlushFileSystems.
-    virtual bool CopyFileOver(const std::string &source, const std::string &dest) = 0;
+    [[nodiscard]] virtual bool CopyFileOver(const std::string &source, const std::string &dest) = 0;
 
     // True when path names an existing file (not a folder) that the running user may replace:
     // as cp and install decide, the effective user may write it (root may write any file),
@@ -71,11 +71,11 @@ public:
     // Permission bits alone do not decide: a 0444 file of root's may be replaced by root.
     // False for a missing path, a folder, and a file that may not be replaced (the read-only
     // attribute on Windows).
-    virtual bool MayReplaceFile(const std::string &path) = 0;
+    [[nodiscard]] virtual bool MayReplaceFile(const std::string &path) = 0;
 
     // Brings what was written to the file systems holding these paths (files or folders,
     // existing) to stable storage, data and names, with one flush per file system however many
     // paths lie on it. True when every flush succeeded; false when a path cannot be opened or
     // a flush reports an error (the cause is logged).
-    virtual bool FlushFileSystems(const std::vector<std::string> &paths) = 0;
+    [[nodiscard]] virtual bool FlushFileSystems(const std::vector<std::string> &paths) = 0;
 };

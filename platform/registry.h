@@ -36,26 +36,27 @@ class IRegistry {
     // names match without regard to letter case. True and a handle in key when the key
     // exists and this process may read and write it; false otherwise (missing key, missing
     // store, no write rights), with key left as kNoRegKey. Never throws.
-    virtual bool OpenKey(const std::string &subKey, RegKey &key) = 0;
+    [[nodiscard]] virtual bool OpenKey(const std::string &subKey, RegKey &key) = 0;
 
     // Like OpenKey, but a missing key is created empty (non-volatile) together with every
     // missing key above it, and then opened. True and a handle when the key exists now and is
     // open with full access; false when it can neither be opened nor created. Never throws.
-    virtual bool CreateKey(const std::string &subKey, RegKey &key) = 0;
+    [[nodiscard]] virtual bool CreateKey(const std::string &subKey, RegKey &key) = 0;
 
     // The type (kReg*) and data size in bytes of the value name of an open key ("" is the
     // key's default value); names match without regard to letter case. String data is in the
     // system code page and its size counts the terminating zero when one is stored. False
     // when the value does not exist or key is not an open handle. Never throws.
-    virtual bool QueryValueInfo(RegKey key, const std::string &name, uint32_t &type,
-                                uint32_t &size) = 0;
+    [[nodiscard]] virtual bool QueryValueInfo(RegKey key, const std::string &name, uint32_t &type,
+                                              uint32_t &size) = 0;
 
     // Reads the data of the value name into data (exactly its bytes, zero bytes included)
     // and its type into type, for a caller whose buffer holds capacity bytes. False when the
     // value does not exist, its data no longer fits into capacity bytes, the data cannot be
     // read, or key is not an open handle. Never throws.
-    virtual bool QueryValueData(RegKey key, const std::string &name, uint32_t capacity,
-                                uint32_t &type, std::string &data) = 0;
+    [[nodiscard]] virtual bool QueryValueData(RegKey key, const std::string &name,
+                                              uint32_t capacity, uint32_t &type,
+                                              std::string &data) = 0;
 
     // Closes a handle from OpenKey or CreateKey. Closing kNoRegKey or an unknown handle does
     // nothing.

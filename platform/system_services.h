@@ -17,7 +17,8 @@ struct SystemServices {
     std::unique_ptr<IHostIdentity> Host;
 };
 
-// Makes each service once. Never throws beyond std::bad_alloc.
+// Makes each service once, and logs which registry store it reads and how it was found.
+// Never throws beyond std::bad_alloc.
 SystemServices MakeSystemServices();
 
 // A registry read from a store file in the registry editor's export format (see the README),

@@ -1,6 +1,8 @@
 #include "upgrade/database_connection.h"
 
+#include "platform/diagnostics.h"
 #include "platform/text.h"
+#include "upgrade/stage_log.h"
 
 #include <exception>
 
@@ -30,10 +32,20 @@ std::string BuildConnectionString(int32_t DbType, const T_ProductReg &Product)
     }
 }
 
+std::string MaskedConnectionString(int32_t DbType, const T_ProductReg &Product)
+{
+    // The same builder, so the line shown differs from the one used only in the password.
+    T_ProductReg shown = Product;
+    if (!shown.PassWord.empty())
+        shown.PassWord = "***";
+    return BuildConnectionString(DbType, shown);
+}
+
 bool ConnectProductDatabase(UpgradeContext &context)
 {
     IWindowFacilities &window = context.Window;
     IConnection &connection = context.tempConnection;
+    StageLog stage("connection stage");
     try {
         window.SetStepText("正在连接产品数据库...");
         window.SetProgressPosition(100);
@@ -44,34 +56,61 @@ bool ConnectProductDatabase(UpgradeContext &context)
         const std::string text = BuildConnectionString(context.Package.DbType, context.Product);
         if (connection.Connected())
             connection.Close();
+        LogInfo("connection: " + MaskedConnectionString(context.Package.DbType, context.Product));
         connection.SetConnectionString(text);
         connection.Open();
-        return true;
-    } catch (const std::exception &) {
+        return stage.Done(true);
+    } catch (const std::exception &error) {
+        LogError(std::string("connection: ") + error.what());
         window.ShowMessage("连接产品数据库失败！", kNoticeCaption, MessageIcon::Error);
         return false;
     }
 }
 
+namespace {
+
+std::string Quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
+}
+
+bool LogLocality(bool local, const std::string &compared)
+{
+    LogInfo("locality: " + compared + ": the database server is " +
+            (local ? "this machine, the scripts run" : "another machine, no script runs"));
+    return local;
+}
+
+} // namespace
+
 bool IsDatabaseServerLocal(UpgradeContext &context, int32_t DbType, const std::string &ServerName)
 {
+    const std::string names = " with ComputerName " + Quoted(context.ComputerName) +
+                              " and LocalIP " + Quoted(context.LocalIP);
     switch (DbType) {
     case 0:
-        return ServerName == "(local)" || ServerName == "." || ServerName == context.ComputerName ||
-               ServerName == context.LocalIP;
+        return LogLocality(ServerName == "(local)" || ServerName == "." ||
+                               ServerName == context.ComputerName || ServerName == context.LocalIP,
+                           "SQL Server " + Quoted(ServerName) +
+                               " compared with \"(local)\", \".\"" + names);
     case 1:
-        return ServerName == "localhost" || ServerName == context.ComputerName ||
-               ServerName == context.LocalIP;
+        return LogLocality(ServerName == "localhost" || ServerName == context.ComputerName ||
+                               ServerName == context.LocalIP,
+                           "MySQL server " + Quoted(ServerName) + " compared with \"localhost\"" +
+                               names);
     case 2: {
         IQuery &query = context.ADOQuery;
         query.Close();
         query.SetSQL("select utl_inaddr.get_host_address from dual");
         query.Open();
-        const bool local = query.FirstFieldText() == context.LocalIP;
+        const std::string address = query.FirstFieldText();
         query.Close();
-        return local;
+        return LogLocality(address == context.LocalIP,
+                           "the Oracle server " + Quoted(ServerName) + " reports host address " +
+                               Quoted(address) + ", compared with LocalIP " +
+                               Quoted(context.LocalIP));
     }
     default:
-        return false;
+        return LogLocality(false, "database kind " + std::to_string(DbType) + " has no rule");
     }
 }

@@ -1,6 +1,8 @@
 #include "upgrade/file_update.h"
 
+#include "platform/diagnostics.h"
 #include "platform/text.h"
+#include "upgrade/stage_log.h"
 #include "upgrade/update_tree.h"
 
 #include <climits>
@@ -18,9 +20,14 @@ struct TreeWalk {
     int shift;
     int start;
     uint64_t done = 0;
+    // What the log reports at the end. Each failure's cause is logged where it arises.
+    uint64_t copiedFiles = 0;
+    uint64_t copiedBytes = 0;
+    uint64_t failedFiles = 0;
+    uint64_t failedFolders = 0;
     // Target folders that received a file, one entry per folder: their file systems are
     // flushed once the copy is done.
-    std::vector<std::string> written;
+    std::vector<std::string> written{};
 
     int Position() const
     {
@@ -51,24 +58,45 @@ bool CopyOneFile(IFileSystem &files, const std::string &source, const std::strin
 {
     try {
         return files.CopyFileOver(source, dest);
-    } catch (const std::exception &) {
-        return false; // counts as a file not copied; the walk goes on
+    } catch (const std::exception &error) {
+        // Counts as a file not copied; the walk goes on.
+        LogError("file stage: cannot copy " + source + " to " + dest + ": " + error.what());
+        return false;
     }
 }
 
-bool EnsureFolder(IFileSystem &files, const std::string &path)
+bool EnsureFolder(TreeWalk &walk, const std::string &path)
 {
-    return files.DirectoryExists(path) || files.ForceDirectories(path);
+    IFileSystem &files = walk.context.Files;
+    if (files.DirectoryExists(path) || files.ForceDirectories(path))
+        return true;
+    ++walk.failedFolders;
+    return false;
+}
+
+// The number of files in a listed tree.
+uint64_t TreeFiles(const ListedFolder &folder)
+{
+    uint64_t count = 0;
+    size_t next = 0;
+    for (const FolderEntry &entry : folder.Entries) {
+        if (IsDotEntry(entry))
+            continue;
+        count += IsTreeFolder(entry) ? TreeFiles(folder.Folders[next++]) : 1;
+    }
+    return count;
 }
 
 bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &source,
               const std::string &dest)
 {
-    if (!folder.Listed)
+    if (!folder.Listed) {
+        ++walk.failedFolders;
         return false;
+    }
     IFileSystem &files = walk.context.Files;
     IWindowFacilities &window = walk.context.Window;
-    bool ok = EnsureFolder(files, dest);
+    bool ok = EnsureFolder(walk, dest);
     bool wroteHere = false;
     size_t next = 0;
     for (const FolderEntry &entry : folder.Entries) {
@@ -76,7 +104,7 @@ bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &sou
             continue;
         const std::string target = JoinTreePath(dest, entry.Name);
         if (IsTreeFolder(entry)) {
-            ok = EnsureFolder(files, target) && ok;
+            ok = EnsureFolder(walk, target) && ok;
             ok = CopyTree(walk, folder.Folders[next++], JoinTreePath(source, entry.Name), target) &&
                  ok;
             continue;
@@ -87,7 +115,10 @@ bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &sou
             if (!wroteHere)
                 walk.written.push_back(dest);
             wroteHere = true;
+            ++walk.copiedFiles;
+            walk.copiedBytes += entry.Size;
         } else {
+            ++walk.failedFiles;
             ok = false;
         }
         walk.done += entry.Size;
@@ -117,8 +148,11 @@ bool CopyFolderTree(UpgradeContext &context, const std::string &Source, const st
 bool CopyUpdateFiles(UpgradeContext &context)
 {
     const std::string source = UpdateSourceFolder(context);
-    if (source.empty() || !context.Files.DirectoryExists(source))
+    if (source.empty() || !context.Files.DirectoryExists(source)) {
+        LogInfo("file stage: skipped, the package has no UpdateFiles");
         return true;
+    }
+    StageLog stage("file stage");
     IWindowFacilities &window = context.Window;
     window.SetStepText(kUpdatingFiles);
     const ListedFolder tree = ListTree(context.Files, source);
@@ -126,8 +160,13 @@ bool CopyUpdateFiles(UpgradeContext &context)
     const int shift = ProgressShift(total);
     window.SetProgressMax(static_cast<int>(total >> shift));
     window.SetProgressPosition(0);
-    if (TrimControl(context.Product.Path).empty())
-        return true;
+    const std::string files =
+        std::to_string(TreeFiles(tree)) + " files, " + std::to_string(total) + " bytes";
+    if (TrimControl(context.Product.Path).empty()) {
+        LogWarning("file stage: the product's folder (Path) is empty; " + files + " left uncopied");
+        return stage.Done(true);
+    }
+    LogInfo("file stage: " + files + " from " + source + " to " + context.Product.Path);
     TreeWalk walk{context, shift, 0};
     bool ok = CopyTree(walk, tree, source, context.Product.Path);
     // Success is reported only once the files are on stable storage: after a power loss right
@@ -136,5 +175,13 @@ bool CopyUpdateFiles(UpgradeContext &context)
     if (!walk.written.empty() && !context.Files.FlushFileSystems(walk.written))
         ok = false;
     window.SetProgressPosition(0);
-    return ok;
+    const std::string counts = "file stage: " + std::to_string(walk.copiedFiles) +
+                               " files copied (" + std::to_string(walk.copiedBytes) + " bytes); " +
+                               std::to_string(walk.failedFiles) + " files and " +
+                               std::to_string(walk.failedFolders) + " folders failed";
+    if (ok)
+        LogInfo(counts);
+    else
+        LogError(counts);
+    return stage.Done(ok);
 }

@@ -1,8 +1,11 @@
 #include "upgrade/script_runner.h"
 
+#include "platform/diagnostics.h"
 #include "upgrade/script_blocks.h"
+#include "upgrade/stage_log.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 namespace {
@@ -23,8 +26,15 @@ std::string UpgradeScriptPath(const UpgradeContext &context)
 bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
 {
     const std::string path = UpgradeScriptPath(context);
-    if (!ServerIsLocal || path.empty() || !context.Files.FileExists(path))
+    if (!ServerIsLocal) {
+        LogInfo("script stage: skipped, the database server is not this machine");
         return true;
+    }
+    if (path.empty() || !context.Files.FileExists(path)) {
+        LogInfo("script stage: skipped, the package has no UpdateSQL.sql");
+        return true;
+    }
+    StageLog stage("script stage");
 
     IWindowFacilities &window = context.Window;
     // The bar takes no maximum below 0.
@@ -35,17 +45,23 @@ bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
     window.ProcessMessages();
 
     std::string blockName;
+    int executed = 0;
+    std::chrono::steady_clock::time_point blockStart{};
+    bool inBlock = false;
     try {
         ScriptCutter cutter(path);
         ScriptPiece piece;
-        int executed = 0;
         while (cutter.Next(piece)) {
             if (piece.What == ScriptPiece::Kind::Begin) {
                 blockName = piece.Name;
                 window.ProcessMessages();
             } else if (piece.What == ScriptPiece::Kind::End) {
+                inBlock = true;
+                blockStart = std::chrono::steady_clock::now();
                 context.updataExec.SetCommandText(piece.Command);
                 context.updataExec.Execute();
+                inBlock = false;
+                LogInfo("block " + blockName + ": ran in " + MillisecondsSince(blockStart));
                 ++executed;
                 window.SetStepText(StepText(executed, total));
                 window.SetProgressPosition(window.ProgressPosition() + 1);
@@ -53,10 +69,20 @@ bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
             }
             // Dropped lines never run.
         }
-        return true;
-    } catch (const std::exception &) {
+        LogInfo("script stage: " + std::to_string(executed) + " blocks ran (the package names " +
+                std::to_string(context.Package.SQLCount) + ")");
+        return stage.Done(true);
+    } catch (const std::exception &error) {
+        // The database's own words: state, native error and message of each record.
+        if (inBlock)
+            LogError("block " + blockName + ": failed after " + MillisecondsSince(blockStart) +
+                     ": " + error.what());
+        else
+            LogError("script stage: " + path + ": " + error.what());
+        LogError("script stage: " + std::to_string(executed) +
+                 " blocks ran and stay applied; the rest of the script did not run");
         window.ShowMessage("执行升级脚本失败(" + blockName + ")！", kNoticeCaption,
                            MessageIcon::Error);
-        return false;
+        return stage.Done(false);
     }
 }

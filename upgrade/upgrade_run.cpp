@@ -3,9 +3,11 @@
 #include "archiver/archiver_commands.h"
 #include "archiver/archiver_wait.h"
 #include "platform/diagnostics.h"
+#include "platform/text.h"
 #include "upgrade/database_connection.h"
 #include "upgrade/file_update.h"
 #include "upgrade/script_runner.h"
+#include "upgrade/stage_log.h"
 
 #include <exception>
 
@@ -36,12 +38,18 @@ bool UnpackPackage(UpgradeContext &context, const std::string &packageFile)
     // Files an earlier run, or an earlier package of the same file name, left in the package's
     // own folder must never reach the database or the product folder.
     const std::string unpacked = UnpackedPackageFolder(context);
-    if (!unpacked.empty() && !context.Files.RemoveTree(unpacked))
+    if (!unpacked.empty() && !context.Files.RemoveTree(unpacked)) {
+        LogError("cannot remove what an earlier unpack left in " + unpacked);
         return false;
-    context.Files.ForceDirectories(context.ProgramFolder + "TempUpdate");
+    }
+    // A work folder that cannot be made shows as the archiver's failure below.
+    (void)context.Files.ForceDirectories(context.ProgramFolder + "TempUpdate");
 
-    if (!context.Processes.Start(ExtractCommandLine(context.ProgramFolder, packageFile)))
+    LogInfo("unpack: " + MaskedExtractCommandLine(context.ProgramFolder, packageFile));
+    if (!context.Processes.Start(ExtractCommandLine(context.ProgramFolder, packageFile))) {
+        LogError("unpack: the archiver cannot be started");
         return false;
+    }
     WaitForArchiverWithProgress(context.Processes, context.Window);
     // The process list may stop showing the archiver a moment before it is reaped; its exit
     // code is what tells whether the package was applied whole.
@@ -50,8 +58,16 @@ bool UnpackPackage(UpgradeContext &context, const std::string &packageFile)
         context.Window.ProcessMessages();
     }
     const auto exitCode = context.Processes.LastExitCode();
-    if (!exitCode || *exitCode != 0)
+    const std::string said = TrimControl(context.Processes.LastErrorOutput());
+    const std::string outcome = "unpack: the archiver " +
+                                (exitCode ? "ended with exit code " + std::to_string(*exitCode)
+                                          : std::string("did not end normally (no exit code)")) +
+                                (said.empty() ? std::string() : "; it said: " + said);
+    if (!exitCode || *exitCode != 0) {
+        LogError(outcome);
         return false;
+    }
+    LogInfo(outcome);
     if (unpacked.empty() || !context.Files.DirectoryExists(unpacked)) {
         LogError("the package " + packageFile + " holds no folder named like its file (" +
                  (unpacked.empty() ? std::string("none possible") : unpacked) + ")");
@@ -65,6 +81,11 @@ bool UnpackPackage(UpgradeContext &context, const std::string &packageFile)
 bool RunUpgrade(UpgradeContext &context, const std::string &PackageFile)
 {
     IWindowFacilities &window = context.Window;
+    LogInfo("upgrade of " + context.Product.ProductCode + " (" + context.Package.Soft +
+            ") from build " + context.Product.Build + " to " + context.Package.Build + " with " +
+            PackageFile + "; product folder " + context.Product.Path);
+    // Its end is the run's result.
+    StageLog run("upgrade");
     ConnectionCloser closer(context.tempConnection);
 
     window.SetProgressMax(100);
@@ -73,28 +94,33 @@ bool RunUpgrade(UpgradeContext &context, const std::string &PackageFile)
     window.ProcessMessages();
 
     bool unpacked = false;
-    try {
-        unpacked = UnpackPackage(context, PackageFile);
-    } catch (const std::exception &) {
-        unpacked = false;
+    {
+        StageLog stage("unpack stage");
+        try {
+            unpacked = UnpackPackage(context, PackageFile);
+        } catch (const std::exception &error) {
+            LogError(std::string("unpack: ") + error.what());
+            unpacked = false;
+        }
+        stage.Done(unpacked);
     }
     if (!unpacked) {
         window.ShowMessage("解压缩升级包文件失败！", kNoticeCaption, MessageIcon::Error);
-        return false;
+        return run.Done(false);
     }
 
     if (!ConnectProductDatabase(context))
-        return false;
+        return run.Done(false);
 
     const bool serverIsLocal =
         IsDatabaseServerLocal(context, context.Package.DbType, context.Product.ServerName);
     if (!RunUpgradeScripts(context, serverIsLocal))
-        return false;
+        return run.Done(false);
 
     if (CopyUpdateFiles(context)) {
         window.SetStepText("更新文件完成");
-        return true;
+        return run.Done(true);
     }
     window.SetStepText("更新文件失败");
-    return false;
+    return run.Done(false);
 }

@@ -7,6 +7,8 @@
 //                                         measures only that one.
 
 #include "bench/support/bench_support.h"
+#include "platform/diagnostics.h"
+#include "platform/log_file.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/window_facilities.h"
 #include "upgrade/file_update.h"
@@ -130,6 +132,9 @@ void Measure(const std::string &base, const TreeSpec &shape, int rounds)
     const std::string source = program + "TempUpdate/pkg/UpdateFiles";
     const std::string target = base + "/" + shape.name + "-target";
     const uint64_t bytes = MakeTree(source, shape);
+    // The upgrade log in the program folder, as the program keeps it.
+    FileLogSink log({program});
+    const ScopedLogSink installed(log);
 
     NoOpWindow window;
     T_PackageInfo package;

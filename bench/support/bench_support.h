@@ -82,6 +82,7 @@ public:
     std::optional<int> LastExitCode() override { return {}; }
     bool LastHasEnded() override { return true; }
     bool EndLast() override { return false; }
+    std::string LastErrorOutput() override { return {}; }
 };
 
 } // namespace bench

@@ -71,7 +71,7 @@ SQLRETURN DriverConnect(SQLHDBC dbc, const std::string &text)
 }
 #endif
 
-// Every diagnostic record of a handle, as "[state] message" lines.
+// Every diagnostic record of a handle, as "[SQLSTATE] (native error N) message" lines.
 std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle)
 {
     std::string text;
@@ -100,7 +100,7 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle)
 #endif
         if (!text.empty())
             text += '\n';
-        text += '[' + stateText + "] " + messageText;
+        text += '[' + stateText + "] (native error " + std::to_string(native) + ") " + messageText;
     }
     return text.empty() ? "no diagnostics" : text;
 }

@@ -77,6 +77,15 @@ std::string ErrorText(int error)
     return std::strerror(error);
 }
 
+// Logs what failed with the system's reason (errno as it stands) and returns false, so that a
+// false result of a service never loses its cause.
+bool Failed(const std::string &what)
+{
+    const int error = errno;
+    LogError(what + ": " + ErrorText(error));
+    return false;
+}
+
 bool IsFolder(const std::string &path)
 {
     struct stat st;
@@ -275,14 +284,15 @@ bool PosixFileSystem::DirectoryExists(const std::string &path)
 
 bool PosixFileSystem::RemoveFile(const std::string &path)
 {
-    return ::unlink(path.c_str()) == 0;
+    return ::unlink(path.c_str()) == 0 || Failed("cannot delete " + path);
 }
 
 bool PosixFileSystem::ForceDirectories(const std::string &path)
 {
     if (path.empty())
         return false;
-    return IsFolder(path) || MakeFolderWithParents(path);
+    return IsFolder(path) || MakeFolderWithParents(path) ||
+           Failed("cannot create the folder " + path);
 }
 
 bool PosixFileSystem::RemoveTree(const std::string &path)
@@ -295,7 +305,7 @@ bool PosixFileSystem::RemoveTree(const std::string &path)
     if (::lstat(tree.c_str(), &st) != 0)
         return errno == ENOENT;
     if (!S_ISDIR(st.st_mode))
-        return ::unlink(tree.c_str()) == 0 || errno == ENOENT;
+        return ::unlink(tree.c_str()) == 0 || errno == ENOENT || Failed("cannot delete " + tree);
     if ((st.st_mode & S_IRWXU) != S_IRWXU)
         ::chmod(tree.c_str(), (st.st_mode & 07777) | S_IRWXU);
     {
@@ -305,7 +315,11 @@ bool PosixFileSystem::RemoveTree(const std::string &path)
     }
     if (::rmdir(tree.c_str()) == 0)
         return true;
-    return ::lstat(tree.c_str(), &st) != 0 && errno == ENOENT;
+    const int error = errno;
+    if (::lstat(tree.c_str(), &st) != 0 && errno == ENOENT)
+        return true;
+    errno = error;
+    return Failed("cannot remove the folder " + tree);
 }
 
 std::string PosixFileSystem::GetCurrentDir()
@@ -332,7 +346,7 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
     entries.clear();
     UniqueDir dir = OpenDirStream(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
-        return false;
+        return Failed("cannot list the folder " + folder);
     const int fd = ::dirfd(dir.get());
     for (;;) {
         errno = 0;
@@ -341,7 +355,7 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
             if (errno == 0)
                 break;
             entries.clear();
-            return false;
+            return Failed("cannot read the folder " + folder);
         }
         const char *name = entry->d_name;
         if (IsDotOrDotDot(name) || !MatchesWildcard(name, pattern))
@@ -383,27 +397,38 @@ bool PosixFileSystem::MayReplaceFile(const std::string &path)
 
 bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
 {
+    const auto failed = [&](const char *step) {
+        return Failed("cannot copy " + source + " to " + dest + ": " + step);
+    };
     // Non-blocking, so that a FIFO in the tree cannot hang the copy; only files are copied.
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!in)
-        return false;
+        return failed("open the source");
     struct stat from;
-    if (::fstat(in.get(), &from) != 0 || !S_ISREG(from.st_mode))
-        return false;
+    if (::fstat(in.get(), &from) != 0)
+        return failed("read the source's attributes");
+    if (!S_ISREG(from.st_mode)) {
+        errno = EINVAL;
+        return failed("the source is not a plain file");
+    }
 
     struct stat old;
     const bool replacing = ::stat(dest.c_str(), &old) == 0;
+    if (replacing && S_ISDIR(old.st_mode)) {
+        errno = EISDIR;
+        return failed("the target is a folder");
+    }
     if (replacing && !MayReplaceFile(dest))
-        return false;
+        return failed("the target may not be replaced");
 
     std::string temp;
     UniqueFd out = CreateBeside(dest, NewFileMode(from.st_mode), temp);
     if (!out)
-        return false;
+        return failed("create a file beside the target");
     TempFileGuard guard(temp);
 
     if (!CopyBytes(in.get(), out.get(), static_cast<uint64_t>(from.st_size)))
-        return false;
+        return failed("copy the bytes");
     mode_t mode = NewFileMode(from.st_mode);
     if (replacing) {
         // Before the mode: a change of owner clears the set-user-ID bits, which the mode sets.
@@ -413,17 +438,17 @@ bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string 
         mode = ReplacedFileMode(old, ownerKept);
     }
     if ((replacing || !ModeSurvivesCreation(mode)) && ::fchmod(out.get(), mode) != 0)
-        return false;
+        return failed("set the permission bits");
     const struct timespec times[2] = {from.st_atim, from.st_mtim};
     if (::futimens(out.get(), times) != 0)
-        return false;
+        return failed("set the modification time");
     // No fsync here: the rename keeps a failed copy from ever showing under the target's
     // name, and the stage flushes each file system once at its end (FlushFileSystems), which
     // costs far less than a flush per file.
     if (::close(out.release()) != 0)
-        return false;
+        return failed("write the copy");
     if (::rename(temp.c_str(), dest.c_str()) != 0)
-        return false;
+        return failed("rename the copy over the target");
     guard.Disarm();
     return true;
 }

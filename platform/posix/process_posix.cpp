@@ -3,6 +3,7 @@
 // limits.
 #include "platform/posix/process_posix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,6 +57,7 @@ public:
     FdGuard(const FdGuard &) = delete;
     FdGuard &operator=(const FdGuard &) = delete;
     int Get() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -172,16 +175,19 @@ struct SpawnAttributes {
     }
 };
 
-bool PrepareActions(SpawnActions &actions)
+// errorFd: where standard error goes, or -1 for the null device.
+bool PrepareActions(SpawnActions &actions, int errorFd)
 {
     if (!actions.Ok)
         return false;
     posix_spawn_file_actions_t *fa = &actions.Value;
-    // No input to read, nowhere to write; the tool judges the archiver by its files only. No
-    // other descriptor of the tool reaches the child either.
+    // No input to read, nowhere to write but the errors, which the log keeps. No other
+    // descriptor of the tool reaches the child.
+    const bool errorsKept = errorFd >= 0;
     return posix_spawn_file_actions_addopen(fa, 0, "/dev/null", O_RDONLY, 0) == 0 &&
            posix_spawn_file_actions_addopen(fa, 1, "/dev/null", O_WRONLY, 0) == 0 &&
-           posix_spawn_file_actions_addopen(fa, 2, "/dev/null", O_WRONLY, 0) == 0 &&
+           (errorsKept ? posix_spawn_file_actions_adddup2(fa, errorFd, 2)
+                       : posix_spawn_file_actions_addopen(fa, 2, "/dev/null", O_WRONLY, 0)) == 0 &&
            posix_spawn_file_actions_addclosefrom_np(fa, 3) == 0;
 }
 
@@ -313,6 +319,8 @@ PosixProcesses::Child::~Child()
 PosixProcesses::~PosixProcesses()
 {
     ReapEnded();
+    if (lastErrorFd_ >= 0)
+        close(lastErrorFd_);
 }
 
 bool PosixProcesses::ReapEnded()
@@ -343,6 +351,10 @@ bool PosixProcesses::Start(const std::string &commandLine)
     lastPid_ = 0;
     lastEnded_ = false;
     lastExitCode_.reset();
+    if (lastErrorFd_ >= 0) {
+        close(lastErrorFd_);
+        lastErrorFd_ = -1;
+    }
 
     const std::vector<std::string> arguments = SplitWindowsCommandLine(commandLine);
     if (arguments.empty() || arguments[0].empty())
@@ -353,9 +365,12 @@ bool PosixProcesses::Start(const std::string &commandLine)
         argv.push_back(const_cast<char *>(argument.c_str()));
     argv.push_back(nullptr);
 
+    // A file, not a pipe: the child never blocks on a full pipe nobody reads, and what it
+    // wrote is still there after it ended. Where memfds are refused, errors are dropped.
+    FdGuard errors(static_cast<int>(syscall(SYS_memfd_create, "kx-stderr", 1U)));
     SpawnActions actions;
     SpawnAttributes attributes;
-    if (!PrepareActions(actions) || !PrepareAttributes(attributes))
+    if (!PrepareActions(actions, errors.Get()) || !PrepareAttributes(attributes))
         return false;
     // glibc's posix_spawn returns only once the new program runs, and reports a failed exec
     // (missing, not executable, no valid program) as its result, never as a child that exits
@@ -372,6 +387,7 @@ bool PosixProcesses::Start(const std::string &commandLine)
     // The descriptor closes on exec, so no later child inherits it.
     children_.emplace_back(pid, OpenPidFd(pid), std::move(imageName));
     lastPid_ = pid;
+    lastErrorFd_ = errors.Release();
     return true;
 }
 
@@ -468,6 +484,22 @@ std::optional<int> PosixProcesses::LastExitCode()
 {
     ReapEnded();
     return lastExitCode_;
+}
+
+std::string PosixProcesses::LastErrorOutput()
+{
+    if (lastPid_ == 0 || lastErrorFd_ < 0)
+        return {};
+    struct stat st;
+    if (fstat(lastErrorFd_, &st) != 0 || st.st_size <= 0)
+        return {};
+    // The end: a program's last words say why it stopped.
+    const auto size = static_cast<size_t>(st.st_size);
+    const size_t keep = std::min(size, kErrorOutputLimit);
+    std::string text(keep, '\0');
+    const ssize_t got = pread(lastErrorFd_, text.data(), keep, static_cast<off_t>(size - keep));
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
 }
 
 bool PosixProcesses::LastHasEnded()

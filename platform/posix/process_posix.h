@@ -1,7 +1,8 @@
 #pragma once
 // Processes on Linux: posix_spawn in a session of its own stands in for a start with a hidden
-// window, /proc for the process snapshot. Needs /proc; pidfds (Linux 5.3) only make Sleep wake
-// early and are done without where the kernel refuses them.
+// window, /proc for the process snapshot, a memfd for the pipe that keeps standard error. Needs
+// /proc; pidfds (Linux 5.3) only make Sleep wake early and are done without where the kernel
+// refuses them.
 
 #include "platform/process.h"
 
@@ -51,6 +52,8 @@ public:
     void Sleep(int milliseconds) override;
     std::optional<int> LastExitCode() override;
     bool LastHasEnded() override;
+    // Standard error goes to an anonymous memory file (memfd) that lives until the next Start.
+    std::string LastErrorOutput() override;
     // SIGKILL to the started process only (not its session), then up to a second for it to
     // be reaped.
     bool EndLast() override;
@@ -87,4 +90,5 @@ private:
     pid_t lastPid_ = 0; // 0: the last Start failed or none was made
     bool lastEnded_ = false;
     std::optional<int> lastExitCode_;
+    int lastErrorFd_ = -1; // the memory file the last started process writes its errors to
 };

@@ -1,16 +1,24 @@
 #include "platform/system_services.h"
 
+#include "platform/diagnostics.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/host_identity_posix.h"
 #include "platform/posix/process_posix.h"
 #include "platform/posix/registry_posix.h"
+
+#include <cstdlib>
 
 SystemServices MakeSystemServices()
 {
     SystemServices services;
     services.Files = std::make_unique<PosixFileSystem>();
     services.Processes = std::make_unique<PosixProcesses>();
-    services.Registry = std::make_unique<RegFileRegistry>(DefaultRegistryStorePath());
+    const std::string store = DefaultRegistryStorePath();
+    const char *named = std::getenv("KX_REGISTRY");
+    LogInfo(
+        "registry store: " + store +
+        (named && *named ? " (named by KX_REGISTRY)" : " (the default; KX_REGISTRY is not set)"));
+    services.Registry = std::make_unique<RegFileRegistry>(store);
     services.Host = std::make_unique<PosixHostIdentity>();
     return services;
 }

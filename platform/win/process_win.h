@@ -26,6 +26,8 @@ public:
     void Sleep(int milliseconds) override;
     std::optional<int> LastExitCode() override;
     bool LastHasEnded() override;
+    // Standard error goes to a temporary file (deleted once closed), read here from its end.
+    std::string LastErrorOutput() override;
     // TerminateProcess on the started process's handle, then up to a second for it to end.
     bool EndLast() override;
 
@@ -33,5 +35,6 @@ private:
     void Forget();
 
     void *last_ = nullptr; // the handle of the process last started, while Start succeeded
+    void *errors_ = nullptr; // our own reading handle of its standard error file
     bool ended_ = false;   // EndLast ended it: no exit code of its own
 };

@@ -5,6 +5,8 @@
 
 #include "tests/app/window_fixture.h"
 
+#include "platform/diagnostics.h"
+#include "platform/log_file.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/process_posix.h"
@@ -143,6 +145,9 @@ public:
         folder_.Write("product/bin/app.conf", kOldFiles.AppConf);
         folder_.Write("product/readme.txt", kOldFiles.Readme);
         folder_.Write("product/keep.cfg", "local settings");
+        // The program's own log, set up as at its start.
+        log_ = OpenUpgradeLog(program_);
+        installedLog_.emplace(*log_);
         db_.Exec("DROP DATABASE IF EXISTS " + database_ + "; CREATE DATABASE " + database_ +
                  " CHARACTER SET utf8mb4");
     }
@@ -290,6 +295,26 @@ public:
         EXPECT_FALSE(connection_.Connected()) << where;
     }
 
+    // What the upgrade log in the program folder holds.
+    std::string Log() const { return ReadWholeFile(program_ + kLogFileName); }
+    // Opens the log again, as a new start of the program would; the path it writes to.
+    std::string ReopenLog()
+    {
+        installedLog_.reset();
+        log_ = OpenUpgradeLog(program_);
+        installedLog_.emplace(*log_);
+        return log_->Path();
+    }
+    // Replaces text in the registry store.
+    void EditRegistry(const std::string &from, const std::string &to)
+    {
+        std::string text = ReadWholeFile(folder_.Path() / "registry.reg");
+        const size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        folder_.Write("registry.reg", text);
+    }
+
     std::string ProductFolder() const { return folder_.Slashed() + "product"; }
     std::string PackageFile() const { return packageFile_; }
     std::string ProgramFolder() const { return program_; }
@@ -303,6 +328,8 @@ private:
     std::string packageBase_;
     TempFolder folder_;
     std::string program_;
+    std::unique_ptr<FileLogSink> log_;
+    std::optional<ScopedLogSink> installedLog_;
     std::string packageFile_;
     TestDatabase db_;
     PosixFileSystem files_;
@@ -328,11 +355,15 @@ protected:
     {
         ASSERT_TRUE(TestDatabaseReady());
         startDir_ = fs::current_path();
+        // A log that falls back to the state folder must not reach the user's own.
+        stateHome_.emplace();
+        setenv("XDG_STATE_HOME", stateHome_->Path().c_str(), 1);
     }
     void TearDown() override { EXPECT_EQ(fs::current_path(), startDir_); }
 
     static DriverList *drivers_;
     fs::path startDir_;
+    std::optional<TempFolder> stateHome_;
 };
 DriverList *UpgradeEndToEnd::drivers_ = nullptr;
 
@@ -353,6 +384,7 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         const char *lastStep; // nullptr: not checked
         std::string rows;
         ProductFiles files;
+        std::vector<std::string> logged{}; // each stands in the upgrade log
     };
     const auto damaged = [] {
         PackageSpec recipe;
@@ -392,7 +424,12 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          {success},
          "更新文件完成",
          applied,
-         kNewFiles},
+         kNewFiles,
+         {"upgrade of E2E", "unpack stage: started", "unpack stage: succeeded after",
+          "unpack: the archiver ended with exit code 0", "connection stage: succeeded after",
+          "locality: MySQL server \"localhost\"", "this machine, the scripts run",
+          "block create: ran in", "block fill: ran in", "script stage: succeeded after",
+          "file stage: 3 files copied", "file stage: succeeded after", "upgrade: succeeded after"}},
         {"remote server",
          "127.0.0.1",
          {},
@@ -400,7 +437,10 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          {success},
          "更新文件完成",
          kNoTable,
-         kNewFiles},
+         kNewFiles,
+         {"\"127.0.0.1\" compared with \"localhost\" with ComputerName \"TESTPC\" and LocalIP "
+          "\"10.0.0.7\": the database server is another machine",
+          "script stage: skipped", "upgrade: succeeded after"}},
         {"damaged package",
          "localhost",
          damaged(),
@@ -408,7 +448,9 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          {unpackFailure, failure},
          "正在解压缩升级包文件...",
          kNoTable,
-         kOldFiles},
+         kOldFiles,
+         {"unpack: the archiver ended with exit code 3; it said: KX_Rar.exe: ",
+          "unpack stage: failed after", "upgrade: failed after"}},
         {"wrong package password",
          "localhost",
          wrongPassword(),
@@ -416,7 +458,8 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          {unpackFailure, failure},
          "正在解压缩升级包文件...",
          kNoTable,
-         kOldFiles},
+         kOldFiles,
+         {"unpack: the archiver ended with exit code 11; it said: KX_Rar.exe: "}},
         {"failing block",
          "localhost",
          failingBlock(),
@@ -424,7 +467,11 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          {"执行升级脚本失败(broken)！", failure},
          nullptr,
          applied,
-         kOldFiles},
+         kOldFiles,
+         // MariaDB's own words, with the state and its native error number.
+         {"block broken: failed after", "[42S02] (native error 1146)",
+          "no_such_table' doesn't exist", "script stage: 2 blocks ran and stay applied",
+          "script stage: failed after"}},
         // Root may replace a file without write bits, as cp does; it stays read-only.
         {"read-only target file",
          "localhost",
@@ -441,7 +488,10 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          {failure},
          "更新文件失败",
          applied,
-         {kNewFiles.AppConf, kFolder}},
+         {kNewFiles.AppConf, kFolder},
+         {"/product/readme.txt: the target is a folder: Is a directory",
+          "file stage: 2 files copied (", "1 files and 0 folders failed",
+          "file stage: failed after", "upgrade: failed after"}},
         // The content sits under demo_5.2/, not under the file's own name: nothing would be
         // applied, so the unpack has failed.
         {"renamed package",
@@ -451,7 +501,8 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          {unpackFailure, failure},
          "正在解压缩升级包文件...",
          kNoTable,
-         kOldFiles},
+         kOldFiles,
+         {"holds no folder named like its file"}},
         {"package without entries",
          "localhost",
          holding(Content::Nothing),
@@ -507,6 +558,9 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
             EXPECT_EQ(world.Form().StepText(), c.lastStep) << where;
         }
         EXPECT_EQ(world.Rows(), c.rows) << where;
+        const std::string log = world.Log();
+        for (const std::string &part : c.logged)
+            EXPECT_NE(log.find(part), std::string::npos) << where << ": not logged: " << part;
         const ProductFiles files = world.Files();
         EXPECT_EQ(files.AppConf, c.files.AppConf) << where;
         EXPECT_EQ(files.Readme, c.files.Readme) << where;
@@ -614,6 +668,84 @@ TEST_F(UpgradeEndToEnd, ErrorLeavingTheRunReachesTheDefaultErrorReport)
     world.ExpectRestored("after the error");
     EXPECT_EQ(world.Rows(), kNoTable);
     EXPECT_EQ(world.Files().AppConf, kOldFiles.AppConf);
+}
+
+TEST_F(UpgradeEndToEnd, RejectedPackageLeavesItsReasonInTheLog)
+{
+    UpgradeWorld world("kx_e2e_rejected");
+    world.MakePackage({});
+    world.Register("localhost");
+    world.EditRegistry("\"Version\"=\"5\"", "\"Version\"=\"6\"");
+
+    EXPECT_FALSE(world.Open());
+
+    EXPECT_TRUE(world.MessageTexts().empty());
+    EXPECT_FALSE(Control<QWidget>(world.Form(), "Lab_NoPackage").isHidden());
+    const std::string log = world.Log();
+    EXPECT_NE(log.find("scan: demo_5.2.zip: archiver exit code 0; passed over: version \"5\" "
+                       "differs from the installed version \"6\""),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("scan: no package fits"), std::string::npos) << log;
+}
+
+// Full runs with known secrets: the package password, the stored password in both of its
+// stored forms (Base64 for MySQL, scrambled for the others) and the decoded password.
+TEST_F(UpgradeEndToEnd, NoSecretReachesTheLog)
+{
+    const std::string scrambled =
+        XorWithKey(XorWithKey(kTestDbPassword, kPasswordKey), kSecretKeyPrefix + kPasswordKey);
+    const std::string secrets[] = {"xr352", kTestDbPassword, Base64(kTestDbPassword), scrambled};
+    struct Case {
+        const char *what;
+        int dbType;
+        const char *serverName;
+    };
+    // The second connects and then fails in the locality query: the error report is logged.
+    const Case cases[] = {{"MySQL, success", 1, "localhost"}, {"Oracle, error", 2, "orcl"}};
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        UpgradeWorld world("kx_e2e_secret_" + std::to_string(i));
+        PackageSpec recipe;
+        recipe.DbType = c.dbType;
+        world.MakePackage(recipe);
+        world.Register(c.serverName, c.dbType);
+        ASSERT_TRUE(world.Open()) << c.what;
+        world.PressUpgrade();
+        ASSERT_EQ(world.Messages().size(), 1u) << c.what;
+
+        const std::string log = world.Log();
+        ASSERT_NE(log.find("connection: "), std::string::npos) << c.what << "\n" << log;
+        EXPECT_NE(log.find("upgrade: "), std::string::npos) << c.what << "\n" << log;
+        for (size_t k = 0; k < std::size(secrets); ++k)
+            EXPECT_EQ(log.find(secrets[k]), std::string::npos)
+                << c.what << ": secret " << k << " is in the log:\n"
+                << log;
+    }
+}
+
+// No folder takes the log: the run goes exactly as with one.
+TEST_F(UpgradeEndToEnd, LogThatCannotBeWrittenAnywhereChangesNothing)
+{
+    UpgradeWorld world("kx_e2e_nolog");
+    world.MakePackage({});
+    world.Register("localhost");
+    // A folder in the log file's place, and a file in the state folder's.
+    fs::remove(world.ProgramFolder() + kLogFileName);
+    fs::create_directory(world.ProgramFolder() + kLogFileName);
+    world.Folder().Write("not-a-folder", "");
+    setenv("XDG_STATE_HOME", (world.Folder().Slashed() + "not-a-folder").c_str(), 1);
+    ASSERT_EQ(world.ReopenLog(), "");
+    ASSERT_TRUE(world.Open());
+
+    world.PressUpgrade();
+
+    EXPECT_EQ(world.MessageTexts(), std::vector<std::string>{"升级成功！"});
+    EXPECT_EQ(world.Rows(), "升级,5.2");
+    EXPECT_EQ(world.Files().AppConf, kNewFiles.AppConf);
+    EXPECT_EQ(world.Form().StepText(), "更新文件完成");
+    world.ExpectRestored("without a log");
+    EXPECT_TRUE(fs::is_empty(world.ProgramFolder() + kLogFileName));
 }
 
 TEST_F(UpgradeEndToEnd, TwoUpgradesOneAfterTheOther)

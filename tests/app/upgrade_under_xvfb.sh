@@ -46,7 +46,18 @@ if [ "${1:-}" != "--inside" ]; then
     [ "$(cat "$demo/product/bin/demo.conf")" = "version=1.2" ] || fail "bin/demo.conf not replaced"
     [ "$(cat "$demo/product/readme.txt")" = "演示系统 1.2" ] || fail "readme.txt not replaced"
     [ -f "$demo/product/docs/更新说明.txt" ] || fail "docs/更新说明.txt not copied"
-    echo "the program upgraded the demo product: blocks applied, files replaced"
+    # The program's own log in its folder: one section for this start, from its first line to
+    # its last, and no password in it.
+    log="$demo/offline-upgrade.log"
+    [ -f "$log" ] || fail "no offline-upgrade.log in the program folder"
+    for line in '===== offline-upgrade ' "registry store: $demo/registry.reg (named by KX_REGISTRY)" \
+        'LocalIP: ' 'scan: demo_1.2.zip: archiver exit code 0; accepted' 'upgrade: succeeded after' \
+        'offline-upgrade ended'; do
+        grep -qF -- "$line" "$log" || fail "the log lacks: $line"
+    done
+    ! grep -qF -e xr352 -e "$DB_PASSWORD" -e "$(printf '%s' "$DB_PASSWORD" | base64 -w0)" "$log" ||
+        fail "a password is in the log"
+    echo "the program upgraded the demo product: blocks applied, files replaced, all logged"
     exit 0
 fi
 

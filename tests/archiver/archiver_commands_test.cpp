@@ -45,9 +45,15 @@ TEST(ExtractCommandLine, AlwaysCarriesThePasswordAndNamesTheWorkFolderWithoutSep
          R"("/mnt/my disk/KX_Rar.exe" x -y -pxr352 "/mnt/my disk/V 2.0 补丁.zip" )"
          R"("/mnt/my disk/TempUpdate")"},
     };
-    for (size_t i = 0; i < std::size(cases); ++i)
+    for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(ExtractCommandLine(cases[i].folder, cases[i].package), cases[i].expected)
             << "case " << i;
+        // The line the log shows: the same, but for the password.
+        std::string masked = cases[i].expected;
+        masked.replace(masked.find("-pxr352"), 7, "-p***");
+        EXPECT_EQ(MaskedExtractCommandLine(cases[i].folder, cases[i].package), masked)
+            << "case " << i;
+    }
 }
 
 // Names on POSIX may hold what Windows names never do, in the package name and in the program

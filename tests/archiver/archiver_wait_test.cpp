@@ -40,6 +40,7 @@ public:
     std::optional<int> LastExitCode() override { return 0; }
     bool LastHasEnded() override { return true; }
     bool EndLast() override { return true; }
+    std::string LastErrorOutput() override { return {}; }
 
     std::vector<std::string> AskedNames;
 

@@ -284,6 +284,84 @@ public:
     std::vector<std::string> Errors;
 };
 
+// Every line of the log, errors and the rest.
+class LogLines : public ILogSink {
+public:
+    LogLines() { SetLogSink(this); }
+    ~LogLines() override { SetLogSink(nullptr); }
+    void Write(LogLevel, std::string_view line) override { Lines.emplace_back(line); }
+    // The one line that names the package's verdict; empty when there is none.
+    std::string VerdictOf(const std::string &name) const
+    {
+        std::string found;
+        for (const std::string &line : Lines) {
+            if (line.starts_with("scan: " + name + ": "))
+                found += line;
+        }
+        return found;
+    }
+    std::vector<std::string> Lines;
+};
+
+TEST_F(PackageScan, EveryPackageLookedAtHasItsVerdictWithItsReasonInTheLog)
+{
+    const auto with = [](auto change) {
+        Descriptor d;
+        change(d);
+        return d;
+    };
+    folder.Write("a_damaged.zip", "this is not an archive");
+    MakePackage("b_no_comment.zip", nullptr);
+    MakePackage("c_maker.zip", with([](Descriptor &d) { d.corp = "othercorp"; }));
+    MakePackage("d_product.zip", with([](Descriptor &d) { d.RegValue = "XYZ"; }));
+    MakePackage("e_version.zip", with([](Descriptor &d) { d.Version = "4"; }));
+    MakePackage("f_older.zip", with([](Descriptor &d) { d.Build = "19"; }));
+    MakePackage("g_same.zip", Descriptor{});
+    struct Case {
+        const char *name;
+        std::vector<std::string> parts; // each must stand in the package's line
+    };
+    const Case cases[] = {
+        {"a_damaged.zip",
+         {"archiver exit code 2", "not a ZIP archive or damaged", "passed over: no descriptor"}},
+        // The archiver writes an empty descriptor for an archive without a comment.
+        {"b_no_comment.zip", {"archiver exit code 0", "passed over: maker \"\" is not accepted"}},
+        {"c_maker.zip", {"archiver exit code 0", "passed over: maker \"othercorp\""}},
+        {"d_product.zip", {"passed over: product \"XYZ\" is not registered"}},
+        {"e_version.zip", {"passed over: version \"4\" differs from the installed version \"5\""}},
+        {"f_older.zip", {"passed over: build \"19\" is not newer than the installed build \"20\""}},
+        {"g_same.zip", {"accepted", "is the installed build", "force"}},
+    };
+    {
+        LogLines log;
+        Scan();
+        ASSERT_EQ(Package.PackageName, "g_same.zip");
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            const std::string line = log.VerdictOf(cases[i].name);
+            for (const std::string &part : cases[i].parts)
+                EXPECT_NE(line.find(part), std::string::npos)
+                    << "case " << i << ": " << part << " not in: " << line;
+        }
+        // The stored password, neither as stored nor decoded.
+        for (const std::string &line : log.Lines) {
+            EXPECT_EQ(line.find("c2VjcmV0"), std::string::npos) << line;
+            EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+        }
+    }
+
+    fs::remove(folder.Path() / "g_same.zip");
+    MakePackage("h_newer.zip", with([](Descriptor &d) { d.Build = "21"; }));
+    LogLines log;
+    Scan();
+    EXPECT_NE(log.VerdictOf("h_newer.zip").find("accepted"), std::string::npos)
+        << log.VerdictOf("h_newer.zip");
+    EXPECT_NE(log.VerdictOf("h_newer.zip").find("over the installed build \"20\""),
+              std::string::npos);
+    fs::remove(folder.Path() / "h_newer.zip");
+    Scan();
+    EXPECT_EQ(log.Lines.back(), "scan: no package fits a product installed on this machine");
+}
+
 TEST_F(PackageScan, ArchiverStuckOnOnePackageIsEndedAndThePackagePassedOver)
 {
     // A FIFO named like a package: the archiver's open of it waits for a writer that never

@@ -250,9 +250,43 @@ TEST_F(PosixProcessesTest, StartsWithoutTerminalOnTheNullDevice)
     ASSERT_TRUE(started);
     AwaitLast(processes);
     EXPECT_EQ(processes.LastExitCode(), 0);
+    // Standard error goes to the memory file that LastErrorOutput reads.
     EXPECT_EQ(ReadWholeFile(out), "[x y]\n[plain]\n[a\"b]\n[]\n"
-                                  "/dev/null\n/dev/null\n/dev/null\n"
+                                  "/dev/null\n/dev/null\n/memfd:kx-stderr (deleted)\n"
                                   "closed\nleader\nno terminal\nnothing blocked\n");
+}
+
+TEST_F(PosixProcessesTest, KeepsTheEndOfWhatTheLastProcessWroteToStandardError)
+{
+    struct Case {
+        const char *what;
+        std::string script; // for sh -c
+        int exitCode;
+        std::string errors;
+    };
+    const std::string many(IProcesses::kErrorOutputLimit + 100, 'x');
+    const Case cases[] = {
+        {"a message and a code", "printf 'bad archive\\n' >&2; echo out; exit 2", 2,
+         "bad archive\n"},
+        {"nothing said", "exit 0", 0, ""},
+        // The end is kept: it says why the program stopped.
+        {"more than the limit", "printf 'y%.0s' $(seq 100); printf '" + many + "' >&2", 0,
+         std::string(IProcesses::kErrorOutputLimit, 'x')},
+    };
+    PosixProcesses processes;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        ASSERT_TRUE(processes.Start("/bin/sh -c \"" + c.script + "\"")) << "case " << i;
+        AwaitLast(processes);
+        EXPECT_EQ(processes.LastExitCode(), c.exitCode) << "case " << i << " (" << c.what << ")";
+        EXPECT_EQ(processes.LastErrorOutput(), c.errors) << "case " << i << " (" << c.what << ")";
+    }
+    // A failed start forgets the output of the one before.
+    ASSERT_TRUE(processes.Start("/bin/sh -c \"echo said >&2\""));
+    AwaitLast(processes);
+    ASSERT_EQ(processes.LastErrorOutput(), "said\n");
+    EXPECT_FALSE(processes.Start("/no/such/program"));
+    EXPECT_EQ(processes.LastErrorOutput(), "");
 }
 
 TEST_F(PosixProcessesTest, NameMustMatchExactlyLetterCaseIncluded)

@@ -14,4 +14,5 @@ public:
     std::optional<int> LastExitCode() override { return {}; }
     bool LastHasEnded() override { return true; }
     bool EndLast() override { return false; }
+    std::string LastErrorOutput() override { return {}; }
 };

@@ -36,10 +36,12 @@ public:
     std::optional<int> LastExitCode() override { return ExitCode; }
     bool LastHasEnded() override { return true; }
     bool EndLast() override { return true; }
+    std::string LastErrorOutput() override { return ErrorOutput; }
 
     bool CanStart = true;
     std::optional<int> ExitCode = 0; // nothing: killed by a signal
     std::function<void()> OnStart;
+    std::string ErrorOutput;
     std::vector<std::string> Started;
 };
 

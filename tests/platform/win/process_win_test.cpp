@@ -57,6 +57,28 @@ TEST(WinProcesses, StartsFindsByExactImageNameAndKeepsTheExitCode)
     EXPECT_TRUE(processes.EndLast()); // already ended
 }
 
+TEST(WinProcesses, StandardErrorIsKeptForTheLastProgramOnly)
+{
+    Programs programs;
+    const std::string program = programs.Copy("KxTalker.exe");
+    WinProcesses processes;
+    ASSERT_TRUE(processes.Start(Programs::Line(program, 0, 2) + " \"bad archive\""));
+    processes.Sleep(60000);
+    ASSERT_TRUE(processes.LastHasEnded());
+    EXPECT_EQ(processes.LastErrorOutput(), "bad archive");
+    // Only the last kErrorOutputLimit bytes.
+    const std::string longText(IProcesses::kErrorOutputLimit + 100, 'x');
+    ASSERT_TRUE(processes.Start(Programs::Line(program, 0, 2) + " " + longText + "end"));
+    processes.Sleep(60000);
+    ASSERT_TRUE(processes.LastHasEnded());
+    const std::string kept = processes.LastErrorOutput();
+    EXPECT_EQ(kept.size(), IProcesses::kErrorOutputLimit);
+    EXPECT_TRUE(kept.ends_with("xend"));
+    ASSERT_TRUE(processes.Start(Programs::Line(program, 0, 0)));
+    processes.Sleep(60000);
+    EXPECT_EQ(processes.LastErrorOutput(), "");
+}
+
 TEST(WinProcesses, EndLastEndsOnlyTheStartedProgram)
 {
     Programs programs;
