@@ -1,15 +1,19 @@
 // Program start: the upgrade log, the application title and icon, the window with the
-// system's services, the first scan, then the message loop until the window is closed. No
-// argument and no configuration of its own is read; the registry store and the database
-// drivers are found as the platform layer says.
+// system's services, the first scan, then the message loop until the window is closed. The
+// window takes no argument; with arguments (--unattended, --help) the program runs without a
+// window and without any Qt application (app/unattended.h), with the same log. No
+// configuration of its own is read; the registry store and the database drivers are found as
+// the platform layer says.
 
 #include "app/message_box.h"
 #include "app/pictures.h"
 #include "app/u_main.h"
+#include "app/unattended.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/program_folder.h"
+#include "platform/program_folder_lock.h"
 #include "platform/system_services.h"
 #include "upgrade/upgrade_run.h"
 
@@ -20,6 +24,7 @@
 #include <QStyle>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,9 +39,33 @@ void LogStart(const FileLogSink &log, const std::string &programFolder)
         LogWarning("the program folder cannot be written; this log is kept in " + log.Path());
 }
 
+// Runs one start of either face with its upgrade log. The log is opened first, so that every
+// service's start is in it. A log that cannot be written anywhere drops its lines and changes
+// nothing else.
+int WithUpgradeLog(const std::string &programFolder, const std::function<int()> &run)
+{
+    const std::unique_ptr<FileLogSink> log = OpenUpgradeLog(programFolder);
+    const ScopedLogSink installed(*log);
+    log->BeginSection(std::string("offline-upgrade ") + KX_VERSION);
+    LogStart(*log, programFolder);
+    const int code = run();
+    LogInfo("offline-upgrade ended");
+    return code;
+}
+
 int Run(const std::string &programFolder)
 {
     QtMessagePresenter messages;
+    // One run at a time in a program folder, whichever face it has.
+    const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
+    if (lock.Result() == ProgramFolderLock::Outcome::Busy) {
+        LogError("the window is refused: " + lock.Reason());
+        messages.Show(nullptr, kFolderBusyText, kNoticeCaption, MessageIcon::Error);
+        return static_cast<int>(ExitCode::FolderBusy);
+    }
+    // A folder that cannot be written fails at the scan as it always did.
+    if (lock.Result() == ProgramFolderLock::Outcome::Failed)
+        LogWarning("the program folder is not locked: " + lock.Reason());
     SystemServices system = MakeSystemServices();
     OdbcConnection connection;
     OdbcQuery query(connection);
@@ -56,6 +85,19 @@ int Run(const std::string &programFolder)
 
 int main(int argc, char *argv[])
 {
+    const CommandLine line = ParseCommandLine(ProgramArguments(argc, argv));
+    if (line.RunMode == CommandLine::Mode::Unattended) {
+        std::string programFolder;
+        try {
+            programFolder = GetProgramFolder();
+        } catch (const std::exception &error) {
+            return RefuseUnattendedStart(error.what());
+        }
+        return WithUpgradeLog(programFolder, [&] { return RunUnattendedIn(programFolder, line); });
+    }
+    if (line.RunMode != CommandLine::Mode::Window)
+        return RunWithoutWindow(line);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
     QApplication::setWindowIcon(ApplicationIcon());
@@ -65,15 +107,7 @@ int main(int argc, char *argv[])
                                {QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC")});
     try {
         const std::string programFolder = GetProgramFolder();
-        // Opened first, so that every service's start is in it. A log that cannot be written
-        // anywhere drops its lines and changes nothing else.
-        const std::unique_ptr<FileLogSink> log = OpenUpgradeLog(programFolder);
-        const ScopedLogSink installed(*log);
-        log->BeginSection(std::string("offline-upgrade ") + KX_VERSION);
-        LogStart(*log, programFolder);
-        const int code = Run(programFolder);
-        LogInfo("offline-upgrade ended");
-        return code;
+        return WithUpgradeLog(programFolder, [&] { return Run(programFolder); });
     } catch (const std::exception &error) {
         // Only what happens before the window exists can get here, such as a program folder
         // that cannot be found.

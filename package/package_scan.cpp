@@ -177,6 +177,8 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
     const std::string workFolder = context.ProgramFolder + "TempUpdate";
     const std::string descriptor = workFolder + "/Update.ini";
     for (const FolderEntry &entry : entries) {
+        if (!context.OnlyPackage.empty() && entry.Name != context.OnlyPackage)
+            continue;
         PrepareWorkFolder(context.Files, workFolder, descriptor);
 
         T_PackageInfo package;

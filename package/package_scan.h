@@ -72,6 +72,9 @@ struct ScanContext {
     IRegistry &Registry;
     // Past it the archiver this scan started is ended and the package passed over.
     std::chrono::milliseconds CommentWaitLimit = kCommentWaitLimit;
+    // When not empty, the one entry of the listing that is examined (a name, no folder part);
+    // every other entry is passed over as if it were not there.
+    std::string OnlyPackage;
 };
 
 // Puts the window into the no-package state, then examines the "*.zip" entries of the

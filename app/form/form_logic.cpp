@@ -81,7 +81,8 @@ void FormLogic::FindUpgradePackage()
                         .Window = view_,
                         .Files = services_.Files,
                         .Processes = services_.Processes,
-                        .Registry = services_.Registry};
+                        .Registry = services_.Registry,
+                        .OnlyPackage = onlyPackage_};
     ::FindUpgradePackage(context, Package, Product);
 }
 
@@ -130,6 +131,8 @@ void FormLogic::BtnUpdateClick()
 {
     if (!view_.IsEnabled(FormControl::BtnUpdate) || upgradeRunning_ || scanRunning_)
         return;
+    // Stays so unless the run returns a result.
+    lastUpgrade_ = UpgradeOutcome::Error;
     RunHandler([this] {
         FlagGuard running(upgradeRunning_);
         EnterUpgradeRunning();
@@ -153,7 +156,9 @@ void FormLogic::BtnUpdateClick()
                                .Window = view_,
                                .Files = services_.Files,
                                .Processes = services_.Processes};
-        if (services_.RunUpgrade(context, PackageFile))
+        const bool upgraded = services_.RunUpgrade(context, PackageFile);
+        lastUpgrade_ = upgraded ? UpgradeOutcome::Succeeded : UpgradeOutcome::Failed;
+        if (upgraded)
             view_.ShowMessage("升级成功！", kNoticeCaption, MessageIcon::Information);
         else
             view_.ShowMessage("升级失败！", kNoticeCaption, MessageIcon::Error);

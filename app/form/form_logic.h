@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 class IHostIdentity;
 class IRegistry;
@@ -77,6 +78,15 @@ struct FormServices {
     UpgradeRunner RunUpgrade;
 };
 
+// How the last upgrade that the upgrade button started ended. A press that starts none (the
+// button disabled, a scan or an upgrade running) changes nothing.
+enum class UpgradeOutcome {
+    NotRun,    // no upgrade has run yet
+    Succeeded, // "升级成功！" was shown
+    Failed,    // "升级失败！" was shown
+    Error,     // an error left the run and the default error report was shown
+};
+
 // The state of the program and the six handlers. The view forwards: the window's creation to
 // FormCreate, a click of each button to its handler, a change of the check box made by the
 // user to CheckBox_ForceClick, and every close request to FormCloseQuery.
@@ -99,6 +109,11 @@ public:
     // A scan or an upgrade is running.
     bool ScanRunning() const { return scanRunning_; }
     bool UpgradeRunning() const { return upgradeRunning_; }
+    UpgradeOutcome LastUpgrade() const { return lastUpgrade_; }
+
+    // Limits every later scan to the package file of this name in the program folder (no
+    // folder part); empty: every "*.zip" entry, as the window scans.
+    void ScanOnly(std::string packageName) { onlyPackage_ = std::move(packageName); }
 
     T_PackageInfo Package;
     T_ProductReg Product;
@@ -121,4 +136,6 @@ private:
     // second one.
     bool scanRunning_ = false;
     bool upgradeRunning_ = false;
+    UpgradeOutcome lastUpgrade_ = UpgradeOutcome::NotRun;
+    std::string onlyPackage_;
 };

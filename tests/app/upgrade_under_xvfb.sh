@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A full upgrade with the real program under Xvfb, as a user performs it: a demo program
 # folder of its own (scripts/demo-folder) whose product database lies on the private test
-# server, the program started from it, 升级 pressed, each box closed with its OK button, the
-# program closed with 退出; then the database and the product folder must show the upgrade.
+# server, the program started from it, a second start refused while it runs (unattended and
+# as a window), 升级 pressed, each box closed with its OK button, the program closed with 退出;
+# then the database and the product folder must show the upgrade.
 #   upgrade_under_xvfb.sh SOURCE_DIR BIN_DIR WORK_PARENT
 # Needs the private server of scripts/db-server for this build and ODBCSYSINI naming its
 # driver list (ctest sets both up; scripts/test starts the server).
@@ -84,6 +85,20 @@ find_window() {
 
 window=$(find_window "^${caption}\$" 150) || fail "no window captioned $caption"
 sleep 0.5
+
+# While the window holds the program folder, a second start is refused: unattended with exit
+# code 4 and its line, a second window with a box, then exit code 4.
+status=0
+out=$(KX_REGISTRY="$demo/registry.reg" "$demo/offline-upgrade" --unattended) || status=$?
+[ "$status" = 4 ] || fail "an unattended run beside the window ended with $status, not 4"
+[ "$out" = "升级程序已在运行！" ] || fail "an unattended run beside the window printed: $out"
+KX_REGISTRY="$demo/registry.reg" "$demo/offline-upgrade" &
+second=$!
+box=$(find_window '^提示$' 150) || fail "a second window started without the busy box"
+xdotool windowfocus --sync "$box" key Return
+status=0
+wait "$second" || status=$?
+[ "$status" = 4 ] || fail "a second window ended with $status, not 4"
 # 升级 lies at 403,66 with a size of 75x25; the window is shown after the scan found the package.
 xdotool mousemove --window "$window" 440 78 click 1
 

@@ -122,7 +122,8 @@ protected:
     void Scan()
     {
         RegFileRegistry registry(storePath);
-        ScanContext context{program, view, window, files, processes, registry, commentWaitLimit};
+        ScanContext context{program,  view,     window,           files,
+                            processes, registry, commentWaitLimit, onlyPackage};
         FindUpgradePackage(context, Package, Product);
     }
 
@@ -136,6 +137,7 @@ protected:
     PosixFileSystem files;
     RecordingProcesses processes;
     std::chrono::milliseconds commentWaitLimit = kCommentWaitLimit;
+    std::string onlyPackage;
     T_PackageInfo Package;
     T_ProductReg Product;
 };
@@ -241,6 +243,30 @@ TEST_F(PackageScan, FirstInNameOrderWinsAndTheSecondIsNeverExamined)
     EXPECT_EQ(Package.Soft, "First");
     ASSERT_EQ(processes.Started.size(), 1u);
     EXPECT_NE(processes.Started[0].find("A.zip"), std::string::npos);
+}
+
+TEST_F(PackageScan, ANamedPackageIsTheOnlyOneExamined)
+{
+    Descriptor first;
+    first.Soft = "First";
+    Descriptor second;
+    second.Soft = "Second";
+    MakePackage("A.zip", first);
+    MakePackage("b.zip", second);
+    onlyPackage = "b.zip";
+    Scan();
+    EXPECT_EQ(Package.Soft, "Second");
+    ASSERT_EQ(processes.Started.size(), 1u);
+    EXPECT_NE(processes.Started[0].find("b.zip"), std::string::npos);
+
+    // Names are compared byte for byte; a name the listing does not hold finds nothing.
+    for (const char *name : {"B.zip", "missing.zip"}) {
+        processes.Started.clear();
+        onlyPackage = name;
+        Scan();
+        EXPECT_EQ(Package.PackageName, "") << name;
+        EXPECT_TRUE(processes.Started.empty()) << name;
+    }
 }
 
 TEST_F(PackageScan, PatternMatchesWithoutRegardToCaseAndFoldersAreTried)

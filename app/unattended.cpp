@@ -1,0 +1,120 @@
+#include "app/unattended.h"
+
+#include "app/form/quiet_form.h"
+#include "platform/diagnostics.h"
+#include "platform/odbc/odbc_data_access.h"
+#include "platform/program_folder_lock.h"
+#include "platform/system_services.h"
+#include "upgrade/upgrade_run.h"
+
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int Code(ExitCode code)
+{
+    return static_cast<int>(code);
+}
+
+// The name of the package file FILE when it is a file that lies in the program folder itself;
+// otherwise empty, with the reason in why.
+std::string PackageNameInFolder(const std::string &programFolder, const std::string &file,
+                                std::string &why)
+{
+    std::error_code error;
+    const fs::path given = fs::absolute(fs::path(file), error);
+    if (error) {
+        why = file + ": " + error.message();
+        return {};
+    }
+    if (!fs::is_regular_file(given, error)) {
+        why = file + ": not a file";
+        return {};
+    }
+    // The folder compared as the system resolves it: links and "..", one name for one folder.
+    const fs::path folder = fs::canonical(given.parent_path(), error);
+    const fs::path program = error ? fs::path() : fs::canonical(fs::path(programFolder), error);
+    if (error || folder != program) {
+        why = file + ": not in the program folder " + programFolder;
+        return {};
+    }
+    return given.filename().string();
+}
+
+} // namespace
+
+std::vector<std::string> ProgramArguments(int argc, char *argv[])
+{
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.emplace_back(argv[i]);
+    return arguments;
+}
+
+int RunWithoutWindow(const CommandLine &line)
+{
+    if (line.RunMode == CommandLine::Mode::Help) {
+        std::cout << UsageText() << std::flush;
+        return 0;
+    }
+    std::cerr << "offline-upgrade: " << line.Error << "\n\n" << UsageText() << std::flush;
+    return Code(ExitCode::CannotStart);
+}
+
+int RefuseUnattendedStart(const std::string &why)
+{
+    std::cerr << "offline-upgrade: " << why << '\n';
+    return Code(ExitCode::CannotStart);
+}
+
+int RunUnattendedIn(const std::string &programFolder, const CommandLine &line)
+{
+    try {
+        UnattendedOptions options;
+        options.Force = line.Force;
+        if (!line.PackageFile.empty()) {
+            std::string why;
+            options.OnlyPackage = PackageNameInFolder(programFolder, line.PackageFile, why);
+            if (options.OnlyPackage.empty()) {
+                std::cerr << "offline-upgrade: --package " << why << '\n';
+                LogError("unattended run refused: --package " + why);
+                return Code(ExitCode::CannotStart);
+            }
+        }
+
+        const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
+        if (lock.Result() == ProgramFolderLock::Outcome::Busy) {
+            std::cout << kFolderBusyText << std::endl;
+            LogError("unattended run refused: " + lock.Reason());
+            return Code(ExitCode::FolderBusy);
+        }
+        if (lock.Result() == ProgramFolderLock::Outcome::Failed) {
+            std::cerr << "offline-upgrade: cannot lock the program folder: " << lock.Reason()
+                      << '\n';
+            LogError("unattended run cannot lock the program folder: " + lock.Reason());
+            return Code(ExitCode::CannotStart);
+        }
+
+        SystemServices system = MakeSystemServices();
+        OdbcConnection connection;
+        OdbcQuery query(connection);
+        OdbcCommand command(connection);
+        const ExitCode code = RunUnattended(
+            FormServices{programFolder, *system.Files, *system.Processes, *system.Registry,
+                         *system.Host, connection, query, command, RunUpgrade},
+            options, std::cout);
+        LogInfo("unattended run ends with exit code " + std::to_string(Code(code)));
+        return Code(code);
+    } catch (const std::exception &error) {
+        // Only what happens before the logic runs can get here, such as services that cannot
+        // be made.
+        std::cerr << "offline-upgrade: " << error.what() << '\n';
+        LogError(std::string("unattended run cannot start: ") + error.what());
+        return Code(ExitCode::CannotStart);
+    }
+}

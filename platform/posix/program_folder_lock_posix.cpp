@@ -1,0 +1,104 @@
+// The program folder lock on POSIX: flock on a file opened without following a symbolic link,
+// not inherited by the archiver, released by the kernel when the process ends however it ends.
+
+#include "platform/program_folder_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+
+namespace {
+
+std::string ErrnoText(int error)
+{
+    return std::strerror(error);
+}
+
+// The id of the process that wrote the lock file, or empty when it holds none.
+std::string RecordedHolder(int fd)
+{
+    char buffer[32] = {};
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer - 1, 0);
+    if (got <= 0)
+        return {};
+    std::string id(buffer, static_cast<size_t>(got));
+    while (!id.empty() && (id.back() == '\n' || id.back() == '\r'))
+        id.pop_back();
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos)
+        return {};
+    return id;
+}
+
+} // namespace
+
+ProgramFolderLock::ProgramFolderLock(Outcome result, std::string path, std::string reason,
+                                     long handle)
+    : result_(result), path_(std::move(path)), reason_(std::move(reason)), handle_(handle)
+{
+}
+
+ProgramFolderLock::ProgramFolderLock(ProgramFolderLock &&other) noexcept
+    : result_(other.result_), path_(std::move(other.path_)), reason_(std::move(other.reason_)),
+      handle_(std::exchange(other.handle_, -1))
+{
+}
+
+ProgramFolderLock &ProgramFolderLock::operator=(ProgramFolderLock &&other) noexcept
+{
+    if (this != &other) {
+        Release();
+        result_ = other.result_;
+        path_ = std::move(other.path_);
+        reason_ = std::move(other.reason_);
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+ProgramFolderLock::~ProgramFolderLock()
+{
+    Release();
+}
+
+void ProgramFolderLock::Release()
+{
+    // Closing the only descriptor of the open file releases its flock. The file stays: removing
+    // it would let a run that opened it a moment before lock a file no one else can see.
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
+{
+    const std::string workFolder = programFolder + "TempUpdate";
+    const std::string path = workFolder + "/" + kProgramFolderLockName;
+    if (::mkdir(workFolder.c_str(), 0777) != 0 && errno != EEXIST)
+        return {Outcome::Failed, path, workFolder + ": " + ErrnoText(errno), -1};
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return {Outcome::Failed, path, path + ": " + ErrnoText(errno), -1};
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        std::string holder = error == EWOULDBLOCK ? RecordedHolder(fd) : std::string();
+        ::close(fd);
+        if (error != EWOULDBLOCK)
+            return {Outcome::Failed, path, path + ": " + ErrnoText(error), -1};
+        return {Outcome::Busy, path,
+                path + " is locked" + (holder.empty() ? "" : " by process " + holder), -1};
+    }
+    // Who holds it, for the run that is refused. The lock does not depend on it.
+    const std::string id = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) == 0) {
+        const ssize_t written = ::pwrite(fd, id.data(), id.size(), 0);
+        (void)written;
+    }
+    return {Outcome::Held, path, {}, fd};
+}

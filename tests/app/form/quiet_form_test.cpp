@@ -1,0 +1,106 @@
+// The unattended face without a child process: what becomes a line, and the exit codes of the
+// runs that need no package and no database (the child-process tests have the rest).
+
+#include "app/form/quiet_form.h"
+
+#include "platform/host_identity.h"
+#include "tests/support/system_services.h"
+#include "tests/support/fake_data_access.h"
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+namespace {
+
+class NoHost : public IHostIdentity {
+public:
+    bool HostName(std::string &name) override
+    {
+        name = "testhost";
+        return true;
+    }
+    bool ResolveIPv4(const std::string &, std::vector<Ipv4Address> &addresses) override
+    {
+        addresses = {{10, 0, 0, 7}};
+        return true;
+    }
+    bool InterfaceIPv4(std::vector<Ipv4Address> &addresses) override
+    {
+        addresses = {{10, 0, 0, 7}};
+        return true;
+    }
+    bool ComputerName(std::string &name) override
+    {
+        name = "TESTPC";
+        return true;
+    }
+};
+
+TEST(QuietFormView, StepsAndMessagesBecomeLines)
+{
+    std::ostringstream out;
+    QuietFormView view(out);
+    view.SetStepText("正在更新文件...");
+    view.SetStepText("正在更新文件..."); // unchanged: no new line
+    view.SetProgressMax(10);
+    view.SetProgressPosition(25); // held at the maximum, as the bar holds it
+    view.ProcessMessages();
+    view.Repaint();
+    view.ShowMessage("执行升级脚本失败(b1)！", kNoticeCaption, MessageIcon::Error);
+    view.ShowMessage("cannot list /x", kApplicationTitle, MessageIcon::Error);
+
+    EXPECT_EQ(out.str(), "正在更新文件...\n"
+                         "执行升级脚本失败(b1)！\n"
+                         "朔岱产品离线升级程序：cannot list /x\n");
+    EXPECT_EQ(view.StepText(), "正在更新文件...");
+    EXPECT_EQ(view.ProgressPosition(), 10);
+    EXPECT_EQ(view.ErrorReports(), 1);
+}
+
+TEST(RunUnattended, ExitCodesWithoutAPackage)
+{
+    struct Case {
+        const char *what;
+        std::string folder; // below the temporary folder
+        ExitCode code;
+        const char *lastLine; // its beginning
+    };
+    const Case cases[] = {
+        {"empty program folder", "", ExitCode::NothingToDo, "未找到有效的升级包文件！"},
+        // The scan cannot enter it: the start fails, as the window's first scan would.
+        {"program folder gone", "gone/", ExitCode::CannotStart, "朔岱产品离线升级程序："},
+    };
+    for (const Case &c : cases) {
+        TempFolder folder;
+        SystemFileSystem files;
+        SystemProcesses processes;
+#ifdef _WIN32
+        // The system's registry, where no product of these tests is registered.
+        SystemRegistry registry;
+#else
+        SystemRegistry registry(folder.Slashed() + "registry.reg");
+#endif
+        NoHost host;
+        FakeConnection connection;
+        FakeQuery query;
+        FakeCommand command;
+        bool ran = false;
+        std::ostringstream out;
+        const ExitCode code = RunUnattended(
+            FormServices{folder.Slashed() + c.folder, files, processes, registry, host, connection,
+                         query, command,
+                         [&ran](UpgradeContext &, const std::string &) { return ran = true; }},
+            UnattendedOptions{.Force = true, .OnlyPackage = ""}, out);
+        EXPECT_EQ(code, c.code) << c.what;
+        EXPECT_FALSE(ran) << c.what;
+        std::string last = out.str();
+        last.pop_back();
+        last = last.substr(last.rfind('\n') + 1);
+        EXPECT_EQ(last.rfind(c.lastLine, 0), 0u) << c.what << ": " << out.str();
+    }
+}
+
+} // namespace
