@@ -2,9 +2,9 @@
 // and data layer over a real temporary program folder.
 
 #include "upgrade/upgrade_run.h"
+#include "tests/support/system_services.h"
 
 #include "platform/error.h"
-#include "platform/posix/file_system_posix.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/recording_window.h"
@@ -93,7 +93,7 @@ protected:
     FakeQuery query;
     FakeCommand command;
     RecordingWindow window;
-    PosixFileSystem realFiles;
+    SystemFileSystem realFiles;
     FaultyFileSystem files{realFiles};
     FakeArchiver archiver;
 };
@@ -280,7 +280,7 @@ TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItself)
     FakeQuery query;
     FakeCommand command;
     RecordingWindow window;
-    PosixFileSystem files;
+    SystemFileSystem files;
     FakeArchiver archiver;
     UpgradeContext context{"/p/",   package, product, none,  none,    connection,
                            query,   command, window,  files, archiver};

@@ -2,14 +2,12 @@
 // message pump, the refused close and the default error report, through a view that records.
 
 #include "app/form/form_controls.h"
+#include "tests/support/system_services.h"
 #include "app/form/form_logic.h"
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/host_identity.h"
-#include "platform/posix/file_system_posix.h"
-#include "platform/posix/process_posix.h"
-#include "platform/posix/registry_posix.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/recording_window.h"
@@ -179,7 +177,12 @@ public:
 // The logic on an empty temporary program folder, with the real scan behind it.
 class LogicFixture {
 public:
+#ifdef _WIN32
+    // The system's registry, where no product of these tests is registered.
+    LogicFixture() : files(realFiles) {}
+#else
     LogicFixture() : files(realFiles), registry(folder.Slashed() + "registry.reg") {}
+#endif
 
     FormLogic &Make(UpgradeRunner runner = {}, std::string programFolder = {})
     {
@@ -194,10 +197,10 @@ public:
     }
 
     TempFolder folder;
-    PosixFileSystem realFiles;
+    SystemFileSystem realFiles;
     FaultyFileSystem files;
-    PosixProcesses processes;
-    RegFileRegistry registry;
+    SystemProcesses processes;
+    SystemRegistry registry;
     FixedHost host;
     FakeConnection connection;
     FakeQuery query;
