@@ -262,3 +262,207 @@ bool WinFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
     }
     return ok;
 }
+
+namespace {
+
+// FILETIME counts 100 ns from 1601; the logic counts ns from 1970.
+constexpr int64_t kEpochDifference = 116444736000000000LL;
+
+bool FlushFile(const std::wstring &path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok;
+}
+
+} // namespace
+
+bool WinFileSystem::MayReadFile(const std::string &path)
+{
+    const std::wstring wide = Widen(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+bool WinFileSystem::MayCreateIn(const std::string &folder)
+{
+    if (!DirectoryExists(folder))
+        return false;
+    // The folder's rights are the system's to decide: a file made and deleted at once.
+    wchar_t probe[MAX_PATH + 1] = {};
+    if (GetTempFileNameW(Widen(folder).c_str(), L"kx", 0, probe) == 0)
+        return false;
+    DeleteFileW(probe);
+    return true;
+}
+
+bool WinFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
+{
+    const std::wstring wide = Widen(path);
+    wchar_t volume[MAX_PATH + 1] = {};
+    DWORD serial = 0;
+    ULARGE_INTEGER available{};
+    if (!GetVolumePathNameW(wide.c_str(), volume, MAX_PATH) ||
+        !GetVolumeInformationW(volume, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) ||
+        !GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) {
+        LogError("file system: cannot read the free space of the volume of " + path + ": " +
+                 LastErrorText());
+        return false;
+    }
+    space.Id = serial;
+    space.Available = available.QuadPart;
+    return true;
+}
+
+bool WinFileSystem::CopyFileBeside(const std::string &source, const std::string &dest,
+                                   const std::string &temp)
+{
+    const std::wstring wideSource = Widen(source);
+    const std::wstring wideTemp = Widen(temp);
+    const DWORD sourceAttributes = GetFileAttributesW(wideSource.c_str());
+    if (sourceAttributes == INVALID_FILE_ATTRIBUTES ||
+        (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        LogError("file system: cannot copy " + source + ": not a file");
+        return false;
+    }
+    // Never over a file that is there.
+    if (!CopyFileW(wideSource.c_str(), wideTemp.c_str(), TRUE)) {
+        LogError("file system: cannot copy " + source + " to " + temp + ": " + LastErrorText());
+        return false;
+    }
+    const DWORD destAttributes = GetFileAttributesW(Widen(dest).c_str());
+    const bool replacing = destAttributes != INVALID_FILE_ATTRIBUTES &&
+                           !(destAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    const DWORD kept = replacing ? destAttributes & kKeptAttributes & ~FILE_ATTRIBUTE_READONLY
+                                 : FILE_ATTRIBUTE_ARCHIVE;
+    SetFileAttributesW(wideTemp.c_str(), kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept);
+    if (!FlushFile(wideTemp)) {
+        LogError("file system: cannot flush " + temp + ": " + LastErrorText());
+        DeleteFileW(wideTemp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool WinFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)
+{
+    const DWORD flags = (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), flags))
+        return true;
+    LogError("file system: cannot rename " + from + " to " + to + ": " + LastErrorText());
+    return false;
+}
+
+bool WinFileSystem::RemoveFiles(const std::vector<std::string> &paths)
+{
+    bool all = true;
+    for (const std::string &path : paths)
+        all = RemoveFile(path) && all;
+    return all;
+}
+
+bool WinFileSystem::CreateFolder(const std::string &path)
+{
+    if (CreateDirectoryW(Widen(path).c_str(), nullptr))
+        return true;
+    LogError("file system: cannot create the folder " + path + ": " + LastErrorText());
+    return false;
+}
+
+bool WinFileSystem::RemoveFolder(const std::string &path)
+{
+    if (RemoveDirectoryW(Widen(path).c_str()))
+        return true;
+    LogError("file system: cannot remove the folder " + path + ": " + LastErrorText());
+    return false;
+}
+
+bool WinFileSystem::ModifiedTime(const std::string &path, int64_t &nanoseconds)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) {
+        LogError("file system: cannot read the time of " + path + ": " + LastErrorText());
+        return false;
+    }
+    const int64_t ticks = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                          data.ftLastWriteTime.dwLowDateTime;
+    nanoseconds = (ticks - kEpochDifference) * 100;
+    return true;
+}
+
+bool WinFileSystem::SetModifiedTime(const std::string &path, int64_t nanoseconds)
+{
+    // Folders open only with backup semantics.
+    HANDLE file = CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const int64_t ticks = nanoseconds / 100 + kEpochDifference;
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
+    written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    const bool ok = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &written);
+    if (!ok)
+        LogError("file system: cannot set the time of " + path + ": " + LastErrorText());
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok;
+}
+
+bool WinFileSystem::ReadFile(const std::string &path, std::string &bytes)
+{
+    bytes.clear();
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogError("file system: cannot open " + path + ": " + LastErrorText());
+        return false;
+    }
+    char chunk[65536];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ::ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) && got > 0)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    if (!ok) {
+        bytes.clear();
+        LogError("file system: cannot read " + path + ": " + LastErrorText());
+    }
+    return ok;
+}
+
+bool WinFileSystem::WriteFileDurably(const std::string &path, const std::string &bytes)
+{
+    const std::wstring wide = Widen(path);
+    const std::wstring temp = wide + L".kx-new";
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool ok = file != INVALID_HANDLE_VALUE;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        DWORD wrote = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
+        ok = WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) != 0;
+        done += wrote;
+    }
+    ok = ok && FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    ok = ok && MoveFileExW(temp.c_str(), wide.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) {
+        LogError("file system: cannot write " + path + ": " + LastErrorText());
+        DeleteFileW(temp.c_str());
+    }
+    return ok;
+}

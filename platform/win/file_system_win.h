@@ -26,4 +26,21 @@ public:
     // volume is flushed as a whole where the process may (administrators), and the paths are
     // checked to exist.
     bool FlushFileSystems(const std::vector<std::string> &paths) override;
+
+    // The file stage's operations. MayCreateIn asks the system by making and deleting a
+    // temporary file in the folder; SpaceOf's Id is the volume's serial number; a copy beside
+    // its target is flushed as CopyFileOver's is; renames are write-through.
+    bool MayReadFile(const std::string &path) override;
+    bool MayCreateIn(const std::string &folder) override;
+    bool SpaceOf(const std::string &path, FileSystemSpace &space) override;
+    bool CopyFileBeside(const std::string &source, const std::string &dest,
+                        const std::string &temp) override;
+    bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
+    bool RemoveFiles(const std::vector<std::string> &paths) override;
+    bool CreateFolder(const std::string &path) override;
+    bool RemoveFolder(const std::string &path) override;
+    bool ModifiedTime(const std::string &path, int64_t &nanoseconds) override;
+    bool SetModifiedTime(const std::string &path, int64_t nanoseconds) override;
+    bool ReadFile(const std::string &path, std::string &bytes) override;
+    bool WriteFileDurably(const std::string &path, const std::string &bytes) override;
 };
