@@ -20,6 +20,11 @@ struct FolderEntry {
     uint64_t Size;       // bytes; 0 for a folder
 };
 
+struct FileSystemSpace {
+    uint64_t Id = 0;        // the same for every path on one file system
+    uint64_t Available = 0; // bytes the running user may still write
+};
+
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
@@ -72,6 +77,50 @@ public:
     // False for a missing path, a folder, and a file that may not be replaced (the read-only
     // attribute on Windows).
     [[nodiscard]] virtual bool MayReplaceFile(const std::string &path) = 0;
+
+    // What the file stage needs besides the above: it checks before it starts, writes every
+    // new file beside its target, renames them all into place keeping each replaced file, and
+    // undoes it all when anything fails.
+
+    // True when path names a file (or a link to one) that the running user may open for
+    // reading; false for a folder, a missing path, and anything that is not a plain file.
+    [[nodiscard]] virtual bool MayReadFile(const std::string &path) = 0;
+    // True when the running user may create, rename and remove entries in the existing folder
+    // (the file system is not read-only); false for a missing path or a file.
+    [[nodiscard]] virtual bool MayCreateIn(const std::string &folder) = 0;
+    // The file system holding the existing path: its identity (equal for paths on the same
+    // one) and the bytes the running user may still write there. False when path cannot be
+    // examined.
+    [[nodiscard]] virtual bool SpaceOf(const std::string &path, FileSystemSpace &space) = 0;
+    // Writes a copy of source to temp, a new file in the folder of dest (temp must not exist;
+    // false when it does). The bits, owner and times follow CopyFileOver's rule as if temp
+    // replaced dest (dest need not exist). True when temp holds the whole copy; false leaves
+    // no temp behind. dest itself is not touched.
+    [[nodiscard]] virtual bool CopyFileBeside(const std::string &source, const std::string &dest,
+                                              const std::string &temp) = 0;
+    // Renames an entry within one file system in one step. With replace, a file at to is
+    // replaced; without, the rename fails when anything is at to. False leaves both as they
+    // were.
+    [[nodiscard]] virtual bool RenameFile(const std::string &from, const std::string &to,
+                                          bool replace) = 0;
+    // Creates one folder whose parent exists. False when anything is at path already.
+    [[nodiscard]] virtual bool CreateFolder(const std::string &path) = 0;
+    // Deletes these files (each as RemoveFile does), in any order, possibly several at once.
+    // True when every one was deleted; false when any is left (the others are deleted all the
+    // same).
+    [[nodiscard]] virtual bool RemoveFiles(const std::vector<std::string> &paths) = 0;
+    // Removes one empty folder. False when it is not empty or cannot be removed.
+    [[nodiscard]] virtual bool RemoveFolder(const std::string &path) = 0;
+    // The modification time of the entry at path in nanoseconds since 1970; set it back.
+    [[nodiscard]] virtual bool ModifiedTime(const std::string &path, int64_t &nanoseconds) = 0;
+    [[nodiscard]] virtual bool SetModifiedTime(const std::string &path, int64_t nanoseconds) = 0;
+    // Reads a whole file. False when it cannot be read (bytes is then empty).
+    [[nodiscard]] virtual bool ReadFile(const std::string &path, std::string &bytes) = 0;
+    // Replaces the file at path with bytes so that, after a power loss at any moment, path
+    // holds either its former content or all of bytes, and bytes are on stable storage when
+    // it returns true.
+    [[nodiscard]] virtual bool WriteFileDurably(const std::string &path,
+                                                const std::string &bytes) = 0;
 
     // Brings what was written to the file systems holding these paths (files or folders,
     // existing) to stable storage, data and names, with one flush per file system however many

@@ -9,6 +9,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The logic's paths are UTF-8; Windows would read a narrow path in its ANSI code page.
+fs::path NativePath(const std::string &path)
+{
+#ifdef _WIN32
+    return fs::path(std::u8string(path.begin(), path.end()));
+#else
+    return fs::path(path);
+#endif
+}
+
+std::FILE *OpenForAppending(const std::string &path)
+{
+#ifdef _WIN32
+    return _wfopen(NativePath(path).c_str(), L"ab");
+#else
+    return std::fopen(path.c_str(), "ab");
+#endif
+}
+
+} // namespace
+
+namespace {
+
 const char *LevelName(LogLevel level)
 {
     switch (level) {
@@ -90,14 +113,14 @@ bool FileLogSink::OpenIn(const std::string &folder)
     if (folder.empty())
         return false;
     std::error_code error;
-    fs::create_directories(fs::path(folder), error);
+    fs::create_directories(NativePath(folder), error);
     const std::string path = InFolder(folder, kLogFileName);
-    std::FILE *file = std::fopen(path.c_str(), "ab");
+    std::FILE *file = OpenForAppending(path);
     if (!file)
         return false;
     file_ = file;
     path_ = path;
-    const auto size = fs::file_size(fs::path(path), error);
+    const auto size = fs::file_size(NativePath(path), error);
     size_ = error ? 0 : static_cast<uint64_t>(size);
     if (size_ >= rotateBytes_)
         Rotate();
@@ -109,8 +132,8 @@ void FileLogSink::Rotate()
     std::fclose(file_);
     std::error_code error;
     // Replaces the older part kept before; where the rename fails the file just grows on.
-    fs::rename(fs::path(path_), fs::path(path_ + ".1"), error);
-    file_ = std::fopen(path_.c_str(), "ab");
+    fs::rename(NativePath(path_), NativePath(path_ + ".1"), error);
+    file_ = OpenForAppending(path_);
     size_ = 0;
 }
 

@@ -2,11 +2,16 @@
 
 #include "platform/diagnostics.h"
 #include "platform/text.h"
+#include "upgrade/file_transaction.h"
 #include "upgrade/stage_log.h"
 #include "upgrade/update_tree.h"
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <exception>
+#include <map>
+#include <set>
 #include <vector>
 
 namespace {
@@ -14,27 +19,24 @@ namespace {
 const std::string kUpdatingFiles = "正在更新文件...";
 const std::string kUpdatingFilePrefix = "正在更新文件";
 
-// One walk over a tree: the bar shows start + (done >> shift).
-struct TreeWalk {
-    UpgradeContext &context;
-    int shift;
-    int start;
-    uint64_t done = 0;
-    // What the log reports at the end. Each failure's cause is logged where it arises.
-    uint64_t copiedFiles = 0;
-    uint64_t copiedBytes = 0;
-    uint64_t failedFiles = 0;
-    uint64_t failedFolders = 0;
-    // Target folders that received a file, one entry per folder: their file systems are
-    // flushed once the copy is done.
-    std::vector<std::string> written{};
+std::string WithoutTrailingSeparators(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
 
-    int Position() const
-    {
-        const uint64_t position = static_cast<uint64_t>(start) + (done >> shift);
-        return position > INT_MAX ? INT_MAX : static_cast<int>(position);
-    }
-};
+// The folder holding path; empty when path has none above it.
+std::string ParentFolder(const std::string &path)
+{
+    const std::string trimmed = WithoutTrailingSeparators(path);
+    const size_t slash = trimmed.rfind('/');
+    if (slash == std::string::npos)
+        return trimmed == "." || trimmed == "/" ? std::string() : ".";
+    if (slash == 0)
+        return trimmed.size() > 1 ? "/" : std::string();
+    return trimmed.substr(0, slash);
+}
 
 // The "UpdateFiles" folder of the unpacked package; empty when the package name leaves no
 // folder of its own (then nothing was unpacked for it, and the work folder itself must not be
@@ -54,26 +56,6 @@ int ProgressShift(uint64_t total)
     return shift;
 }
 
-bool CopyOneFile(IFileSystem &files, const std::string &source, const std::string &dest)
-{
-    try {
-        return files.CopyFileOver(source, dest);
-    } catch (const std::exception &error) {
-        // Counts as a file not copied; the walk goes on.
-        LogError("file stage: cannot copy " + source + " to " + dest + ": " + error.what());
-        return false;
-    }
-}
-
-bool EnsureFolder(TreeWalk &walk, const std::string &path)
-{
-    IFileSystem &files = walk.context.Files;
-    if (files.DirectoryExists(path) || files.ForceDirectories(path))
-        return true;
-    ++walk.failedFolders;
-    return false;
-}
-
 // The number of files in a listed tree.
 uint64_t TreeFiles(const ListedFolder &folder)
 {
@@ -87,49 +69,395 @@ uint64_t TreeFiles(const ListedFolder &folder)
     return count;
 }
 
-bool CopyTree(TreeWalk &walk, const ListedFolder &folder, const std::string &source,
-              const std::string &dest)
+// One file the stage puts in place, in the order of the walk.
+struct PlannedFile {
+    std::string Name; // as listed, for the step text
+    std::string Source;
+    std::string Folder; // the target's folder
+    std::string Target;
+    uint64_t Size = 0;
+    bool Replaces = false;
+};
+
+// What the stage will do, found by the checks before anything is written.
+struct FilePlan {
+    std::vector<PlannedFile> Files;
+    std::vector<std::string> NewFolders;      // parents first
+    std::vector<std::string> ExistingFolders; // existing folders that receive entries
+};
+
+// Space a file takes beyond its bytes is not known here; a block each is near enough.
+constexpr uint64_t kBlock = 4096;
+
+uint64_t Blocks(uint64_t bytes)
 {
-    if (!folder.Listed) {
-        ++walk.failedFolders;
+    return (bytes + kBlock - 1) / kBlock * kBlock;
+}
+
+// Checks that the tree can be copied and plans the copy: every source folder lists and every
+// source file can be read; every target folder exists or can be created; no folder stands where
+// a file goes or the reverse; every replaced file may be replaced; the folders receiving
+// entries allow it; each file system has room for the new files while the replaced ones are
+// still kept. Logs the first check that fails, with its path.
+class Planner {
+public:
+    explicit Planner(IFileSystem &files) : files_(files) {}
+
+    bool Plan(const ListedFolder &tree, const std::string &source, const std::string &dest)
+    {
+        std::string anchor;
+        bool exists = false;
+        if (!PlanRoot(dest, anchor, exists))
+            return false;
+        return PlanFolder(tree, source, dest, exists, anchor) && CheckSpace();
+    }
+
+    FilePlan Result;
+
+private:
+    bool Fail(const std::string &check)
+    {
+        LogError("the file stage cannot succeed: " + check);
         return false;
     }
-    IFileSystem &files = walk.context.Files;
-    IWindowFacilities &window = walk.context.Window;
-    bool ok = EnsureFolder(walk, dest);
-    bool wroteHere = false;
-    size_t next = 0;
-    for (const FolderEntry &entry : folder.Entries) {
-        if (IsDotEntry(entry))
-            continue;
-        const std::string target = JoinTreePath(dest, entry.Name);
-        if (IsTreeFolder(entry)) {
-            ok = EnsureFolder(walk, target) && ok;
-            ok = CopyTree(walk, folder.Folders[next++], JoinTreePath(source, entry.Name), target) &&
-                 ok;
-            continue;
-        }
-        window.SetStepText(kUpdatingFilePrefix + entry.Name + "...");
-        window.Repaint();
-        if (CopyOneFile(files, JoinTreePath(source, entry.Name), target)) {
-            if (!wroteHere)
-                walk.written.push_back(dest);
-            wroteHere = true;
-            ++walk.copiedFiles;
-            walk.copiedBytes += entry.Size;
-        } else {
-            ++walk.failedFiles;
-            ok = false;
-        }
-        walk.done += entry.Size;
-        // An unchanged position (an empty file, or less than one unit of a coarse bar) is not
-        // set again: a real bar may repaint itself on every change.
-        const int position = walk.Position();
-        if (position != window.ProgressPosition())
-            window.SetProgressPosition(position);
-        window.Repaint();
+
+    void Receives(const std::string &folder)
+    {
+        if (received_.insert(folder).second)
+            Result.ExistingFolders.push_back(folder);
     }
-    return ok;
+
+    // The target folder itself and its missing parents.
+    bool PlanRoot(const std::string &dest, std::string &anchor, bool &exists)
+    {
+        const std::string root = WithoutTrailingSeparators(dest);
+        if (files_.DirectoryExists(root)) {
+            anchor = root;
+            exists = true;
+            return true;
+        }
+        std::vector<std::string> missing;
+        std::string folder = root;
+        while (!folder.empty() && !files_.DirectoryExists(folder)) {
+            if (files_.FileExists(folder))
+                return Fail("a file stands where the folder " + folder + " is to be");
+            missing.push_back(folder);
+            folder = ParentFolder(folder);
+        }
+        if (folder.empty())
+            return Fail("no existing folder holds " + root);
+        if (!files_.MayCreateIn(folder))
+            return Fail("folders may not be created in " + folder);
+        Receives(folder);
+        Result.NewFolders.insert(Result.NewFolders.end(), missing.rbegin(), missing.rend());
+        needed_[folder] += kBlock * missing.size();
+        anchor = folder;
+        exists = false;
+        return true;
+    }
+
+    // dest exists when destExists; anchor is the nearest existing folder at or above dest.
+    bool PlanFolder(const ListedFolder &folder, const std::string &source, const std::string &dest,
+                    bool destExists, const std::string &anchor)
+    {
+        if (!folder.Listed)
+            return Fail("the package's folder " + source + " cannot be listed");
+        size_t next = 0;
+        for (const FolderEntry &entry : folder.Entries) {
+            if (IsDotEntry(entry))
+                continue;
+            const std::string from = JoinTreePath(source, entry.Name);
+            const std::string target = JoinTreePath(dest, entry.Name);
+            if (IsTreeFolder(entry)) {
+                const ListedFolder &sub = folder.Folders[next++];
+                bool exists = false;
+                if (destExists) {
+                    exists = files_.DirectoryExists(target);
+                    if (!exists && files_.FileExists(target))
+                        return Fail("a file stands where the folder " + target + " is to be");
+                    if (!exists && !AllowsEntries(dest))
+                        return false;
+                }
+                if (!exists) {
+                    Result.NewFolders.push_back(target);
+                    needed_[anchor] += kBlock;
+                }
+                if (!PlanFolder(sub, from, target, exists, exists ? target : anchor))
+                    return false;
+                continue;
+            }
+            if (!files_.MayReadFile(from))
+                return Fail("the package's file " + from + " cannot be read");
+            PlannedFile file{entry.Name, from, dest, target, entry.Size, false};
+            if (destExists) {
+                file.Replaces = files_.FileExists(target);
+                if (!file.Replaces && files_.DirectoryExists(target))
+                    return Fail("a folder stands where the file " + target + " is to be");
+                if (file.Replaces && !files_.MayReplaceFile(target))
+                    return Fail("the file " + target + " may not be replaced by this user");
+                if (!AllowsEntries(dest))
+                    return false;
+            }
+            // The replaced file is kept until the stage ends, so the new one needs room of
+            // its own.
+            needed_[anchor] += Blocks(entry.Size);
+            Result.Files.push_back(std::move(file));
+        }
+        return true;
+    }
+
+    bool AllowsEntries(const std::string &folder)
+    {
+        if (received_.count(folder))
+            return true;
+        if (!files_.MayCreateIn(folder))
+            return Fail("files may not be created in " + folder);
+        Receives(folder);
+        return true;
+    }
+
+    bool CheckSpace()
+    {
+        struct Need {
+            std::string Folder; // one folder on that file system, for the log
+            uint64_t Bytes = 0;
+            uint64_t Available = 0;
+        };
+        std::map<uint64_t, Need> needs;
+        for (const auto &[folder, bytes] : needed_) {
+            if (bytes == 0)
+                continue;
+            FileSystemSpace space;
+            if (!files_.SpaceOf(folder, space))
+                return Fail("the free space of the file system of " + folder + " cannot be read");
+            Need &need = needs[space.Id];
+            if (need.Folder.empty())
+                need.Folder = folder;
+            need.Bytes += bytes;
+            need.Available = space.Available;
+        }
+        for (const auto &[id, need] : needs) {
+            if (need.Bytes > need.Available)
+                return Fail("the file system of " + need.Folder + " has " +
+                            std::to_string(need.Available) + " bytes free, the new files need " +
+                            std::to_string(need.Bytes));
+        }
+        return true;
+    }
+
+    IFileSystem &files_;
+    std::set<std::string> received_;
+    std::map<std::string, uint64_t> needed_; // by the nearest existing folder
+};
+
+// One walk over a tree: the bar shows start + (done >> shift).
+struct TreeWalk {
+    UpgradeContext &context;
+    int shift;
+    int start;
+    uint64_t done = 0;
+
+    int Position() const
+    {
+        const uint64_t position = static_cast<uint64_t>(start) + (done >> shift);
+        return position > INT_MAX ? INT_MAX : static_cast<int>(position);
+    }
+};
+
+// A word that no earlier stage used, for the names of the temporary files and backups.
+std::string StageToken()
+{
+    uint64_t value = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch() /
+                                           std::chrono::nanoseconds(1));
+    std::string token;
+    do {
+        token += "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
+        value /= 36;
+    } while (value);
+    return token;
+}
+
+bool CopyBeside(IFileSystem &files, const StagedFile &file, const PlannedFile &planned)
+{
+    try {
+        if (files.CopyFileBeside(planned.Source, planned.Target, file.Temp))
+            return true;
+    } catch (const std::exception &error) {
+        LogError("cannot copy " + planned.Source + " to " + file.Temp + ": " + error.what());
+        return false;
+    }
+    LogError("cannot copy " + planned.Source + " to " + file.Temp);
+    return false;
+}
+
+// Carries the plan out all together or not at all; see CopyUpdateFiles.
+class FileStage {
+public:
+    FileStage(TreeWalk &walk, const FilePlan &plan)
+        : walk_(walk), files_(walk.context.Files), plan_(plan),
+          journal_(FileJournalPath(walk.context.ProgramFolder))
+    {
+    }
+
+    bool Run()
+    {
+        if (!Prepare())
+            return false;
+        if (!CreateFolders() || !WriteFiles() || !Rename() || !Commit())
+            return Undo();
+        // A backup that cannot be removed keeps the journal, so that the next start removes it.
+        if (RemoveBackups() && !files_.RemoveFile(journal_))
+            LogWarning("cannot remove the journal " + journal_);
+        return true;
+    }
+
+private:
+    // Names every temporary file and backup and writes the journal, before anything in the
+    // product's folder changes.
+    bool Prepare()
+    {
+        const std::string token = StageToken();
+        for (size_t i = 0; i < plan_.Files.size(); ++i) {
+            const PlannedFile &file = plan_.Files[i];
+            const std::string suffix = token + "-" + std::to_string(i);
+            transaction_.Files.push_back(
+                {file.Target, JoinTreePath(file.Folder, ".kxnew-" + suffix),
+                 file.Replaces ? JoinTreePath(file.Folder, ".kxold-" + suffix) : std::string()});
+        }
+        transaction_.NewFolders = plan_.NewFolders;
+        for (const std::string &folder : plan_.ExistingFolders) {
+            FolderTime time{folder, 0};
+            if (!files_.ModifiedTime(folder, time.Modified)) {
+                LogError("cannot read the time of " + folder);
+                return false;
+            }
+            transaction_.FolderTimes.push_back(time);
+        }
+        if (!files_.WriteFileDurably(journal_, JournalText(transaction_))) {
+            LogError("cannot write the journal " + journal_);
+            return false;
+        }
+        return true;
+    }
+
+    bool CreateFolders()
+    {
+        for (const std::string &folder : plan_.NewFolders) {
+            if (!files_.CreateFolder(folder)) {
+                LogError("cannot create the folder " + folder);
+                return false;
+            }
+            ++created_;
+        }
+        return true;
+    }
+
+    bool WriteFiles()
+    {
+        IWindowFacilities &window = walk_.context.Window;
+        for (size_t i = 0; i < plan_.Files.size(); ++i) {
+            const PlannedFile &file = plan_.Files[i];
+            window.SetStepText(kUpdatingFilePrefix + file.Name + "...");
+            window.Repaint();
+            if (!CopyBeside(files_, transaction_.Files[i], file))
+                return false;
+            if (writtenSet_.insert(file.Folder).second)
+                written_.push_back(file.Folder);
+            walk_.done += file.Size;
+            // An unchanged position (an empty file, or less than one unit of a coarse bar) is
+            // not set again: a real bar may repaint itself on every change.
+            const int position = walk_.Position();
+            if (position != window.ProgressPosition())
+                window.SetProgressPosition(position);
+            window.Repaint();
+        }
+        return true;
+    }
+
+    bool Rename()
+    {
+        for (const StagedFile &file : transaction_.Files) {
+            // Counted before the renames: a failed one may have half happened for all we know.
+            ++renamed_;
+            if (!file.Backup.empty() && !files_.RenameFile(file.Target, file.Backup, false)) {
+                LogError("cannot keep " + file.Target + " as " + file.Backup);
+                return false;
+            }
+            if (!files_.RenameFile(file.Temp, file.Target, false)) {
+                LogError("cannot rename " + file.Temp + " to " + file.Target);
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Success is reported only once the files are on stable storage: after a power loss right
+    // after the message, a replaced file must not be found empty. One flush per file system
+    // costs far less than one per file. Then the journal says the backups may go.
+    bool Commit()
+    {
+        if (!written_.empty() && !files_.FlushFileSystems(written_))
+            return false;
+        transaction_.Committed = true;
+        if (!files_.WriteFileDurably(journal_, JournalText(transaction_))) {
+            LogError("cannot write the journal " + journal_);
+            return false;
+        }
+        return true;
+    }
+
+    // After the commit every backup is there and every temporary file renamed: all go in one
+    // call, without a test each.
+    bool RemoveBackups()
+    {
+        std::vector<std::string> backups;
+        for (const StagedFile &file : transaction_.Files) {
+            if (!file.Backup.empty())
+                backups.push_back(file.Backup);
+        }
+        if (backups.empty() || files_.RemoveFiles(backups))
+            return true;
+        LogWarning("not every kept file could be removed; the next start removes the rest, as " +
+                   journal_ + " names them");
+        return false;
+    }
+
+    bool Undo()
+    {
+        if (RollBack(files_, transaction_, renamed_, created_)) {
+            LogInfo("the file stage failed; the product's files are as they were before");
+            if (!files_.RemoveFile(journal_))
+                LogWarning("cannot remove the journal " + journal_);
+        } else {
+            LogError("the file stage failed and the product's files could not all be put back; "
+                     "the next start tries again from " +
+                     journal_);
+        }
+        return false;
+    }
+
+    TreeWalk &walk_;
+    IFileSystem &files_;
+    const FilePlan &plan_;
+    const std::string journal_;
+    FileTransaction transaction_;
+    std::vector<std::string> written_; // folders that received a file, in order, once each
+    std::set<std::string> writtenSet_;
+    size_t renamed_ = 0;
+    size_t created_ = 0;
+};
+
+// The checks and the copy of one listed tree.
+bool CopyListedTree(TreeWalk &walk, const ListedFolder &tree, const std::string &source,
+                    const std::string &dest)
+{
+    IFileSystem &files = walk.context.Files;
+    if (!RecoverFileStage(files, walk.context.ProgramFolder))
+        return false;
+    Planner planner(files);
+    if (!planner.Plan(tree, source, dest))
+        return false;
+    return FileStage(walk, planner.Result).Run();
 }
 
 } // namespace
@@ -142,7 +470,19 @@ uint64_t GetFolderSize(UpgradeContext &context, const std::string &path)
 bool CopyFolderTree(UpgradeContext &context, const std::string &Source, const std::string &Dest)
 {
     TreeWalk walk{context, 0, context.Window.ProgressPosition()};
-    return CopyTree(walk, ListTree(context.Files, Source), Source, Dest);
+    return CopyListedTree(walk, ListTree(context.Files, Source), Source, Dest);
+}
+
+bool CheckUpdateFiles(UpgradeContext &context)
+{
+    const std::string source = UpdateSourceFolder(context);
+    if (source.empty() || !context.Files.DirectoryExists(source) ||
+        TrimControl(context.Product.Path).empty())
+        return true;
+    if (!RecoverFileStage(context.Files, context.ProgramFolder))
+        return false;
+    Planner planner(context.Files);
+    return planner.Plan(ListTree(context.Files, source), source, context.Product.Path);
 }
 
 bool CopyUpdateFiles(UpgradeContext &context)
@@ -168,20 +508,12 @@ bool CopyUpdateFiles(UpgradeContext &context)
     }
     LogInfo("file stage: " + files + " from " + source + " to " + context.Product.Path);
     TreeWalk walk{context, shift, 0};
-    bool ok = CopyTree(walk, tree, source, context.Product.Path);
-    // Success is reported only once the files are on stable storage: after a power loss right
-    // after the message, a replaced file must not be found empty. One flush per file system
-    // costs far less than one per file.
-    if (!walk.written.empty() && !context.Files.FlushFileSystems(walk.written))
-        ok = false;
+    const bool ok = CopyListedTree(walk, tree, source, context.Product.Path);
     window.SetProgressPosition(0);
-    const std::string counts = "file stage: " + std::to_string(walk.copiedFiles) +
-                               " files copied (" + std::to_string(walk.copiedBytes) + " bytes); " +
-                               std::to_string(walk.failedFiles) + " files and " +
-                               std::to_string(walk.failedFolders) + " folders failed";
     if (ok)
-        LogInfo(counts);
+        LogInfo("file stage: " + std::to_string(TreeFiles(tree)) + " files copied (" +
+                std::to_string(total) + " bytes)");
     else
-        LogError(counts);
+        LogError("file stage: " + files + " not put in place");
     return stage.Done(ok);
 }

@@ -114,6 +114,13 @@ bool RunUpgrade(UpgradeContext &context, const std::string &PackageFile)
 
     const bool serverIsLocal =
         IsDatabaseServerLocal(context, context.Package.DbType, context.Product.ServerName);
+    // No block may run when the files cannot follow: the database would be left a build ahead
+    // of the product's files. This fails as the file stage does.
+    if (!CheckUpdateFiles(context)) {
+        LogError("file checks: failed before any block ran");
+        window.SetStepText("更新文件失败");
+        return run.Done(false);
+    }
     if (!RunUpgradeScripts(context, serverIsLocal))
         return run.Done(false);
 

@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/diagnostics.h"
 #include "platform/text.h"
+#include "upgrade/file_transaction.h"
 #include "upgrade/host_identity.h"
 
 #include <exception>
@@ -89,6 +90,9 @@ void FormLogic::FindUpgradePackage()
 void FormLogic::FormCreate()
 {
     RunHandler([this] {
+        // A file stage cut short (power loss, a killed process) left a journal: the product's
+        // files are put back before anything looks at them.
+        (void)RecoverFileStage(services_.Files, services_.ProgramFolder);
         LocalIP = GetLocalIPAddress(services_.Host);
         ComputerName = GetLocalComputerName(services_.Host);
         FindUpgradePackage();

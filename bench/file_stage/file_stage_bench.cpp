@@ -1,6 +1,7 @@
-// The file stage against `cp -r` followed by one `sync`: both copy the same tree into a fresh
-// target and bring it to stable storage, alternately, for several rounds; prints the medians,
-// the median ratio and the peak memory of each.
+// The file stage against `cp -r` followed by one `sync`: both copy the same tree over an
+// existing copy of it (every file is replaced; the stage keeps each replaced file until it
+// ends, cp overwrites it in place) and bring it to stable storage, alternately, for several
+// rounds; prints the medians, the median ratio and the peak memory of each.
 //
 // file_stage_bench BASE [ROUNDS [TREE]]   makes its trees under BASE/kx-file-stage-bench and
 //                                         removes them at the end; TREE "large" or "small"
@@ -119,7 +120,8 @@ void RunProgram(std::vector<std::string> arguments, long &peakKiB)
 double RunCp(const std::string &source, const std::string &target, long &peakKiB)
 {
     const auto start = std::chrono::steady_clock::now();
-    RunProgram({"cp", "-r", source, target}, peakKiB);
+    // -T: into target itself, not into a folder of the source's name below it.
+    RunProgram({"cp", "-rT", source, target}, peakKiB);
     long syncPeakKiB = 0;
     RunProgram({"sync"}, syncPeakKiB);
     return Seconds(start);
@@ -159,8 +161,12 @@ void Measure(const std::string &base, const TreeSpec &shape, int rounds)
         double oursSeconds = 0;
         double cpSeconds = 0;
         for (int turn = 0; turn < 2; ++turn) {
-            // Untimed: a fresh target, and the previous copy's dirty pages written out.
-            files.RemoveTree(target);
+            // Untimed: a target that holds the whole tree, and the previous copy's dirty pages
+            // written out.
+            if (!files.DirectoryExists(target)) {
+                long ignored = 0;
+                RunProgram({"cp", "-rT", source, target}, ignored);
+            }
             ::sync();
             if ((turn == 0) == (round % 2 == 0)) {
                 const long before = window.Repaints;

@@ -12,15 +12,22 @@
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <set>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -38,6 +45,12 @@ public:
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
     int release() { return std::exchange(fd_, -1); }
+    void reset(int fd)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
 
 private:
     int fd_;
@@ -395,22 +408,83 @@ bool PosixFileSystem::MayReplaceFile(const std::string &path)
     return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
+namespace {
+
+// Opens source for a copy; only a file is copied. Nullptr, or the step that failed (errno
+// says why).
+const char *OpenSource(const std::string &source, UniqueFd &in, struct stat &from)
+{
+    // Non-blocking, so that a FIFO in the tree cannot hang the copy.
+    in.reset(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!in)
+        return "open the source";
+    if (::fstat(in.get(), &from) != 0)
+        return "read the source's attributes";
+    if (!S_ISREG(from.st_mode)) {
+        errno = EINVAL;
+        return "the source is not a plain file";
+    }
+    return nullptr;
+}
+
+// The bits to create a copy with, and whether creating with them already gives the copy its
+// final bits and owner, so that FillCopy need not change them.
+mode_t CreationMode(const struct stat &from, bool replacing, const struct stat &old, bool &final)
+{
+    if (!replacing) {
+        const mode_t mode = NewFileMode(from.st_mode);
+        final = ModeSurvivesCreation(mode);
+        return mode;
+    }
+    const mode_t mode = ReplacedFileMode(old, true);
+    final = old.st_uid == ::geteuid() && old.st_gid == ::getegid() && ModeSurvivesCreation(mode);
+    return final ? mode : NewFileMode(from.st_mode);
+}
+
+// Fills the new file out with the bytes of in and gives it the bits, owner and times of the
+// rule of CopyFileOver (old: the file it is to replace, when replacing; final: it was created
+// with its final bits and owner). Closes out. Nullptr, or the step that failed (errno says
+// why).
+const char *FillCopy(int in, const struct stat &from, UniqueFd &out, bool replacing,
+                     const struct stat &old, bool final)
+{
+    if (!CopyBytes(in, out.get(), static_cast<uint64_t>(from.st_size)))
+        return "copy the bytes";
+    if (!final) {
+        mode_t mode = NewFileMode(from.st_mode);
+        if (replacing) {
+            // Before the mode: a change of owner clears the set-user-ID bits, which the mode
+            // sets.
+            bool ownerKept = old.st_uid == ::geteuid() && old.st_gid == ::getegid();
+            if (!ownerKept)
+                ownerKept = ::fchown(out.get(), old.st_uid, old.st_gid) == 0;
+            mode = ReplacedFileMode(old, ownerKept);
+        }
+        if (::fchmod(out.get(), mode) != 0)
+            return "set the permission bits";
+    }
+    const struct timespec times[2] = {from.st_atim, from.st_mtim};
+    if (::futimens(out.get(), times) != 0)
+        return "set the modification time";
+    // No fsync here: the rename keeps a failed copy from ever showing under the target's
+    // name, and the stage flushes each file system once at its end (FlushFileSystems), which
+    // costs far less than a flush per file.
+    if (::close(out.release()) != 0)
+        return "write the copy";
+    return nullptr;
+}
+
+} // namespace
+
 bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
 {
     const auto failed = [&](const char *step) {
         return Failed("cannot copy " + source + " to " + dest + ": " + step);
     };
-    // Non-blocking, so that a FIFO in the tree cannot hang the copy; only files are copied.
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!in)
-        return failed("open the source");
+    UniqueFd in;
     struct stat from;
-    if (::fstat(in.get(), &from) != 0)
-        return failed("read the source's attributes");
-    if (!S_ISREG(from.st_mode)) {
-        errno = EINVAL;
-        return failed("the source is not a plain file");
-    }
+    if (const char *step = OpenSource(source, in, from))
+        return failed(step);
 
     struct stat old;
     const bool replacing = ::stat(dest.c_str(), &old) == 0;
@@ -421,36 +495,205 @@ bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string 
     if (replacing && !MayReplaceFile(dest))
         return failed("the target may not be replaced");
 
+    bool final = false;
+    const mode_t mode = CreationMode(from, replacing, old, final);
     std::string temp;
-    UniqueFd out = CreateBeside(dest, NewFileMode(from.st_mode), temp);
+    UniqueFd out = CreateBeside(dest, mode, temp);
     if (!out)
         return failed("create a file beside the target");
     TempFileGuard guard(temp);
-
-    if (!CopyBytes(in.get(), out.get(), static_cast<uint64_t>(from.st_size)))
-        return failed("copy the bytes");
-    mode_t mode = NewFileMode(from.st_mode);
-    if (replacing) {
-        // Before the mode: a change of owner clears the set-user-ID bits, which the mode sets.
-        bool ownerKept = old.st_uid == ::geteuid() && old.st_gid == ::getegid();
-        if (!ownerKept)
-            ownerKept = ::fchown(out.get(), old.st_uid, old.st_gid) == 0;
-        mode = ReplacedFileMode(old, ownerKept);
-    }
-    if ((replacing || !ModeSurvivesCreation(mode)) && ::fchmod(out.get(), mode) != 0)
-        return failed("set the permission bits");
-    const struct timespec times[2] = {from.st_atim, from.st_mtim};
-    if (::futimens(out.get(), times) != 0)
-        return failed("set the modification time");
-    // No fsync here: the rename keeps a failed copy from ever showing under the target's
-    // name, and the stage flushes each file system once at its end (FlushFileSystems), which
-    // costs far less than a flush per file.
-    if (::close(out.release()) != 0)
-        return failed("write the copy");
+    if (const char *step = FillCopy(in.get(), from, out, replacing, old, final))
+        return failed(step);
     if (::rename(temp.c_str(), dest.c_str()) != 0)
         return failed("rename the copy over the target");
     guard.Disarm();
     return true;
+}
+
+bool PosixFileSystem::MayReadFile(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+}
+
+bool PosixFileSystem::MayCreateIn(const std::string &folder)
+{
+    return IsFolder(folder) && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+bool PosixFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
+{
+    struct stat st;
+    struct statvfs fs;
+    if (::stat(path.c_str(), &st) != 0 || ::statvfs(path.c_str(), &fs) != 0)
+        return Failed("cannot read the free space of the file system of " + path);
+    space.Id = static_cast<uint64_t>(st.st_dev);
+    // Root may also use the blocks the file system keeps back for it.
+    const uint64_t blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+    space.Available = blocks * static_cast<uint64_t>(fs.f_frsize);
+    return true;
+}
+
+bool PosixFileSystem::CopyFileBeside(const std::string &source, const std::string &dest,
+                                     const std::string &temp)
+{
+    const auto failed = [&](const char *step) {
+        return Failed("cannot copy " + source + " to " + temp + ": " + step);
+    };
+    UniqueFd in;
+    struct stat from;
+    if (const char *step = OpenSource(source, in, from))
+        return failed(step);
+    struct stat old;
+    const bool replacing = ::stat(dest.c_str(), &old) == 0 && !S_ISDIR(old.st_mode);
+    bool final = false;
+    const mode_t mode = CreationMode(from, replacing, old, final);
+    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!out)
+        return failed("create the copy");
+    TempFileGuard guard(temp);
+    if (const char *step = FillCopy(in.get(), from, out, replacing, old, final))
+        return failed(step);
+    guard.Disarm();
+    return true;
+}
+
+bool PosixFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)
+{
+    const std::string what = "cannot rename " + from + " to " + to;
+    if (replace)
+        return ::rename(from.c_str(), to.c_str()) == 0 || Failed(what);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return Failed(what);
+    // A file system without the flag: only the tool renames in these folders meanwhile.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return Failed(what);
+    }
+    if (errno != ENOENT)
+        return Failed(what);
+    return ::rename(from.c_str(), to.c_str()) == 0 || Failed(what);
+}
+
+bool PosixFileSystem::RemoveFiles(const std::vector<std::string> &paths)
+{
+    constexpr size_t kThreads = 4;
+    constexpr size_t kFilesPerThread = 32; // fewer do not pay for a thread
+    std::atomic<size_t> next{0};
+    std::mutex failedLock;
+    std::vector<std::pair<size_t, int>> failed; // path, errno; logged from this thread only
+    const auto work = [&] {
+        for (size_t i = next++; i < paths.size(); i = next++) {
+            if (::unlink(paths[i].c_str()) != 0) {
+                const int error = errno;
+                const std::lock_guard<std::mutex> hold(failedLock);
+                failed.emplace_back(i, error);
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    const size_t extra = std::min(kThreads - 1, paths.size() / kFilesPerThread);
+    try {
+        for (size_t i = 0; i < extra; ++i)
+            helpers.emplace_back(work);
+    } catch (const std::system_error &) {
+        // No more threads to be had: fewer do the same work.
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    for (const auto &[index, error] : failed)
+        LogError("cannot delete " + paths[index] + ": " + ErrorText(error));
+    return failed.empty();
+}
+
+bool PosixFileSystem::CreateFolder(const std::string &path)
+{
+    return ::mkdir(path.c_str(), 0777) == 0 || Failed("cannot create the folder " + path);
+}
+
+bool PosixFileSystem::RemoveFolder(const std::string &path)
+{
+    return ::rmdir(path.c_str()) == 0 || Failed("cannot remove the folder " + path);
+}
+
+bool PosixFileSystem::ModifiedTime(const std::string &path, int64_t &nanoseconds)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return Failed("cannot read the time of " + path);
+    nanoseconds = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+bool PosixFileSystem::SetModifiedTime(const std::string &path, int64_t nanoseconds)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
+    times[1].tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+    if (times[1].tv_nsec < 0) {
+        times[1].tv_nsec += 1000000000;
+        --times[1].tv_sec;
+    }
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 ||
+           Failed("cannot set the time of " + path);
+}
+
+bool PosixFileSystem::ReadFile(const std::string &path, std::string &bytes)
+{
+    bytes.clear();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd)
+        return Failed("cannot open " + path);
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (n > 0) {
+            bytes.append(chunk, static_cast<size_t>(n));
+        } else if (n == 0) {
+            return true;
+        } else if (errno != EINTR) {
+            bytes.clear();
+            return Failed("cannot read " + path);
+        }
+    }
+}
+
+bool PosixFileSystem::WriteFileDurably(const std::string &path, const std::string &bytes)
+{
+    const auto failed = [&](const char *step) {
+        return Failed("cannot write " + path + ": " + step);
+    };
+    std::string temp;
+    UniqueFd out = CreateBeside(path, 0644, temp);
+    if (!out)
+        return failed("create a file beside it");
+    TempFileGuard guard(temp);
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(out.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return failed("write the bytes");
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(out.get()) != 0 || ::close(out.release()) != 0)
+        return failed("flush the bytes");
+    if (::rename(temp.c_str(), path.c_str()) != 0)
+        return failed("rename it into place");
+    guard.Disarm();
+    // The new name is stable only once its folder is.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return (dir && ::fsync(dir.get()) == 0) || failed("flush its folder");
 }
 
 bool PosixFileSystem::FlushFileSystems(const std::vector<std::string> &paths)

@@ -29,6 +29,25 @@ public:
     // faccessat(W_OK, AT_EACCESS) on a file: the effective ids, root's override, immutable
     // files and read-only mounts, as the system itself decides them.
     bool MayReplaceFile(const std::string &path) override;
+    bool MayReadFile(const std::string &path) override;
+    bool MayCreateIn(const std::string &folder) override;
+    // statvfs: the blocks free to the effective user (root: all free blocks); Id is st_dev.
+    bool SpaceOf(const std::string &path, FileSystemSpace &space) override;
+    bool CopyFileBeside(const std::string &source, const std::string &dest,
+                        const std::string &temp) override;
+    // Without replace: renameat2 with RENAME_NOREPLACE, or a test and rename where the file
+    // system has no such flag.
+    bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
+    // A few threads at once: an unlink waits on the file system's journal, and on a disk such
+    // waits overlap; the call returns when all are done.
+    bool RemoveFiles(const std::vector<std::string> &paths) override;
+    bool CreateFolder(const std::string &path) override;
+    bool RemoveFolder(const std::string &path) override;
+    bool ModifiedTime(const std::string &path, int64_t &nanoseconds) override;
+    bool SetModifiedTime(const std::string &path, int64_t nanoseconds) override;
+    bool ReadFile(const std::string &path, std::string &bytes) override;
+    // A temporary file beside path, fsync, rename over path, fsync of the folder.
+    bool WriteFileDurably(const std::string &path, const std::string &bytes) override;
     // syncfs, once for each device among the paths.
     bool FlushFileSystems(const std::vector<std::string> &paths) override;
 };

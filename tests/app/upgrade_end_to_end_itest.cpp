@@ -12,8 +12,10 @@
 #include "platform/posix/process_posix.h"
 #include "platform/posix/registry_posix.h"
 #include "product/secretkey.h"
+#include "tests/support/faulty_file_system.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_database.h"
+#include "tests/support/tree_snapshot.h"
 #include "tests/support/unprivileged.h"
 #include "upgrade/upgrade_run.h"
 
@@ -22,11 +24,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -174,17 +180,17 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
          "更新文件完成",
          applied,
          kNewFiles},
+        // Found before any block runs: neither the database nor a file changes.
         {"target file is a folder",
          "localhost",
          {},
          Readme::Folder,
          {failure},
          "更新文件失败",
-         applied,
-         {kNewFiles.AppConf, kFolder},
-         {"/product/readme.txt: the target is a folder: Is a directory",
-          "file stage: 2 files copied (", "1 files and 0 folders failed",
-          "file stage: failed after", "upgrade: failed after"}},
+         kNoTable,
+         {kOldFiles.AppConf, kFolder},
+         {"a folder stands where the file ", "/product/readme.txt is to be",
+          "upgrade: failed after"}},
         // The content sits under demo_5.2/, not under the file's own name: nothing would be
         // applied, so the unpack has failed.
         {"renamed package",
@@ -263,6 +269,10 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         if (c.readme == Readme::ReadOnly) {
             EXPECT_EQ(fs::status(readme).permissions(), fs::perms(0444)) << where;
         }
+        // Whatever the outcome, no kept file, temporary file or journal is left.
+        EXPECT_EQ(StageLeftovers(world.ProductFolder()), (std::map<std::string, std::string>{}))
+            << where;
+        EXPECT_FALSE(fs::exists(world.Journal())) << where;
         world.ExpectRestored(where);
     }
 }
@@ -466,6 +476,127 @@ TEST_F(UpgradeEndToEnd, TwoUpgradesOneAfterTheOther)
     EXPECT_FALSE(fs::exists(world.ProductFolder() + "/stale.txt"));
     EXPECT_EQ(world.Form().StepText(), "更新文件完成");
     world.ExpectRestored("after the second upgrade");
+}
+
+// Acts as another user from here to the end of the scope: the effective ids only, so that
+// root's can be taken back.
+class EffectiveUser {
+public:
+    explicit EffectiveUser(unsigned id)
+    {
+        EXPECT_EQ(::setegid(id), 0);
+        EXPECT_EQ(::seteuid(id), 0);
+    }
+    ~EffectiveUser()
+    {
+        EXPECT_EQ(::seteuid(0), 0);
+        EXPECT_EQ(::setegid(0), 0);
+    }
+    EffectiveUser(const EffectiveUser &) = delete;
+    EffectiveUser &operator=(const EffectiveUser &) = delete;
+};
+
+// A product installed by root, run by a user who may write its folders but not one of its
+// files: the checks find it before any block runs.
+TEST_F(UpgradeEndToEnd, FileThisUserMayNotReplaceStopsTheRunBeforeAnyBlock)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to make files of two users";
+    UpgradeWorld world("kx_e2e_user");
+    world.MakePackage({});
+    world.Register("localhost");
+    const std::string product = world.ProductFolder();
+    // The user reaches everything and owns the program folder; the product's folders are
+    // open to it, its readme is root's and read-only to others.
+    ASSERT_EQ(::chmod(world.Folder().Path().c_str(), 0755), 0);
+    for (const auto &entry : fs::recursive_directory_iterator(world.ProgramFolder()))
+        ASSERT_EQ(::lchown(entry.path().c_str(), kUnprivilegedId, kUnprivilegedId), 0);
+    ASSERT_EQ(::chown(world.ProgramFolder().c_str(), kUnprivilegedId, kUnprivilegedId), 0);
+    // A user who may not write the registry store sees no product installed.
+    const std::string store = world.Folder().Slashed() + "registry.reg";
+    ASSERT_EQ(::chown(store.c_str(), kUnprivilegedId, kUnprivilegedId), 0);
+    for (const std::string &folder : {product, product + "/bin"})
+        ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((product + "/bin/app.conf").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod((product + "/readme.txt").c_str(), 0644), 0);
+    const auto before = SnapshotTree(product);
+    {
+        EffectiveUser user(kUnprivilegedId);
+        ASSERT_TRUE(world.Open());
+        world.PressUpgrade();
+    }
+
+    EXPECT_EQ(world.MessageTexts(), std::vector<std::string>{"升级失败！"});
+    EXPECT_EQ(world.Form().StepText(), "更新文件失败");
+    EXPECT_EQ(world.Rows(), kNoTable); // no block ran
+    EXPECT_EQ(SnapshotTree(product), before);
+    world.ExpectRestored("after the refused run");
+}
+
+// The disk fills up while the new files are written (the second copy fails as a full disk
+// fails it), after the blocks ran: every product file is back as it was.
+TEST_F(UpgradeEndToEnd, FullDiskAmidTheCopyLeavesTheProductAsItWas)
+{
+    UpgradeWorld world("kx_e2e_full");
+    world.MakePackage({});
+    world.Register("localhost");
+    const auto before = SnapshotTree(world.ProductFolder());
+    ASSERT_TRUE(world.Open());
+    world.Faults().FailCopyAt = 2;
+
+    world.PressUpgrade();
+
+    EXPECT_EQ(world.MessageTexts(), std::vector<std::string>{"升级失败！"});
+    EXPECT_EQ(world.Form().StepText(), "更新文件失败");
+    EXPECT_EQ(world.Rows(), "升级,5.2"); // the blocks ran before the copy
+    EXPECT_EQ(SnapshotTree(world.ProductFolder()), before);
+    EXPECT_FALSE(fs::exists(world.Journal()));
+    world.ExpectRestored("after the failed copy");
+}
+
+// The program is killed while its renames are half done (the child process of this test
+// stops at the third rename and is ended from here); the next start of the window puts the
+// product's files back before its scan.
+TEST_F(UpgradeEndToEnd, KilledRunIsRestoredAtTheNextStart)
+{
+    UpgradeWorld world("kx_e2e_killed");
+    world.MakePackage({});
+    world.Register("localhost");
+    const auto before = SnapshotTree(world.ProductFolder());
+    ASSERT_TRUE(world.Open());
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        int renames = 0;
+        world.Faults().BeforeOperation = [&](int, const std::string &name) {
+            if (name == "RenameFile" && ++renames == 3) {
+                (void)!::write(ready[1], "r", 1);
+                for (;;)
+                    ::pause();
+            }
+        };
+        world.PressUpgrade();
+        ::_exit(1); // never here: the stage was to stop at its renames
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool reached = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(reached) << "the child ended before its renames";
+    ASSERT_TRUE(fs::exists(world.Journal()));
+    EXPECT_NE(SnapshotTree(world.ProductFolder()), before);
+
+    ASSERT_TRUE(world.Open()); // the next start
+
+    EXPECT_EQ(SnapshotTree(world.ProductFolder()), before);
+    EXPECT_FALSE(fs::exists(world.Journal()));
+    EXPECT_EQ(world.Rows(), "升级,5.2"); // the blocks stay applied; the files are whole
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "platform/posix/process_posix.h"
 #include "platform/posix/registry_posix.h"
 #include "product/secretkey.h"
+#include "tests/support/faulty_file_system.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_database.h"
 #include "upgrade/upgrade_run.h"
@@ -252,7 +253,7 @@ public:
     bool Open()
     {
         registry_.emplace(folder_.Slashed() + "registry.reg");
-        form_ = std::make_unique<TForm1>(TForm1Services{program_, files_, processes_, *registry_,
+        form_ = std::make_unique<TForm1>(TForm1Services{program_, faults_, processes_, *registry_,
                                                         host_, connection_, query_, command_,
                                                         messages_, RunUpgrade});
         form_->FormCreate();
@@ -327,6 +328,9 @@ public:
     const std::vector<RecordedMessage> &Messages() const { return messages_.Messages; }
     void ClearMessages() { messages_.Messages.clear(); }
     TempFolder &Folder() { return folder_; }
+    // The window's file system: it passes everything on unless a test asks otherwise.
+    FaultyFileSystem &Faults() { return faults_; }
+    std::string Journal() const { return program_ + "TempUpdate/UpdateFiles.journal"; }
 
     // The program as a child process: copied into the program folder as an administrator
     // ships it, started there with the private registry store, with neither a display nor a
@@ -379,6 +383,7 @@ private:
     std::string packageFile_;
     TestDatabase db_;
     PosixFileSystem files_;
+    FaultyFileSystem faults_{files_};
     PosixProcesses processes_;
     std::optional<RegFileRegistry> registry_;
     FixedHostIdentity host_; // TESTPC at 10.0.0.7: "127.0.0.1" is another machine to it

@@ -1,6 +1,6 @@
 #include "archiver/archiver_commands.h"
+#include "tests/support/system_services.h"
 
-#include "platform/posix/process_posix.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +67,12 @@ TEST(CommandLines, SplitBackIntoTheirPaths)
         "\\\"",      "tab\there.zip",   "中文.zip",
     };
     for (const std::string folder : folders) {
+#ifdef _WIN32
+        // No Windows folder holds a double quote, and the system takes a quoted program name
+        // to the next one.
+        if (folder.find('"') != std::string::npos)
+            continue;
+#endif
         for (const std::string name : names) {
             const std::vector<std::string> comment = {folder + "KX_Rar.exe", "cw", "-y",
                                                       folder + name,

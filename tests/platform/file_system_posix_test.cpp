@@ -436,3 +436,129 @@ TEST(PosixFileSystemTest, WorkingDirectory)
 }
 
 } // namespace
+
+namespace {
+
+// The operations the file stage is made of, each with the outcome its contract names.
+TEST(PosixFileSystemTest, FileStageOperations)
+{
+    TempFolder temp;
+    PosixFileSystem files;
+    const fs::path source = temp.Write("source", "new bytes");
+    SetMode(source, 0755);
+    const fs::path dest = temp.Write("dest", "old");
+    SetMode(dest, 0640);
+    const fs::path fifo = temp.Path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    fs::create_directory(temp.Path() / "folder");
+    const std::string base = temp.Slashed();
+
+    // A copy beside its target takes the bits of the file it is to replace, or the source's
+    // when there is none; the target is not touched; an existing temp is never overwritten.
+    ASSERT_TRUE(files.CopyFileBeside(source, dest, base + "t1"));
+    EXPECT_EQ(ReadWholeFile(base + "t1"), "new bytes");
+    EXPECT_EQ(StatOf(base + "t1").st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadWholeFile(dest), "old");
+    ASSERT_TRUE(files.CopyFileBeside(source, base + "new-target", base + "t2"));
+    EXPECT_EQ(StatOf(base + "t2").st_mode & 07777, 0755u);
+    EXPECT_FALSE(files.CopyFileBeside(source, dest, base + "t1"));
+    EXPECT_EQ(ReadWholeFile(base + "t1"), "new bytes");
+    EXPECT_FALSE(files.CopyFileBeside(fifo, dest, base + "t3"));
+    EXPECT_FALSE(fs::exists(base + "t3"));
+
+    // Renames: without replace nothing at the target is lost.
+    EXPECT_FALSE(files.RenameFile(base + "t1", dest, false));
+    EXPECT_EQ(ReadWholeFile(dest), "old");
+    EXPECT_TRUE(files.RenameFile(dest, base + "kept", false));
+    EXPECT_TRUE(files.RenameFile(base + "t1", dest, false));
+    EXPECT_TRUE(files.RenameFile(base + "kept", dest, true));
+    EXPECT_EQ(ReadWholeFile(dest), "old");
+    EXPECT_FALSE(fs::exists(base + "kept"));
+    EXPECT_FALSE(files.RenameFile(base + "missing", base + "other", true));
+
+    // Many files at once (more than one thread's share); one missing makes it false, and
+    // the others go all the same.
+    std::vector<std::string> many;
+    for (int i = 0; i < 100; ++i)
+        many.push_back(temp.Write("many/f" + std::to_string(i), "x").string());
+    EXPECT_TRUE(files.RemoveFiles(many));
+    EXPECT_TRUE(fs::is_empty(temp.Path() / "many"));
+    for (int i = 0; i < 100; ++i)
+        temp.Write("many/f" + std::to_string(i), "x");
+    many.insert(many.begin() + 50, base + "many/missing");
+    EXPECT_FALSE(files.RemoveFiles(many));
+    EXPECT_TRUE(fs::is_empty(temp.Path() / "many"));
+
+    // One folder at a time, and only an empty one goes.
+    EXPECT_TRUE(files.CreateFolder(base + "made"));
+    EXPECT_FALSE(files.CreateFolder(base + "made"));
+    EXPECT_FALSE(files.CreateFolder(base + "no/parent"));
+    temp.Write("made/file", "x");
+    EXPECT_FALSE(files.RemoveFolder(base + "made"));
+    fs::remove(temp.Path() / "made/file");
+    EXPECT_TRUE(files.RemoveFolder(base + "made"));
+
+    // Times to the nanosecond, of a folder too.
+    int64_t before = 0;
+    ASSERT_TRUE(files.ModifiedTime(base + "folder", before));
+    EXPECT_TRUE(files.SetModifiedTime(base + "folder", 1234567890123456789));
+    int64_t now = 0;
+    ASSERT_TRUE(files.ModifiedTime(base + "folder", now));
+    EXPECT_EQ(now, 1234567890123456789);
+    EXPECT_FALSE(files.ModifiedTime(base + "missing", now));
+
+    // A durable write replaces the whole file and leaves nothing beside it.
+    std::string bytes;
+    ASSERT_TRUE(files.WriteFileDurably(base + "folder/journal", std::string("a\0b", 3)));
+    ASSERT_TRUE(files.WriteFileDurably(base + "folder/journal", "second"));
+    ASSERT_TRUE(files.ReadFile(base + "folder/journal", bytes));
+    EXPECT_EQ(bytes, "second");
+    EXPECT_EQ(Leftovers(temp.Path() / "folder", {"journal"}), std::vector<std::string>{});
+    EXPECT_FALSE(files.ReadFile(base + "missing", bytes));
+    EXPECT_FALSE(files.WriteFileDurably(base + "no/such/folder/journal", "x"));
+
+    // What may be read and where entries may be made.
+    EXPECT_TRUE(files.MayReadFile(source));
+    EXPECT_FALSE(files.MayReadFile(fifo));
+    EXPECT_FALSE(files.MayReadFile(base + "folder"));
+    EXPECT_FALSE(files.MayReadFile(base + "missing"));
+    EXPECT_TRUE(files.MayCreateIn(base + "folder"));
+    EXPECT_FALSE(files.MayCreateIn(source));
+    EXPECT_FALSE(files.MayCreateIn(base + "missing"));
+
+    // Two paths of one file system share its identity; another file system has its own.
+    FileSystemSpace here;
+    FileSystemSpace there;
+    FileSystemSpace proc;
+    ASSERT_TRUE(files.SpaceOf(base + "folder", here));
+    ASSERT_TRUE(files.SpaceOf(source, there));
+    ASSERT_TRUE(files.SpaceOf("/proc", proc));
+    EXPECT_EQ(here.Id, there.Id);
+    EXPECT_NE(here.Id, proc.Id);
+    EXPECT_GT(here.Available, 0u);
+    EXPECT_FALSE(files.SpaceOf(base + "missing", here));
+}
+
+TEST(PosixFileSystemTest, MayCreateInFollowsTheEffectiveUsersRights)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the cases need folders of two users";
+    TempFolder temp;
+    ASSERT_EQ(::chmod(temp.Path().c_str(), 0755), 0);
+    fs::create_directory(temp.Path() / "roots");
+    fs::create_directory(temp.Path() / "open");
+    SetMode(temp.Path() / "open", 0777);
+    const fs::path file = temp.Write("roots/file", "x");
+    SetMode(file, 0600);
+    PosixFileSystem files;
+    EXPECT_TRUE(files.MayCreateIn(temp.Slashed() + "roots"));
+    const std::string result = RunUnprivileged([&] {
+        PosixFileSystem user;
+        return std::string(user.MayCreateIn(temp.Slashed() + "roots") ? "1" : "0") +
+               (user.MayCreateIn(temp.Slashed() + "open") ? "1" : "0") +
+               (user.MayReadFile(file.string()) ? "1" : "0");
+    });
+    EXPECT_EQ(result, "010");
+}
+
+} // namespace

@@ -13,7 +13,7 @@ using namespace std::string_literals;
 
 class IniFileTest : public ::testing::Test {
 protected:
-    std::string Write(const std::string &bytes) { return folder_.Write("Update.ini", bytes); }
+    std::string Write(const std::string &bytes) { return folder_.Write("Update.ini", bytes).string(); }
     std::string Folder() const { return folder_.Path().string(); }
 
     TempFolder folder_;
@@ -64,7 +64,10 @@ TEST_F(IniFileTest, LookupRules)
         {"[CONFIG]\n;A=1\nA=2\n", "CONFIG", "A", "2"},
         {"[CONFIG]\n   ; A=1\n", "CONFIG", "A", "<none>"},
         {";[CONFIG]\nA=1\n", "CONFIG", "A", "<none>"},
+#ifndef _WIN32
+        // (the Windows form asks the system, which takes ";A" as a key name like any other)
         {"[CONFIG]\n;A=1\n", "CONFIG", ";A", "<none>"},
+#endif
         // first matching section and first matching key win
         {"[CONFIG]\nA=1\n[CONFIG]\nA=2\nB=3\n", "CONFIG", "A", "1"},
         {"[CONFIG]\nA=1\n[CONFIG]\nA=2\nB=3\n", "CONFIG", "B", "<none>"},
@@ -141,8 +144,13 @@ TEST_F(IniFileTest, KeysOfTheFirstSectionInFileOrder)
     const std::string path =
         Write("A=0\n[config]\n; note\n b = 1\nwithout value\nB=2\n=3\n[other]\n"
               "C=4\n[CONFIG]\nD=5\n");
+#ifdef _WIN32
+    // The Windows form asks the system, which lists only key lines with a name.
+    EXPECT_EQ(ReadIniKeys("CONFIG", path), (std::vector<std::string>{"b", "B"}));
+#else
     EXPECT_EQ(ReadIniKeys("CONFIG", path),
               (std::vector<std::string>{"b", "without value", "B", ""}));
+#endif
     EXPECT_TRUE(ReadIniKeys("NONE", path).empty());
     EXPECT_TRUE(ReadIniKeys("CONFIG", Folder() + "/missing.ini").empty());
 }

@@ -2,14 +2,40 @@
 
 #include "platform/error.h"
 
+bool FaultyFileSystem::Pass(const char *name)
+{
+    if (Dead())
+        return false;
+    ++Operations;
+    OperationNames.emplace_back(name);
+    if (BeforeOperation)
+        BeforeOperation(Operations, name);
+    return Operations != FailOperationAt && !Dead();
+}
+
+bool FaultyFileSystem::FileExists(const std::string &path)
+{
+    return !Dead() && real_.FileExists(path);
+}
+
 bool FaultyFileSystem::DirectoryExists(const std::string &path)
 {
-    return !FailCreate.count(path) && real_.DirectoryExists(path);
+    return !Dead() && !FailCreate.count(path) && real_.DirectoryExists(path);
+}
+
+bool FaultyFileSystem::RemoveFile(const std::string &path)
+{
+    return Pass("RemoveFile") && real_.RemoveFile(path);
 }
 
 bool FaultyFileSystem::ForceDirectories(const std::string &path)
 {
-    return !FailCreate.count(path) && real_.ForceDirectories(path);
+    return Pass("ForceDirectories") && !FailCreate.count(path) && real_.ForceDirectories(path);
+}
+
+bool FaultyFileSystem::RemoveTree(const std::string &path)
+{
+    return Pass("RemoveTree") && real_.RemoveTree(path);
 }
 
 void FaultyFileSystem::SetCurrentDir(const std::string &path)
@@ -22,10 +48,9 @@ bool FaultyFileSystem::ListFolder(const std::string &folder, const std::string &
                                   std::vector<FolderEntry> &entries)
 {
     Listed.push_back(folder);
-    if (FailListing.count(folder)) {
-        entries.clear();
+    entries.clear();
+    if (!Pass("ListFolder") || FailListing.count(folder))
         return false;
-    }
     if (!real_.ListFolder(folder, pattern, entries))
         return false;
     if (EditListing)
@@ -41,11 +66,88 @@ bool FaultyFileSystem::CopyFileOver(const std::string &source, const std::string
             throw KxError("injected copy failure: " + dest);
         return false;
     }
-    return real_.CopyFileOver(source, dest);
+    return Pass("CopyFileOver") && real_.CopyFileOver(source, dest);
+}
+
+bool FaultyFileSystem::MayReplaceFile(const std::string &path)
+{
+    return Pass("MayReplaceFile") && !Refused.count(path) && real_.MayReplaceFile(path);
+}
+
+bool FaultyFileSystem::MayReadFile(const std::string &path)
+{
+    return Pass("MayReadFile") && !Refused.count(path) && real_.MayReadFile(path);
+}
+
+bool FaultyFileSystem::MayCreateIn(const std::string &folder)
+{
+    return Pass("MayCreateIn") && !Refused.count(folder) && real_.MayCreateIn(folder);
+}
+
+bool FaultyFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
+{
+    if (!Pass("SpaceOf") || !real_.SpaceOf(path, space))
+        return false;
+    if (EditSpace)
+        EditSpace(path, space);
+    return true;
+}
+
+bool FaultyFileSystem::CopyFileBeside(const std::string &source, const std::string &dest,
+                                      const std::string &temp)
+{
+    CopiedTo.push_back(dest);
+    if (static_cast<int>(CopiedTo.size()) == FailCopyAt) {
+        if (ThrowOnFailedCopy)
+            throw KxError("injected copy failure: " + dest);
+        return false;
+    }
+    return Pass("CopyFileBeside") && real_.CopyFileBeside(source, dest, temp);
+}
+
+bool FaultyFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)
+{
+    return Pass("RenameFile") && real_.RenameFile(from, to, replace);
+}
+
+bool FaultyFileSystem::RemoveFiles(const std::vector<std::string> &paths)
+{
+    return Pass("RemoveFiles") && real_.RemoveFiles(paths);
+}
+
+bool FaultyFileSystem::CreateFolder(const std::string &path)
+{
+    return Pass("CreateFolder") && !FailCreate.count(path) && real_.CreateFolder(path);
+}
+
+bool FaultyFileSystem::RemoveFolder(const std::string &path)
+{
+    return Pass("RemoveFolder") && real_.RemoveFolder(path);
+}
+
+bool FaultyFileSystem::ModifiedTime(const std::string &path, int64_t &nanoseconds)
+{
+    return Pass("ModifiedTime") && real_.ModifiedTime(path, nanoseconds);
+}
+
+bool FaultyFileSystem::SetModifiedTime(const std::string &path, int64_t nanoseconds)
+{
+    return Pass("SetModifiedTime") && real_.SetModifiedTime(path, nanoseconds);
+}
+
+bool FaultyFileSystem::ReadFile(const std::string &path, std::string &bytes)
+{
+    bytes.clear();
+    return Pass("ReadFile") && real_.ReadFile(path, bytes);
+}
+
+bool FaultyFileSystem::WriteFileDurably(const std::string &path, const std::string &bytes)
+{
+    return Pass("WriteFileDurably") && real_.WriteFileDurably(path, bytes);
 }
 
 bool FaultyFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
 {
     Flushed.push_back(paths);
-    return real_.FlushFileSystems(paths) && !FailFlush;
+    return Pass("FlushFileSystems") && real_.FlushFileSystems(paths) && !FailFlush;
 }

@@ -3,14 +3,30 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 TempFolder::TempFolder()
 {
+#ifdef _WIN32
+    // No mkdtemp: try fresh random names until one is free.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() /
+                               ("kxtest-" + std::to_string(random() % 100000000));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "kxtest-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary folder");
     path_ = pattern;
+#endif
 }
 
 TempFolder::~TempFolder()

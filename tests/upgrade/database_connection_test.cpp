@@ -1,7 +1,7 @@
 #include "upgrade/database_connection.h"
+#include "tests/support/system_services.h"
 
 #include "platform/error.h"
-#include "platform/posix/file_system_posix.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
@@ -24,7 +24,7 @@ protected:
     FakeQuery query;
     FakeCommand command;
     RecordingWindow window;
-    PosixFileSystem files;
+    SystemFileSystem files;
     NoProcesses processes;
     UpgradeContext context{"/prog/", package, product, computerName, localIP,  connection,
                            query,    command, window,  files,        processes};

@@ -2,8 +2,8 @@
 // real ODBC layer and the driver registered as the tool's MySQL driver.
 
 #include "platform/error.h"
+#include "tests/support/system_services.h"
 #include "platform/odbc/odbc_data_access.h"
-#include "platform/posix/file_system_posix.h"
 #include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
@@ -54,7 +54,7 @@ protected:
     OdbcQuery ADOQuery{tempConnection};
     OdbcCommand updataExec{tempConnection};
     RecordingWindow window;
-    PosixFileSystem files;
+    SystemFileSystem files;
     NoProcesses processes;
     UpgradeContext context{temp.Slashed() + "prog/",
                            package,

@@ -1,6 +1,7 @@
 #include "upgrade/file_update.h"
 
 #include "platform/data_access.h"
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/process.h"
@@ -8,13 +9,20 @@
 #include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/tree_snapshot.h"
+#include "upgrade/file_transaction.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +53,23 @@ public:
 };
 const std::string kStageStep = "正在更新文件...";
 
+// Keeps the log lines while it lives.
+class LogRecorder : public ILogSink {
+public:
+    LogRecorder() { SetLogSink(this); }
+    ~LogRecorder() override { SetLogSink(nullptr); }
+    void Write(LogLevel, std::string_view line) override { Lines.emplace_back(line); }
+    // The lines, one per row, for a failure message.
+    std::string Text() const
+    {
+        std::string text;
+        for (const std::string &line : Lines)
+            text += line + "\n";
+        return text;
+    }
+    std::vector<std::string> Lines;
+};
+
 std::string FileStep(const std::string &name)
 {
     return "正在更新文件" + name + "...";
@@ -64,6 +89,30 @@ protected:
     {
         return temp.Write("prog/TempUpdate/pkg-2.1/UpdateFiles/" + relative, bytes);
     }
+
+    // A package tree and a product folder that ask for every kind of step: a replaced file
+    // with bits of its own, a file replaced in a subfolder beside one left alone, a new folder
+    // with a new subfolder, a new file. Times are set in the past, so that any change shows.
+    void MakeWorld()
+    {
+        fs::remove_all(temp.Path() / "prog");
+        fs::remove_all(Target());
+        product.Path = Target().string();
+        WriteSource("a.txt", "new a");
+        WriteSource("sub/b.txt", "new b");
+        WriteSource("fresh/deep/c.txt", "new c");
+        WriteSource("z.txt", "new z");
+        temp.Write("product/a.txt", "old a");
+        temp.Write("product/sub/b.txt", "old b");
+        temp.Write("product/sub/keep.txt", "keep");
+        ASSERT_EQ(::chmod((Target() / "a.txt").c_str(), 0640), 0);
+        const fs::file_time_type past(std::chrono::hours(400000));
+        for (const char *name : {"a.txt", "sub/b.txt", "sub/keep.txt", "sub", ""})
+            fs::last_write_time(Target() / name, past);
+        for (const char *name : {"a.txt", "sub/b.txt", "fresh/deep/c.txt", "z.txt"})
+            fs::last_write_time(Source() / name, past - std::chrono::hours(1));
+    }
+    fs::path Journal() const { return temp.Path() / "prog/TempUpdate/UpdateFiles.journal"; }
 
     TempFolder temp;
     PosixFileSystem posix;
@@ -204,25 +253,6 @@ TEST_F(FileUpdateTest, BlankTargetCopiesNothing)
     EXPECT_EQ(files.CopiedTo, std::vector<std::string>{});
 }
 
-TEST_F(FileUpdateTest, TargetThatCannotBeReplacedFailsTheStageAfterTheRest)
-{
-    WriteSource("a.txt", "new a");
-    WriteSource("b.txt", "new b");
-    WriteSource("c.txt", "new c");
-    // A folder where the file goes is never replaced.
-    fs::create_directories(Target() / "b.txt");
-
-    EXPECT_FALSE(CopyUpdateFiles(context));
-
-    EXPECT_EQ(ReadWholeFile(Target() / "a.txt"), "new a");
-    EXPECT_TRUE(fs::is_directory(Target() / "b.txt"));
-    EXPECT_EQ(ReadWholeFile(Target() / "c.txt"), "new c");
-    // The bar still runs to its end, then back to 0.
-    ASSERT_GE(window.Positions.size(), 2u);
-    EXPECT_EQ(window.Positions[window.Positions.size() - 2], 15);
-    EXPECT_EQ(window.ProgressPosition(), 0);
-}
-
 TEST_F(FileUpdateTest, WrittenFoldersAreFlushedOnceAtTheEnd)
 {
     WriteSource("a.txt", "a");
@@ -235,58 +265,21 @@ TEST_F(FileUpdateTest, WrittenFoldersAreFlushedOnceAtTheEnd)
     EXPECT_EQ(files.Flushed[0], (std::vector<std::string>{Target().string(),
                                                            (Target() / "sub").string()}));
 
-    // A flush that fails: the files are there, but not known safe, so the stage fails.
+    // A flush that fails: the new files are not known safe, so the old ones come back.
     files.Flushed.clear();
     files.FailFlush = true;
+    WriteSource("sub/c.txt", "c2");
     EXPECT_FALSE(CopyUpdateFiles(context));
     EXPECT_EQ(files.Flushed.size(), 1u);
     EXPECT_EQ(ReadWholeFile(Target() / "sub/c.txt"), "c");
     EXPECT_EQ(window.ProgressPosition(), 0);
+    files.FailFlush = false;
 
     // Nothing written, nothing to flush.
     files.Flushed.clear();
     product.Path = "";
     EXPECT_TRUE(CopyUpdateFiles(context));
     EXPECT_TRUE(files.Flushed.empty());
-}
-
-TEST_F(FileUpdateTest, InjectedFaultsFailTheStageAfterTheRest)
-{
-    WriteSource("a.txt", "a");
-    WriteSource("sub/b.txt", "b");
-    WriteSource("z.txt", "z");
-    const std::string source = Source().string();
-    const std::string target = Target().string();
-    struct Case {
-        int failCopyAt;
-        bool throws;
-        std::string failListing;
-        std::string failCreate;
-        std::vector<std::string> copied; // files that must have arrived
-    };
-    const Case cases[] = {
-        {1, false, "", "", {"sub/b.txt", "z.txt"}},
-        {2, true, "", "", {"a.txt", "z.txt"}},
-        {0, false, source + "/sub", "", {"a.txt", "z.txt"}},
-        {0, false, "", target + "/sub", {"a.txt", "z.txt"}},
-        {0, false, source, "", {}},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        fs::remove_all(Target());
-        files.CopiedTo.clear();
-        files.FailCopyAt = cases[i].failCopyAt;
-        files.ThrowOnFailedCopy = cases[i].throws;
-        files.FailListing = {cases[i].failListing};
-        files.FailCreate = {cases[i].failCreate};
-
-        bool result = true;
-        EXPECT_NO_THROW(result = CopyUpdateFiles(context)) << "case " << i;
-        EXPECT_FALSE(result) << "case " << i;
-        for (const std::string &name : cases[i].copied)
-            EXPECT_EQ(ReadWholeFile(Target() / name), ReadWholeFile(Source() / name))
-                << "case " << i << " " << name;
-        EXPECT_EQ(window.ProgressPosition(), 0) << "case " << i;
-    }
 }
 
 TEST_F(FileUpdateTest, HugeTreeCountsInACoarserUnit)
@@ -316,6 +309,195 @@ TEST_F(FileUpdateTest, HugeTreeCountsInACoarserUnit)
     EXPECT_EQ(window.Positions[3], maximum);
     EXPECT_EQ(window.Positions[4], 0);
     EXPECT_EQ(ReadWholeFile(Target() / "sub/c.bin"), "c");
+}
+
+TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
+{
+    const std::string source = Source().string();
+    const std::string target = Target().string();
+    struct Case {
+        const char *what;
+        std::function<void()> arrange;
+        std::string logged; // a part of the logged check: the path it failed on
+    };
+    const Case cases[] = {
+        {"a folder where a file goes", [&] { fs::create_directories(Target() / "z.txt"); },
+         target + "/z.txt"},
+        {"a file where a folder goes", [&] { temp.Write("product/fresh", "a file"); },
+         target + "/fresh"},
+        {"a file above the target folder",
+         [&] { product.Path = (Target() / "a.txt/inner").string(); }, target + "/a.txt"},
+        {"a package folder that cannot be listed", [&] { files.FailListing = {source + "/sub"}; },
+         source + "/sub"},
+        {"a package entry that is no plain file",
+         [&] { ASSERT_EQ(::mkfifo((Source() / "pipe").c_str(), 0644), 0); }, source + "/pipe"},
+        {"a file that may not be replaced", [&] { files.Refused = {target + "/a.txt"}; },
+         target + "/a.txt"},
+        {"a folder that may not receive files", [&] { files.Refused = {target + "/sub"}; },
+         target + "/sub"},
+        {"a missing target folder that may not be created",
+         [&] {
+             product.Path = (Target() / "new/deeper").string();
+             files.Refused = {target};
+         },
+         target},
+        {"too little space",
+         [&] {
+             files.EditSpace = [](const std::string &, FileSystemSpace &space) {
+                 space.Available = 6 * 4096 - 1; // four files, two new folders
+             };
+         },
+         "24575 bytes free"},
+        {"an earlier stage whose journal cannot be read",
+         [&] { temp.Write("prog/TempUpdate/UpdateFiles.journal", "not a journal"); },
+         Journal().string()},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string where =
+            std::string("case ") + std::to_string(i) + " (" + cases[i].what + ")";
+        MakeWorld();
+        files.FailListing.clear();
+        files.Refused.clear();
+        files.EditSpace = nullptr;
+        // The world as it is passes.
+        EXPECT_TRUE(CheckUpdateFiles(context)) << where;
+        cases[i].arrange();
+        const auto before = SnapshotTree(temp.Path() / "product");
+        LogRecorder log;
+
+        EXPECT_FALSE(CheckUpdateFiles(context)) << where;
+        EXPECT_NE(log.Text().find(cases[i].logged), std::string::npos) << where << "\n"
+                                                                       << log.Text();
+        EXPECT_FALSE(CopyUpdateFiles(context)) << where;
+
+        EXPECT_EQ(SnapshotTree(temp.Path() / "product"), before) << where;
+        EXPECT_EQ(window.StepText(), kStageStep) << where; // no file was begun
+        EXPECT_EQ(window.ProgressPosition(), 0) << where;
+        fs::remove(Journal());
+    }
+}
+
+TEST_F(FileUpdateTest, EveryFailedOperationLeavesTheTargetAsItWas)
+{
+    // A run that succeeds: its operations, and the tree it leaves.
+    MakeWorld();
+    ASSERT_TRUE(CopyUpdateFiles(context));
+    const auto after = SnapshotTree(Target(), false);
+    const std::vector<std::string> names = files.OperationNames;
+    const int total = files.Operations;
+    // The last one before the journal says the new files are in place: up to it, a failure
+    // puts everything back; after it only backups are left to remove.
+    const int committed = static_cast<int>(
+        std::find(names.rbegin(), names.rend(), "WriteFileDurably").base() - names.begin());
+    for (const char *name : {"CreateFolder", "CopyFileBeside", "RenameFile", "FlushFileSystems"})
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    EXPECT_TRUE(StageLeftovers(Target()).empty());
+    EXPECT_FALSE(fs::exists(Journal()));
+
+    for (int n = 1; n <= total; ++n) {
+        const std::string where = "operation " + std::to_string(n) + " (" + names[n - 1] + ")";
+        MakeWorld();
+        const auto before = SnapshotTree(Target());
+        files.Operations = 0;
+        files.OperationNames.clear();
+        files.FailOperationAt = n;
+
+        const bool result = CopyUpdateFiles(context);
+
+        files.FailOperationAt = 0;
+        if (n <= committed) {
+            EXPECT_FALSE(result) << where;
+            EXPECT_EQ(SnapshotTree(Target()), before) << where;
+            EXPECT_FALSE(fs::exists(Journal())) << where;
+        } else {
+            // A backup or the journal that could not be removed: the next start finishes.
+            EXPECT_TRUE(result) << where;
+            EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder)) << where;
+            EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
+            EXPECT_FALSE(fs::exists(Journal())) << where;
+        }
+        EXPECT_EQ(window.ProgressPosition(), 0) << where;
+    }
+}
+
+TEST_F(FileUpdateTest, CutShortAtEveryOperationIsFinishedAtTheNextStart)
+{
+    MakeWorld();
+    ASSERT_TRUE(CopyUpdateFiles(context));
+    const auto after = SnapshotTree(Target(), false);
+    const int total = files.Operations;
+
+    int halfDone = 0; // cuts that left old and new files side by side
+    for (int n = 1; n <= total; ++n) {
+        const std::string where = "operation " + std::to_string(n);
+        MakeWorld();
+        const auto before = SnapshotTree(Target());
+        const auto beforeVisible = SnapshotTree(Target(), false);
+        files.Operations = 0;
+        files.CrashAt = n; // from here on the process does nothing more, as if it had died
+        (void)CopyUpdateFiles(context);
+        files.CrashAt = 0;
+        // What a user sees of the product between the cut and the next start.
+        auto visible = SnapshotTree(Target(), false);
+        for (const auto &[name, description] : StageLeftovers(Target()))
+            visible.erase(name);
+        if (visible != beforeVisible && visible != after)
+            ++halfDone;
+        FileTransaction journal;
+        const bool committed = ParseJournal(ReadWholeFile(Journal()), journal) && journal.Committed;
+
+        // The next start.
+        EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder)) << where;
+
+        if (committed)
+            EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
+        else
+            EXPECT_EQ(SnapshotTree(Target()), before) << where;
+        EXPECT_TRUE(StageLeftovers(Target()).empty()) << where;
+        EXPECT_FALSE(fs::exists(Journal())) << where;
+    }
+    EXPECT_GT(halfDone, 0);
+}
+
+TEST_F(FileUpdateTest, ProcessKilledAmidTheRenamesIsRestoredAtTheNextStart)
+{
+    MakeWorld();
+    const auto before = SnapshotTree(Target());
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The stage, stopped at its third rename (a.txt is aside, its new copy not yet in
+        // place) until the parent ends the process.
+        ::close(ready[0]);
+        int renames = 0;
+        files.BeforeOperation = [&](int, const std::string &name) {
+            if (name == "RenameFile" && ++renames == 3) {
+                (void)!::write(ready[1], "r", 1);
+                for (;;)
+                    ::pause();
+            }
+        };
+        (void)CopyUpdateFiles(context);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool reached = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(reached) << "the child ended before its renames";
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(fs::exists(Journal()));
+    EXPECT_NE(SnapshotTree(Target()), before); // the product is half done
+
+    EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder));
+
+    EXPECT_EQ(SnapshotTree(Target()), before);
+    EXPECT_FALSE(fs::exists(Journal()));
 }
 
 } // namespace

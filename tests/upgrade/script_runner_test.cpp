@@ -1,6 +1,6 @@
 #include "upgrade/script_runner.h"
+#include "tests/support/system_services.h"
 
-#include "platform/posix/file_system_posix.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
@@ -16,7 +16,7 @@
 namespace {
 
 // Reports a script file where there is none, so the open fails.
-class PhantomFiles : public PosixFileSystem {
+class PhantomFiles : public SystemFileSystem {
 public:
     bool FileExists(const std::string &) override { return true; }
 };
@@ -62,7 +62,7 @@ protected:
     FakeQuery query;
     FakeCommand command;
     RecordingWindow window;
-    PosixFileSystem files;
+    SystemFileSystem files;
     NoProcesses processes;
     UpgradeContext context{temp.Slashed() + "prog/",
                            package,

@@ -2,9 +2,9 @@
 // and data layer over a real temporary program folder.
 
 #include "upgrade/upgrade_run.h"
+#include "tests/support/system_services.h"
 
 #include "platform/error.h"
-#include "platform/posix/file_system_posix.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/recording_window.h"
@@ -93,7 +93,7 @@ protected:
     FakeQuery query;
     FakeCommand command;
     RecordingWindow window;
-    PosixFileSystem realFiles;
+    SystemFileSystem realFiles;
     FaultyFileSystem files{realFiles};
     FakeArchiver archiver;
 };
@@ -212,6 +212,44 @@ TEST_F(UpgradeRun, FailedFileCopyFailsTheRunWithoutAMessage)
     EXPECT_FALSE(connection.IsOpen);
 }
 
+TEST_F(UpgradeRun, FilesThatCannotFollowStopTheRunBeforeTheFirstBlock)
+{
+    archiver.OnStart = [this] { UnpackGoodPackage(); };
+    struct Case {
+        const char *what;
+        std::function<void()> arrange;
+    };
+    const Case cases[] = {
+        {"a file where the folder bin goes", [&] { folder.Write("product/bin", "a file"); }},
+        {"a full disk",
+         [&] {
+             files.EditSpace = [](const std::string &, FileSystemSpace &space) {
+                 space.Available = 0;
+             };
+         }},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string where = "case " + std::to_string(i) + " (" + cases[i].what + ")";
+        fs::remove_all(folder.Path() / "product");
+        fs::create_directories(folder.Path() / "product");
+        files.EditSpace = nullptr;
+        cases[i].arrange();
+        command.Executed.clear();
+        window.Steps.clear();
+
+        EXPECT_FALSE(Run()) << where;
+
+        EXPECT_TRUE(command.Executed.empty()) << where;
+        EXPECT_TRUE(window.Messages.empty()) << where;
+        // As a failed file stage: its last step text, and no other stage's.
+        EXPECT_EQ(window.Steps.back(), "更新文件失败") << where;
+        EXPECT_EQ(std::count(window.Steps.begin(), window.Steps.end(), "正在更新文件..."), 0)
+            << where;
+        EXPECT_FALSE(fs::exists(folder.Path() / "product/bin/app.txt")) << where;
+        EXPECT_FALSE(connection.IsOpen) << where;
+    }
+}
+
 TEST_F(UpgradeRun, ErrorLeavingTheRunClosesTheConnectionFirst)
 {
     Package.DbType = 2; // the locality of an Oracle server is asked of the database
@@ -242,7 +280,7 @@ TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItself)
     FakeQuery query;
     FakeCommand command;
     RecordingWindow window;
-    PosixFileSystem files;
+    SystemFileSystem files;
     FakeArchiver archiver;
     UpgradeContext context{"/p/",   package, product, none,  none,    connection,
                            query,   command, window,  files, archiver};

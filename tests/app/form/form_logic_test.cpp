@@ -2,18 +2,17 @@
 // message pump, the refused close and the default error report, through a view that records.
 
 #include "app/form/form_controls.h"
+#include "tests/support/system_services.h"
 #include "app/form/form_logic.h"
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/host_identity.h"
-#include "platform/posix/file_system_posix.h"
-#include "platform/posix/process_posix.h"
-#include "platform/posix/registry_posix.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
+#include "upgrade/file_transaction.h"
 
 #include <gtest/gtest.h>
 
@@ -178,7 +177,12 @@ public:
 // The logic on an empty temporary program folder, with the real scan behind it.
 class LogicFixture {
 public:
+#ifdef _WIN32
+    // The system's registry, where no product of these tests is registered.
+    LogicFixture() : files(realFiles) {}
+#else
     LogicFixture() : files(realFiles), registry(folder.Slashed() + "registry.reg") {}
+#endif
 
     FormLogic &Make(UpgradeRunner runner = {}, std::string programFolder = {})
     {
@@ -193,10 +197,10 @@ public:
     }
 
     TempFolder folder;
-    PosixFileSystem realFiles;
+    SystemFileSystem realFiles;
     FaultyFileSystem files;
-    PosixProcesses processes;
-    RegFileRegistry registry;
+    SystemProcesses processes;
+    SystemRegistry registry;
     FixedHost host;
     FakeConnection connection;
     FakeQuery query;
@@ -243,6 +247,40 @@ TEST(FormLogicStates, FormCreateScansAnEmptyFolderIntoTheNoPackageState)
         EXPECT_EQ(fixture.view.Caption(label), "") << Name(label);
     EXPECT_TRUE(fixture.view.Window.Messages.empty());
     EXPECT_FALSE(logic.ScanRunning());
+}
+
+TEST(FormLogicStates, AFileStageCutShortIsUndoneBeforeTheScan)
+{
+    LogicFixture fixture;
+    RecordingSink log;
+    // What a stage killed amid its renames leaves: the new a.txt in place, the old one kept
+    // aside, the journal naming both.
+    const std::string product = fixture.folder.Slashed() + "product/";
+    fixture.folder.Write("product/a.txt", "new");
+    fixture.folder.Write("product/.kxold-t-0", "old");
+    FileTransaction transaction;
+    transaction.Files.push_back(
+        {product + "a.txt", product + ".kxnew-t-0", product + ".kxold-t-0"});
+    fixture.folder.Write("TempUpdate/UpdateFiles.journal", JournalText(transaction));
+    FormLogic &logic = fixture.Make();
+
+    logic.FormCreate();
+
+    EXPECT_EQ(ReadWholeFile(product + "a.txt"), "old");
+    EXPECT_FALSE(std::filesystem::exists(product + ".kxold-t-0"));
+    EXPECT_FALSE(std::filesystem::exists(fixture.folder.Path() / "TempUpdate/UpdateFiles.journal"));
+    const std::vector<std::string> &names = fixture.files.OperationNames;
+    const auto rename = std::find(names.begin(), names.end(), "RenameFile");
+    const auto scan = std::find(names.begin(), names.end(), "ListFolder");
+    EXPECT_LT(rename, scan);
+    ExpectState(fixture.view, State::NoPackage, "after the scan");
+
+    // A journal that cannot be read stays, is logged, and the start goes on.
+    fixture.folder.Write("TempUpdate/UpdateFiles.journal", "torn");
+    logic.FormCreate();
+    EXPECT_TRUE(log.Has("UpdateFiles.journal"));
+    EXPECT_TRUE(std::filesystem::exists(fixture.folder.Path() / "TempUpdate/UpdateFiles.journal"));
+    EXPECT_TRUE(fixture.view.Window.Messages.empty());
 }
 
 TEST(FormLogicStates, ThePackageFoundStateIsSetInItsOrderAndTheResetKeepsTheCheckBox)

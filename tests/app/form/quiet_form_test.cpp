@@ -4,9 +4,7 @@
 #include "app/form/quiet_form.h"
 
 #include "platform/host_identity.h"
-#include "platform/posix/file_system_posix.h"
-#include "platform/posix/process_posix.h"
-#include "platform/posix/registry_posix.h"
+#include "tests/support/system_services.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/temp_folder.h"
 
@@ -77,9 +75,14 @@ TEST(RunUnattended, ExitCodesWithoutAPackage)
     };
     for (const Case &c : cases) {
         TempFolder folder;
-        PosixFileSystem files;
-        PosixProcesses processes;
-        RegFileRegistry registry(folder.Slashed() + "registry.reg");
+        SystemFileSystem files;
+        SystemProcesses processes;
+#ifdef _WIN32
+        // The system's registry, where no product of these tests is registered.
+        SystemRegistry registry;
+#else
+        SystemRegistry registry(folder.Slashed() + "registry.reg");
+#endif
         NoHost host;
         FakeConnection connection;
         FakeQuery query;

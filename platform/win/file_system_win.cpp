@@ -1,0 +1,468 @@
+#include "platform/win/file_system_win.h"
+
+#include "platform/diagnostics.h"
+#include "platform/error.h"
+#include "platform/text.h"
+#include "platform/wildcard.h"
+#include "platform/win/wide.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE;
+
+DWORD Attributes(const std::string &path)
+{
+    return GetFileAttributesW(Widen(path).c_str());
+}
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+std::wstring Join(const std::wstring &folder, const std::wstring &name)
+{
+    if (folder.empty() || IsSeparator(folder.back()))
+        return folder + name;
+    return folder + L'\\' + name;
+}
+
+// Removes path and everything below it; links and junctions are removed, never followed.
+bool RemoveWide(const std::wstring &path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return DeleteFileW(path.c_str()) != 0;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW found{};
+        HANDLE find = FindFirstFileW(Join(path, L"*").c_str(), &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name != L"." && name != L"..")
+                    RemoveWide(Join(path, name));
+            } while (FindNextFileW(find, &found));
+            FindClose(find);
+        }
+    }
+    return RemoveDirectoryW(path.c_str()) != 0;
+}
+
+} // namespace
+
+bool WinFileSystem::FileExists(const std::string &path)
+{
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WinFileSystem::DirectoryExists(const std::string &path)
+{
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WinFileSystem::RemoveFile(const std::string &path)
+{
+    if (DeleteFileW(Widen(path).c_str()))
+        return true;
+    LogWarning("file system: cannot delete " + path + ": " + LastErrorText());
+    return false;
+}
+
+bool WinFileSystem::ForceDirectories(const std::string &path)
+{
+    const std::wstring wide = Widen(path);
+    // Each folder from the top down; the ones that exist are passed over.
+    for (size_t at = 0; at <= wide.size(); ++at) {
+        if (at < wide.size() && !IsSeparator(wide[at]))
+            continue;
+        const std::wstring part = wide.substr(0, at);
+        if (part.empty() || part.back() == L':' || IsSeparator(part.back()))
+            continue;
+        const DWORD attributes = GetFileAttributesW(part.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            LogError("file system: cannot create the folder " + Narrow(part) + ": " +
+                     LastErrorText());
+            return false;
+        }
+    }
+    return DirectoryExists(path);
+}
+
+bool WinFileSystem::RemoveTree(const std::string &path)
+{
+    if (RemoveWide(Widen(path)))
+        return true;
+    LogWarning("file system: cannot remove " + path + ": " + LastErrorText());
+    return Attributes(path) == INVALID_FILE_ATTRIBUTES;
+}
+
+std::string WinFileSystem::GetCurrentDir()
+{
+    const DWORD size = GetCurrentDirectoryW(0, nullptr);
+    std::wstring folder(size, L'\0');
+    const DWORD got = size == 0 ? 0 : GetCurrentDirectoryW(size, folder.data());
+    if (got == 0 || got >= size)
+        throw KxError("cannot read the working folder: " + LastErrorText());
+    folder.resize(got);
+    return Narrow(folder);
+}
+
+void WinFileSystem::SetCurrentDir(const std::string &path)
+{
+    if (!SetCurrentDirectoryW(Widen(path).c_str()))
+        throw KxError("cannot change to the folder " + path + ": " + LastErrorText());
+}
+
+bool WinFileSystem::ListFolder(const std::string &folder, const std::string &pattern,
+                               std::vector<FolderEntry> &entries)
+{
+    entries.clear();
+    WIN32_FIND_DATAW found{};
+    HANDLE find = FindFirstFileW(Join(Widen(folder), L"*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        LogWarning("file system: cannot list " + folder + ": " + LastErrorText());
+        return false;
+    }
+    do {
+        const std::wstring wideName = found.cFileName;
+        if (wideName == L"." || wideName == L"..")
+            continue;
+        std::string name = Narrow(wideName);
+        if (!MatchesWildcard(name, pattern))
+            continue;
+        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const uint64_t size =
+            isFolder ? 0 : (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        entries.push_back({std::move(name), found.dwFileAttributes & kKeptAttributes, size});
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry &a, const FolderEntry &b) {
+        const int folded = CompareIgnoreAsciiCase(a.Name, b.Name);
+        return folded != 0 ? folded < 0 : OrdinalCompare(a.Name, b.Name) < 0;
+    });
+    return true;
+}
+
+bool WinFileSystem::MayReplaceFile(const std::string &path)
+{
+    const std::wstring wide = Widen(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+        return false;
+    // The rights are the system's to decide: ask it for write access.
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION; // in use, but ours to replace
+    CloseHandle(file);
+    return true;
+}
+
+bool WinFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
+{
+    const std::wstring wideSource = Widen(source);
+    const std::wstring wideDest = Widen(dest);
+    const DWORD sourceAttributes = GetFileAttributesW(wideSource.c_str());
+    if (sourceAttributes == INVALID_FILE_ATTRIBUTES ||
+        (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        LogError("file system: cannot copy " + source + ": not a file");
+        return false;
+    }
+    const DWORD destAttributes = GetFileAttributesW(wideDest.c_str());
+    const bool replacing = destAttributes != INVALID_FILE_ATTRIBUTES;
+    if (replacing && !MayReplaceFile(dest)) {
+        LogError("file system: may not replace " + dest);
+        return false;
+    }
+    const size_t separator = wideDest.find_last_of(L"\\/");
+    const std::wstring folder =
+        separator == std::wstring::npos ? std::wstring(L".") : wideDest.substr(0, separator);
+    wchar_t temporary[MAX_PATH + 1] = {};
+    std::wstring temp;
+    if (GetTempFileNameW(folder.c_str(), L"kx", 0, temporary) != 0)
+        temp = temporary;
+    else if (folder.size() + 14 >= MAX_PATH)
+        temp = wideDest + L".kx-copy"; // a long folder: GetTempFileNameW refuses it
+    else {
+        LogError("file system: cannot make a temporary file beside " + dest + ": " + LastErrorText());
+        return false;
+    }
+    // CopyFileW keeps the modification time; the read-only attribute of a source is not
+    // carried over to the copy.
+    bool ok = CopyFileW(wideSource.c_str(), temp.c_str(), FALSE) != 0;
+    std::string cause = ok ? std::string() : "cannot copy to " + Narrow(temp) + ": " + LastErrorText();
+    if (ok) {
+        const DWORD kept =
+            replacing ? destAttributes & ~FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_ARCHIVE;
+        SetFileAttributesW(temp.c_str(), kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept);
+        HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+        if (!ok)
+            cause = "cannot flush " + Narrow(temp) + ": " + LastErrorText();
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+    if (ok && !MoveFileExW(temp.c_str(), wideDest.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ok = false;
+        cause = "cannot replace it (in use?): " + LastErrorText();
+    }
+    if (!ok) {
+        DeleteFileW(temp.c_str());
+        LogError("file system: cannot copy " + source + " over " + dest + ": " + cause);
+    }
+    return ok;
+}
+
+bool WinFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
+{
+    bool ok = true;
+    std::set<std::wstring> volumes;
+    for (const std::string &path : paths) {
+        const std::wstring wide = Widen(path);
+        wchar_t volume[MAX_PATH + 1] = {};
+        if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES ||
+            !GetVolumePathNameW(wide.c_str(), volume, MAX_PATH)) {
+            LogError("file system: cannot flush the files of " + path + ": " + LastErrorText());
+            ok = false;
+            continue;
+        }
+        volumes.insert(volume);
+    }
+    for (std::wstring volume : volumes) {
+        // "C:\" as the device "\\.\C:"; flushing a whole volume needs administrator rights.
+        if (volume.size() < 2 || volume[1] != L':')
+            continue;
+        HANDLE device = CreateFileW((L"\\\\.\\" + volume.substr(0, 2)).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        if (device == INVALID_HANDLE_VALUE)
+            continue; // no rights: each copy was flushed on its own
+        if (!FlushFileBuffers(device))
+            LogWarning("file system: cannot flush the volume " + Narrow(volume) + ": " +
+                       LastErrorText());
+        CloseHandle(device);
+    }
+    return ok;
+}
+
+namespace {
+
+// FILETIME counts 100 ns from 1601; the logic counts ns from 1970.
+constexpr int64_t kEpochDifference = 116444736000000000LL;
+
+bool FlushFile(const std::wstring &path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok;
+}
+
+} // namespace
+
+bool WinFileSystem::MayReadFile(const std::string &path)
+{
+    const std::wstring wide = Widen(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+bool WinFileSystem::MayCreateIn(const std::string &folder)
+{
+    if (!DirectoryExists(folder))
+        return false;
+    // The folder's rights are the system's to decide: a file made and deleted at once.
+    wchar_t probe[MAX_PATH + 1] = {};
+    if (GetTempFileNameW(Widen(folder).c_str(), L"kx", 0, probe) == 0)
+        return false;
+    DeleteFileW(probe);
+    return true;
+}
+
+bool WinFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
+{
+    const std::wstring wide = Widen(path);
+    wchar_t volume[MAX_PATH + 1] = {};
+    DWORD serial = 0;
+    ULARGE_INTEGER available{};
+    if (!GetVolumePathNameW(wide.c_str(), volume, MAX_PATH) ||
+        !GetVolumeInformationW(volume, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) ||
+        !GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) {
+        LogError("file system: cannot read the free space of the volume of " + path + ": " +
+                 LastErrorText());
+        return false;
+    }
+    space.Id = serial;
+    space.Available = available.QuadPart;
+    return true;
+}
+
+bool WinFileSystem::CopyFileBeside(const std::string &source, const std::string &dest,
+                                   const std::string &temp)
+{
+    const std::wstring wideSource = Widen(source);
+    const std::wstring wideTemp = Widen(temp);
+    const DWORD sourceAttributes = GetFileAttributesW(wideSource.c_str());
+    if (sourceAttributes == INVALID_FILE_ATTRIBUTES ||
+        (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        LogError("file system: cannot copy " + source + ": not a file");
+        return false;
+    }
+    // Never over a file that is there.
+    if (!CopyFileW(wideSource.c_str(), wideTemp.c_str(), TRUE)) {
+        LogError("file system: cannot copy " + source + " to " + temp + ": " + LastErrorText());
+        return false;
+    }
+    const DWORD destAttributes = GetFileAttributesW(Widen(dest).c_str());
+    const bool replacing = destAttributes != INVALID_FILE_ATTRIBUTES &&
+                           !(destAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    const DWORD kept = replacing ? destAttributes & kKeptAttributes & ~FILE_ATTRIBUTE_READONLY
+                                 : FILE_ATTRIBUTE_ARCHIVE;
+    SetFileAttributesW(wideTemp.c_str(), kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept);
+    if (!FlushFile(wideTemp)) {
+        LogError("file system: cannot flush " + temp + ": " + LastErrorText());
+        DeleteFileW(wideTemp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool WinFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)
+{
+    const DWORD flags = (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), flags))
+        return true;
+    LogError("file system: cannot rename " + from + " to " + to + ": " + LastErrorText());
+    return false;
+}
+
+bool WinFileSystem::RemoveFiles(const std::vector<std::string> &paths)
+{
+    bool all = true;
+    for (const std::string &path : paths)
+        all = RemoveFile(path) && all;
+    return all;
+}
+
+bool WinFileSystem::CreateFolder(const std::string &path)
+{
+    if (CreateDirectoryW(Widen(path).c_str(), nullptr))
+        return true;
+    LogError("file system: cannot create the folder " + path + ": " + LastErrorText());
+    return false;
+}
+
+bool WinFileSystem::RemoveFolder(const std::string &path)
+{
+    if (RemoveDirectoryW(Widen(path).c_str()))
+        return true;
+    LogError("file system: cannot remove the folder " + path + ": " + LastErrorText());
+    return false;
+}
+
+bool WinFileSystem::ModifiedTime(const std::string &path, int64_t &nanoseconds)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) {
+        LogError("file system: cannot read the time of " + path + ": " + LastErrorText());
+        return false;
+    }
+    const int64_t ticks = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                          data.ftLastWriteTime.dwLowDateTime;
+    nanoseconds = (ticks - kEpochDifference) * 100;
+    return true;
+}
+
+bool WinFileSystem::SetModifiedTime(const std::string &path, int64_t nanoseconds)
+{
+    // Folders open only with backup semantics.
+    HANDLE file = CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const int64_t ticks = nanoseconds / 100 + kEpochDifference;
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
+    written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    const bool ok = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &written);
+    if (!ok)
+        LogError("file system: cannot set the time of " + path + ": " + LastErrorText());
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok;
+}
+
+bool WinFileSystem::ReadFile(const std::string &path, std::string &bytes)
+{
+    bytes.clear();
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogError("file system: cannot open " + path + ": " + LastErrorText());
+        return false;
+    }
+    char chunk[65536];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ::ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) && got > 0)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    if (!ok) {
+        bytes.clear();
+        LogError("file system: cannot read " + path + ": " + LastErrorText());
+    }
+    return ok;
+}
+
+bool WinFileSystem::WriteFileDurably(const std::string &path, const std::string &bytes)
+{
+    const std::wstring wide = Widen(path);
+    const std::wstring temp = wide + L".kx-new";
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool ok = file != INVALID_HANDLE_VALUE;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        DWORD wrote = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
+        ok = WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) != 0;
+        done += wrote;
+    }
+    ok = ok && FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    ok = ok && MoveFileExW(temp.c_str(), wide.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) {
+        LogError("file system: cannot write " + path + ": " + LastErrorText());
+        DeleteFileW(temp.c_str());
+    }
+    return ok;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The file system on Windows, through the wide-character calls, so any file name works: the
+// logic's UTF-8 paths are converted at this edge. "/" and "\" both separate names.
+
+#include "platform/file_system.h"
+
+// Attributes are the system's own (read-only, hidden, directory, archive; the others are
+// dropped). A replaced file keeps the attributes of the file it replaces.
+class WinFileSystem : public IFileSystem {
+public:
+    bool FileExists(const std::string &path) override;
+    bool DirectoryExists(const std::string &path) override;
+    bool RemoveFile(const std::string &path) override;
+    bool ForceDirectories(const std::string &path) override;
+    bool RemoveTree(const std::string &path) override;
+    std::string GetCurrentDir() override;
+    void SetCurrentDir(const std::string &path) override;
+    bool ListFolder(const std::string &folder, const std::string &pattern,
+                    std::vector<FolderEntry> &entries) override;
+    // CopyFileW to a temporary file beside dest, flushed, then MoveFileExW over dest with
+    // write-through. A dest in use by another program is a failure the log names.
+    bool CopyFileOver(const std::string &source, const std::string &dest) override;
+    // A file without the read-only attribute that this process can open for writing.
+    bool MayReplaceFile(const std::string &path) override;
+    // Each copy is flushed before it is renamed write-through (CopyFileOver); here each
+    // volume is flushed as a whole where the process may (administrators), and the paths are
+    // checked to exist.
+    bool FlushFileSystems(const std::vector<std::string> &paths) override;
+
+    // The file stage's operations. MayCreateIn asks the system by making and deleting a
+    // temporary file in the folder; SpaceOf's Id is the volume's serial number; a copy beside
+    // its target is flushed as CopyFileOver's is; renames are write-through.
+    bool MayReadFile(const std::string &path) override;
+    bool MayCreateIn(const std::string &folder) override;
+    bool SpaceOf(const std::string &path, FileSystemSpace &space) override;
+    bool CopyFileBeside(const std::string &source, const std::string &dest,
+                        const std::string &temp) override;
+    bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
+    bool RemoveFiles(const std::vector<std::string> &paths) override;
+    bool CreateFolder(const std::string &path) override;
+    bool RemoveFolder(const std::string &path) override;
+    bool ModifiedTime(const std::string &path, int64_t &nanoseconds) override;
+    bool SetModifiedTime(const std::string &path, int64_t nanoseconds) override;
+    bool ReadFile(const std::string &path, std::string &bytes) override;
+    bool WriteFileDurably(const std::string &path, const std::string &bytes) override;
+};

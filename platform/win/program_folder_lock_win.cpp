@@ -1,0 +1,114 @@
+// The program folder lock on Windows: LockFileEx on a byte far past the file's content (so the
+// holder's process id stays readable to a refused run), on a handle no child inherits, released
+// by the system when the process ends however it ends.
+
+#include "platform/program_folder_lock.h"
+
+#include "platform/win/wide.h"
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+namespace {
+
+// The locked byte: past anything the file holds, so reading its content never meets the lock.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+std::string RecordedHolder(HANDLE file)
+{
+    char buffer[32] = {};
+    OVERLAPPED at{};
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer - 1, &got, &at) || got == 0)
+        return {};
+    std::string id(buffer, got);
+    while (!id.empty() && (id.back() == '\n' || id.back() == '\r'))
+        id.pop_back();
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos)
+        return {};
+    return id;
+}
+
+// Kernel handles fit in 32 bits on 64-bit Windows, for 32-bit interoperability.
+long ToLong(HANDLE handle)
+{
+    return static_cast<long>(reinterpret_cast<intptr_t>(handle));
+}
+
+HANDLE ToHandle(long handle)
+{
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
+}
+
+} // namespace
+
+ProgramFolderLock::ProgramFolderLock(Outcome result, std::string path, std::string reason,
+                                     long handle)
+    : result_(result), path_(std::move(path)), reason_(std::move(reason)), handle_(handle)
+{
+}
+
+ProgramFolderLock::ProgramFolderLock(ProgramFolderLock &&other) noexcept
+    : result_(other.result_), path_(std::move(other.path_)), reason_(std::move(other.reason_)),
+      handle_(std::exchange(other.handle_, -1))
+{
+}
+
+ProgramFolderLock &ProgramFolderLock::operator=(ProgramFolderLock &&other) noexcept
+{
+    if (this != &other) {
+        Release();
+        result_ = other.result_;
+        path_ = std::move(other.path_);
+        reason_ = std::move(other.reason_);
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+ProgramFolderLock::~ProgramFolderLock()
+{
+    Release();
+}
+
+void ProgramFolderLock::Release()
+{
+    // Closing the handle releases the lock. The file stays, as on POSIX.
+    if (handle_ != -1)
+        CloseHandle(ToHandle(handle_));
+    handle_ = -1;
+}
+
+ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
+{
+    const std::string workFolder = programFolder + "TempUpdate";
+    const std::string path = workFolder + "/" + kProgramFolderLockName;
+    if (!CreateDirectoryW(Widen(workFolder).c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS)
+        return {Outcome::Failed, path, workFolder + ": " + LastErrorText(), -1};
+
+    const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {Outcome::Failed, path, path + ": " + LastErrorText(), -1};
+    OVERLAPPED range{};
+    range.OffsetHigh = kLockOffsetHigh;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
+        const DWORD error = GetLastError();
+        const std::string holder = error == ERROR_LOCK_VIOLATION ? RecordedHolder(file) : std::string();
+        CloseHandle(file);
+        if (error != ERROR_LOCK_VIOLATION)
+            return {Outcome::Failed, path, path + ": " + SystemErrorText(error), -1};
+        return {Outcome::Busy, path,
+                path + " is locked" + (holder.empty() ? "" : " by process " + holder), -1};
+    }
+    // Who holds it, for the run that is refused. The lock does not depend on it.
+    const std::string id = std::to_string(GetCurrentProcessId()) + "\n";
+    DWORD written = 0;
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file))
+        WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
+    return {Outcome::Held, path, {}, ToLong(file)};
+}

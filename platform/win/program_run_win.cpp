@@ -1,0 +1,90 @@
+// Running a program to its end on Windows: CreateProcessW with a pipe for its messages, without
+// a console (DETACHED_PROCESS), so that no console host keeps the pipe open after the program.
+
+#include "platform/program_run.h"
+
+#include "platform/diagnostics.h"
+#include "platform/win/wide.h"
+
+#include <windows.h>
+
+namespace {
+
+// One argument quoted so that CommandLineToArgvW (and the C runtime) give it back whole.
+std::wstring Quote(const std::wstring &argument)
+{
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+        return argument;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L'"';
+}
+
+} // namespace
+
+ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
+                               const std::string &workingFolder)
+{
+    ProgramOutcome outcome;
+    if (arguments.empty())
+        return outcome;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        return outcome;
+    // Only the writing end goes to the program.
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::wstring line;
+    for (const std::string &argument : arguments) {
+        if (!line.empty())
+            line += L' ';
+        line += Quote(Widen(argument));
+    }
+    line.push_back(L'\0');
+    const std::wstring program = Widen(arguments[0]);
+    const std::wstring folder = Widen(workingFolder);
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                        DETACHED_PROCESS, nullptr,
+                                        folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+    const std::string cause = started ? std::string() : LastErrorText();
+    CloseHandle(writeEnd);
+    if (input != INVALID_HANDLE_VALUE)
+        CloseHandle(input);
+    if (!started) {
+        CloseHandle(readEnd);
+        LogError("cannot start " + arguments[0] + ": " + cause);
+        return outcome;
+    }
+    outcome.Started = true;
+    CloseHandle(info.hThread);
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        outcome.Messages.append(buffer, got);
+    CloseHandle(readEnd);
+    WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(info.hProcess, &code))
+        outcome.ExitCode = static_cast<int>(code);
+    CloseHandle(info.hProcess);
+    return outcome;
+}

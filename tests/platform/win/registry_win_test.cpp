@@ -1,0 +1,139 @@
+// The registry service against the system's registry (Wine's, in the build's own prefix): a
+// product registered in the 32-bit view, as 32-bit installers write it, is read whole.
+#include "platform/win/registry_win.h"
+#include "product/product_reg.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+// Writes a product's keys into the 32-bit view and removes them again when the test ends; the
+// product code is the process's own, so runs in one prefix never meet.
+class RegisteredProduct {
+public:
+    RegisteredProduct() : code_(L"KXTEST" + std::to_wstring(GetCurrentProcessId())) {}
+    ~RegisteredProduct()
+    {
+        HKEY parent = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\vazerodu", 0,
+                          KEY_ALL_ACCESS | KEY_WOW64_32KEY, &parent) == ERROR_SUCCESS) {
+            RegDeleteTreeW(parent, code_.c_str());
+            RegCloseKey(parent);
+        }
+    }
+    std::string Code() const { return std::string(code_.begin(), code_.end()); }
+    std::wstring Base() const { return L"Software\\vazerodu\\" + code_; }
+
+    void SetString(const std::wstring &key, const std::wstring &name, const std::wstring &value,
+                   DWORD type = REG_SZ)
+    {
+        HKEY handle = Create(key);
+        RegSetValueExW(handle, name.c_str(), 0, type, reinterpret_cast<const BYTE *>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(handle);
+    }
+    void SetDword(const std::wstring &key, const std::wstring &name, DWORD value)
+    {
+        HKEY handle = Create(key);
+        RegSetValueExW(handle, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
+                       sizeof value);
+        RegCloseKey(handle);
+    }
+    // True when the key exists in the given view (KEY_WOW64_32KEY or KEY_WOW64_64KEY).
+    bool Exists(const std::wstring &key, REGSAM view) const
+    {
+        HKEY handle = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (Base() + key).c_str(), 0, KEY_READ | view, &handle) !=
+            ERROR_SUCCESS)
+            return false;
+        RegCloseKey(handle);
+        return true;
+    }
+
+private:
+    HKEY Create(const std::wstring &key)
+    {
+        HKEY handle = nullptr;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (Base() + key).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &handle, nullptr),
+                  ERROR_SUCCESS);
+        return handle;
+    }
+    std::wstring code_;
+};
+
+TEST(WinRegistry, ReadsAProductOfThe32BitViewAndCreatesItsMissingApplicationPath)
+{
+    RegisteredProduct product;
+    product.SetString(L"\\ClientConfigure", L"Version", L"5.2");
+    product.SetString(L"\\ClientConfigure", L"Build", L"1130");
+    product.SetString(L"\\ClientConfigure", L"ServerName", L"数据库服务器");
+    product.SetString(L"\\ClientConfigure", L"DBaseName", L"kx_db");
+    product.SetString(L"\\ClientConfigure", L"UserName", L"%USER%", REG_EXPAND_SZ);
+    product.SetString(L"\\ClientConfigure", L"PassWord", L"c2VjcmV0");
+    ASSERT_FALSE(product.Exists(L"\\ApplicationPath", KEY_WOW64_32KEY));
+
+    WinRegistry registry;
+    T_ProductReg result;
+    ReadProductReg(registry, product.Code(), result);
+    const T_ProductReg expected{product.Code(), "", "5.2", "1130", "数据库服务器", "kx_db",
+                                "%USER%", "c2VjcmV0"};
+    EXPECT_EQ(result, expected);
+    // The missing key was created, in the same view.
+    EXPECT_TRUE(product.Exists(L"\\ApplicationPath", KEY_WOW64_32KEY));
+    EXPECT_FALSE(product.Exists(L"", KEY_WOW64_64KEY));
+
+    product.SetString(L"\\ApplicationPath", L"Path", L"C:\\产品\\");
+    ReadProductReg(registry, product.Code(), result);
+    EXPECT_EQ(result.Path, "C:\\产品\\");
+}
+
+TEST(WinRegistry, ValuesComeWithTheirTypesAndUtf8Sizes)
+{
+    RegisteredProduct product;
+    product.SetString(L"", L"Text", L"中");
+    product.SetDword(L"", L"Number", 0x01020304);
+    WinRegistry registry;
+    RegKey key = kNoRegKey;
+    ASSERT_TRUE(registry.OpenKey("Software\\vazerodu\\" + product.Code(), key));
+
+    uint32_t type = 0, size = 0;
+    ASSERT_TRUE(registry.QueryValueInfo(key, "TEXT", type, size)); // names ignore case
+    EXPECT_EQ(type, kRegSz);
+    EXPECT_EQ(size, 4u); // three UTF-8 bytes and the terminating zero
+    std::string data;
+    EXPECT_FALSE(registry.QueryValueData(key, "Text", 3, type, data));
+    ASSERT_TRUE(registry.QueryValueData(key, "Text", 4, type, data));
+    EXPECT_EQ(data, std::string("中") + '\0');
+
+    ASSERT_TRUE(registry.QueryValueData(key, "Number", 4, type, data));
+    EXPECT_EQ(type, kRegDword);
+    EXPECT_EQ(data, std::string("\x04\x03\x02\x01", 4));
+
+    EXPECT_FALSE(registry.QueryValueInfo(key, "Missing", type, size));
+    registry.CloseKey(key);
+    EXPECT_FALSE(registry.QueryValueInfo(key, "Text", type, size)); // closed handle
+}
+
+TEST(WinRegistry, AMissingKeyIsNotOpenedButCreated)
+{
+    RegisteredProduct product;
+    product.SetString(L"", L"Marker", L"x");
+    WinRegistry registry;
+    RegKey key = kNoRegKey;
+    const std::string path = "Software\\vazerodu\\" + product.Code() + "\\New\\Deeper";
+    EXPECT_FALSE(registry.OpenKey(path, key));
+    EXPECT_EQ(key, kNoRegKey);
+    ASSERT_TRUE(registry.CreateKey(path, key));
+    EXPECT_NE(key, kNoRegKey);
+    registry.CloseKey(key);
+    EXPECT_TRUE(product.Exists(L"\\New\\Deeper", KEY_WOW64_32KEY));
+    EXPECT_TRUE(registry.OpenKey(path, key));
+    registry.CloseKey(key);
+}
+
+} // namespace
