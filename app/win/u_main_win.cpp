@@ -168,7 +168,7 @@ TForm1::TForm1(TForm1Services services)
     }
     face_ = GetSysColorBrush(COLOR_BTNFACE);
     // A fixed dialog frame: the title bar has only the close button.
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     hwnd_ = CreateWindowExW(exStyle, kWindowClass, Widen(kWindowCaption).c_str(), style,
                             CW_USEDEFAULT, CW_USEDEFAULT, 488, 260, nullptr, nullptr, Instance(),
