@@ -7,7 +7,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <iterator>
 
 namespace {
 
@@ -140,12 +139,13 @@ void Win32MessagePresenter::Show(HWND owner, const std::string &text, const std:
 }
 
 TForm1::TForm1(TForm1Services services)
-    : Package(logic_.Package), Product(logic_.Product), ComputerName(logic_.ComputerName),
-      LocalIP(logic_.LocalIP), messages_(services.Messages),
+    : messages_(services.Messages),
       logic_(FormServices{services.ProgramFolder, services.Files, services.Processes,
                           services.Registry, services.Host, services.tempConnection,
                           services.ADOQuery, services.updataExec, std::move(services.RunUpgrade)},
-             *this)
+             *this),
+      Package(logic_.Package), Product(logic_.Product), ComputerName(logic_.ComputerName),
+      LocalIP(logic_.LocalIP)
 {
     RegisterClasses();
     WNDCLASSEXW windowClass{};

@@ -70,6 +70,10 @@ struct TForm1Services {
 };
 
 class TForm1 : public IFormView {
+    // First, so that the references to the logic's state below bind to a logic that exists.
+    IMessagePresenter &messages_;
+    FormLogic logic_;
+
 public:
     // Makes the window, hidden and centred on the primary monitor's work area.
     explicit TForm1(TForm1Services services);
@@ -150,8 +154,6 @@ private:
     int Id(FormControl control) const;
     int Scale(int value) const { return MulDiv(value, dpi_, 96); }
 
-    IMessagePresenter &messages_;
-    FormLogic logic_;
     HWND hwnd_ = nullptr;
     HWND panel_ = nullptr;
     HFONT font_ = nullptr;
