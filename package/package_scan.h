@@ -74,7 +74,7 @@ struct ScanContext {
     std::chrono::milliseconds CommentWaitLimit = kCommentWaitLimit;
     // When not empty, the one entry of the listing that is examined (a name, no folder part);
     // every other entry is passed over as if it were not there.
-    std::string OnlyPackage;
+    std::string OnlyPackage{};
 };
 
 // Puts the window into the no-package state, then examines the "*.zip" entries of the

@@ -37,8 +37,12 @@ public:
     // The lock file's path.
     const std::string &Path() const { return path_; }
 
+    // The process id recorded in a lock file's text, or empty when it holds none.
+    static std::string HolderIdFromText(std::string text);
+
 private:
     ProgramFolderLock(Outcome result, std::string path, std::string reason, long handle);
+    // Releases the handle, per system.
     void Release();
 
     Outcome result_;

@@ -2,6 +2,10 @@
 
 #include "rar_error.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -9,6 +13,7 @@ namespace {
 // Big enough that the small entries of a package come in few reads, small enough to keep
 // memory low with one reader per thread.
 constexpr size_t kReadBlock = 128 * 1024;
+constexpr uint64_t kRecordSize = 22;
 
 bool Contains(const char *text, const char *part)
 {
@@ -17,8 +22,10 @@ bool Contains(const char *text, const char *part)
 
 } // namespace
 
-ArchiveReader::ArchiveReader(const std::string &path, const std::optional<std::string> &password)
-    : a_(archive_read_new()), path_(path)
+ArchiveReader::ArchiveReader(int fd, const ZipEnd &end, const std::string &path,
+                             const std::optional<std::string> &password)
+    : a_(archive_read_new()), path_(path), fd_(fd), viewEnd_(end.RecordAt + kRecordSize),
+      buffer_(kReadBlock, '\0')
 {
     if (!a_)
         throw RarError(ExitCode::Fatal, "out of memory");
@@ -27,11 +34,64 @@ ArchiveReader::ArchiveReader(const std::string &path, const std::optional<std::s
     archive_read_support_format_zip_seekable(a_);
     if (password)
         archive_read_add_passphrase(a_, password->c_str());
-    if (archive_read_open_filename(a_, path.c_str(), kReadBlock) != ARCHIVE_OK) {
+    archive_read_set_callback_data(a_, this);
+    archive_read_set_read_callback(a_, ReadCallback);
+    archive_read_set_seek_callback(a_, SeekCallback);
+    archive_read_set_skip_callback(a_, SkipCallback);
+    if (archive_read_open1(a_) != ARCHIVE_OK) {
         const std::string why = archive_error_string(a_) ? archive_error_string(a_) : "";
         archive_read_free(a_);
         throw RarError(ExitCode::Fatal, "cannot read archive " + path + ": " + why);
     }
+}
+
+la_ssize_t ArchiveReader::ReadCallback(archive *a, void *self, const void **buffer)
+{
+    auto *r = static_cast<ArchiveReader *>(self);
+    *buffer = r->buffer_.data();
+    if (r->position_ >= r->viewEnd_)
+        return 0;
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(r->buffer_.size(), r->viewEnd_ - r->position_));
+    ssize_t n = 0;
+    do {
+        n = pread(r->fd_, r->buffer_.data(), want, static_cast<off_t>(r->position_));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        archive_set_error(a, errno, "%s", std::strerror(errno));
+        return ARCHIVE_FATAL;
+    }
+    // The comment length, the record's last two bytes, reads as zero.
+    for (uint64_t at = r->viewEnd_ - 2; at < r->viewEnd_; ++at) {
+        if (at >= r->position_ && at < r->position_ + static_cast<uint64_t>(n))
+            r->buffer_[static_cast<size_t>(at - r->position_)] = '\0';
+    }
+    r->position_ += static_cast<uint64_t>(n);
+    return n;
+}
+
+la_int64_t ArchiveReader::SeekCallback(archive *, void *self, la_int64_t offset, int whence)
+{
+    auto *r = static_cast<ArchiveReader *>(self);
+    int64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = static_cast<int64_t>(r->position_);
+    else if (whence == SEEK_END)
+        base = static_cast<int64_t>(r->viewEnd_);
+    const int64_t target = base + offset;
+    if (target < 0)
+        return ARCHIVE_FATAL;
+    r->position_ = static_cast<uint64_t>(target);
+    return target;
+}
+
+la_int64_t ArchiveReader::SkipCallback(archive *, void *self, la_int64_t request)
+{
+    auto *r = static_cast<ArchiveReader *>(self);
+    const uint64_t left = r->position_ < r->viewEnd_ ? r->viewEnd_ - r->position_ : 0;
+    const uint64_t skipped = std::min<uint64_t>(left, static_cast<uint64_t>(std::max<la_int64_t>(request, 0)));
+    r->position_ += skipped;
+    return static_cast<la_int64_t>(skipped);
 }
 
 ArchiveReader::~ArchiveReader()

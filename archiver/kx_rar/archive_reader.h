@@ -1,20 +1,25 @@
 #pragma once
 // One pass over the entries of a ZIP archive in the order of their data, through libarchive.
-// Each reader has its own file position, so every thread unpacking entries owns one.
+// Each reader has its own position in the shared file, so every thread unpacking entries owns
+// one.
 
 #include <archive.h>
 #include <archive_entry.h>
 
 #include "rar_error.h"
+#include "zip_layout.h"
 
 #include <optional>
 #include <string>
 
 class ArchiveReader {
 public:
-    // Opens the archive and reads its central directory. Throws RarError with
-    // ExitCode::Fatal when it is missing or not a readable ZIP archive.
-    ArchiveReader(const std::string &path, const std::optional<std::string> &password);
+    // Reads the archive open at fd (which must outlive the reader) as ending with the end
+    // record that FindZipEnd found, without its comment: the library then sees the archive
+    // that the comment command read, whatever else the file's tail holds, and a comment of
+    // any length. Throws RarError with ExitCode::Fatal when the library cannot read it.
+    ArchiveReader(int fd, const ZipEnd &end, const std::string &path,
+                  const std::optional<std::string> &password);
     ~ArchiveReader();
     ArchiveReader(const ArchiveReader &) = delete;
     ArchiveReader &operator=(const ArchiveReader &) = delete;
@@ -37,7 +42,15 @@ public:
     RarError Failure(const std::string &entryName) const;
 
 private:
+    static la_ssize_t ReadCallback(archive *, void *self, const void **buffer);
+    static la_int64_t SeekCallback(archive *, void *self, la_int64_t offset, int whence);
+    static la_int64_t SkipCallback(archive *, void *self, la_int64_t request);
+
     archive *a_;
     std::string path_;
+    int fd_;
+    uint64_t viewEnd_;      // the end record's last byte + 1
+    uint64_t position_ = 0; // in that view
+    std::string buffer_;
     archive_entry *entry_ = nullptr;
 };

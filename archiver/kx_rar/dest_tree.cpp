@@ -10,10 +10,6 @@
 
 namespace {
 
-// Enough for the folders of a package in flight; beyond it the cache starts afresh rather
-// than holding a descriptor for every folder of a large tree.
-constexpr size_t kMaxOpenFolders = 256;
-
 int OpenFolder(int parentFd, const std::string &name)
 {
     return openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -36,7 +32,10 @@ int DestTree::Folder(const std::vector<std::string> &parts, size_t count)
         int child = OpenFolder(fd, parts[i]);
         if (child < 0 && errno == ENOENT) {
             // Another worker may create the same folder at the same moment.
-            if (mkdirat(fd, parts[i].c_str(), 0777) == 0 || errno == EEXIST)
+            const bool made = mkdirat(fd, parts[i].c_str(), 0777) == 0;
+            if (made && made_)
+                made_->push_back(path);
+            if (made || errno == EEXIST)
                 child = OpenFolder(fd, parts[i]);
         }
         if (child < 0) {
@@ -46,7 +45,7 @@ int DestTree::Folder(const std::vector<std::string> &parts, size_t count)
                                         : std::strerror(error);
             throw RarError(ExitCode::CannotCreate, "cannot create folder " + path + ": " + why);
         }
-        if (open_.size() >= kMaxOpenFolders) {
+        if (open_.size() >= maxOpen_) {
             // Start afresh, but keep the parent: its descriptor is still in use.
             const size_t parentLength = i == 0 ? 0 : path.size() - parts[i].size() - 1;
             auto parent = open_.extract(path.substr(0, parentLength));

@@ -10,8 +10,13 @@
 
 class DestTree {
 public:
-    // rootFd is the open target folder; it must outlive this object.
-    explicit DestTree(int rootFd) : root_(rootFd) {}
+    // rootFd is the open target folder; it must outlive this object. At most maxOpen folders
+    // (and the one being opened) stay open at a time.
+    // When made is given, the path of each folder this object creates is appended to it.
+    DestTree(int rootFd, size_t maxOpen, std::vector<std::string> *made = nullptr)
+        : root_(rootFd), maxOpen_(maxOpen), made_(made)
+    {
+    }
 
     // Returns an open descriptor of the folder made of the first count parts below the target,
     // creating missing folders. The descriptor stays valid until the next call. Throws
@@ -21,7 +26,10 @@ public:
 
 private:
     int root_;
+    size_t maxOpen_;
+    std::vector<std::string> *made_;
     // Open folders by their path below the target: the entries of one folder usually follow
-    // each other, so most entries need no system call to find their folder.
+    // each other, so most entries need no system call to find their folder. Beyond maxOpen_
+    // the cache starts afresh rather than holding a descriptor for every folder.
     std::unordered_map<std::string, UniqueFd> open_;
 };

@@ -33,3 +33,25 @@ bool SplitEntryName(std::string_view name, std::vector<std::string> &parts, std:
     }
     return true;
 }
+
+void PathClashFinder::Add(const std::vector<std::string> &parts, bool isFile)
+{
+    std::string path;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        path += (i > 0 ? "/" : "") + parts[i];
+        if (isFile && i + 1 == parts.size())
+            files_.insert(path);
+        else
+            folders_.insert(path);
+    }
+}
+
+std::vector<std::string> PathClashFinder::Clashes() const
+{
+    std::vector<std::string> clashes;
+    for (const std::string &file : files_) {
+        if (folders_.count(file))
+            clashes.push_back(file);
+    }
+    return clashes;
+}

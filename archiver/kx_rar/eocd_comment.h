@@ -7,12 +7,9 @@
 #include <string>
 
 // The comment of the ZIP archive at path, byte for byte as stored; empty when it has none.
-// The end-of-central-directory record is the first one within the last 65,557 bytes whose
-// comment fits into the file (bytes after the comment are ignored) and whose central
-// directory, found through the ZIP64 end record when there is one, ends right where the end
-// records begin and holds exactly the number of entries the record gives, each header
-// complete. Throws RarError with ExitCode::Fatal when the archive is missing, empty, not a
-// ZIP archive or damaged that way.
+// The end record is found by the rule of FindZipEnd (zip_layout.h), the one the unpack
+// command follows too. Throws RarError with ExitCode::Fatal when the archive is missing, not
+// a regular file, empty, not a ZIP archive or damaged that way.
 std::string ReadArchiveComment(const std::string &path);
 
 // Sets the comment of the ZIP archive at path, whose end-of-central-directory record must be

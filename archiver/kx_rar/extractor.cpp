@@ -5,9 +5,13 @@
 #include "entry_name.h"
 #include "rar_error.h"
 #include "temp_file.h"
+#include "traditional_reader.h"
 #include "unique_fd.h"
+#include "zip_layout.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -26,11 +30,62 @@ namespace {
 
 // Past two readers the threads mostly wait on the disk and on each other's skipping.
 constexpr unsigned kMaxWorkers = 4;
+// Folders each thread keeps open: the entries of one folder usually follow each other, so a
+// few cover a package; more only spend descriptors.
+constexpr size_t kMaxOpenFolders = 32;
+constexpr size_t kMinOpenFolders = 4;
+
+// Open folders each of workers threads may keep, so that all descriptors of the process
+// (theirs, one file each, the archive, the standard ones and the library's) stay within half
+// the soft limit, whatever the package's folder count.
+size_t FolderBudget(unsigned workers)
+{
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return kMaxOpenFolders;
+    const uint64_t half = limit.rlim_cur / 2;
+    constexpr uint64_t kOthers = 16;  // standard streams, archive, module, library
+    constexpr uint64_t kPerThread = 3; // the file being written, a folder being opened
+    if (half <= kOthers)
+        return 0;
+    const uint64_t each = (half - kOthers) / workers;
+    return each <= kPerThread ? 0 : static_cast<size_t>(std::min<uint64_t>(each - kPerThread, kMaxOpenFolders));
+}
 
 struct Job {
     std::string Archive;
+    int ArchiveFd;
+    ZipEnd End;
     std::optional<std::string> Password;
-    int DestFd;
+    const std::vector<ZipEntry> *Layout = nullptr; // in the order the library reads them
+    int DestFd = -1;
+    size_t MaxOpenFolders = 64;
+};
+
+// A probe up to this size is decrypted on its own before anything is written; a larger one
+// is unpacked first, alone, and its folders removed again when the password proves wrong,
+// so one large entry is not decrypted twice.
+constexpr uint64_t kMaxSeparateProbe = 8 * 1024 * 1024;
+
+// Reads the data of entry index: traditional encryption through the own reader (see
+// traditional_reader.h), everything else through the library.
+class EntryData {
+public:
+    EntryData(ArchiveReader &reader, const Job &job, size_t index, const std::string &shown)
+        : reader_(reader)
+    {
+        const ZipEntry &e = (*job.Layout)[index];
+        if (job.Password && e.Encrypted && !e.Aes)
+            own_.emplace(job.ArchiveFd, e, *job.Password, shown);
+    }
+    bool ReadBlock(const void *&data, size_t &size)
+    {
+        return own_ ? own_->ReadBlock(data, size) : reader_.ReadBlock(data, size);
+    }
+
+private:
+    ArchiveReader &reader_;
+    std::optional<TraditionalEntryReader> own_;
 };
 
 // What the check of all entries found out before anything was written.
@@ -80,25 +135,40 @@ std::string Join(const std::vector<std::string> &parts)
     return path;
 }
 
-// Free bytes for an unprivileged writer in the file system of folder fd; unknown counts as
+// Free bytes for an unprivileged writer in the file system of path; unknown counts as
 // enough, the writes themselves still fail on a full disk.
-uint64_t FreeSpace(int fd)
+uint64_t FreeSpace(const std::string &path)
 {
     struct statvfs info {};
-    if (fstatvfs(fd, &info) != 0)
+    if (statvfs(path.c_str(), &info) != 0)
         return UINT64_MAX;
     return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
-void CheckSpace(int folderFd, const std::string &name, int64_t size)
+// The folder itself or its nearest parent that exists: where it will be created.
+std::string ExistingFolderOf(const std::string &dest)
 {
-    if (size <= 0)
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::absolute(dest, ec);
+    if (ec)
+        return ".";
+    while (true) {
+        struct stat info {};
+        if (stat(path.c_str(), &info) == 0 || !path.has_relative_path())
+            return path.string();
+        path = path.parent_path();
+    }
+}
+
+void CheckSpace(const std::string &folder, const std::string &what, uint64_t size)
+{
+    if (size == 0)
         return;
-    const uint64_t free = FreeSpace(folderFd);
-    if (static_cast<uint64_t>(size) > free)
-        throw RarError(ExitCode::Fatal, "not enough free space for " + name + " (" +
+    const uint64_t free = FreeSpace(folder);
+    if (size > free)
+        throw RarError(ExitCode::Fatal, "not enough free space for " + what + " (" +
                                             std::to_string(size) + " bytes, " +
-                                            std::to_string(free) + " free)");
+                                            std::to_string(free) + " free in " + folder + ")");
 }
 
 // Why an entry may not be unpacked, or empty when it may; fills parts for an accepted one.
@@ -131,52 +201,121 @@ UniqueFd OpenDest(const std::string &dest)
     return fd;
 }
 
-// Checks every entry before anything is written: names, kinds, sizes against the free space
-// and, on the first encrypted file, the password.
-Survey SurveyEntries(const Job &job)
+// The encrypted entry whose full decryption settles the password at the least cost: the
+// smallest one with content (an empty one proves nothing). None when nothing is encrypted.
+std::optional<size_t> PasswordProbe(const std::vector<ZipEntry> &layout)
 {
-    ArchiveReader reader(job.Archive, job.Password);
+    std::optional<size_t> best;
+    const auto better = [&](size_t i) {
+        const ZipEntry &a = layout[i], &b = layout[*best];
+        if ((a.Size > 0) != (b.Size > 0))
+            return a.Size > 0;
+        return a.CompressedSize < b.CompressedSize;
+    };
+    for (size_t i = 0; i < layout.size(); ++i) {
+        if (layout[i].Encrypted && (!best || better(i)))
+            best = i;
+    }
+    return best;
+}
+
+// A checksum or authentication failure of the probe means a wrong password that passed the
+// format's quick check (or damage, which looks the same).
+RarError AsWrongPassword(const RarError &e, const std::string &name)
+{
+    if (e.Code() != ExitCode::Checksum)
+        return e;
+    return RarError(ExitCode::WrongPassword, "wrong password: " + name +
+                                                 " does not decrypt to its stored content (" +
+                                                 e.what() + ")");
+}
+
+// Decrypts and unpacks the probe entry whole, writing nothing: a wrong password that passes
+// the format's quick check (1 in 256 with traditional encryption, 1 in 65,536 with AES) fails
+// here, on its checksum or authentication code, before any entry is written.
+void VerifyPassword(const Job &job, size_t probe)
+{
+    ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
+    archive_entry *entry = nullptr;
+    for (size_t i = 0; i <= probe; ++i) {
+        entry = reader.Next();
+        if (!entry)
+            throw RarError(ExitCode::Fatal, "the archive changed while it was read");
+    }
+    const char *raw = archive_entry_pathname(entry);
+    const std::string name = raw ? raw : "?";
+    try {
+        EntryData data(reader, job, probe, name);
+        const void *bytes = nullptr;
+        size_t got = 0;
+        while (data.ReadBlock(bytes, got)) {
+        }
+    } catch (const RarError &e) {
+        throw AsWrongPassword(e, name);
+    }
+}
+
+// Checks every entry before anything is written: that the library sees the entries of the
+// central directory, names, kinds, methods, no file where another entry needs a folder, and
+// the total size against the free space where dest is or will be.
+Survey SurveyEntries(const Job &job, const std::string &dest)
+{
+    const std::vector<ZipEntry> &layout = *job.Layout;
+    ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
     Survey survey;
     size_t refused = 0;
-    bool passwordTried = false;
-    int64_t largest = 0;
-    std::string largestName;
+    uint64_t total = 0;
     std::unordered_set<std::string> names;
+    PathClashFinder clashes;
+    size_t files = 0;
     std::vector<std::string> parts;
     while (archive_entry *entry = reader.Next()) {
-        ++survey.Count;
-        const std::string why = RefusalOf(entry, parts);
+        const size_t index = survey.Count++;
+        const char *rawName = archive_entry_pathname(entry);
+        const std::string shownName = rawName ? rawName : "?";
+        // The library must read the entries that were checked above, one for one.
+        if (index >= layout.size() ||
+            (archive_entry_filetype(entry) == AE_IFREG && archive_entry_size_is_set(entry) &&
+             static_cast<uint64_t>(archive_entry_size(entry)) != layout[index].Size))
+            throw RarError(ExitCode::Fatal, "damaged archive " + job.Archive + ": entry \"" +
+                                                shownName +
+                                                "\" does not match its central directory");
+        std::string why = RefusalOf(entry, parts);
+        if (why.empty())
+            why = UnsupportedMethod(layout[index]);
         if (!why.empty()) {
-            const char *name = archive_entry_pathname(entry);
-            ShowMessage("refused entry \"" + std::string(name ? name : "?") + "\": " + why);
+            ShowMessage("refused entry \"" + shownName + "\": " + why);
             ++refused;
             continue;
         }
+        const bool isFile = archive_entry_filetype(entry) == AE_IFREG;
         const std::string path = Join(parts);
         if (!path.empty() && !names.insert(path).second)
             survey.DuplicateNames = true;
-        if (archive_entry_filetype(entry) != AE_IFREG)
-            continue;
-        const int64_t size = archive_entry_size(entry);
-        if (size > largest) {
-            largest = size;
-            largestName = path;
+        clashes.Add(parts, isFile);
+        if (isFile) {
+            ++files;
+            // Sizes come from the archive: a sum that would wrap round stays at the maximum.
+            const uint64_t size = layout[index].Size;
+            total = size > UINT64_MAX - total ? UINT64_MAX : total + size;
         }
-        if (!passwordTried && size > 0 && archive_entry_is_data_encrypted(entry)) {
-            passwordTried = true;
-            const void *data = nullptr;
-            size_t got = 0;
-            reader.ReadBlock(data, got);
-        }
+    }
+    if (survey.Count != layout.size())
+        throw RarError(ExitCode::Fatal, "damaged archive " + job.Archive +
+                                            ": its entries do not match its central directory");
+    for (const std::string &path : clashes.Clashes()) {
+        ShowMessage("refused entry \"" + path + "\": a file where other entries need a folder");
+        ++refused;
     }
     if (refused > 0)
         throw RarError(ExitCode::Fatal,
                        std::to_string(refused) + " entries refused; nothing was unpacked");
-    CheckSpace(job.DestFd, largestName, largest);
+    CheckSpace(ExistingFolderOf(dest), "the " + std::to_string(files) + " files", total);
     return survey;
 }
 
-void UnpackEntry(ArchiveReader &reader, archive_entry *entry, DestTree &tree, const Shared &shared)
+void UnpackEntry(ArchiveReader &reader, archive_entry *entry, size_t index, const Job &job,
+                 DestTree &tree, const Shared &shared)
 {
     std::vector<std::string> parts;
     const std::string why = RefusalOf(entry, parts);
@@ -190,16 +329,15 @@ void UnpackEntry(ArchiveReader &reader, archive_entry *entry, DestTree &tree, co
     const int folder = tree.Folder(parts, parts.size() - 1);
     const bool sizeKnown = archive_entry_size_is_set(entry);
     const int64_t size = archive_entry_size(entry);
-    if (sizeKnown)
-        CheckSpace(folder, shown, size);
 
     // Owner read and write always: the files are there to be read and replaced later.
     const mode_t mode = (archive_entry_perm(entry) & 0777) | 0600;
     TempFile file(folder, parts.back(), shown, mode);
+    EntryData source(reader, job, index, shown);
     int64_t written = 0;
     const void *data = nullptr;
     size_t got = 0;
-    while (reader.ReadBlock(data, got)) {
+    while (source.ReadBlock(data, got)) {
         if (shared.Stopped())
             return; // another thread failed; the temporary file goes
         written += static_cast<int64_t>(got);
@@ -215,15 +353,16 @@ void UnpackEntry(ArchiveReader &reader, archive_entry *entry, DestTree &tree, co
 
 void UnpackShare(const Job &job, Shared &shared)
 {
-    ArchiveReader reader(job.Archive, job.Password);
-    DestTree tree(job.DestFd);
+    ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
+    DestTree tree(job.DestFd, job.MaxOpenFolders);
     size_t index = 0;
     while (!shared.Stopped()) {
         archive_entry *entry = reader.Next();
         if (!entry)
             break;
-        if (shared.Take(index++))
-            UnpackEntry(reader, entry, tree, shared);
+        if (shared.Take(index))
+            UnpackEntry(reader, entry, index, job, tree, shared);
+        ++index;
     }
 }
 
@@ -238,22 +377,90 @@ void RunWorker(const Job &job, Shared &shared)
     }
 }
 
+
+// The folder and those of its parents that do not exist yet, innermost first.
+std::vector<std::filesystem::path> MissingFolders(const std::string &dest)
+{
+    std::vector<std::filesystem::path> missing;
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::absolute(dest, ec);
+    struct stat info {};
+    while (!ec && path.has_relative_path() && stat(path.c_str(), &info) != 0) {
+        missing.push_back(path);
+        path = path.parent_path();
+    }
+    return missing;
+}
+
+// Unpacks the probe entry alone, before any other. When its password proves wrong, the
+// folders made for it go again, so a wrong password still leaves nothing behind.
+void UnpackProbeFirst(const Job &job, size_t probe, Shared &shared,
+                      const std::vector<std::filesystem::path> &madeForDest)
+{
+    std::vector<std::string> made;
+    {
+        ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
+        DestTree tree(job.DestFd, job.MaxOpenFolders, &made);
+        archive_entry *entry = nullptr;
+        for (size_t i = 0; i <= probe; ++i) {
+            entry = reader.Next();
+            if (!entry)
+                throw RarError(ExitCode::Fatal, "the archive changed while it was read");
+        }
+        try {
+            shared.Take(probe);
+            UnpackEntry(reader, entry, probe, job, tree, shared);
+            return;
+        } catch (const RarError &e) {
+            const char *raw = archive_entry_pathname(entry);
+            const RarError error = AsWrongPassword(e, raw ? raw : "?");
+            if (error.Code() != ExitCode::WrongPassword)
+                throw error;
+            // Innermost first; a folder that is not empty stays.
+            for (auto it = made.rbegin(); it != made.rend(); ++it)
+                unlinkat(job.DestFd, it->c_str(), AT_REMOVEDIR);
+            for (const std::filesystem::path &folder : madeForDest)
+                rmdir(folder.c_str());
+            throw error;
+        }
+    }
+}
+
 } // namespace
 
 void ExtractArchive(const std::string &archive, const std::string &dest,
                     const std::optional<std::string> &password)
 {
+    const UniqueFd archiveFd = OpenArchiveFile(archive);
+    Job job{archive, archiveFd.Get(), FindZipEnd(archiveFd.Get(), archive), password};
+    std::vector<ZipEntry> layout = ReadZipEntries(job.ArchiveFd, job.End, archive);
+    CheckEntryData(job.ArchiveFd, layout, job.End, archive);
+    job.Layout = &layout;
+    const Survey survey = SurveyEntries(job, dest);
+    const std::optional<size_t> probe = PasswordProbe(layout);
+    // Duplicate names unpack in order on one thread, so the probe cannot go first then.
+    const bool probeFirst =
+        probe && layout[*probe].CompressedSize > kMaxSeparateProbe && !survey.DuplicateNames;
+    if (probe && !probeFirst)
+        VerifyPassword(job, *probe);
+
+    // Only an archive that passed every check gets its target folder.
+    const std::vector<std::filesystem::path> madeForDest = MissingFolders(dest);
     const UniqueFd destFd = OpenDest(dest);
-    const Job job{archive, password, destFd.Get()};
-    const Survey survey = SurveyEntries(job);
+    job.DestFd = destFd.Get();
 
     unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);
     // With two entries of one name the later one must win, as it would one after another.
     if (survey.DuplicateNames)
         workers = 1;
     workers = static_cast<unsigned>(std::min<size_t>(workers, std::max<size_t>(survey.Count, 1)));
+    job.MaxOpenFolders = FolderBudget(workers);
+    if (job.MaxOpenFolders < kMinOpenFolders)
+        workers = 1, job.MaxOpenFolders = FolderBudget(1);
 
     Shared shared(survey.Count);
+    if (probeFirst)
+        UnpackProbeFirst(job, *probe, shared, madeForDest);
     {
         std::vector<std::jthread> helpers;
         for (unsigned i = 1; i < workers; ++i)

@@ -8,18 +8,25 @@
 // and missing folders and replacing files present, each file written under a temporary name
 // and renamed into place. Unencrypted entries unpack with or without a password.
 //
-// Before anything is written, every entry is checked: an absolute name, a drive letter, a
-// ".." part (with "/" or "\"), a symbolic link or another kind that is neither file nor folder
-// refuses the whole archive, and so does an entry larger than the free space of dest; the
-// password is tried on the first encrypted entry. Nothing is unpacked then. A failure while
-// unpacking (damaged data, wrong password for a later entry, full disk) stops the unpack:
-// entries finished before stay in place, the entry in progress leaves nothing behind.
+// Before anything is written, and before dest or any of its parents is created, the archive
+// is checked: it must be a regular file; its layout must hold together (zip_layout.h: the end
+// record by the rule the comment command follows, local headers that match the central
+// directory, no shared data); an absolute name, a drive letter, a ".." part (with "/" or
+// "\"), a symbolic link or another kind that is neither file nor folder, a path that is a file
+// in one entry and a folder in another, and a method that cannot be unpacked refuse the whole
+// archive, and so does a total size larger than the free space where dest is or will be.
+// The password is settled by decrypting the smallest encrypted entry whole; when that entry
+// is large (over 8 MB) it is instead unpacked first, alone, and on a wrong password the
+// folders made for it are removed again. A failure while unpacking (damaged data, full disk)
+// stops the unpack: entries finished before stay in place, the entry in progress leaves
+// nothing behind.
 //
 // Entries are unpacked by several threads when the machine has more than one core, each with
-// its own reader; the work is shared out entry by entry as the threads become free.
+// its own reader; the work is shared out entry by entry as the threads become free. Each
+// thread keeps few folders open, fewer under a low limit of open files.
 //
-// Throws RarError: ExitCode::Fatal for an unreadable or damaged archive, a refused entry or
-// an I/O error; ExitCode::Checksum; ExitCode::WrongPassword; ExitCode::CannotCreate when a
-// folder or file cannot be created.
+// Throws RarError: ExitCode::Fatal for an unreadable, damaged or refused archive, or an I/O
+// error; ExitCode::Checksum; ExitCode::WrongPassword; ExitCode::CannotCreate when a folder or
+// file cannot be created.
 void ExtractArchive(const std::string &archive, const std::string &dest,
                     const std::optional<std::string> &password);

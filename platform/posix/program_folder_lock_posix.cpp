@@ -27,44 +27,10 @@ std::string RecordedHolder(int fd)
     const ssize_t got = ::pread(fd, buffer, sizeof buffer - 1, 0);
     if (got <= 0)
         return {};
-    std::string id(buffer, static_cast<size_t>(got));
-    while (!id.empty() && (id.back() == '\n' || id.back() == '\r'))
-        id.pop_back();
-    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos)
-        return {};
-    return id;
+    return ProgramFolderLock::HolderIdFromText(std::string(buffer, static_cast<size_t>(got)));
 }
 
 } // namespace
-
-ProgramFolderLock::ProgramFolderLock(Outcome result, std::string path, std::string reason,
-                                     long handle)
-    : result_(result), path_(std::move(path)), reason_(std::move(reason)), handle_(handle)
-{
-}
-
-ProgramFolderLock::ProgramFolderLock(ProgramFolderLock &&other) noexcept
-    : result_(other.result_), path_(std::move(other.path_)), reason_(std::move(other.reason_)),
-      handle_(std::exchange(other.handle_, -1))
-{
-}
-
-ProgramFolderLock &ProgramFolderLock::operator=(ProgramFolderLock &&other) noexcept
-{
-    if (this != &other) {
-        Release();
-        result_ = other.result_;
-        path_ = std::move(other.path_);
-        reason_ = std::move(other.reason_);
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-ProgramFolderLock::~ProgramFolderLock()
-{
-    Release();
-}
 
 void ProgramFolderLock::Release()
 {

@@ -23,12 +23,7 @@ std::string RecordedHolder(HANDLE file)
     DWORD got = 0;
     if (!ReadFile(file, buffer, sizeof buffer - 1, &got, &at) || got == 0)
         return {};
-    std::string id(buffer, got);
-    while (!id.empty() && (id.back() == '\n' || id.back() == '\r'))
-        id.pop_back();
-    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos)
-        return {};
-    return id;
+    return ProgramFolderLock::HolderIdFromText(std::string(buffer, got));
 }
 
 // Kernel handles fit in 32 bits on 64-bit Windows, for 32-bit interoperability.
@@ -43,35 +38,6 @@ HANDLE ToHandle(long handle)
 }
 
 } // namespace
-
-ProgramFolderLock::ProgramFolderLock(Outcome result, std::string path, std::string reason,
-                                     long handle)
-    : result_(result), path_(std::move(path)), reason_(std::move(reason)), handle_(handle)
-{
-}
-
-ProgramFolderLock::ProgramFolderLock(ProgramFolderLock &&other) noexcept
-    : result_(other.result_), path_(std::move(other.path_)), reason_(std::move(other.reason_)),
-      handle_(std::exchange(other.handle_, -1))
-{
-}
-
-ProgramFolderLock &ProgramFolderLock::operator=(ProgramFolderLock &&other) noexcept
-{
-    if (this != &other) {
-        Release();
-        result_ = other.result_;
-        path_ = std::move(other.path_);
-        reason_ = std::move(other.reason_);
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-ProgramFolderLock::~ProgramFolderLock()
-{
-    Release();
-}
 
 void ProgramFolderLock::Release()
 {

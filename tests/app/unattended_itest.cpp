@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,6 +26,38 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kApplied = "升级,5.2";
+
+// Set to the real archiver when this test program, copied as "KX_Rar.exe" into a program
+// folder, stands in for it: on a package named "*_hold.zip" (a FIFO) it opens it for reading
+// and so waits for a writer, as a hung share would hold the archiver, then fails as on a
+// file that is no archive; every other command goes to the real archiver, which refuses a
+// FIFO at once.
+constexpr const char *kStandInVariable = "KX_UNATTENDED_TEST_REAL_ARCHIVER";
+
+// Runs before the test framework starts, from the program's own arguments.
+const bool kStoodIn = [] {
+    const char *real = std::getenv(kStandInVariable);
+    if (!real)
+        return false;
+    std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+    std::vector<std::string> arguments;
+    for (std::string argument; std::getline(cmdline, argument, '\0');)
+        arguments.push_back(argument);
+    for (const std::string &argument : arguments) {
+        if (argument.ends_with("_hold.zip")) {
+            const int fd = ::open(argument.c_str(), O_RDONLY);
+            if (fd >= 0)
+                ::close(fd);
+            _exit(2);
+        }
+    }
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    ::execv(real, argv.data());
+    _exit(127);
+}();
 
 std::vector<std::string> LinesOf(const std::string &text)
 {
@@ -302,6 +336,10 @@ TEST_F(Unattended, ASecondRunIsRefusedWhileTheFirstHoldsTheFolder)
     const std::string pipe = world.ProgramFolder() + "a_hold.zip";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const std::string lockFile = world.ProgramFolder() + "TempUpdate/offline-upgrade.lock";
+    // The archiver that waits on the pipe is this program standing in (see kStoodIn).
+    fs::copy_file(fs::read_symlink("/proc/self/exe"), world.ProgramFolder() + "KX_Rar.exe",
+                  fs::copy_options::overwrite_existing);
+    setenv(kStandInVariable, (BinDir() / "KX_Rar.exe").c_str(), 1);
 
     const pid_t first = world.StartProgram("--unattended", "first");
     ASSERT_GT(first, 0);
@@ -334,6 +372,7 @@ TEST_F(Unattended, ASecondRunIsRefusedWhileTheFirstHoldsTheFolder)
     // The lock went with the first run: a third one runs (the package is of a newer build).
     fs::remove(pipe);
     const UpgradeWorld::ProgramRun third = world.RunProgram("--unattended", "third");
+    unsetenv(kStandInVariable);
     EXPECT_EQ(third.ExitCode, 0) << third.Out << third.Err;
 }
 

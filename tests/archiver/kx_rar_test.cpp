@@ -1,18 +1,25 @@
 // KX_Rar.exe, run as a program on archives made during the test by zip, 7z, Python's zipfile
-// (for names and comments the tools will not write) and its own add command.
+// (for names and comments the tools will not write), its own add command, and crafted bytes
+// where no tool writes what a hostile archive holds.
 
 #include "tests/support/temp_folder.h"
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+// Only to craft AES entries the way other tools would.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -399,6 +406,9 @@ TEST(KxRarExtract, UnpacksArchivesOfEveryMakerWholeAndExact)
     const std::string kx = (BinDir() / "KX_Rar.exe").string();
     const Case cases[] = {
         {{"zip", "-qr", "-P", "xr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+        {{"zip", "-qr0", "-P", "xr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
+        // Written to a pipe: sizes after the data, the password check on the time.
+        {{"sh", "-c", "zip -qr -P xr352 - 'pkg 1' > \"$0\"", "ARCHIVE"}, {"-pxr352"}},
         {{"7z", "a", "-bd", "-tzip", "-pxr352", "-mem=AES256", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
         {{"7z", "a", "-bd", "-tzip", "-pxr352", "-mem=ZipCrypto", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
         {{kx, "a", "-y", "-pxr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
@@ -631,6 +641,588 @@ TEST(KxRarExtract, UnreadableArchive)
             Kx({"x", "-y", "-pxr352", (tmp.Path() / name).string(), (tmp.Path() / "d").string()});
         EXPECT_EQ(r.Code, kFatal) << name << ": " << r.Output;
     }
+}
+
+// ---------------------------------------------------------------------------------------
+// Hostile and unusual archives, crafted byte by byte where no tool writes them.
+
+std::string LeBytes(uint64_t value, int bytes)
+{
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>(value >> (8 * i) & 0xff);
+    return out;
+}
+
+uint32_t Crc32Of(const std::string &bytes)
+{
+    uint32_t crc = 0xffffffff;
+    for (unsigned char c : bytes) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// Traditional ZIP encryption, to make entries whose password check a wrong password passes.
+class TraditionalCipher {
+public:
+    explicit TraditionalCipher(const std::string &password)
+    {
+        for (unsigned char c : password)
+            Update(c);
+    }
+    std::string Encrypt(const std::string &plain)
+    {
+        std::string out;
+        for (unsigned char c : plain) {
+            out += static_cast<char>(c ^ Stream());
+            Update(c);
+        }
+        return out;
+    }
+    std::string Decrypt(const std::string &cipher)
+    {
+        std::string out;
+        for (unsigned char c : cipher) {
+            const unsigned char plain = c ^ Stream();
+            out += static_cast<char>(plain);
+            Update(plain);
+        }
+        return out;
+    }
+
+private:
+    static uint32_t CrcByte(uint32_t crc, unsigned char c)
+    {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
+        return crc;
+    }
+    void Update(unsigned char c)
+    {
+        keys_[0] = CrcByte(keys_[0], c);
+        keys_[1] = (keys_[1] + (keys_[0] & 0xff)) * 134775813u + 1;
+        keys_[2] = CrcByte(keys_[2], static_cast<unsigned char>(keys_[1] >> 24));
+    }
+    unsigned char Stream() const
+    {
+        const uint32_t t = (keys_[2] | 2) & 0xffff;
+        return static_cast<unsigned char>((t * (t ^ 1)) >> 8);
+    }
+    uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};
+};
+
+// The fixed salt of crafted AES entries, and a wrong password whose verifier under it equals
+// that of "xr352" (found once by search: 1 password in 65,536 passes).
+const std::string kAesSalt = [] {
+    std::string salt;
+    for (int i = 0; i < 16; ++i)
+        salt += static_cast<char>(i);
+    return salt;
+}();
+constexpr const char *kAesWrongButVerified = "wrong87054";
+
+// WinZip AES-256 (AE-1) over stored data: salt, verifier, CTR data, 10 bytes of HMAC-SHA1.
+std::string AesEncrypt(const std::string &password, const std::string &plain)
+{
+    unsigned char keys[66];
+    PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()),
+                           reinterpret_cast<const unsigned char *>(kAesSalt.data()),
+                           static_cast<int>(kAesSalt.size()), 1000, sizeof keys, keys);
+    std::string cipher;
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, EVP_aes_256_ecb(), nullptr, keys, nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    for (size_t at = 0; at < plain.size(); at += 16) {
+        const std::string counter = LeBytes(at / 16 + 1, 8) + std::string(8, '\0');
+        unsigned char block[32];
+        int n = 0;
+        EVP_EncryptUpdate(ctx, block, &n, reinterpret_cast<const unsigned char *>(counter.data()),
+                          16);
+        for (size_t i = at; i < std::min(plain.size(), at + 16); ++i)
+            cipher += static_cast<char>(plain[i] ^ block[i - at]);
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    unsigned char mac[EVP_MAX_MD_SIZE];
+    unsigned macSize = 0;
+    HMAC(EVP_sha1(), keys + 32, 32, reinterpret_cast<const unsigned char *>(cipher.data()),
+         cipher.size(), mac, &macSize);
+    return kAesSalt + std::string(reinterpret_cast<char *>(keys + 64), 2) + cipher +
+           std::string(reinterpret_cast<char *>(mac), 10);
+}
+
+// One stored entry of a crafted archive.
+struct Crafted {
+    std::string Name;
+    std::string Content;
+    enum { Plain, Traditional, Aes } Lock = Plain;
+    std::string Password = "xr352";
+};
+
+struct CraftedFields {
+    uint16_t Flags = 0;
+    uint16_t Method = 0;
+    std::string Extra;
+    std::string Data;
+};
+
+CraftedFields FieldsOf(const Crafted &e)
+{
+    CraftedFields f;
+    if (e.Lock == Crafted::Traditional) {
+        // Eleven header bytes, then the check byte: the high byte of the checksum.
+        std::string header = "0123456789a";
+        header += static_cast<char>(Crc32Of(e.Content) >> 24);
+        f.Flags = 1;
+        f.Data = TraditionalCipher(e.Password).Encrypt(header + e.Content);
+    } else if (e.Lock == Crafted::Aes) {
+        f.Flags = 1;
+        f.Method = 99;
+        f.Extra = LeBytes(0x9901, 2) + LeBytes(7, 2) + LeBytes(1, 2) + "AE" + '\x03' + LeBytes(0, 2);
+        f.Data = AesEncrypt(e.Password, e.Content);
+    } else {
+        f.Data = e.Content;
+    }
+    return f;
+}
+
+// The fields that local and central headers share, from the version needed on.
+std::string CommonFields(const Crafted &e, const CraftedFields &f)
+{
+    return LeBytes(20, 2) + LeBytes(f.Flags, 2) + LeBytes(f.Method, 2) + LeBytes(0, 2) +
+           LeBytes((41 << 9) | (5 << 5) | 6, 2) + LeBytes(Crc32Of(e.Content), 4) +
+           LeBytes(f.Data.size(), 4) + LeBytes(e.Content.size(), 4) + LeBytes(e.Name.size(), 2) +
+           LeBytes(f.Extra.size(), 2);
+}
+
+std::string LocalEntry(const Crafted &e)
+{
+    const CraftedFields f = FieldsOf(e);
+    return "PK\x03\x04" + CommonFields(e, f) + e.Name + f.Extra + f.Data;
+}
+
+std::string CentralHeader(const Crafted &e, size_t localAt)
+{
+    const CraftedFields f = FieldsOf(e);
+    return "PK\x01\x02" + LeBytes(0x031e, 2) + CommonFields(e, f) + LeBytes(0, 2) +
+           LeBytes(0, 2) + LeBytes(0, 2) + LeBytes(0100644u << 16, 4) + LeBytes(localAt, 4) +
+           e.Name + f.Extra;
+}
+
+std::string EndRecord(size_t entries, size_t directorySize, size_t directoryAt,
+                      const std::string &comment)
+{
+    return "PK\x05\x06"s + LeBytes(0, 4) + LeBytes(entries, 2) + LeBytes(entries, 2) +
+           LeBytes(directorySize, 4) + LeBytes(directoryAt, 4) + LeBytes(comment.size(), 2) +
+           comment;
+}
+
+// A well-formed archive of crafted entries, in order.
+std::string CraftZip(const std::vector<Crafted> &entries, const std::string &comment = "")
+{
+    std::string bytes, directory;
+    for (const Crafted &e : entries) {
+        directory += CentralHeader(e, bytes.size());
+        bytes += LocalEntry(e);
+    }
+    const size_t at = bytes.size();
+    return bytes + directory + EndRecord(entries.size(), directory.size(), at, comment);
+}
+
+// Bytes read by the children this process has waited for (the kernel adds a reaped child's
+// counts to its parent's).
+uint64_t BytesReadByChildren()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:")
+            return value;
+    }
+    return 0;
+}
+
+// Thousands of end records at the end of a file whose start holds a chain of central headers:
+// every record's comment reaches to the end of the file and claims the directory from offset
+// 0 up to itself, one entry more than the chain holds. Reading each claimed directory reads
+// the file once per record.
+TEST(KxRarHostile, ManyEndRecordsAreReadWithBoundedWork)
+{
+    const TempFolder tmp;
+    const Crafted header{std::string(100, 'x'), ""};
+    std::string bytes;
+    size_t chain = 0;
+    while (bytes.size() < 4 * 1024 * 1024) {
+        bytes += CentralHeader(header, 0);
+        ++chain;
+    }
+    const size_t records = 2900;
+    const size_t size = bytes.size() + records * 22;
+    for (size_t k = 0; k < records; ++k) {
+        const size_t at = bytes.size();
+        std::string record = EndRecord(0, at, 0, "");
+        record.replace(8, 4, LeBytes(chain + 1, 2) + LeBytes(chain + 1, 2));
+        record.replace(20, 2, LeBytes(size - at - 22, 2));
+        bytes += record;
+    }
+    const fs::path archive = tmp.Write("stall.zip", bytes);
+    for (const char *command : {"cw", "x"}) {
+        const uint64_t before = BytesReadByChildren();
+        const RunResult r = Kx({command, "-y", archive.string(), (tmp.Path() / "out").string()});
+        const uint64_t read = BytesReadByChildren() - before;
+        EXPECT_EQ(r.Code, kFatal) << command << ": " << r.Output;
+        // The tail once, a few bytes per record, the one directory that qualifies once.
+        EXPECT_LT(read, 2 * bytes.size() + 4 * 1024 * 1024) << command;
+        EXPECT_FALSE(fs::exists(tmp.Path() / "out")) << command;
+    }
+}
+
+TEST(KxRarHostile, NonRegularArchiveIsRefusedWithoutBlocking)
+{
+    const TempFolder tmp;
+    const fs::path fifo = tmp.Path() / "fifo.zip";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directories(tmp.Path() / "folder.zip");
+    const std::string kx = (BinDir() / "KX_Rar.exe").string();
+    for (const fs::path &archive : {fifo, tmp.Path() / "folder.zip", fs::path("/dev/zero")}) {
+        const fs::path dest = tmp.Path() / "dest" / "TempUpdate";
+        const fs::path out = tmp.Path() / "Update.ini";
+        // timeout only ends a program that blocks, so that the failure shows instead of a hang.
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"x", "-y", "-pxr352", archive.string(), dest.string()},
+              std::vector<std::string>{"cw", "-y", archive.string(), out.string()}}) {
+            std::vector<std::string> line = {"timeout", "20", kx};
+            line.insert(line.end(), args.begin(), args.end());
+            const RunResult r = RunProgram(line);
+            EXPECT_EQ(r.Code, kFatal) << archive << " " << args[0] << ": " << r.Output;
+            EXPECT_NE(r.Output.find("not a regular file"), std::string::npos) << r.Output;
+            EXPECT_FALSE(fs::exists(tmp.Path() / "dest")) << archive << " " << args[0];
+            EXPECT_FALSE(fs::exists(out)) << archive << " " << args[0];
+        }
+    }
+}
+
+TEST(KxRarHostile, LongCommentsUnpack)
+{
+    for (const size_t length : std::vector<size_t>{16383, 16384, 16406, 40000, 65535}) {
+        const TempFolder tmp;
+        WriteSmallTree(tmp);
+        std::string comment = "[CONFIG]\r\nNotes=";
+        comment += PseudoRandom(length - comment.size(), 9);
+        const fs::path commentFile = tmp.Write("comment.ini", comment);
+        const fs::path archive = tmp.Path() / "p.zip";
+        ASSERT_EQ(Kx({"a", "-y", "-pxr352", "-z" + commentFile.string(), archive.string(), "pkg"},
+                     tmp.Path() / "src")
+                      .Code,
+                  0);
+        const fs::path dest = tmp.Path() / "dest";
+        const RunResult x = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
+        EXPECT_EQ(x.Code, 0) << length << ": " << x.Output;
+        EXPECT_EQ(Tree(dest), Tree(tmp.Path() / "src")) << length;
+        const RunResult cw = Kx({"cw", "-y", archive.string(), (tmp.Path() / "c.ini").string()});
+        EXPECT_EQ(cw.Code, 0) << length << ": " << cw.Output;
+        EXPECT_EQ(ReadWholeFile(tmp.Path() / "c.ini"), comment) << length;
+    }
+}
+
+// The comment command and the unpack command read one and the same archive: the descriptor
+// the scan reads is the one of what is unpacked, or both refuse.
+TEST(KxRarHostile, CommentAndUnpackSeeTheSameArchive)
+{
+    const Crafted real{"pkg/a.txt", "real content"};
+    const std::string realComment = "[CONFIG]\r\nName=real\r\n";
+    const Crafted fakeEntry{"pkg/fake.txt", "fake"};
+    struct Case {
+        const char *What;
+        std::string Bytes;
+        std::optional<std::string> Comment; // nullopt: both commands refuse
+        std::map<std::string, std::optional<std::string>> Unpacked;
+    };
+    const std::map<std::string, std::optional<std::string>> realTree = {
+        {"pkg", std::nullopt}, {"pkg/a.txt", "real content"}};
+    std::vector<Case> cases;
+    {
+        // An end record hidden in the comment, claiming an empty archive right after the real
+        // directory, as the library's backward search would take it.
+        const size_t directoryEnd = CraftZip({real}).size() - 22;
+        const std::string hidden = "PK\x05\x06"s + LeBytes(0, 8) + LeBytes(0, 4) +
+                                   LeBytes(directoryEnd, 4) + LeBytes(0, 2);
+        const std::string comment = realComment + hidden;
+        cases.push_back({"end record in the comment", CraftZip({real}, comment), comment, realTree});
+    }
+    {
+        // Text, then an end record that claims one entry in it.
+        const std::string text = "This is no archive, only text that claims to be one.\r\n";
+        cases.push_back({"text with an end record", text + EndRecord(1, text.size(), 0, ""),
+                         std::nullopt, {}});
+    }
+    {
+        // The last entry's data holds a directory and an end record claiming it, with the
+        // comment "FAKE"; the real directory and end record follow.
+        Crafted carrier{"pkg/carrier.bin", ""};
+        // The carrier's own data: a fake entry, its directory, its end record.
+        const size_t carrierAt = LocalEntry(real).size();
+        const size_t dataAt = carrierAt + 30 + carrier.Name.size();
+        const std::string fakeLocal = LocalEntry(fakeEntry);
+        const std::string fakeDir = CentralHeader(fakeEntry, dataAt);
+        carrier.Content = fakeLocal + fakeDir +
+                          EndRecord(1, fakeDir.size(), dataAt + fakeLocal.size(), "FAKE");
+        std::map<std::string, std::optional<std::string>> tree = realTree;
+        tree["pkg/carrier.bin"] = carrier.Content;
+        cases.push_back({"directory and end record in the last entry",
+                         CraftZip({real, carrier}, realComment), realComment, tree});
+    }
+    {
+        // The local header names another file than the central directory.
+        std::string bytes = CraftZip({real, Crafted{"pkg/b.txt", "b"}}, realComment);
+        const size_t second = bytes.find("PK\x03\x04", 4);
+        bytes.replace(second + 30, 9, "pkg/c.txt");
+        cases.push_back({"local name differs", bytes, realComment, {}});
+    }
+    {
+        // A central entry that points at no local header.
+        std::string bytes = CraftZip({real}, realComment);
+        const size_t central = bytes.find("PK\x01\x02");
+        bytes.replace(central + 42, 4, LeBytes(5, 4));
+        cases.push_back({"no local header", bytes, realComment, {}});
+    }
+    for (const Case &c : cases) {
+        const TempFolder tmp;
+        const fs::path archive = tmp.Write("p.zip", c.Bytes);
+        const fs::path out = tmp.Path() / "Update.ini";
+        const RunResult cw = Kx({"cw", "-y", archive.string(), out.string()});
+        const fs::path dest = tmp.Path() / "dest";
+        const RunResult x = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
+        if (!c.Comment) {
+            EXPECT_EQ(cw.Code, kFatal) << c.What << ": " << cw.Output;
+            EXPECT_EQ(x.Code, kFatal) << c.What << ": " << x.Output;
+            EXPECT_FALSE(fs::exists(dest)) << c.What;
+            continue;
+        }
+        EXPECT_EQ(cw.Code, 0) << c.What << ": " << cw.Output;
+        EXPECT_EQ(ReadWholeFile(out), *c.Comment) << c.What;
+        if (c.Unpacked.empty()) {
+            EXPECT_EQ(x.Code, kFatal) << c.What << ": " << x.Output;
+            EXPECT_FALSE(fs::exists(dest)) << c.What;
+        } else {
+            EXPECT_EQ(x.Code, 0) << c.What << ": " << x.Output;
+            EXPECT_EQ(Tree(dest), c.Unpacked) << c.What;
+        }
+    }
+}
+
+TEST(KxRarHostile, OverlappingEntriesAndTotalSizeAreRefusedBeforeWriting)
+{
+    struct Case {
+        const char *What;
+        std::function<void(const fs::path &)> Make;
+    };
+    const Case cases[] = {
+        {"100 directory entries over one local entry",
+         [](const fs::path &archive) {
+             // One name throughout: only the shared data tells the entries apart.
+             const Crafted bomb{"pkg/bomb.bin", std::string(64 * 1024, 'z')};
+             std::string bytes = "  " + LocalEntry(bomb); // the first entry need not start at 0
+             std::string directory;
+             for (int i = 0; i < 100; ++i)
+                 directory += CentralHeader(bomb, 2);
+             const size_t at = bytes.size();
+             bytes += directory + EndRecord(100, directory.size(), at, "");
+             std::ofstream(archive, std::ios::binary) << bytes;
+         }},
+        {"two entries whose data overlap",
+         [](const fs::path &archive) {
+             const Crafted first{"pkg/a.bin", std::string(1000, 'a')};
+             const std::string local = LocalEntry(first);
+             // The second local header lies inside the first entry's data.
+             const Crafted second{"pkg/b.bin", "b"};
+             std::string bytes = local;
+             const size_t inside = 30 + first.Name.size() + 100;
+             bytes.replace(inside, LocalEntry(second).size(), LocalEntry(second));
+             const std::string directory = CentralHeader(first, 0) + CentralHeader(second, inside);
+             const size_t at = bytes.size();
+             bytes += directory + EndRecord(2, directory.size(), at, "");
+             std::ofstream(archive, std::ios::binary) << bytes;
+         }},
+        {"two entries that fit the free space alone but not together",
+         [](const fs::path &archive) {
+             struct statvfs info {};
+             ASSERT_EQ(statvfs(archive.parent_path().c_str(), &info), 0);
+             const long long free = static_cast<long long>(info.f_bavail) * info.f_frsize;
+             MakeRawZip(archive, {{"pkg/a.txt", "a", false, false, free / 5 * 3},
+                                  {"pkg/b.txt", "b", false, false, free / 5 * 3}});
+         }},
+        {"two entries whose sizes add up past 64 bits",
+         [](const fs::path &archive) {
+             MakeRawZip(archive, {{"pkg/a.txt", "a", false, false, 1LL << 62},
+                                  {"pkg/b.txt", "b", false, false, 1LL << 62},
+                                  {"pkg/c.txt", "c", false, false, 1LL << 62},
+                                  {"pkg/d.txt", "d", false, false, 1LL << 62}});
+         }},
+    };
+    for (const Case &c : cases) {
+        const TempFolder tmp;
+        const fs::path archive = tmp.Path() / "p.zip";
+        c.Make(archive);
+        const fs::path dest = tmp.Path() / "dest";
+        const RunResult r = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
+        EXPECT_EQ(r.Code, kFatal) << c.What << ": " << r.Output;
+        EXPECT_FALSE(fs::exists(dest)) << c.What;
+    }
+}
+
+TEST(KxRarHostile, EncryptedMethodsTheLibraryCannotDecryptAreNamed)
+{
+    for (const char *method : {"BZip2", "LZMA", "PPMd"}) {
+        const TempFolder tmp;
+        tmp.Write("src/pkg/a.txt", std::string(20000, 'x') + PseudoRandom(1000, 5));
+        const fs::path archive = tmp.Path() / "p.zip";
+        const fs::path dest = tmp.Path() / "dest";
+        for (const char *encryption : {"ZipCrypto", "AES256"}) {
+            fs::remove(archive);
+            const RunResult made = RunProgram({"7z", "a", "-bd", "-tzip", "-pxr352",
+                                               "-mm="s + method, "-mem="s + encryption,
+                                               archive.string(), "pkg"},
+                                              tmp.Path() / "src");
+            ASSERT_EQ(made.Code, 0) << made.Output;
+            const RunResult r = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
+            EXPECT_EQ(r.Code, kFatal) << method << " " << encryption << ": " << r.Output;
+            EXPECT_NE(r.Output.find("is not supported"), std::string::npos) << r.Output;
+            EXPECT_FALSE(fs::exists(dest)) << method << " " << encryption;
+        }
+        // Unencrypted, the same methods unpack.
+        fs::remove(archive);
+        ASSERT_EQ(
+            RunProgram({"7z", "a", "-bd", "-tzip", "-mm="s + method, archive.string(), "pkg"},
+                       tmp.Path() / "src")
+                .Code,
+            0);
+        const RunResult plain = Kx({"x", "-y", archive.string(), dest.string()});
+        EXPECT_EQ(plain.Code, 0) << method << ": " << plain.Output;
+        EXPECT_EQ(Tree(dest), Tree(tmp.Path() / "src")) << method;
+    }
+}
+
+// A wrong password that passes the format's quick check: the traditional check byte (found by
+// search among a few hundred), or the AES verifier (kAesWrongButVerified). An unencrypted
+// entry comes first, so a check made too late shows as a written file. A small encrypted
+// entry is tried before anything is written; a large one (over 8 MB) is unpacked first and its
+// folders removed again.
+TEST(KxRarHostile, WrongPasswordPassingTheQuickCheckWritesNothing)
+{
+    const Crafted plain{"pkg/UpdateSQL.sql", "select 1;"};
+    const std::string small = "the secret content", large = PseudoRandom(9 << 20, 11);
+    struct Case {
+        Crafted Secret;
+        std::string Wrong; // empty: search for one that passes the check byte
+    };
+    const Case cases[] = {
+        {{"pkg/secret.txt", small, Crafted::Traditional}, ""},
+        {{"pkg/secret.txt", small, Crafted::Aes}, kAesWrongButVerified},
+        {{"pkg/sub/large.bin", large, Crafted::Traditional}, ""},
+        {{"pkg/sub/large.bin", large, Crafted::Aes}, kAesWrongButVerified},
+    };
+    for (const Case &c : cases) {
+        std::string wrong = c.Wrong;
+        if (wrong.empty()) {
+            const std::string header = LocalEntry(c.Secret).substr(30 + c.Secret.Name.size(), 12);
+            const char checkByte = static_cast<char>(Crc32Of(c.Secret.Content) >> 24);
+            for (int i = 0; wrong.empty(); ++i) {
+                const std::string candidate = "wrong" + std::to_string(i);
+                if (TraditionalCipher(candidate).Decrypt(header).back() == checkByte)
+                    wrong = candidate;
+            }
+        }
+        const std::string what = c.Secret.Name + " " + wrong;
+        const TempFolder tmp;
+        const fs::path archive = tmp.Write("p.zip", CraftZip({plain, c.Secret}));
+        const fs::path dest = tmp.Path() / "new" / "dest";
+        const RunResult right = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
+        ASSERT_EQ(right.Code, 0) << what << ": " << right.Output;
+        EXPECT_TRUE(ReadWholeFile(dest / c.Secret.Name) == c.Secret.Content) << what;
+        fs::remove_all(tmp.Path() / "new");
+        const RunResult r = Kx({"x", "-y", "-p" + wrong, archive.string(), dest.string()});
+        EXPECT_EQ(r.Code, kWrongPassword) << what << ": " << r.Output;
+        EXPECT_FALSE(fs::exists(tmp.Path() / "new")) << what;
+    }
+}
+
+TEST(KxRarHostile, FileAndFolderAtOnePathAreRefusedBeforeWriting)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"pkg/a", "pkg/a/b"},
+        {"pkg/a/b", "pkg/a"},
+        {"pkg/a", "pkg\\a\\b"},
+        {"pkg/a/", "pkg/a"},
+        {"pkg/a/b/c", "pkg/x", "pkg/a/b"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const TempFolder tmp;
+        std::vector<RawEntry> entries;
+        for (const std::string &name : cases[i])
+            entries.push_back({name, name.ends_with('/') ? "" : "content of " + name});
+        const fs::path archive = tmp.Path() / "p.zip";
+        MakeRawZip(archive, entries);
+        const fs::path dest = tmp.Path() / "dest";
+        const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+        EXPECT_EQ(r.Code, kFatal) << "case " << i << ": " << r.Output;
+        EXPECT_FALSE(fs::exists(dest)) << "case " << i;
+    }
+}
+
+// The target and its missing parents appear only when every check has passed.
+TEST(KxRarHostile, RefusedArchiveCreatesNoFolders)
+{
+    const TempFolder tmp;
+    MakeRawZip(tmp.Path() / "climbs.zip", {{"pkg/a.txt", "a"}, {"../x.txt", "x"}});
+    tmp.Write("text.zip", "not an archive");
+    WriteSmallTree(tmp);
+    ASSERT_EQ(RunProgram({"zip", "-qr", "-P", "xr352", (tmp.Path() / "locked.zip").string(),
+                          "pkg"},
+                         tmp.Path() / "src")
+                  .Code,
+              0);
+    struct Case {
+        const char *Archive;
+        const char *Password;
+        int Code;
+    };
+    const Case cases[] = {
+        {"climbs.zip", "-pxr352", kFatal},
+        {"text.zip", "-pxr352", kFatal},
+        {"missing.zip", "-pxr352", kFatal},
+        {"locked.zip", "-pxr353", kWrongPassword},
+    };
+    for (const Case &c : cases) {
+        const fs::path dest = tmp.Path() / "new" / "parent" / "TempUpdate";
+        const RunResult r =
+            Kx({"x", "-y", c.Password, (tmp.Path() / c.Archive).string(), dest.string()});
+        EXPECT_EQ(r.Code, c.Code) << c.Archive << ": " << r.Output;
+        EXPECT_FALSE(fs::exists(tmp.Path() / "new")) << c.Archive;
+    }
+}
+
+// 1,200 folders under a low limit of open files: the unpack keeps its descriptors well below
+// it.
+TEST(KxRarHostile, ManyFoldersUnpackUnderALowOpenFileLimit)
+{
+    const TempFolder tmp;
+    for (int i = 0; i < 1200; ++i)
+        tmp.Write("src/pkg/UpdateFiles/d" + std::to_string(i % 40) + "/e" + std::to_string(i) +
+                      "/f.txt",
+                  std::to_string(i));
+    const fs::path archive = tmp.Path() / "p.zip";
+    ASSERT_EQ(Kx({"a", "-y", "-pxr352", archive.string(), "pkg"}, tmp.Path() / "src").Code, 0);
+    const fs::path dest = tmp.Path() / "dest";
+    const std::string kx = (BinDir() / "KX_Rar.exe").string();
+    const RunResult r = RunProgram({"sh", "-c", "ulimit -n 64 && exec \"$0\" x -y -pxr352 \"$1\" \"$2\"",
+                                    kx, archive.string(), dest.string()});
+    EXPECT_EQ(r.Code, 0) << r.Output;
+    EXPECT_EQ(Tree(dest), Tree(tmp.Path() / "src"));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -14,16 +14,48 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kPasswordKey = "\x0B\x17\x02\x1C\x09\x12\x04\x1E\x0D\x15\x07\x19\x10\x03";
+
+// Set to the real archiver when this test program, copied as "KX_Rar.exe" into a program
+// folder, stands in for it: it hangs on a package named "*_stuck.zip", as the archiver would
+// on a share that stopped answering, and hands every other command to the real archiver.
+constexpr const char *kStandInVariable = "KX_SCAN_TEST_REAL_ARCHIVER";
+
+// Runs before the test framework starts, from the program's own arguments.
+const bool kStoodIn = [] {
+    const char *real = std::getenv(kStandInVariable);
+    if (!real)
+        return false;
+    std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+    std::vector<std::string> arguments;
+    for (std::string argument; std::getline(cmdline, argument, '\0');)
+        arguments.push_back(argument);
+    for (const std::string &argument : arguments) {
+        if (argument.ends_with("_stuck.zip")) {
+            while (true)
+                pause();
+        }
+    }
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    execv(real, argv.data());
+    _exit(127);
+}();
 
 class RecordingView : public IScanView {
 public:
@@ -390,14 +422,18 @@ TEST_F(PackageScan, EveryPackageLookedAtHasItsVerdictWithItsReasonInTheLog)
 
 TEST_F(PackageScan, ArchiverStuckOnOnePackageIsEndedAndThePackagePassedOver)
 {
-    // A FIFO named like a package: the archiver's open of it waits for a writer that never
-    // comes, as it would on a hung share.
-    ASSERT_EQ(::mkfifo((folder.Path() / "a_stuck.zip").c_str(), 0644), 0);
+    // The archiver hangs on the first package, as it would on a share that stopped
+    // answering (the test program stands in for it, see kStoodIn).
+    MakePackage("a_stuck.zip", Descriptor{});
     MakePackage("b_good.zip", Descriptor{});
+    fs::remove(folder.Path() / "KX_Rar.exe");
+    fs::copy_file(fs::read_symlink("/proc/self/exe"), folder.Path() / "KX_Rar.exe");
     commentWaitLimit = std::chrono::milliseconds(300);
     RecordingSink log;
 
+    setenv(kStandInVariable, (BinDir() / "KX_Rar.exe").c_str(), 1);
     Scan();
+    unsetenv(kStandInVariable);
 
     EXPECT_EQ(Package.PackageName, "b_good.zip");
     EXPECT_EQ(processes.Started.size(), 2u);
