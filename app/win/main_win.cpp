@@ -1,0 +1,103 @@
+// Program start on Windows: the upgrade log, the window with the system's services, the first
+// scan, then the message loop until the window is closed. With arguments (--unattended, --help)
+// the program runs without a window, as on Linux.
+
+#include "app/unattended.h"
+#include "app/win/u_main_win.h"
+#include "platform/diagnostics.h"
+#include "platform/log_file.h"
+#include "platform/odbc/odbc_data_access.h"
+#include "platform/program_folder.h"
+#include "platform/program_folder_lock.h"
+#include "platform/system_services.h"
+#include "platform/win/wide.h"
+#include "upgrade/upgrade_run.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+int WithUpgradeLog(const std::string &programFolder, const std::function<int()> &run)
+{
+    const std::unique_ptr<FileLogSink> log = OpenUpgradeLog(programFolder);
+    const ScopedLogSink installed(*log);
+    log->BeginSection(std::string("offline-upgrade ") + KX_VERSION);
+    LogInfo(std::string("started, version ") + KX_VERSION);
+    LogInfo("program folder: " + programFolder + " (the folder of the running program file)");
+    if (!log->Path().starts_with(programFolder))
+        LogWarning("the program folder cannot be written; this log is kept in " + log->Path());
+    const int code = run();
+    LogInfo("offline-upgrade ended");
+    return code;
+}
+
+int Run(const std::string &programFolder)
+{
+    Win32MessagePresenter messages;
+    // One run at a time in a program folder, whichever face it has.
+    const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
+    if (lock.Result() == ProgramFolderLock::Outcome::Busy) {
+        LogError("the window is refused: " + lock.Reason());
+        messages.Show(nullptr, kFolderBusyText, kNoticeCaption, MessageIcon::Error);
+        return static_cast<int>(ExitCode::FolderBusy);
+    }
+    if (lock.Result() == ProgramFolderLock::Outcome::Failed)
+        LogWarning("the program folder is not locked: " + lock.Reason());
+    SystemServices system = MakeSystemServices();
+    OdbcConnection connection;
+    OdbcQuery query(connection);
+    OdbcCommand command(connection);
+
+    TForm1 form(TForm1Services{programFolder, *system.Files, *system.Processes, *system.Registry,
+                               *system.Host, connection, query, command, messages, RunUpgrade});
+    form.FormCreate();
+    return form.Run();
+}
+
+// The arguments in UTF-8 from the wide command line: the ANSI argv loses what the code page
+// cannot spell.
+std::vector<std::string> WideArguments()
+{
+    std::vector<std::string> arguments;
+    int count = 0;
+    if (LPWSTR *words = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 1; i < count; ++i)
+            arguments.push_back(Narrow(words[i]));
+        LocalFree(words);
+    }
+    return arguments;
+}
+
+} // namespace
+
+int main()
+{
+    const CommandLine line = ParseCommandLine(WideArguments());
+    if (line.RunMode == CommandLine::Mode::Unattended) {
+        std::string programFolder;
+        try {
+            programFolder = GetProgramFolder();
+        } catch (const std::exception &error) {
+            return RefuseUnattendedStart(error.what());
+        }
+        return WithUpgradeLog(programFolder, [&] { return RunUnattendedIn(programFolder, line); });
+    }
+    if (line.RunMode != CommandLine::Mode::Window)
+        return RunWithoutWindow(line);
+    try {
+        const std::string programFolder = GetProgramFolder();
+        return WithUpgradeLog(programFolder, [&] { return Run(programFolder); });
+    } catch (const std::exception &error) {
+        // Only what happens before the window exists can get here.
+        Win32MessagePresenter().Show(nullptr, error.what(), kApplicationTitle, MessageIcon::Error);
+        return 1;
+    }
+}
