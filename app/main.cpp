@@ -30,29 +30,6 @@
 
 namespace {
 
-// The first lines of this start's section: what the program is and where it runs.
-void LogStart(const FileLogSink &log, const std::string &programFolder)
-{
-    LogInfo(std::string("started, version ") + KX_VERSION);
-    LogInfo("program folder: " + programFolder + " (the folder of the running program file)");
-    if (!log.Path().starts_with(programFolder))
-        LogWarning("the program folder cannot be written; this log is kept in " + log.Path());
-}
-
-// Runs one start of either face with its upgrade log. The log is opened first, so that every
-// service's start is in it. A log that cannot be written anywhere drops its lines and changes
-// nothing else.
-int WithUpgradeLog(const std::string &programFolder, const std::function<int()> &run)
-{
-    const std::unique_ptr<FileLogSink> log = OpenUpgradeLog(programFolder);
-    const ScopedLogSink installed(*log);
-    log->BeginSection(std::string("offline-upgrade ") + KX_VERSION);
-    LogStart(*log, programFolder);
-    const int code = run();
-    LogInfo("offline-upgrade ended");
-    return code;
-}
-
 int Run(const std::string &programFolder)
 {
     QtMessagePresenter messages;
@@ -93,7 +70,7 @@ int main(int argc, char *argv[])
         } catch (const std::exception &error) {
             return RefuseUnattendedStart(error.what());
         }
-        return WithUpgradeLog(programFolder, [&] { return RunUnattendedIn(programFolder, line); });
+        return WithUpgradeLog(programFolder, KX_VERSION, [&] { return RunUnattendedIn(programFolder, line); });
     }
     if (line.RunMode != CommandLine::Mode::Window)
         return RunWithoutWindow(line);
@@ -107,7 +84,7 @@ int main(int argc, char *argv[])
                                {QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC")});
     try {
         const std::string programFolder = GetProgramFolder();
-        return WithUpgradeLog(programFolder, [&] { return Run(programFolder); });
+        return WithUpgradeLog(programFolder, KX_VERSION, [&] { return Run(programFolder); });
     } catch (const std::exception &error) {
         // Only what happens before the window exists can get here, such as a program folder
         // that cannot be found.

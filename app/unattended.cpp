@@ -2,6 +2,7 @@
 
 #include "app/form/quiet_form.h"
 #include "platform/diagnostics.h"
+#include "platform/log_file.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/program_folder_lock.h"
 #include "platform/system_services.h"
@@ -10,6 +11,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -117,4 +119,19 @@ int RunUnattendedIn(const std::string &programFolder, const CommandLine &line)
         LogError(std::string("unattended run cannot start: ") + error.what());
         return Code(ExitCode::CannotStart);
     }
+}
+
+int WithUpgradeLog(const std::string &programFolder, const std::string &version,
+                   const std::function<int()> &run)
+{
+    const std::unique_ptr<FileLogSink> log = OpenUpgradeLog(programFolder);
+    const ScopedLogSink installed(*log);
+    log->BeginSection("offline-upgrade " + version);
+    LogInfo("started, version " + version);
+    LogInfo("program folder: " + programFolder + " (the folder of the running program file)");
+    if (!log->Path().starts_with(programFolder))
+        LogWarning("the program folder cannot be written; this log is kept in " + log->Path());
+    const int code = run();
+    LogInfo("offline-upgrade ended");
+    return code;
 }

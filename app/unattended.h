@@ -4,6 +4,7 @@
 
 #include "app/form/command_line.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,3 +23,9 @@ int RunUnattendedIn(const std::string &programFolder, const CommandLine &line);
 // An unattended start that cannot begin (no program folder): the reason on standard error.
 // Returns the exit code, 3.
 int RefuseUnattendedStart(const std::string &why);
+
+// Runs one start of either face, window or not, on either system, with its upgrade log. The
+// log is opened first, so that every service's start is in it. A log that cannot be written
+// anywhere drops its lines and changes nothing else. Returns what run returns.
+int WithUpgradeLog(const std::string &programFolder, const std::string &version,
+                   const std::function<int()> &run);

@@ -25,20 +25,6 @@
 
 namespace {
 
-int WithUpgradeLog(const std::string &programFolder, const std::function<int()> &run)
-{
-    const std::unique_ptr<FileLogSink> log = OpenUpgradeLog(programFolder);
-    const ScopedLogSink installed(*log);
-    log->BeginSection(std::string("offline-upgrade ") + KX_VERSION);
-    LogInfo(std::string("started, version ") + KX_VERSION);
-    LogInfo("program folder: " + programFolder + " (the folder of the running program file)");
-    if (!log->Path().starts_with(programFolder))
-        LogWarning("the program folder cannot be written; this log is kept in " + log->Path());
-    const int code = run();
-    LogInfo("offline-upgrade ended");
-    return code;
-}
-
 int Run(const std::string &programFolder)
 {
     Win32MessagePresenter messages;
@@ -88,13 +74,13 @@ int main()
         } catch (const std::exception &error) {
             return RefuseUnattendedStart(error.what());
         }
-        return WithUpgradeLog(programFolder, [&] { return RunUnattendedIn(programFolder, line); });
+        return WithUpgradeLog(programFolder, KX_VERSION, [&] { return RunUnattendedIn(programFolder, line); });
     }
     if (line.RunMode != CommandLine::Mode::Window)
         return RunWithoutWindow(line);
     try {
         const std::string programFolder = GetProgramFolder();
-        return WithUpgradeLog(programFolder, [&] { return Run(programFolder); });
+        return WithUpgradeLog(programFolder, KX_VERSION, [&] { return Run(programFolder); });
     } catch (const std::exception &error) {
         // Only what happens before the window exists can get here.
         Win32MessagePresenter().Show(nullptr, error.what(), kApplicationTitle, MessageIcon::Error);
