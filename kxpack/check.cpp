@@ -5,6 +5,7 @@
 #include "package/package_scan.h"
 #include "platform/codepage.h"
 #include "platform/ini_file.h"
+#include "platform/native_path.h"
 #include "platform/text.h"
 #include "product/product_reg.h"
 #include "upgrade/script_blocks.h"
@@ -486,24 +487,49 @@ void CheckFiles(IFileSystem &files, const std::string &tree, Report &report)
                    std::to_string(unlisted) + " folders cannot be listed: the file stage fails");
 }
 
-void CheckScan(const KxpackServices &services, const std::string &store, const std::string &scratch,
-               const T_PackageInfo &package, Report &report)
+// The registry the scan would read: the store file through a copy (the scan adds a missing
+// ApplicationPath key), or this machine's registration, seen without writes. Null, with the
+// error reported, when it cannot be read.
+std::unique_ptr<IRegistry> ScanRegistry(const KxpackServices &services, const CheckOptions &options,
+                                        const std::string &scratch, std::string &where,
+                                        Report &report)
 {
-    nlohmann::json json = {{"store", store}};
-    // The scan reads a product's registration and adds a missing ApplicationPath key: a copy
-    // keeps the store as it is.
+    std::string store;
+    if (options.RegistryStore) {
+        store = *options.RegistryStore;
+    } else {
+        MachineRegistration machine = services.Machine();
+        where = machine.Name;
+        if (machine.Registry)
+            return std::move(machine.Registry);
+        store = machine.StoreFile;
+    }
+    where = store;
     const std::string copy = scratch + "registry.reg";
     std::error_code error;
-    if (!fs::is_regular_file(store) || !fs::copy_file(store, copy, error)) {
+    if (!fs::is_regular_file(NativePath(store)) ||
+        !fs::copy_file(NativePath(store), NativePath(copy), error)) {
         report.Add(Severity::Error, "scan", store, "the registry store cannot be read");
-        report.Facts["scan"] = std::move(json);
-        return;
+        return nullptr;
     }
     if (!services.Files.MayReplaceFile(store))
         report.Add(Severity::Warning, "scan", store,
                    "this user may not write the store: the tool run by this user sees no "
                    "product installed (the check reads a copy)");
-    const std::unique_ptr<IRegistry> registry = services.RegistryFromStore(copy);
+    return services.RegistryFromStore(copy);
+}
+
+void CheckScan(const KxpackServices &services, const CheckOptions &options,
+               const std::string &scratch, const T_PackageInfo &package, Report &report)
+{
+    std::string store;
+    const std::unique_ptr<IRegistry> registry =
+        ScanRegistry(services, options, scratch, store, report);
+    nlohmann::json json = {{"store", store}};
+    if (!registry) {
+        report.Facts["scan"] = std::move(json);
+        return;
+    }
     T_ProductReg product;
     ScanVerdict verdict = ScanVerdict::Error;
     std::string failure;
@@ -568,7 +594,7 @@ CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &op
 {
     report.Facts["package"] = options.Package;
     report.Lines.push_back("package " + options.Package);
-    if (!fs::is_regular_file(options.Package)) {
+    if (!fs::is_regular_file(NativePath(options.Package))) {
         report.Add(Severity::Error, "archive", options.Package, "no such file");
         return CheckOutcome::Unreadable;
     }
@@ -591,7 +617,7 @@ CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &op
                        kUpgradeScriptFileName);
     if (!archive.UpdateFiles.empty())
         CheckFiles(services.Files, archive.UpdateFiles, report);
-    if (options.RegistryStore)
-        CheckScan(services, *options.RegistryStore, scratch, descriptor.Info, report);
+    if (options.RegistryStore || options.ThisMachine)
+        CheckScan(services, options, scratch, descriptor.Info, report);
     return report.Count(Severity::Error) > 0 ? CheckOutcome::Errors : CheckOutcome::Clean;
 }

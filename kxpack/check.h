@@ -5,6 +5,7 @@
 #include "kxpack/report.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
+#include "platform/system_services.h"
 
 #include <functional>
 #include <memory>
@@ -16,11 +17,14 @@ struct KxpackServices {
     std::string Archiver; // the path of KX_Rar.exe
     // A registry on a store file (the scan's view of another machine's registration).
     std::function<std::unique_ptr<IRegistry>(const std::string &store)> RegistryFromStore;
+    // This machine's registration, as the tool reads it (--registry without a store).
+    std::function<MachineRegistration()> Machine;
 };
 
 struct CheckOptions {
     std::string Package;
-    std::optional<std::string> RegistryStore; // --registry
+    std::optional<std::string> RegistryStore; // --registry STORE
+    bool ThisMachine = false;                  // --registry alone
 };
 
 enum class CheckOutcome {

@@ -4,6 +4,7 @@
 #include "package/package_info.h"
 #include "platform/error.h"
 #include "platform/ini_file.h"
+#include "platform/native_path.h"
 #include "platform/program_run.h"
 #include "platform/text.h"
 #include "upgrade/script_blocks.h"
@@ -23,6 +24,7 @@ struct Arguments {
     std::string Command;
     std::vector<std::string> Names;
     bool Json = false;
+    bool ThisMachine = false; // --registry without a store
     std::optional<std::string> Registry, Product, Descriptor, Sql, Files;
 };
 
@@ -46,8 +48,15 @@ Arguments Parse(const std::vector<std::string> &args)
         };
         if (a == "--json")
             parsed.Json = true;
-        else if (a == "--registry")
-            value(parsed.Registry);
+        else if (a == "--registry") {
+            // Without a store (last, or before another option): this machine's registration.
+            if (parsed.Registry || parsed.ThisMachine)
+                throw UsageError(a + " given twice");
+            if (i + 1 < args.size() && !args[i + 1].starts_with("--"))
+                parsed.Registry = args[++i];
+            else
+                parsed.ThisMachine = true;
+        }
         else if (a == "--product")
             value(parsed.Product);
         else if (a == "--descriptor")
@@ -68,12 +77,14 @@ Arguments Parse(const std::vector<std::string> &args)
     if (parsed.Command == "check")
         allow(!parsed.Product && !parsed.Descriptor && !parsed.Sql && !parsed.Files);
     else if (parsed.Command == "blocks")
-        allow(!parsed.Registry && !parsed.Product && !parsed.Descriptor && !parsed.Sql &&
-              !parsed.Files);
+        allow(!parsed.Registry && !parsed.ThisMachine && !parsed.Product && !parsed.Descriptor &&
+              !parsed.Sql && !parsed.Files);
     else if (parsed.Command == "files")
-        allow(!parsed.Registry && !parsed.Descriptor && !parsed.Sql && !parsed.Files);
+        allow(!parsed.Registry && !parsed.ThisMachine && !parsed.Descriptor && !parsed.Sql &&
+              !parsed.Files);
     else if (parsed.Command == "make")
-        allow(parsed.Descriptor && !parsed.Registry && !parsed.Product && !parsed.Json);
+        allow(parsed.Descriptor && !parsed.Registry && !parsed.ThisMachine && !parsed.Product &&
+              !parsed.Json);
     else
         throw UsageError("unknown command " + parsed.Command);
     if (parsed.Names.size() != 1)
@@ -86,7 +97,8 @@ int CheckCommand(const KxpackServices &services, const Arguments &args, std::ost
     ScratchFolder scratch(services.Files);
     Report report;
     const CheckOutcome outcome =
-        CheckPackage(services, {args.Names[0], args.Registry}, scratch.Path(), report);
+        CheckPackage(services, {args.Names[0], args.Registry, args.ThisMachine}, scratch.Path(),
+                     report);
     if (args.Json)
         WriteJson(out, report.ToJson());
     else
@@ -107,7 +119,7 @@ int CheckCommand(const KxpackServices &services, const Arguments &args, std::ost
 bool Unpack(const KxpackServices &services, const std::string &package, const std::string &scratch,
             PackageRead &read, std::ostream &err)
 {
-    if (!fs::is_regular_file(package)) {
+    if (!fs::is_regular_file(NativePath(package))) {
         err << "kxpack: " << package << ": no such file\n";
         return false;
     }
@@ -296,13 +308,13 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
                 std::ostream &err)
 {
     const std::string outFile = args.Names[0];
-    const std::string outName = fs::path(outFile).filename().string();
+    const std::string outName = PathText(NativePath(outFile).filename());
     if (outName.size() <= 4 || !EqualsIgnoreAsciiCase(outName.substr(outName.size() - 4), ".zip")) {
         err << "kxpack: " << outFile << ": a package's name ends in \".zip\"\n";
         return kPackBadCommand;
     }
     const std::string base = outName.substr(0, outName.size() - 4);
-    if (!fs::is_regular_file(*args.Descriptor)) {
+    if (!fs::is_regular_file(NativePath(*args.Descriptor))) {
         err << "kxpack: " << *args.Descriptor << ": no such file\n";
         return kPackUnreadable;
     }
@@ -310,7 +322,7 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
 
     int blocks = 0;
     if (args.Sql) {
-        if (!fs::is_regular_file(*args.Sql)) {
+        if (!fs::is_regular_file(NativePath(*args.Sql))) {
             err << "kxpack: " << *args.Sql << ": no such file\n";
             return kPackUnreadable;
         }
@@ -324,7 +336,7 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
             return kPackUnreadable;
         }
     }
-    if (args.Files && !fs::is_directory(*args.Files)) {
+    if (args.Files && !fs::is_directory(NativePath(*args.Files))) {
         err << "kxpack: " << *args.Files << ": no such folder\n";
         return kPackUnreadable;
     }
@@ -353,14 +365,14 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
 
     const std::string stage = scratch.Path() + "stage/";
     const std::string top = stage + base;
-    fs::create_directories(top);
+    fs::create_directories(NativePath(top));
     if (args.Sql)
-        fs::copy_file(*args.Sql, top + "/" + kUpgradeScriptFileName);
+        fs::copy_file(NativePath(*args.Sql), NativePath(top + "/" + kUpgradeScriptFileName));
     if (args.Files)
-        fs::copy(*args.Files, top + "/" + kUpdateFilesFolderName,
+        fs::copy(NativePath(*args.Files), NativePath(top + "/" + kUpdateFilesFolderName),
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     {
-        std::ofstream comment(scratch.Path() + "comment.ini", std::ios::binary);
+        std::ofstream comment(NativePath(scratch.Path() + "comment.ini"), std::ios::binary);
         comment << descriptor;
         if (!comment.flush()) {
             err << "kxpack: cannot write the descriptor to a scratch folder\n";
@@ -368,7 +380,7 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
         }
     }
     const std::string made = scratch.Path() + "made/" + outName;
-    fs::create_directories(scratch.Path() + "made");
+    fs::create_directories(NativePath(scratch.Path() + "made"));
     const ProgramOutcome archived =
         RunProgramToEnd({services.Archiver, "a", "-y", "-p" + kPackagePassword,
                          "-z" + scratch.Path() + "comment.ini", made, base},
@@ -387,10 +399,10 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
         return kPackErrors;
     }
     // Written beside its place under a temporary name, so no half package is ever there.
-    const fs::path target = fs::absolute(outFile);
-    const fs::path temporary = target.parent_path() / ("." + outName + ".kxpack-tmp");
+    const fs::path target = fs::absolute(NativePath(outFile));
+    const fs::path temporary = target.parent_path() / NativePath("." + outName + ".kxpack-tmp");
     std::error_code error;
-    fs::copy_file(made, temporary, fs::copy_options::overwrite_existing, error);
+    fs::copy_file(NativePath(made), temporary, fs::copy_options::overwrite_existing, error);
     if (!error)
         fs::rename(temporary, target, error);
     if (error) {
@@ -407,7 +419,7 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
 const char *KxpackUsage()
 {
     return "usage:\n"
-           "  kxpack check PACKAGE.zip [--registry STORE] [--json]\n"
+           "  kxpack check PACKAGE.zip [--registry [STORE]] [--json]\n"
            "  kxpack blocks PACKAGE.zip [--json]\n"
            "  kxpack files PACKAGE.zip [--product FOLDER] [--json]\n"
            "  kxpack make --descriptor Update.ini [--sql UpdateSQL.sql] [--files FOLDER] OUT.zip\n"
@@ -429,7 +441,7 @@ int RunKxpack(const KxpackServices &services, const std::vector<std::string> &ar
         err << "kxpack: " << e.what() << "\n" << KxpackUsage();
         return kPackBadCommand;
     }
-    if (!fs::is_regular_file(services.Archiver)) {
+    if (!fs::is_regular_file(NativePath(services.Archiver))) {
         err << "kxpack: the archiver " << services.Archiver
             << " is missing: kxpack reads packages with the tool's own archiver, beside it\n";
         return kPackUnreadable;

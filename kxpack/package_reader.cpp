@@ -2,6 +2,7 @@
 
 #include "archiver/archiver_commands.h"
 #include "platform/error.h"
+#include "platform/native_path.h"
 #include "platform/program_run.h"
 #include "upgrade/upgrade_context.h"
 
@@ -20,11 +21,11 @@ ScratchFolder::ScratchFolder(IFileSystem &files) : files_(files)
         const fs::path candidate = base / ("kxpack-" + std::to_string(random()));
         std::error_code error;
         if (fs::create_directory(candidate, error)) {
-            path_ = candidate.string() + "/";
+            path_ = PathText(candidate) + "/";
             return;
         }
     }
-    throw KxError("cannot make a scratch folder in " + base.string());
+    throw KxError("cannot make a scratch folder in " + PathText(base));
 }
 
 ScratchFolder::~ScratchFolder()
@@ -43,7 +44,7 @@ std::string ArchiverRun::Describe() const
 
 std::string ReadFileBytes(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(NativePath(path), std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
@@ -73,21 +74,21 @@ PackageRead ReadPackage(const std::string &archiver, const std::string &packageF
 {
     PackageRead read;
     read.PackageFile = packageFile;
-    read.FileName = fs::path(packageFile).filename().string();
+    read.FileName = PathText(NativePath(packageFile).filename());
     read.ProgramFolder = programFolder;
     const std::string work = programFolder + "TempUpdate";
     read.DescriptorPath = work + "/Update.ini";
-    fs::create_directories(work);
+    fs::create_directories(NativePath(work));
 
     read.Comment = RunArchiver({archiver, "cw", "-y", packageFile, read.DescriptorPath});
-    read.CommentWritten = fs::is_regular_file(read.DescriptorPath);
+    read.CommentWritten = fs::is_regular_file(NativePath(read.DescriptorPath));
     if (read.CommentWritten) {
         read.CommentBytes = ReadFileBytes(read.DescriptorPath);
         // The scan reads the descriptor before anything is unpacked; an entry of the same
         // name must not take its place here.
         const std::string kept = programFolder + "descriptor/Update.ini";
-        fs::create_directories(programFolder + "descriptor");
-        fs::rename(read.DescriptorPath, kept);
+        fs::create_directories(NativePath(programFolder + "descriptor"));
+        fs::rename(NativePath(read.DescriptorPath), NativePath(kept));
         read.DescriptorPath = kept;
     }
     read.UnpackedFolder = UnpackedPackageFolder(programFolder, read.FileName);

@@ -23,5 +23,19 @@ SystemServices MakeSystemServices();
 
 // A registry read from a store file in the registry editor's export format (see the README),
 // instead of the system's own: for tools that judge a package against another machine's
-// registration. Never throws beyond std::bad_alloc.
+// registration. On POSIX it is the store registry of the tool itself, which adds a missing key
+// to the file; on Windows the file is only read. Never throws beyond std::bad_alloc.
 std::unique_ptr<IRegistry> MakeRegistryFromStore(const std::string &storePath);
+
+// This machine's product registration as the tool reads it, for tools that judge a package
+// against it without changing it.
+struct MachineRegistration {
+    std::string Name; // where it is, for the reader
+    // POSIX: the store file the tool reads (KX_REGISTRY, else the default); the caller reads a
+    // copy through MakeRegistryFromStore. Empty on Windows.
+    std::string StoreFile;
+    // Windows: the registry itself (HKEY_LOCAL_MACHINE, 32-bit view) seen through a view that
+    // never writes. Empty on POSIX.
+    std::unique_ptr<IRegistry> Registry;
+};
+MachineRegistration OpenMachineRegistration();

@@ -3,6 +3,7 @@
 
 #include "archiver/archiver_commands.h"
 #include "kxpack/kxpack.h"
+#include "platform/console.h"
 #include "platform/program_folder.h"
 #include "platform/system_services.h"
 
@@ -11,12 +12,12 @@
 
 int main(int argc, char **argv)
 {
+    UseUtf8StandardStreams();
     try {
         SystemServices system = MakeSystemServices();
         const KxpackServices services{*system.Files, GetProgramFolder() + kArchiverImageName,
-                                      MakeRegistryFromStore};
-        return RunKxpack(services, std::vector<std::string>(argv + 1, argv + argc), std::cout,
-                         std::cerr);
+                                      MakeRegistryFromStore, OpenMachineRegistration};
+        return RunKxpack(services, ProgramArguments(argc, argv), std::cout, std::cerr);
     } catch (const std::exception &e) {
         std::cerr << "kxpack: " << e.what() << "\n";
         return kPackUnreadable;

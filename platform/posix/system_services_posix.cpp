@@ -27,3 +27,9 @@ std::unique_ptr<IRegistry> MakeRegistryFromStore(const std::string &storePath)
 {
     return std::make_unique<RegFileRegistry>(storePath);
 }
+
+MachineRegistration OpenMachineRegistration()
+{
+    const std::string store = DefaultRegistryStorePath();
+    return {store, store, nullptr};
+}

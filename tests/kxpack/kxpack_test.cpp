@@ -512,6 +512,30 @@ TEST(Kxpack, SameBuildNeedsTheForceCheckBox)
               std::string::npos);
 }
 
+TEST(Kxpack, RegistryWithoutAStoreIsThisMachinesStore)
+{
+    Packages packages;
+    TempFolder world;
+    const std::string store = world.Slashed() + "machine.reg";
+    const std::string bytes = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\ABC\\"
+                              "ClientConfigure]\r\n\"Version\"=\"5\"\r\n\"Build\"=\"5.1\"\r\n";
+    world.Write("machine.reg", bytes);
+    const std::string package = packages.Make({});
+    // The tool's own store, as the program finds it; last or before another option.
+    setenv("KX_REGISTRY", store.c_str(), 1);
+    for (const auto &args : {std::vector<std::string>{"check", package, "--registry", "--json"},
+                             std::vector<std::string>{"check", package, "--json", "--registry"}}) {
+        const Outcome run = RunKxpack(args);
+        const json report = json::parse(run.Output, nullptr, false);
+        EXPECT_EQ(run.Code, kClean) << run.Output;
+        ASSERT_TRUE(report.contains("scan")) << run.Output;
+        EXPECT_EQ(report["scan"]["store"], store);
+        EXPECT_EQ(report["scan"]["verdict"], "accepted");
+    }
+    unsetenv("KX_REGISTRY");
+    EXPECT_EQ(ReadWholeFile(store), bytes);
+}
+
 TEST(Kxpack, BlocksAreWhatTheScriptStageSends)
 {
     const std::string scripts[] = {

@@ -1,5 +1,6 @@
 // The registry service against the system's registry (Wine's, in the build's own prefix): a
 // product registered in the 32-bit view, as 32-bit installers write it, is read whole.
+#include "platform/system_services.h"
 #include "platform/win/registry_win.h"
 #include "product/product_reg.h"
 
@@ -134,6 +135,30 @@ TEST(WinRegistry, AMissingKeyIsNotOpenedButCreated)
     EXPECT_TRUE(product.Exists(L"\\New\\Deeper", KEY_WOW64_32KEY));
     EXPECT_TRUE(registry.OpenKey(path, key));
     registry.CloseKey(key);
+}
+
+// What kxpack's "check --registry" reads on Windows: the machine's own registry, unchanged.
+TEST(WinRegistry, TheMachineRegistrationIsReadWithoutWriting)
+{
+    RegisteredProduct product;
+    product.SetString(L"\\ClientConfigure", L"Version", L"5");
+    product.SetString(L"\\ClientConfigure", L"Build", L"5.10");
+    MachineRegistration machine = OpenMachineRegistration();
+    ASSERT_TRUE(machine.Registry);
+    EXPECT_TRUE(machine.StoreFile.empty());
+    EXPECT_NE(machine.Name.find("HKEY_LOCAL_MACHINE"), std::string::npos);
+
+    T_ProductReg result;
+    ReadProductReg(*machine.Registry, product.Code(), result);
+    EXPECT_EQ(result.ProductCode, product.Code());
+    EXPECT_EQ(result.Build, "5.10");
+    EXPECT_EQ(result.Path, "");
+    // The tool would have created the missing key; the view only pretends to.
+    EXPECT_FALSE(product.Exists(L"\\ApplicationPath", KEY_WOW64_32KEY));
+
+    product.SetString(L"\\ApplicationPath", L"Path", L"D:\\产品\\");
+    ReadProductReg(*machine.Registry, product.Code(), result);
+    EXPECT_EQ(result.Path, "D:\\产品\\");
 }
 
 } // namespace

@@ -1,0 +1,16 @@
+#pragma once
+// The command line and the standard streams of a console program, in the logic's UTF-8.
+
+#include <string>
+#include <vector>
+
+// The arguments after the program's name, as UTF-8. POSIX: argv as it is. Windows: the wide
+// command line split by the system (CommandLineToArgvW) and converted, since the ANSI argv
+// loses whatever its code page cannot spell.
+std::vector<std::string> ProgramArguments(int argc, char **argv);
+
+// Makes std::cout and std::cerr carry UTF-8 text to the user. POSIX: nothing to do. Windows:
+// a stream that is a console gets the text as wide characters (WriteConsoleW), whatever the
+// console's code page, which stays as the user set it; a stream that is a pipe or a file gets
+// the UTF-8 bytes as they are. Call once, before anything is written.
+void UseUtf8StandardStreams();
