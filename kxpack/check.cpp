@@ -512,7 +512,9 @@ std::unique_ptr<IRegistry> ScanRegistry(const KxpackServices &services, const Ch
         report.Add(Severity::Error, "scan", store, "the registry store cannot be read");
         return nullptr;
     }
-    if (!services.Files.MayReplaceFile(store))
+    // Where the registration is a store file (POSIX), a user who may not write it sees no
+    // product installed; on Windows the tool reads the registry, never a store.
+    if (!services.Machine().StoreFile.empty() && !services.Files.MayReplaceFile(store))
         report.Add(Severity::Warning, "scan", store,
                    "this user may not write the store: the tool run by this user sees no "
                    "product installed (the check reads a copy)");
