@@ -167,6 +167,16 @@ void CheckSpace(const std::string &folder, const std::string &what, uint64_t siz
                                             std::to_string(free) + " free in " + folder + ")");
 }
 
+// The methods the archive library at hand unpacks: the Windows build has no bzip2 and no xz
+// library to link.
+Decoders AvailableDecoders()
+{
+    Decoders decoders;
+    decoders.Bzip2 = archive_bzlib_version() != nullptr;
+    decoders.Lzma = archive_liblzma_version() != nullptr;
+    return decoders;
+}
+
 // Why an entry may not be unpacked, or empty when it may; fills parts for an accepted one.
 std::string RefusalOf(archive_entry *entry, const ZipEntry &stored, std::vector<std::string> &parts)
 {
@@ -278,7 +288,7 @@ Survey SurveyEntries(const Job &job, const std::string &dest)
                                                 "\" does not match its central directory");
         std::string why = RefusalOf(entry, layout[index], parts);
         if (why.empty())
-            why = UnsupportedMethod(layout[index]);
+            why = UnsupportedMethod(layout[index], AvailableDecoders());
         if (!why.empty()) {
             ShowMessage("refused entry \"" + shownName + "\": " + why);
             ++refused;
@@ -388,11 +398,12 @@ std::vector<std::filesystem::path> MissingFolders(const std::string &dest)
 }
 
 // Unpacks the probe entry alone, before any other. When its password proves wrong, the
-// folders made for it go again, so a wrong password still leaves nothing behind.
-void UnpackProbeFirst(const Job &job, size_t probe, Shared &shared,
-                      const std::vector<std::filesystem::path> &madeForDest)
+// folders made for it go again, so a wrong password still leaves nothing behind (the caller
+// removes those made for the target folder).
+void UnpackProbeFirst(const Job &job, size_t probe, Shared &shared)
 {
     std::vector<std::string> made;
+    std::optional<RarError> wrong;
     {
         ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
         DestTree tree(job.DestFd, job.MaxOpenFolders, &made);
@@ -411,14 +422,14 @@ void UnpackProbeFirst(const Job &job, size_t probe, Shared &shared,
                 AsWrongPassword(e, EntryText(entry, (*job.Layout)[probe]).value_or("?"));
             if (error.Code() != ExitCode::WrongPassword)
                 throw error;
-            // Innermost first; a folder that is not empty stays.
-            for (auto it = made.rbegin(); it != made.rend(); ++it)
-                fa::RemoveAt(job.DestFd, *it, true);
-            for (const std::filesystem::path &folder : madeForDest)
-                fa::RemoveEmptyFolder(TextOf(folder));
-            throw error;
+            wrong = error;
         }
     }
+    // Once the tree's folders are closed: Windows removes no folder that is open. Innermost
+    // first; a folder that is not empty stays.
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+        fa::RemoveAt(job.DestFd, *it, true);
+    throw *wrong;
 }
 
 } // namespace
@@ -441,7 +452,7 @@ void ExtractArchive(const std::string &archive, const std::string &dest,
 
     // Only an archive that passed every check gets its target folder.
     const std::vector<std::filesystem::path> madeForDest = MissingFolders(dest);
-    const fa::Handle destFd = OpenDest(dest);
+    fa::Handle destFd = OpenDest(dest);
     job.DestFd = destFd.Get();
 
     unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);
@@ -454,8 +465,18 @@ void ExtractArchive(const std::string &archive, const std::string &dest,
         workers = 1, job.MaxOpenFolders = FolderBudget(1);
 
     Shared shared(survey.Count);
-    if (probeFirst)
-        UnpackProbeFirst(job, *probe, shared, madeForDest);
+    if (probeFirst) {
+        try {
+            UnpackProbeFirst(job, *probe, shared);
+        } catch (const RarError &e) {
+            if (e.Code() == ExitCode::WrongPassword) {
+                destFd.Reset();
+                for (const std::filesystem::path &folder : madeForDest)
+                    fa::RemoveEmptyFolder(TextOf(folder));
+            }
+            throw;
+        }
+    }
     {
         std::vector<std::jthread> helpers;
         for (unsigned i = 1; i < workers; ++i)

@@ -331,7 +331,7 @@ std::string MethodName(uint16_t method)
     }
 }
 
-std::string UnsupportedMethod(const ZipEntry &entry)
+std::string UnsupportedMethod(const ZipEntry &entry, const Decoders &decoders)
 {
     if (entry.Strong)
         return "strong encryption is not supported";
@@ -339,7 +339,9 @@ std::string UnsupportedMethod(const ZipEntry &entry)
     if (entry.Encrypted && m != 0 && m != 8)
         return "encrypted " + MethodName(m) +
                " data is not supported (only stored and deflate entries may be encrypted)";
-    if (m != 0 && m != 8 && m != 12 && m != 14 && m != 95 && m != 98)
+    const bool known = m == 0 || m == 8 || m == 98 || (m == 12 && decoders.Bzip2) ||
+                       ((m == 14 || m == 95) && decoders.Lzma);
+    if (!known)
         return MethodName(m) + " data is not supported";
     return {};
 }

@@ -67,11 +67,17 @@ std::vector<ZipEntry> ReadZipEntries(fa::Native fd, const ZipEnd &end, const std
 void CheckEntryData(fa::Native fd, std::vector<ZipEntry> &entries, const ZipEnd &end,
                     const std::string &path);
 
+// The methods beyond stored, deflate and PPMd that the archive library at hand unpacks.
+struct Decoders {
+    bool Bzip2 = true;
+    bool Lzma = true; // LZMA and xz
+};
+
 // Why the entry's data cannot be unpacked here, or empty when it can. Supported: stored,
-// deflate, bzip2, LZMA, xz and PPMd; encrypted (traditional or AES) only stored and deflate,
-// the archive library decrypts no other method (they would fail as if the password were
-// wrong). Strong encryption is not supported.
-std::string UnsupportedMethod(const ZipEntry &entry);
+// deflate, bzip2, LZMA, xz and PPMd (bzip2, LZMA and xz where decoders has them); encrypted
+// (traditional or AES) only stored and deflate, the archive library decrypts no other method
+// (they would fail as if the password were wrong). Strong encryption is not supported.
+std::string UnsupportedMethod(const ZipEntry &entry, const Decoders &decoders = {});
 
 // The method's name for messages ("bzip2", "method 77").
 std::string MethodName(uint16_t method);
