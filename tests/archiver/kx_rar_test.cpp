@@ -1447,6 +1447,28 @@ TEST(KxRarWindows, NamesWindowsReadsOtherwiseAreRefusedBeforeWriting)
     }
 }
 
+// Names without the UTF-8 flag are read as UTF-8 when they are valid UTF-8 (as Info-ZIP on
+// Linux writes them), else as GB18030 (as package makers' Chinese Windows writes them).
+TEST(KxRarWindows, NamesWithoutTheUtf8FlagReadAsUtf8OrGb18030)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder source;
+    // Info-ZIP stores a name's bytes as they are, without the flag.
+    source.Write("\xc9\xfd\xbc\xb6/\xd6\xd0\xce\xc4.txt", "gbk"); // 升级/中文.txt in GB18030
+    source.Write("utf/名.txt", "utf8");
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    const RunResult made = RunProgram({"zip", "-qr", archive.string(), "."}, source.Path());
+    ASSERT_EQ(made.Code, 0) << made.Output;
+    const fs::path dest = tmp.Path() / "dest";
+    const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+    ASSERT_EQ(r.Code, 0) << r.Output;
+    const std::map<std::string, std::optional<std::string>> expected = {
+        {"升级", std::nullopt}, {"升级/中文.txt", "gbk"}, {"utf", std::nullopt},
+        {"utf/名.txt", "utf8"}};
+    EXPECT_EQ(Tree(dest), expected);
+}
+
 // Windows finds a file whatever the letter case of its name: two entries whose paths differ
 // only in case are one file, the later one winning as with equal names; a file and a folder
 // that differ only in case clash.
@@ -1478,6 +1500,23 @@ TEST(KxRarWindows, PathsDifferingInLetterCaseAreOnePath)
     EXPECT_NE(c.Output.find("a file where other entries need a folder"), std::string::npos)
         << c.Output;
     EXPECT_FALSE(fs::exists(dest2));
+}
+
+// Paths given the Windows way: "\" separates, and a drive letter is no part of the names.
+TEST(KxRarWindows, AddTakesWindowsPaths)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder tmp;
+    WriteSmallTree(tmp);
+    const std::string onDriveZ = "Z:" + (tmp.Path() / "src/pkg/UpdateSQL.sql").string();
+    const fs::path archive = tmp.Path() / "p.zip";
+    const RunResult a = Kx({"a", "-y", archive.string(), "pkg\\UpdateFiles", onDriveZ},
+                           tmp.Path() / "src");
+    ASSERT_EQ(a.Code, 0) << a.Output;
+    const RunResult list = RunProgram({"unzip", "-Z1", archive.string()});
+    const std::string top = tmp.Path().relative_path().string(); // below Z:
+    EXPECT_EQ(list.Output, "pkg/UpdateFiles/\npkg/UpdateFiles/a.txt\n" + top +
+                               "/src/pkg/UpdateSQL.sql\n");
 }
 
 // A junction in the target folder is a redirection like a symbolic link: never written
