@@ -1,6 +1,7 @@
 #pragma once
-// The commands that need the archive libraries, x and a, live in a module of their own, so
-// that the comment command starts without loading those libraries. The module is built into
+// On POSIX the commands that need the archive libraries, x and a, live in a module of their
+// own, so that the comment command starts without loading those libraries (the Windows
+// program links them in: win/main_win.cpp). The module is built into
 // KX_Rar.exe itself (see ops_loader.h), which stays a single file to copy. Only plain C
 // crosses between the two: no exception or library object passes the boundary.
 

@@ -1,6 +1,10 @@
 // KX_Rar.exe, run as a program on archives made during the test by zip, 7z, Python's zipfile
 // (for names and comments the tools will not write), its own add command, and crafted bytes
 // where no tool writes what a hostile archive holds.
+//
+// With KX_RAR_WINDOWS naming the Windows KX_Rar.exe, the same table runs that program under
+// Wine (scripts/wine-run, in the prefix KX_WINE_PREFIX names), skipping only what Windows does
+// not have, and adds the cases of Windows' own name rules.
 
 #include "tests/support/temp_folder.h"
 
@@ -17,6 +21,7 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -71,9 +76,45 @@ RunResult RunProgram(const std::vector<std::string> &args, const fs::path &cwd =
     return result;
 }
 
+// The Windows program under test, or nullptr for this build's own.
+const char *WindowsProgram()
+{
+    const char *program = std::getenv("KX_RAR_WINDOWS");
+    return program && *program ? program : nullptr;
+}
+
+#define SKIP_FOR_WINDOWS(why)                                                                  \
+    do {                                                                                       \
+        if (WindowsProgram())                                                                  \
+            GTEST_SKIP() << "not on Windows: " << why;                                         \
+    } while (false)
+
+#define ONLY_FOR_WINDOWS()                                                                     \
+    do {                                                                                       \
+        if (!WindowsProgram())                                                                 \
+            GTEST_SKIP() << "runs against the Windows program (KX_RAR_WINDOWS)";               \
+    } while (false)
+
+// The command line that starts the program file (the Windows one through Wine).
+std::vector<std::string> ProgramLine(const fs::path &program)
+{
+    if (!WindowsProgram())
+        return {program.string()};
+    const char *source = std::getenv("KX_SOURCE_DIR");
+    if (!source)
+        throw std::runtime_error("KX_SOURCE_DIR is not set: run the tests through ctest");
+    return {(fs::path(source) / "scripts/wine-run").string(), program.string()};
+}
+
+fs::path ProgramFile()
+{
+    return WindowsProgram() ? fs::path(WindowsProgram()) : BinDir() / "KX_Rar.exe";
+}
+
 RunResult Kx(std::vector<std::string> args, const fs::path &cwd = {})
 {
-    args.insert(args.begin(), (BinDir() / "KX_Rar.exe").string());
+    const std::vector<std::string> line = ProgramLine(ProgramFile());
+    args.insert(args.begin(), line.begin(), line.end());
     return RunProgram(args, cwd);
 }
 
@@ -382,14 +423,16 @@ TEST(KxRarModule, CopiedProgramUnpacksAndAddsAlone)
     WriteSmallTree(tmp);
     const fs::path program = tmp.Path() / "prog" / "KX_Rar.exe";
     fs::create_directories(program.parent_path());
-    fs::copy_file(BinDir() / "KX_Rar.exe", program);
+    fs::copy_file(ProgramFile(), program);
     const fs::path archive = tmp.Path() / "p.zip";
-    const RunResult a = RunProgram(
-        {program.string(), "a", "-y", "-pxr352", archive.string(), "pkg"}, tmp.Path() / "src");
+    std::vector<std::string> add = ProgramLine(program);
+    add.insert(add.end(), {"a", "-y", "-pxr352", archive.string(), "pkg"});
+    const RunResult a = RunProgram(add, tmp.Path() / "src");
     ASSERT_EQ(a.Code, 0) << a.Output;
     const fs::path dest = tmp.Path() / "dest";
-    const RunResult x =
-        RunProgram({program.string(), "x", "-y", "-pxr352", archive.string(), dest.string()});
+    std::vector<std::string> extract = ProgramLine(program);
+    extract.insert(extract.end(), {"x", "-y", "-pxr352", archive.string(), dest.string()});
+    const RunResult x = RunProgram(extract);
     EXPECT_EQ(x.Code, 0) << x.Output;
     EXPECT_EQ(Tree(dest), Tree(tmp.Path() / "src"));
 }
@@ -400,10 +443,11 @@ TEST(KxRarModule, CopiedProgramUnpacksAndAddsAlone)
 TEST(KxRarExtract, UnpacksArchivesOfEveryMakerWholeAndExact)
 {
     struct Case {
-        std::vector<std::string> Make; // run in the source folder; ARCHIVE stands for the path
+        // Run in the source folder; ARCHIVE stands for the path, KX for the program.
+        std::vector<std::string> Make;
         std::vector<std::string> Switches;
     };
-    const std::string kx = (BinDir() / "KX_Rar.exe").string();
+    const std::string kx = "KX";
     const Case cases[] = {
         {{"zip", "-qr", "-P", "xr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
         {{"zip", "-qr0", "-P", "xr352", "ARCHIVE", "pkg 1"}, {"-pxr352"}},
@@ -422,10 +466,14 @@ TEST(KxRarExtract, UnpacksArchivesOfEveryMakerWholeAndExact)
         const TempFolder source;
         WritePackageTree(source, "pkg 1");
         const fs::path archive = tmp.Path() / "升级 包.zip";
-        std::vector<std::string> make = cases[i].Make;
-        for (std::string &arg : make) {
-            if (arg == "ARCHIVE")
-                arg = archive.string();
+        std::vector<std::string> make;
+        for (const std::string &arg : cases[i].Make) {
+            if (arg == "KX") {
+                const std::vector<std::string> program = ProgramLine(ProgramFile());
+                make.insert(make.end(), program.begin(), program.end());
+            } else {
+                make.push_back(arg == "ARCHIVE" ? archive.string() : arg);
+            }
         }
         const RunResult made = RunProgram(make, source.Path());
         ASSERT_EQ(made.Code, 0) << "case " << i << ": " << made.Output;
@@ -495,10 +543,14 @@ TEST(KxRarExtract, WrongOrMissingPasswordUnpacksNothing)
         const TempFolder tmp;
         WriteSmallTree(tmp);
         const fs::path archive = tmp.Path() / "p.zip";
-        std::vector<std::string> make = cases[i].Make;
-        for (std::string &arg : make) {
-            if (arg == "ARCHIVE")
-                arg = archive.string();
+        std::vector<std::string> make;
+        for (const std::string &arg : cases[i].Make) {
+            if (arg == "KX") {
+                const std::vector<std::string> program = ProgramLine(ProgramFile());
+                make.insert(make.end(), program.begin(), program.end());
+            } else {
+                make.push_back(arg == "ARCHIVE" ? archive.string() : arg);
+            }
         }
         ASSERT_EQ(RunProgram(make, tmp.Path() / "src").Code, 0) << "case " << i;
         const fs::path dest = tmp.Path() / "out";
@@ -602,6 +654,10 @@ TEST(KxRarExtract, NeverWritesThroughFilesOrLinksInTheTarget)
     };
     const Case cases[] = {{"link to a folder outside"}, {"file"}};
     for (size_t i = 0; i < std::size(cases); ++i) {
+        // Wine shows a host's symbolic link as the folder it points to, not as a reparse
+        // point; KxRarWindows.JunctionInTheTargetIsNotFollowed takes its place there.
+        if (i == 0 && WindowsProgram())
+            continue;
         const fs::path dest = tmp.Path() / "dest";
         const fs::path elsewhere = tmp.Path() / "elsewhere";
         fs::create_directories(dest / "pkg");
@@ -887,15 +943,20 @@ TEST(KxRarHostile, NonRegularArchiveIsRefusedWithoutBlocking)
     const fs::path fifo = tmp.Path() / "fifo.zip";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     fs::create_directories(tmp.Path() / "folder.zip");
-    const std::string kx = (BinDir() / "KX_Rar.exe").string();
-    for (const fs::path &archive : {fifo, tmp.Path() / "folder.zip", fs::path("/dev/zero")}) {
+    // Windows has neither FIFOs nor /dev; Wine shows them through its own devices.
+    std::vector<fs::path> archives = {tmp.Path() / "folder.zip"};
+    if (!WindowsProgram())
+        archives.insert(archives.end(), {fifo, fs::path("/dev/zero")});
+    for (const fs::path &archive : archives) {
         const fs::path dest = tmp.Path() / "dest" / "TempUpdate";
         const fs::path out = tmp.Path() / "Update.ini";
         // timeout only ends a program that blocks, so that the failure shows instead of a hang.
         for (const std::vector<std::string> &args :
              {std::vector<std::string>{"x", "-y", "-pxr352", archive.string(), dest.string()},
               std::vector<std::string>{"cw", "-y", archive.string(), out.string()}}) {
-            std::vector<std::string> line = {"timeout", "20", kx};
+            std::vector<std::string> line = {"timeout", "20"};
+            const std::vector<std::string> program = ProgramLine(ProgramFile());
+            line.insert(line.end(), program.begin(), program.end());
             line.insert(line.end(), args.begin(), args.end());
             const RunResult r = RunProgram(line);
             EXPECT_EQ(r.Code, kFatal) << archive << " " << args[0] << ": " << r.Output;
@@ -1094,7 +1155,8 @@ TEST(KxRarHostile, EncryptedMethodsTheLibraryCannotDecryptAreNamed)
             EXPECT_NE(r.Output.find("is not supported"), std::string::npos) << r.Output;
             EXPECT_FALSE(fs::exists(dest)) << method << " " << encryption;
         }
-        // Unencrypted, the same methods unpack.
+        // Unencrypted, the same methods unpack; the Windows program has no bzip2 or xz
+        // library, and names those methods instead.
         fs::remove(archive);
         ASSERT_EQ(
             RunProgram({"7z", "a", "-bd", "-tzip", "-mm="s + method, archive.string(), "pkg"},
@@ -1102,6 +1164,13 @@ TEST(KxRarHostile, EncryptedMethodsTheLibraryCannotDecryptAreNamed)
                 .Code,
             0);
         const RunResult plain = Kx({"x", "-y", archive.string(), dest.string()});
+        if (WindowsProgram() && method != "PPMd"s) {
+            EXPECT_EQ(plain.Code, kFatal) << method << ": " << plain.Output;
+            EXPECT_NE(plain.Output.find("data is not supported"), std::string::npos)
+                << plain.Output;
+            EXPECT_FALSE(fs::exists(dest)) << method;
+            continue;
+        }
         EXPECT_EQ(plain.Code, 0) << method << ": " << plain.Output;
         EXPECT_EQ(Tree(dest), Tree(tmp.Path() / "src")) << method;
     }
@@ -1210,6 +1279,7 @@ TEST(KxRarHostile, RefusedArchiveCreatesNoFolders)
 // it.
 TEST(KxRarHostile, ManyFoldersUnpackUnderALowOpenFileLimit)
 {
+    SKIP_FOR_WINDOWS("no limit of open files to lower (a POSIX resource limit)");
     const TempFolder tmp;
     for (int i = 0; i < 1200; ++i)
         tmp.Write("src/pkg/UpdateFiles/d" + std::to_string(i % 40) + "/e" + std::to_string(i) +
@@ -1218,7 +1288,7 @@ TEST(KxRarHostile, ManyFoldersUnpackUnderALowOpenFileLimit)
     const fs::path archive = tmp.Path() / "p.zip";
     ASSERT_EQ(Kx({"a", "-y", "-pxr352", archive.string(), "pkg"}, tmp.Path() / "src").Code, 0);
     const fs::path dest = tmp.Path() / "dest";
-    const std::string kx = (BinDir() / "KX_Rar.exe").string();
+    const std::string kx = ProgramFile().string();
     const RunResult r = RunProgram({"sh", "-c", "ulimit -n 64 && exec \"$0\" x -y -pxr352 \"$1\" \"$2\"",
                                     kx, archive.string(), dest.string()});
     EXPECT_EQ(r.Code, 0) << r.Output;
@@ -1297,6 +1367,217 @@ TEST(KxRarCommandLine, SwitchesAnywhereAndNamesAfterDoubleDash)
         tmp.Path());
     EXPECT_EQ(x2.Code, 0) << x2.Output;
     EXPECT_EQ(ReadWholeFile(tmp.Path() / "out/a.txt"), "a");
+}
+
+// ---------------------------------------------------------------------------------------
+// Windows' own dangers, against the Windows program under Wine
+
+// A program started without waiting for it; its output goes nowhere.
+pid_t StartProgram(const std::vector<std::string> &args)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        throw std::runtime_error("cannot start " + args[0]);
+    return pid;
+}
+
+// Names that Windows would read otherwise than they are stored refuse the whole archive, with
+// the reason, before anything is written; names close to them unpack.
+TEST(KxRarWindows, NamesWindowsReadsOtherwiseAreRefusedBeforeWriting)
+{
+    ONLY_FOR_WINDOWS();
+    struct Case {
+        std::string Name;
+        const char *Reason; // nullptr: unpacks
+    };
+    const Case cases[] = {
+        {"pkg/data.txt:hidden", "\":\""},
+        {"pkg/a:b/c.txt", "\":\""},
+        {"pkg/CON", "Windows device (CON)"},
+        {"pkg/con.txt", "Windows device (CON)"},
+        {"pkg/sub/Lpt1.log", "Windows device (LPT1)"},
+        {"pkg/aux .ini", "Windows device (AUX)"},
+        {"NUL/a.txt", "Windows device (NUL)"},
+        {"pkg/COM9.tar.gz", "Windows device (COM9)"},
+        {"pkg/name.", "ending in"},
+        {"pkg/name ", "ending in"},
+        {"pkg/folder./a.txt", "ending in"},
+        {"pkg/a<b", "character Windows forbids"},
+        {"pkg/a>b", "character Windows forbids"},
+        {"pkg/a\"b", "character Windows forbids"},
+        {"pkg/a|b", "character Windows forbids"},
+        {"pkg/a?b", "character Windows forbids"},
+        {"pkg/a*b", "character Windows forbids"},
+        {"pkg/a\x01" "b", "character Windows forbids"},
+        {"pkg/a\tb", "character Windows forbids"},
+        {"pkg/CONSOLE.txt", nullptr},
+        {"pkg/COM10", nullptr},
+        {"pkg/LPT0.txt", nullptr},
+        {"pkg/nul-device.txt", nullptr},
+        {"pkg/.hidden", nullptr},
+        {"pkg/a.b.c", nullptr},
+        {"pkg/ leading blank.txt", nullptr},
+    };
+    for (const Case &c : cases) {
+        const TempFolder tmp;
+        const fs::path archive = tmp.Path() / "p.zip";
+        MakeRawZip(archive, {{"pkg/good.txt", "good"}, {c.Name, "data"}});
+        const fs::path dest = tmp.Path() / "dest";
+        const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+        if (!c.Reason) {
+            EXPECT_EQ(r.Code, 0) << c.Name << ": " << r.Output;
+            EXPECT_EQ(ReadWholeFile(dest / c.Name), "data") << c.Name;
+            continue;
+        }
+        EXPECT_EQ(r.Code, kFatal) << c.Name << ": " << r.Output;
+        EXPECT_NE(r.Output.find("refused entry"), std::string::npos) << c.Name << ": " << r.Output;
+        EXPECT_NE(r.Output.find(c.Reason), std::string::npos) << c.Name << ": " << r.Output;
+        EXPECT_FALSE(fs::exists(dest)) << c.Name;
+    }
+}
+
+// Names without the UTF-8 flag are read as UTF-8 when they are valid UTF-8 (as Info-ZIP on
+// Linux writes them), else as GB18030 (as package makers' Chinese Windows writes them).
+TEST(KxRarWindows, NamesWithoutTheUtf8FlagReadAsUtf8OrGb18030)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder source;
+    // Info-ZIP stores a name's bytes as they are, without the flag.
+    source.Write("\xc9\xfd\xbc\xb6/\xd6\xd0\xce\xc4.txt", "gbk"); // 升级/中文.txt in GB18030
+    source.Write("utf/名.txt", "utf8");
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    const RunResult made = RunProgram({"zip", "-qr", archive.string(), "."}, source.Path());
+    ASSERT_EQ(made.Code, 0) << made.Output;
+    const fs::path dest = tmp.Path() / "dest";
+    const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+    ASSERT_EQ(r.Code, 0) << r.Output;
+    const std::map<std::string, std::optional<std::string>> expected = {
+        {"升级", std::nullopt}, {"升级/中文.txt", "gbk"}, {"utf", std::nullopt},
+        {"utf/名.txt", "utf8"}};
+    EXPECT_EQ(Tree(dest), expected);
+}
+
+// Windows finds a file whatever the letter case of its name: two entries whose paths differ
+// only in case are one file, the later one winning as with equal names; a file and a folder
+// that differ only in case clash.
+TEST(KxRarWindows, PathsDifferingInLetterCaseAreOnePath)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    MakeRawZip(archive, {{"pkg/Read.txt", "first"},
+                         {"pkg/other.txt", "other"},
+                         {"PKG/READ.TXT", "second"}});
+    const fs::path dest = tmp.Path() / "dest";
+    const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+    ASSERT_EQ(r.Code, 0) << r.Output;
+    const auto tree = Tree(dest);
+    ASSERT_EQ(tree.size(), 3u) << r.Output; // the folder, other.txt and one Read.txt
+    std::vector<std::string> read;
+    for (const auto &[path, content] : tree) {
+        if (content && *content != "other")
+            read.push_back(*content);
+    }
+    EXPECT_EQ(read, std::vector<std::string>{"second"});
+
+    const fs::path clash = tmp.Path() / "clash.zip";
+    MakeRawZip(clash, {{"pkg/Update", "a file"}, {"pkg/update/a.txt", "in a folder"}});
+    const fs::path dest2 = tmp.Path() / "dest2";
+    const RunResult c = Kx({"x", "-y", clash.string(), dest2.string()});
+    EXPECT_EQ(c.Code, kFatal) << c.Output;
+    EXPECT_NE(c.Output.find("a file where other entries need a folder"), std::string::npos)
+        << c.Output;
+    EXPECT_FALSE(fs::exists(dest2));
+}
+
+// Paths given the Windows way: "\" separates, and a drive letter is no part of the names.
+TEST(KxRarWindows, AddTakesWindowsPaths)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder tmp;
+    WriteSmallTree(tmp);
+    const std::string onDriveZ = "Z:" + (tmp.Path() / "src/pkg/UpdateSQL.sql").string();
+    const fs::path archive = tmp.Path() / "p.zip";
+    const RunResult a = Kx({"a", "-y", archive.string(), "pkg\\UpdateFiles", onDriveZ},
+                           tmp.Path() / "src");
+    ASSERT_EQ(a.Code, 0) << a.Output;
+    const RunResult list = RunProgram({"unzip", "-Z1", archive.string()});
+    const std::string top = tmp.Path().relative_path().string(); // below Z:
+    EXPECT_EQ(list.Output, "pkg/UpdateFiles/\npkg/UpdateFiles/a.txt\n" + top +
+                               "/src/pkg/UpdateSQL.sql\n");
+}
+
+// A junction in the target folder is a redirection like a symbolic link: never written
+// through.
+TEST(KxRarWindows, JunctionInTheTargetIsNotFollowed)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder tmp;
+    const fs::path dest = tmp.Path() / "dest";
+    const fs::path elsewhere = tmp.Path() / "elsewhere";
+    fs::create_directories(dest / "pkg");
+    fs::create_directories(elsewhere);
+    // cmd reads "/tmp" as a switch: the paths as Windows spells them on Wine's drive Z:.
+    const auto windowsPath = [](const fs::path &path) {
+        std::string text = "Z:" + path.string();
+        std::replace(text.begin(), text.end(), '/', '\\');
+        return text;
+    };
+    std::vector<std::string> mklink = ProgramLine("cmd");
+    mklink.insert(mklink.end(), {"/c", "mklink", "/J", windowsPath(dest / "pkg/sub"),
+                                 windowsPath(elsewhere)});
+    const RunResult made = RunProgram(mklink);
+    if (made.Code != 0 || !fs::exists(dest / "pkg/sub"))
+        GTEST_SKIP() << "this Wine cannot make a junction (mklink /J: " << made.Output << ")";
+    const fs::path archive = tmp.Path() / "p.zip";
+    MakeRawZip(archive, {{"pkg/sub/a.txt", "a"}});
+    const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+    EXPECT_EQ(r.Code, kCannotCreate) << r.Output;
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+// A file that another program holds open without sharing cannot be replaced: the unpack
+// names it, keeps it whole and leaves no temporary file.
+TEST(KxRarWindows, FileInUseIsNamedAndKeptWhole)
+{
+    ONLY_FOR_WINDOWS();
+    const fs::path holder = BinDir().parent_path() / "tests" / "file_holder.exe";
+    ASSERT_TRUE(fs::exists(holder)) << holder;
+    const TempFolder tmp;
+    const fs::path dest = tmp.Path() / "dest";
+    tmp.Write("dest/pkg/UpdateSQL.sql", "old");
+    const fs::path archive = tmp.Path() / "p.zip";
+    MakeRawZip(archive, {{"pkg/UpdateSQL.sql", "new"}});
+    const fs::path ready = tmp.Path() / "ready", release = tmp.Path() / "release";
+    std::vector<std::string> hold = ProgramLine(holder);
+    hold.insert(hold.end(), {(dest / "pkg/UpdateSQL.sql").string(), ready.string(),
+                             release.string()});
+    const pid_t pid = StartProgram(hold);
+    for (int i = 0; i < 400 && !fs::exists(ready); ++i)
+        usleep(50 * 1000);
+    const bool held = fs::exists(ready);
+    const RunResult r = held ? Kx({"x", "-y", archive.string(), dest.string()}) : RunResult{};
+    tmp.Write("release", "");
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(held) << "the holder did not start";
+    EXPECT_EQ(r.Code, kCannotCreate) << r.Output;
+    EXPECT_NE(r.Output.find("pkg/UpdateSQL.sql"), std::string::npos) << r.Output;
+    const std::map<std::string, std::optional<std::string>> expected = {
+        {"pkg", std::nullopt}, {"pkg/UpdateSQL.sql", "old"}};
+    EXPECT_EQ(Tree(dest), expected);
 }
 
 } // namespace

@@ -1,0 +1,34 @@
+#include "entry_text.h"
+
+#include "entry_name.h"
+
+#include "platform/codepage.h"
+#include "platform/win/wide.h"
+
+#include <windows.h>
+
+void PrepareNameReading(archive *reader)
+{
+    // The library's own reading of a name without the UTF-8 flag is left unused (EntryText
+    // decodes the stored bytes); code page 437 maps every byte, so it never fails on one.
+    archive_read_set_options(reader, "zip:hdrcharset=CP437");
+}
+
+std::optional<std::string> EntryText(archive_entry *, const ZipEntry &stored)
+{
+    return ToSystemText(stored.Name);
+}
+
+std::string SystemNameProblem(std::string_view part)
+{
+    return WindowsNameProblem(part);
+}
+
+std::string SameFileKey(const std::string &path)
+{
+    // The system's own capitals, as its file systems compare names.
+    std::wstring wide = Widen(path);
+    if (!wide.empty())
+        CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return Narrow(wide);
+}
