@@ -1,0 +1,260 @@
+#!/usr/bin/env bash
+# The whole upgrade with the real Windows program under Wine and X, as a user performs it, in
+# two program folders of its own:
+#   success  the demo package (scripts/demo-folder): the window shows the package found, 升级 is
+#            pressed, the box "升级成功！" comes and is closed with its 确定 button; the three
+#            SQL blocks ran against the private server through Wine's ODBC, the files are
+#            replaced.
+#   failure  the same package with its second block broken: the boxes "执行升级脚本失败(…)！"
+#            and then "升级失败！"; the first block stays applied, the third never ran, no file
+#            is touched.
+# The product is registered in the prefix's registry (HKLM, 32-bit view) as its installer
+# would; the packages are made on Linux with the project's own archiver.
+#
+#   upgrade_under_wine.sh SOURCE_DIR WIN_BUILD_DIR HOST_BIN_DIR
+#
+# Needs a display with the prefix's Wine server bound to it (scripts/test runs the Windows tests
+# inside xvfb-run), the private database server of scripts/db-server, and ODBCSYSINI naming its
+# driver list (ctest sets it). The prefix is KX_WINE_PREFIX, else WIN_BUILD_DIR/wine.
+# Exits 77 (skipped) when the Windows archiver is not built.
+set -euo pipefail
+
+readonly CAPTION='朔岱产品升级程序'
+readonly DB_USER=kxtest
+readonly DB_PASSWORD='kx;pw}{=1'
+readonly DATABASE=kx_demo_wine
+readonly PRODUCT_CODE=DEMO
+readonly BROKEN_BLOCK='写入更新说明'
+# The window's controls (TForm1ControlId in app/win/u_main_win.h).
+readonly ID_NOPACKAGE=101 ID_PANEL=102 ID_PRODUCT=107 ID_CURRBUILD=108 ID_NEWBUILD=109
+readonly ID_PATH=110 ID_UPDATE=112 ID_CLOSE=113
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+sql() {
+    mariadb --no-defaults --host=127.0.0.1 --port=3306 --user="$DB_USER" \
+        --password="$DB_PASSWORD" --batch --skip-column-names "$@"
+}
+
+source_dir=$(cd "$1" && pwd)
+win=$(cd "$2" && pwd)
+host_bin=$3
+if [ ! -f "$win/bin/KX_Rar.exe" ]; then
+    echo "SKIPPED: $win/bin/KX_Rar.exe is not built: the Windows program cannot unpack a package without it"
+    exit 77
+fi
+for tool in offline-upgrade KX_Rar.exe kxpack; do
+    [ -x "$host_bin/$tool" ] || fail "$host_bin/$tool is missing: the packages are made with the Linux build (cmake --build build)"
+done
+[ -n "${DISPLAY:-}" ] || fail "no display: run the Windows tests inside xvfb-run (scripts/test does)"
+[ -n "${ODBCSYSINI:-}" ] || fail "ODBCSYSINI is not set; run the test through ctest"
+sql -e 'SELECT 1' >/dev/null 2>&1 ||
+    fail "the test database server does not answer on 127.0.0.1:3306; start it with scripts/db-server start BUILD_DIR (scripts/test does)"
+
+export WINEPREFIX=${KX_WINE_PREFIX:-$win/wine}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
+[ -f "$WINEPREFIX/.kx-ready" ] || fail "no Wine prefix at $WINEPREFIX (scripts/wine-prefix init)"
+peek_exe="$win/tests/window_peek.exe"
+[ -f "$peek_exe" ] || fail "$peek_exe is not built"
+
+mkdir -p "$win/tmp"
+work=$(mktemp -d "$win/tmp/upgrade-under-wine.XXXXXX")
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    WINEPREFIX=$WINEPREFIX wine reg delete "HKLM\\Software\\vazerodu\\$PRODUCT_CODE" /reg:32 /f \
+        </dev/null >/dev/null 2>&1 || true
+    sql -e "DROP DATABASE IF EXISTS $DATABASE" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The packages, made on Linux: the demo package, and a copy whose second block names a column
+# the table does not have.
+"$source_dir/scripts/demo-folder" "$work/demo" "$host_bin" "$DATABASE" "$DB_USER" "$DB_PASSWORD"
+packages="$work/packages"
+mkdir -p "$packages/good" "$packages/broken/unpacked"
+cp "$work/demo/demo_1.2.zip" "$packages/good/"
+rar="$host_bin/KX_Rar.exe"
+"$rar" x -y -pxr352 "$work/demo/demo_1.2.zip" "$packages/broken/unpacked" >/dev/null
+"$rar" cw -y "$work/demo/demo_1.2.zip" "$packages/broken/comment.ini" >/dev/null
+sql_file="$packages/broken/unpacked/demo_1.2/UpdateSQL.sql"
+sed -i 's/REPLACE INTO release_notes (id, note)/REPLACE INTO release_notes (id, note, missing)/' "$sql_file"
+grep -q 'note, missing' "$sql_file" || fail "the block to break is not in the demo package"
+(cd "$packages/broken/unpacked" && "$rar" a -y -pxr352 -z"$packages/broken/comment.ini" \
+    "$packages/broken/demo_1.2.zip" demo_1.2 >/dev/null)
+
+# Windows' name of a Linux path (Wine's drive Z: is /), with a trailing backslash for folders.
+windows_path() {
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+# Registers the product, build 1.1, with its folder as given, as its installer would: in the
+# 32-bit view of HKLM, written by Wine's registry tool from a file in the registry editor's
+# Unicode format (no code page on the way).
+register_product() {
+    local product=$1 reg="$work/product.reg" escaped
+    escaped=$(windows_path "$product/" | sed 's/\\/\\\\/g')
+    {
+        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+        printf '[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\%s\\ClientConfigure]\r\n' "$PRODUCT_CODE"
+        printf '"Version"="1"\r\n"Build"="1.1"\r\n"ServerName"="localhost"\r\n'
+        printf '"DBaseName"="%s"\r\n"UserName"="%s"\r\n' "$DATABASE" "$DB_USER"
+        printf '"PassWord"="%s"\r\n\r\n' "$(printf '%s' "$DB_PASSWORD" | base64 -w0)"
+        printf '[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\%s\\ApplicationPath]\r\n' "$PRODUCT_CODE"
+        printf '"Path"="%s"\r\n' "$escaped"
+    } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
+    wine reg delete "HKLM\\Software\\vazerodu\\$PRODUCT_CODE" /reg:32 /f </dev/null >/dev/null 2>&1 || true
+    wine reg import "$(windows_path "$reg")" /reg:32 </dev/null >/dev/null 2>&1 ||
+        fail "the product could not be registered in Wine's registry"
+}
+
+# A program folder with the Windows programs and one package; the installed product (build
+# 1.1) in its folder product/ and in a fresh database.
+stage_folder() {
+    local folder=$1 package=$2
+    mkdir -p "$folder/product/bin"
+    cp "$win/bin/offline-upgrade.exe" "$win/bin/KX_Rar.exe" "$package" "$folder/"
+    printf 'version=1.1\n' >"$folder/product/bin/demo.conf"
+    printf '演示系统 1.1\n' >"$folder/product/readme.txt"
+    register_product "$folder/product"
+    sql <"$work/demo/database.sql"
+}
+
+peek() {
+    wine "$peek_exe" "$1" </dev/null 2>/dev/null
+}
+
+# The field $2 (1-based, after the id) of control $1 in a peek listing on standard input.
+control() {
+    awk -F'\t' -v id="$1" -v field="$2" '$1 == "control" && $2 == id { print $(field + 2); exit }'
+}
+
+# Clicks the middle of control $1 of a peek listing $2, as the user does with the mouse.
+click() {
+    local place left top right bottom
+    place=$(control "$1" 4 <<<"$2")
+    [ -n "$place" ] || fail "no control $1 to click"
+    IFS=, read -r left top right bottom <<<"$place"
+    xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
+}
+
+# Waits up to $2 tenths of a second for a visible window of class $1; prints its listing.
+wait_window() {
+    local listing
+    for _ in $(seq "$2"); do
+        if listing=$(peek "$1"); then
+            printf '%s\n' "$listing"
+            return 0
+        fi
+        kill -0 "$pid" 2>/dev/null || fail "the program ended unexpectedly"
+        sleep 0.1
+    done
+    return 1
+}
+
+# Starts the program in folder $1, checks the package-found state, presses 升级, closes each
+# box with 确定 and writes the boxes' texts, one a line, to $1/boxes.txt; then closes the
+# program with 退出.
+upgrade_in() {
+    local folder=$1 listing box handle last= text boxes=0 tick
+    (cd "$folder" && exec wine "$folder/offline-upgrade.exe" </dev/null >/dev/null 2>&1) &
+    pid=$!
+    listing=$(wait_window TForm1 300) || fail "no window of the program appeared"
+    [ "$(awk -F'\t' '$1 == "window" { print $5 }' <<<"$listing")" = "$CAPTION" ] ||
+        fail "the window is not captioned $CAPTION: $(head -n 1 <<<"$listing")"
+
+    # The package-found state: the panel with the product, both builds and the package's path;
+    # 升级 enabled; no "nothing found" label.
+    [ "$(control $ID_PRODUCT 5 <<<"$listing")" = '朔岱演示系统' ] || fail "product label: $(control $ID_PRODUCT 5 <<<"$listing")"
+    [ "$(control $ID_CURRBUILD 5 <<<"$listing")" = 1.1 ] || fail "current build label: $(control $ID_CURRBUILD 5 <<<"$listing")"
+    [ "$(control $ID_NEWBUILD 5 <<<"$listing")" = 1.2 ] || fail "package build label: $(control $ID_NEWBUILD 5 <<<"$listing")"
+    [ "$(control $ID_PATH 5 <<<"$listing")" = "$(windows_path "$folder/")demo_1.2.zip" ] ||
+        fail "package path label: $(control $ID_PATH 5 <<<"$listing")"
+    [ "$(control $ID_PANEL 2 <<<"$listing")" = 1 ] || fail "the package panel is hidden"
+    [ "$(control $ID_NOPACKAGE 2 <<<"$listing")" = 0 ] || fail "the no-package label shows"
+    [ "$(control $ID_UPDATE 3 <<<"$listing")" = 1 ] || fail "升级 is disabled"
+
+    click $ID_UPDATE "$listing"
+    # Each box is closed as it comes; the run is over when no box shows and 升级 is enabled
+    # again (the window leaves its upgrade-running state only after its last box).
+    : >"$folder/boxes.txt"
+    for ((tick = 0; ; tick++)); do
+        [ "$tick" -lt 600 ] || fail "the upgrade did not end; boxes so far: $(cat "$folder/boxes.txt")"
+        kill -0 "$pid" 2>/dev/null || fail "the program ended unexpectedly"
+        if box=$(peek '#32770'); then
+            handle=$(awk -F'\t' '$1 == "window" { print $3 }' <<<"$box")
+            [ "$handle" != "$last" ] || { sleep 0.1; continue; }
+            last=$handle
+            boxes=$((boxes + 1))
+            # The box's text is its one static control with text; its button reads 确定.
+            text=$(awk -F'\t' '$1 == "control" && $3 == "Static" && $7 != "" { print $7; exit }' <<<"$box")
+            printf '%s\n' "$text" >>"$folder/boxes.txt"
+            [ "$(awk -F'\t' '$1 == "window" { print $5 }' <<<"$box")" = '提示' ] ||
+                fail "a box not captioned 提示: $(head -n 1 <<<"$box") $text"
+            [ "$(control 1 5 <<<"$box")" = '确定' ] || fail "the box's button reads $(control 1 5 <<<"$box")"
+            [ "$boxes" -lt 5 ] || fail "more boxes than any upgrade shows: $(cat "$folder/boxes.txt")"
+            click 1 "$box"
+        elif [ "$boxes" -gt 0 ] && listing=$(peek TForm1) &&
+            [ "$(control $ID_UPDATE 3 <<<"$listing")" = 1 ]; then
+            break
+        else
+            sleep 0.1
+        fi
+    done
+
+    # 退出 ends the program.
+    click $ID_CLOSE "$listing"
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && fail "the program did not end after 退出 was pressed"
+    local status=0
+    wait "$pid" || status=$?
+    pid=
+    [ "$status" = 0 ] || fail "the program ended with status $status"
+}
+
+log_has() {
+    grep -qF -- "$2" "$1/offline-upgrade.log" || fail "the log of $1 lacks: $2"
+}
+
+# Success.
+good="$work/good"
+stage_folder "$good" "$packages/good/demo_1.2.zip"
+upgrade_in "$good"
+[ "$(cat "$good/boxes.txt")" = '升级成功！' ] || fail "the boxes after 升级 were: $(cat "$good/boxes.txt")"
+[ "$(sql -e "SELECT build FROM $DATABASE.product_info WHERE code = 'DEMO'")" = 1.2 ] ||
+    fail "the SQL blocks did not update product_info"
+[ "$(sql -e "SELECT COUNT(*) FROM $DATABASE.release_notes")" = 3 ] ||
+    fail "the SQL blocks did not fill release_notes"
+[ "$(cat "$good/product/bin/demo.conf")" = "version=1.2" ] || fail "bin/demo.conf not replaced"
+[ "$(cat "$good/product/readme.txt")" = "演示系统 1.2" ] || fail "readme.txt not replaced"
+[ -f "$good/product/docs/更新说明.txt" ] || fail "docs/更新说明.txt not copied"
+for line in 'scan: demo_1.2.zip: archiver exit code 0; accepted' 'block 更新版本号: ran in' \
+    'upgrade: succeeded after' 'offline-upgrade ended'; do
+    log_has "$good" "$line"
+done
+! grep -qF -e xr352 -e "$DB_PASSWORD" "$good/offline-upgrade.log" || fail "a password is in the log"
+echo "success: the Windows program upgraded the demo product under Wine; boxes: 升级成功！"
+
+# Failure in the second block.
+broken="$work/broken"
+stage_folder "$broken" "$packages/broken/demo_1.2.zip"
+upgrade_in "$broken"
+expected=$(printf '执行升级脚本失败(%s)！\n升级失败！' "$BROKEN_BLOCK")
+[ "$(cat "$broken/boxes.txt")" = "$expected" ] ||
+    fail "the boxes after 升级 were: $(cat "$broken/boxes.txt" | tr '\n' ' ')"
+[ "$(sql -e "SELECT COUNT(*) FROM $DATABASE.release_notes")" = 0 ] ||
+    fail "the first block did not stay applied, or the broken one wrote rows"
+[ "$(sql -e "SELECT build FROM $DATABASE.product_info WHERE code = 'DEMO'")" = 1.1 ] ||
+    fail "the block after the broken one ran"
+[ "$(cat "$broken/product/bin/demo.conf")" = "version=1.1" ] || fail "bin/demo.conf was replaced after a failed block"
+[ "$(cat "$broken/product/readme.txt")" = "演示系统 1.1" ] || fail "readme.txt was replaced after a failed block"
+[ ! -e "$broken/product/docs" ] || fail "docs/ was copied after a failed block"
+log_has "$broken" "block $BROKEN_BLOCK: failed after"
+echo "failure: a broken block showed $(tr '\n' ' ' <"$broken/boxes.txt")and changed no file"
