@@ -1,25 +1,19 @@
 #include "archive_creator.h"
 
 #include "eocd_comment.h"
+#include "file_access.h"
 #include "rar_error.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <utility>
 
 namespace {
 
-using FileId = std::pair<dev_t, ino_t>;
+using FileId = std::pair<uint64_t, uint64_t>;
 
 // Removes the half-made archive on every path but success.
 class RemoveUnlessKept {
@@ -28,7 +22,7 @@ public:
     ~RemoveUnlessKept()
     {
         if (!kept_)
-            unlink(path_.c_str());
+            fa::RemoveFile(path_);
     }
     RemoveUnlessKept(const RemoveUnlessKept &) = delete;
     RemoveUnlessKept &operator=(const RemoveUnlessKept &) = delete;
@@ -55,14 +49,14 @@ public:
     // without a folder entry of its own).
     void Add(const std::string &fsPath, const std::string &name)
     {
-        struct stat info {};
-        if (stat(fsPath.c_str(), &info) != 0)
-            throw RarError(ExitCode::Fatal, "cannot find " + fsPath + ": " + std::strerror(errno));
-        if (skipped_.count({info.st_dev, info.st_ino}))
+        fa::PathInfo info;
+        if (!fa::StatPath(fsPath, info))
+            throw RarError(ExitCode::Fatal, "cannot find " + fsPath + ": " + fa::ErrorText());
+        if (skipped_.count(info.Id))
             return;
-        if (S_ISDIR(info.st_mode))
+        if (info.Type == fa::Kind::Folder)
             AddFolder(fsPath, name, info);
-        else if (S_ISREG(info.st_mode))
+        else if (info.Type == fa::Kind::Regular)
             AddFile(fsPath, name, info);
         else
             ShowMessage("skipped " + fsPath + ": neither a file nor a folder");
@@ -74,16 +68,16 @@ private:
         throw RarError(ExitCode::Fatal, what + ": " + zip_strerror(zip_));
     }
 
-    void SetAttributes(zip_int64_t index, const struct stat &info)
+    void SetAttributes(zip_int64_t index, const fa::PathInfo &info)
     {
         // Unix mode bits, so that unpackers on such systems restore the permissions.
-        const zip_uint32_t attributes = static_cast<zip_uint32_t>(info.st_mode & 0xffff) << 16;
+        const zip_uint32_t attributes = static_cast<zip_uint32_t>(info.Mode & 0xffff) << 16;
         if (zip_file_set_external_attributes(zip_, static_cast<zip_uint64_t>(index), 0,
                                              ZIP_OPSYS_UNIX, attributes) != 0)
             Fail("cannot add " + std::string(zip_get_name(zip_, index, 0)));
     }
 
-    void AddFile(const std::string &fsPath, const std::string &name, const struct stat &info)
+    void AddFile(const std::string &fsPath, const std::string &name, const fa::PathInfo &info)
     {
         // The library opens the file only when the archive is written, one at a time.
         zip_source_t *source = zip_source_file(zip_, fsPath.c_str(), 0, 0);
@@ -101,10 +95,10 @@ private:
         SetAttributes(index, info);
     }
 
-    void AddFolder(const std::string &fsPath, const std::string &name, const struct stat &info)
+    void AddFolder(const std::string &fsPath, const std::string &name, const fa::PathInfo &info)
     {
         // A link back up the tree would add it for ever.
-        const FileId id{info.st_dev, info.st_ino};
+        const FileId id = info.Id;
         if (!ancestors_.insert(id).second) {
             ShowMessage("skipped " + fsPath + ": a link back into its own folder tree");
             return;
@@ -117,7 +111,8 @@ private:
             }
             if (index < 0)
                 Fail("cannot add " + fsPath);
-            zip_file_set_mtime(zip_, static_cast<zip_uint64_t>(index), info.st_mtime, 0);
+            zip_file_set_mtime(zip_, static_cast<zip_uint64_t>(index),
+                               static_cast<time_t>(info.ModifiedTime), 0);
             SetAttributes(index, info);
         }
         for (const std::string &child : ListFolder(fsPath))
@@ -128,14 +123,9 @@ private:
     // The names in a folder, sorted, so that the same tree always gives the same archive.
     static std::vector<std::string> ListFolder(const std::string &path)
     {
-        std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(path.c_str()), closedir);
-        if (!dir)
-            throw RarError(ExitCode::Fatal, "cannot list " + path + ": " + std::strerror(errno));
         std::vector<std::string> names;
-        while (const dirent *e = readdir(dir.get())) {
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.emplace_back(e->d_name);
-        }
+        if (!fa::ListFolder(path, names))
+            throw RarError(ExitCode::Fatal, "cannot list " + path + ": " + fa::ErrorText());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -170,14 +160,26 @@ std::string EntryNameOf(const std::string &path)
 
 std::string ReadCommentFile(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw RarError(ExitCode::Fatal, "cannot read comment file " + path);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw RarError(ExitCode::Fatal, "cannot read comment file " + path);
-    if (bytes.size() > 0xffff)
+    const fa::Handle file = fa::OpenRead(path);
+    fa::Info info;
+    if (!file.Valid() || !fa::Stat(file.Get(), info))
+        throw RarError(ExitCode::Fatal, "cannot read comment file " + path + ": " + fa::ErrorText());
+    if (info.Type != fa::Kind::Regular)
+        throw RarError(ExitCode::Fatal, "cannot read comment file " + path + ": not a regular file");
+    if (info.Size > 0xffff)
         throw RarError(ExitCode::Fatal, "comment file " + path + " is longer than 65535 bytes");
+    std::string bytes(static_cast<size_t>(info.Size), '\0');
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const int64_t n = fa::ReadAt(file.Get(), bytes.data() + got, bytes.size() - got, got);
+        if (n < 0)
+            throw RarError(ExitCode::Fatal,
+                           "cannot read comment file " + path + ": " + fa::ErrorText());
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
     return bytes;
 }
 
@@ -195,8 +197,8 @@ void CreateArchive(const std::string &archive, const std::vector<std::string> &p
         throw RarError(ExitCode::Fatal, "AES-256 encryption is not available");
 
     // Beside the archive, so that the last step is a rename within one folder.
-    const std::string temp = archive + ".kx_rar-" + std::to_string(getpid()) + ".tmp";
-    unlink(temp.c_str());
+    const std::string temp = archive + ".kx_rar-" + std::to_string(fa::ProcessId()) + ".tmp";
+    fa::RemoveFile(temp);
     RemoveUnlessKept tempGuard(temp);
     int error = 0;
     std::unique_ptr<zip_t, ZipDiscard> handle(
@@ -206,9 +208,8 @@ void CreateArchive(const std::string &archive, const std::vector<std::string> &p
 
     // An old archive lying in a folder being added is not added to its successor.
     std::set<FileId> skipped;
-    struct stat old {};
-    if (stat(archive.c_str(), &old) == 0)
-        skipped.insert({old.st_dev, old.st_ino});
+    if (fa::PathInfo old; fa::StatPath(archive, old))
+        skipped.insert(old.Id);
     ArchiveWriter writer(handle.get(), password, skipped);
     for (size_t i = 0; i < paths.size(); ++i)
         writer.Add(paths[i], names[i]);
@@ -221,8 +222,8 @@ void CreateArchive(const std::string &archive, const std::vector<std::string> &p
     handle.release(); // closed: the archive is written and the handle freed
     if (!comment.empty())
         AppendArchiveComment(temp, comment);
-    if (rename(temp.c_str(), archive.c_str()) != 0)
+    if (!fa::RenamePath(temp, archive))
         throw RarError(ExitCode::CannotCreate,
-                       "cannot create " + archive + ": " + std::strerror(errno));
+                       "cannot create " + archive + ": " + fa::ErrorText());
     tempGuard.Keep();
 }

@@ -1,8 +1,7 @@
 #include "archive_reader.h"
 
+#include "entry_text.h"
 #include "rar_error.h"
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +21,7 @@ bool Contains(const char *text, const char *part)
 
 } // namespace
 
-ArchiveReader::ArchiveReader(int fd, const ZipEnd &end, const std::string &path,
+ArchiveReader::ArchiveReader(fa::Native fd, const ZipEnd &end, const std::string &path,
                              const std::optional<std::string> &password)
     : a_(archive_read_new()), path_(path), fd_(fd), viewEnd_(end.RecordAt + kRecordSize),
       buffer_(kReadBlock, '\0')
@@ -32,6 +31,7 @@ ArchiveReader::ArchiveReader(int fd, const ZipEnd &end, const std::string &path,
     // The seekable reader takes names, sizes and checksums from the central directory, as
     // the archive's final word on its entries, and skips unwanted data without reading it.
     archive_read_support_format_zip_seekable(a_);
+    PrepareNameReading(a_);
     if (password)
         archive_read_add_passphrase(a_, password->c_str());
     archive_read_set_callback_data(a_, this);
@@ -53,12 +53,9 @@ la_ssize_t ArchiveReader::ReadCallback(archive *a, void *self, const void **buff
         return 0;
     const size_t want =
         static_cast<size_t>(std::min<uint64_t>(r->buffer_.size(), r->viewEnd_ - r->position_));
-    ssize_t n = 0;
-    do {
-        n = pread(r->fd_, r->buffer_.data(), want, static_cast<off_t>(r->position_));
-    } while (n < 0 && errno == EINTR);
+    const int64_t n = fa::ReadAt(r->fd_, r->buffer_.data(), want, r->position_);
     if (n < 0) {
-        archive_set_error(a, errno, "%s", std::strerror(errno));
+        archive_set_error(a, EIO, "%s", fa::ErrorText().c_str());
         return ARCHIVE_FATAL;
     }
     // The comment length, the record's last two bytes, reads as zero.

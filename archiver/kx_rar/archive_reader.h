@@ -6,6 +6,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include "file_access.h"
 #include "rar_error.h"
 #include "zip_layout.h"
 
@@ -18,7 +19,7 @@ public:
     // record that FindZipEnd found, without its comment: the library then sees the archive
     // that the comment command read, whatever else the file's tail holds, and a comment of
     // any length. Throws RarError with ExitCode::Fatal when the library cannot read it.
-    ArchiveReader(int fd, const ZipEnd &end, const std::string &path,
+    ArchiveReader(fa::Native fd, const ZipEnd &end, const std::string &path,
                   const std::optional<std::string> &password);
     ~ArchiveReader();
     ArchiveReader(const ArchiveReader &) = delete;
@@ -48,7 +49,7 @@ private:
 
     archive *a_;
     std::string path_;
-    int fd_;
+    fa::Native fd_;
     uint64_t viewEnd_;      // the end record's last byte + 1
     uint64_t position_ = 0; // in that view
     std::string buffer_;

@@ -2,24 +2,9 @@
 
 #include "rar_error.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
-
-namespace {
-
-int OpenFolder(int parentFd, const std::string &name)
+fa::Native DestTree::Folder(const std::vector<std::string> &parts, size_t count)
 {
-    return openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-} // namespace
-
-int DestTree::Folder(const std::vector<std::string> &parts, size_t count)
-{
-    int fd = root_;
+    fa::Native fd = root_;
     std::string path;
     for (size_t i = 0; i < count; ++i) {
         if (i > 0)
@@ -29,20 +14,19 @@ int DestTree::Folder(const std::vector<std::string> &parts, size_t count)
             fd = it->second.Get();
             continue;
         }
-        int child = OpenFolder(fd, parts[i]);
-        if (child < 0 && errno == ENOENT) {
+        fa::Handle child = fa::OpenFolderAt(fd, parts[i]);
+        if (!child.Valid() && fa::LastFailure() == fa::Failure::NotFound) {
             // Another worker may create the same folder at the same moment.
-            const bool made = mkdirat(fd, parts[i].c_str(), 0777) == 0;
+            const bool made = fa::MakeFolderAt(fd, parts[i]);
             if (made && made_)
                 made_->push_back(path);
-            if (made || errno == EEXIST)
-                child = OpenFolder(fd, parts[i]);
+            if (made || fa::LastFailure() == fa::Failure::Exists)
+                child = fa::OpenFolderAt(fd, parts[i]);
         }
-        if (child < 0) {
-            const int error = errno;
-            const std::string why = (error == ENOTDIR || error == ELOOP)
+        if (!child.Valid()) {
+            const std::string why = fa::LastFailure() == fa::Failure::NotAFolder
                                         ? "a file or a link stands in its place"
-                                        : std::strerror(error);
+                                        : fa::ErrorText();
             throw RarError(ExitCode::CannotCreate, "cannot create folder " + path + ": " + why);
         }
         if (open_.size() >= maxOpen_) {
@@ -53,7 +37,7 @@ int DestTree::Folder(const std::vector<std::string> &parts, size_t count)
             if (!parent.empty())
                 open_.insert(std::move(parent));
         }
-        fd = open_.emplace(path, UniqueFd(child)).first->second.Get();
+        fd = open_.emplace(path, std::move(child)).first->second.Get();
     }
     return fd;
 }

@@ -1,15 +1,9 @@
 #include "eocd_comment.h"
 
+#include "file_access.h"
 #include "rar_error.h"
-#include "unique_fd.h"
 #include "zip_layout.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -26,19 +20,11 @@ constexpr size_t kLengthOffset = 20;
     throw RarError(ExitCode::Fatal, "cannot set the comment of " + path + ": " + why);
 }
 
-void WriteAt(int fd, const void *data, size_t size, off_t offset, const std::string &path)
+void WriteAt(fa::Native fd, const void *data, size_t size, uint64_t offset,
+             const std::string &path)
 {
-    const char *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, p, size, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            Fail(path, std::strerror(errno));
-        p += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
+    if (!fa::WriteAt(fd, data, size, offset))
+        Fail(path, fa::ErrorText());
 }
 
 } // namespace
@@ -47,30 +33,30 @@ void AppendArchiveComment(const std::string &path, const std::string &comment)
 {
     if (comment.size() > kMaxComment)
         Fail(path, "longer than 65535 bytes");
-    UniqueFd fd(open(path.c_str(), O_RDWR | O_CLOEXEC));
-    struct stat info {};
-    if (!fd.Valid() || fstat(fd.Get(), &info) != 0)
-        Fail(path, std::strerror(errno));
-    if (info.st_size < static_cast<off_t>(kRecordSize))
+    fa::Handle fd = fa::OpenReadWrite(path);
+    fa::Info info;
+    if (!fd.Valid() || !fa::Stat(fd.Get(), info))
+        Fail(path, fa::ErrorText());
+    if (info.Size < kRecordSize)
         Fail(path, "no end record");
-    const off_t recordAt = info.st_size - static_cast<off_t>(kRecordSize);
+    const uint64_t recordAt = info.Size - kRecordSize;
     unsigned char record[kRecordSize];
-    if (pread(fd.Get(), record, kRecordSize, recordAt) != static_cast<ssize_t>(kRecordSize))
+    if (fa::ReadAt(fd.Get(), record, kRecordSize, recordAt) != static_cast<int64_t>(kRecordSize))
         Fail(path, "cannot read the end record");
     if (std::memcmp(record, kSignature, sizeof kSignature) != 0 || record[kLengthOffset] != 0 ||
         record[kLengthOffset + 1] != 0)
         Fail(path, "no end record without comment at the end");
     // The comment follows the record; its length is a little-endian 16-bit field.
-    WriteAt(fd.Get(), comment.data(), comment.size(), info.st_size, path);
+    WriteAt(fd.Get(), comment.data(), comment.size(), info.Size, path);
     const unsigned char length[2] = {static_cast<unsigned char>(comment.size() & 0xff),
                                      static_cast<unsigned char>(comment.size() >> 8)};
-    WriteAt(fd.Get(), length, sizeof length, recordAt + static_cast<off_t>(kLengthOffset), path);
+    WriteAt(fd.Get(), length, sizeof length, recordAt + kLengthOffset, path);
     if (!fd.Close())
-        Fail(path, std::strerror(errno));
+        Fail(path, fa::ErrorText());
 }
 
 std::string ReadArchiveComment(const std::string &path)
 {
-    const UniqueFd fd = OpenArchiveFile(path);
+    const fa::Handle fd = OpenArchiveFile(path);
     return FindZipEnd(fd.Get(), path).Comment;
 }

@@ -3,22 +3,16 @@
 #include "archive_reader.h"
 #include "dest_tree.h"
 #include "entry_name.h"
+#include "entry_text.h"
+#include "file_access.h"
 #include "rar_error.h"
 #include "temp_file.h"
 #include "traditional_reader.h"
-#include "unique_fd.h"
 #include "zip_layout.h"
-
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -40,10 +34,10 @@ constexpr size_t kMinOpenFolders = 4;
 // the soft limit, whatever the package's folder count.
 size_t FolderBudget(unsigned workers)
 {
-    struct rlimit limit {};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    const uint64_t limit = fa::OpenFilesLimit();
+    if (limit == UINT64_MAX)
         return kMaxOpenFolders;
-    const uint64_t half = limit.rlim_cur / 2;
+    const uint64_t half = limit / 2;
     constexpr uint64_t kOthers = 16;  // standard streams, archive, module, library
     constexpr uint64_t kPerThread = 3; // the file being written, a folder being opened
     if (half <= kOthers)
@@ -54,11 +48,11 @@ size_t FolderBudget(unsigned workers)
 
 struct Job {
     std::string Archive;
-    int ArchiveFd;
+    fa::Native ArchiveFd;
     ZipEnd End;
     std::optional<std::string> Password;
     const std::vector<ZipEntry> *Layout = nullptr; // in the order the library reads them
-    int DestFd = -1;
+    fa::Native DestFd = fa::kNone;
     size_t MaxOpenFolders = 64;
 };
 
@@ -135,27 +129,28 @@ std::string Join(const std::vector<std::string> &parts)
     return path;
 }
 
-// Free bytes for an unprivileged writer in the file system of path; unknown counts as
-// enough, the writes themselves still fail on a full disk.
-uint64_t FreeSpace(const std::string &path)
+// Paths as the file system library takes them: UTF-8 on every system.
+std::filesystem::path PathOf(const std::string &utf8)
 {
-    struct statvfs info {};
-    if (statvfs(path.c_str(), &info) != 0)
-        return UINT64_MAX;
-    return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string TextOf(const std::filesystem::path &path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 // The folder itself or its nearest parent that exists: where it will be created.
 std::string ExistingFolderOf(const std::string &dest)
 {
     std::error_code ec;
-    std::filesystem::path path = std::filesystem::absolute(dest, ec);
+    std::filesystem::path path = std::filesystem::absolute(PathOf(dest), ec);
     if (ec)
         return ".";
     while (true) {
-        struct stat info {};
-        if (stat(path.c_str(), &info) == 0 || !path.has_relative_path())
-            return path.string();
+        if (fa::Exists(TextOf(path)) || !path.has_relative_path())
+            return TextOf(path);
         path = path.parent_path();
     }
 }
@@ -164,17 +159,28 @@ void CheckSpace(const std::string &folder, const std::string &what, uint64_t siz
 {
     if (size == 0)
         return;
-    const uint64_t free = FreeSpace(folder);
+    // Unknown counts as enough: the writes themselves still fail on a full disk.
+    const uint64_t free = fa::FreeSpace(folder);
     if (size > free)
         throw RarError(ExitCode::Fatal, "not enough free space for " + what + " (" +
                                             std::to_string(size) + " bytes, " +
                                             std::to_string(free) + " free in " + folder + ")");
 }
 
-// Why an entry may not be unpacked, or empty when it may; fills parts for an accepted one.
-std::string RefusalOf(archive_entry *entry, std::vector<std::string> &parts)
+// The methods the archive library at hand unpacks: the Windows build has no bzip2 and no xz
+// library to link.
+Decoders AvailableDecoders()
 {
-    const char *name = archive_entry_pathname(entry);
+    Decoders decoders;
+    decoders.Bzip2 = archive_bzlib_version() != nullptr;
+    decoders.Lzma = archive_liblzma_version() != nullptr;
+    return decoders;
+}
+
+// Why an entry may not be unpacked, or empty when it may; fills parts for an accepted one.
+std::string RefusalOf(archive_entry *entry, const ZipEntry &stored, std::vector<std::string> &parts)
+{
+    const std::optional<std::string> name = EntryText(entry, stored);
     if (!name)
         return "unreadable name";
     const mode_t type = archive_entry_filetype(entry);
@@ -183,21 +189,21 @@ std::string RefusalOf(archive_entry *entry, std::vector<std::string> &parts)
     if ((type != AE_IFREG && type != AE_IFDIR) || archive_entry_hardlink(entry))
         return "neither a file nor a folder";
     std::string reason;
-    if (!SplitEntryName(name, parts, reason))
+    if (!SplitEntryName(*name, parts, reason))
         return reason;
     if (type == AE_IFREG && parts.empty())
         return "file without a name";
     return {};
 }
 
-UniqueFd OpenDest(const std::string &dest)
+fa::Handle OpenDest(const std::string &dest)
 {
     std::error_code ec;
-    std::filesystem::create_directories(dest, ec);
-    UniqueFd fd(open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::filesystem::create_directories(PathOf(dest), ec);
+    fa::Handle fd = fa::OpenFolder(dest);
     if (!fd.Valid())
         throw RarError(ExitCode::CannotCreate,
-                       "cannot open target folder " + dest + ": " + std::strerror(errno));
+                       "cannot open target folder " + dest + ": " + fa::ErrorText());
     return fd;
 }
 
@@ -242,8 +248,7 @@ void VerifyPassword(const Job &job, size_t probe)
         if (!entry)
             throw RarError(ExitCode::Fatal, "the archive changed while it was read");
     }
-    const char *raw = archive_entry_pathname(entry);
-    const std::string name = raw ? raw : "?";
+    const std::string name = EntryText(entry, (*job.Layout)[probe]).value_or("?");
     try {
         EntryData data(reader, job, probe, name);
         const void *bytes = nullptr;
@@ -271,8 +276,9 @@ Survey SurveyEntries(const Job &job, const std::string &dest)
     std::vector<std::string> parts;
     while (archive_entry *entry = reader.Next()) {
         const size_t index = survey.Count++;
-        const char *rawName = archive_entry_pathname(entry);
-        const std::string shownName = rawName ? rawName : "?";
+        static const ZipEntry unknown;
+        const std::string shownName =
+            EntryText(entry, index < layout.size() ? layout[index] : unknown).value_or("?");
         // The library must read the entries that were checked above, one for one.
         if (index >= layout.size() ||
             (archive_entry_filetype(entry) == AE_IFREG && archive_entry_size_is_set(entry) &&
@@ -280,9 +286,9 @@ Survey SurveyEntries(const Job &job, const std::string &dest)
             throw RarError(ExitCode::Fatal, "damaged archive " + job.Archive + ": entry \"" +
                                                 shownName +
                                                 "\" does not match its central directory");
-        std::string why = RefusalOf(entry, parts);
+        std::string why = RefusalOf(entry, layout[index], parts);
         if (why.empty())
-            why = UnsupportedMethod(layout[index]);
+            why = UnsupportedMethod(layout[index], AvailableDecoders());
         if (!why.empty()) {
             ShowMessage("refused entry \"" + shownName + "\": " + why);
             ++refused;
@@ -318,7 +324,7 @@ void UnpackEntry(ArchiveReader &reader, archive_entry *entry, size_t index, cons
                  DestTree &tree, const Shared &shared)
 {
     std::vector<std::string> parts;
-    const std::string why = RefusalOf(entry, parts);
+    const std::string why = RefusalOf(entry, (*job.Layout)[index], parts);
     if (!why.empty())
         throw RarError(ExitCode::Fatal, "refused entry: " + why);
     if (archive_entry_filetype(entry) == AE_IFDIR) {
@@ -326,12 +332,12 @@ void UnpackEntry(ArchiveReader &reader, archive_entry *entry, size_t index, cons
         return;
     }
     const std::string shown = Join(parts);
-    const int folder = tree.Folder(parts, parts.size() - 1);
+    const fa::Native folder = tree.Folder(parts, parts.size() - 1);
     const bool sizeKnown = archive_entry_size_is_set(entry);
     const int64_t size = archive_entry_size(entry);
 
     // Owner read and write always: the files are there to be read and replaced later.
-    const mode_t mode = (archive_entry_perm(entry) & 0777) | 0600;
+    const unsigned mode = (archive_entry_perm(entry) & 0777) | 0600;
     TempFile file(folder, parts.back(), shown, mode);
     EntryData source(reader, job, index, shown);
     int64_t written = 0;
@@ -347,7 +353,7 @@ void UnpackEntry(ArchiveReader &reader, archive_entry *entry, size_t index, cons
         file.Write(data, got);
     }
     if (archive_entry_mtime_is_set(entry))
-        file.SetModifiedTime({archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)});
+        file.SetModifiedTime(archive_entry_mtime(entry), archive_entry_mtime_nsec(entry));
     file.Commit();
 }
 
@@ -383,9 +389,8 @@ std::vector<std::filesystem::path> MissingFolders(const std::string &dest)
 {
     std::vector<std::filesystem::path> missing;
     std::error_code ec;
-    std::filesystem::path path = std::filesystem::absolute(dest, ec);
-    struct stat info {};
-    while (!ec && path.has_relative_path() && stat(path.c_str(), &info) != 0) {
+    std::filesystem::path path = std::filesystem::absolute(PathOf(dest), ec);
+    while (!ec && path.has_relative_path() && !fa::Exists(TextOf(path))) {
         missing.push_back(path);
         path = path.parent_path();
     }
@@ -393,11 +398,12 @@ std::vector<std::filesystem::path> MissingFolders(const std::string &dest)
 }
 
 // Unpacks the probe entry alone, before any other. When its password proves wrong, the
-// folders made for it go again, so a wrong password still leaves nothing behind.
-void UnpackProbeFirst(const Job &job, size_t probe, Shared &shared,
-                      const std::vector<std::filesystem::path> &madeForDest)
+// folders made for it go again, so a wrong password still leaves nothing behind (the caller
+// removes those made for the target folder).
+void UnpackProbeFirst(const Job &job, size_t probe, Shared &shared)
 {
     std::vector<std::string> made;
+    std::optional<RarError> wrong;
     {
         ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
         DestTree tree(job.DestFd, job.MaxOpenFolders, &made);
@@ -412,18 +418,18 @@ void UnpackProbeFirst(const Job &job, size_t probe, Shared &shared,
             UnpackEntry(reader, entry, probe, job, tree, shared);
             return;
         } catch (const RarError &e) {
-            const char *raw = archive_entry_pathname(entry);
-            const RarError error = AsWrongPassword(e, raw ? raw : "?");
+            const RarError error =
+                AsWrongPassword(e, EntryText(entry, (*job.Layout)[probe]).value_or("?"));
             if (error.Code() != ExitCode::WrongPassword)
                 throw error;
-            // Innermost first; a folder that is not empty stays.
-            for (auto it = made.rbegin(); it != made.rend(); ++it)
-                unlinkat(job.DestFd, it->c_str(), AT_REMOVEDIR);
-            for (const std::filesystem::path &folder : madeForDest)
-                rmdir(folder.c_str());
-            throw error;
+            wrong = error;
         }
     }
+    // Once the tree's folders are closed: Windows removes no folder that is open. Innermost
+    // first; a folder that is not empty stays.
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+        fa::RemoveAt(job.DestFd, *it, true);
+    throw *wrong;
 }
 
 } // namespace
@@ -431,7 +437,7 @@ void UnpackProbeFirst(const Job &job, size_t probe, Shared &shared,
 void ExtractArchive(const std::string &archive, const std::string &dest,
                     const std::optional<std::string> &password)
 {
-    const UniqueFd archiveFd = OpenArchiveFile(archive);
+    const fa::Handle archiveFd = OpenArchiveFile(archive);
     Job job{archive, archiveFd.Get(), FindZipEnd(archiveFd.Get(), archive), password};
     std::vector<ZipEntry> layout = ReadZipEntries(job.ArchiveFd, job.End, archive);
     CheckEntryData(job.ArchiveFd, layout, job.End, archive);
@@ -446,7 +452,7 @@ void ExtractArchive(const std::string &archive, const std::string &dest,
 
     // Only an archive that passed every check gets its target folder.
     const std::vector<std::filesystem::path> madeForDest = MissingFolders(dest);
-    const UniqueFd destFd = OpenDest(dest);
+    fa::Handle destFd = OpenDest(dest);
     job.DestFd = destFd.Get();
 
     unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);
@@ -459,8 +465,18 @@ void ExtractArchive(const std::string &archive, const std::string &dest,
         workers = 1, job.MaxOpenFolders = FolderBudget(1);
 
     Shared shared(survey.Count);
-    if (probeFirst)
-        UnpackProbeFirst(job, *probe, shared, madeForDest);
+    if (probeFirst) {
+        try {
+            UnpackProbeFirst(job, *probe, shared);
+        } catch (const RarError &e) {
+            if (e.Code() == ExitCode::WrongPassword) {
+                destFd.Reset();
+                for (const std::filesystem::path &folder : madeForDest)
+                    fa::RemoveEmptyFolder(TextOf(folder));
+            }
+            throw;
+        }
+    }
     {
         std::vector<std::jthread> helpers;
         for (unsigned i = 1; i < workers; ++i)

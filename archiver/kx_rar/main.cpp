@@ -3,24 +3,23 @@
 //
 // The comment command runs once per package when the tool scans for packages, so it reads
 // the end record by hand and loads no archive library; the other commands run in a module
-// that is loaded only for them (see ops_loader.h).
+// that is loaded only for them on POSIX (see ops_loader.h).
+
+#include "kx_rar_main.h"
 
 #include "command_line.h"
 #include "comment_writer.h"
-#include "ops_loader.h"
 #include "rar_error.h"
 
 #include <cstdio>
 #include <exception>
-#include <string>
-#include <vector>
 
-int main(int argc, char **argv)
+int KxRarMain(const std::vector<std::string> &args, const std::function<int()> &runOps)
 {
     try {
-        const CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        const CommandLine line = ParseCommandLine(args);
         if (line.Cmd != Command::WriteComment)
-            return RunOpsCommand(argc, argv);
+            return runOps();
         WriteArchiveComment(line.Archive, line.Operands[0]);
         return static_cast<int>(ExitCode::Success);
     } catch (const RarError &e) {

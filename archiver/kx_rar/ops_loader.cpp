@@ -2,7 +2,7 @@
 
 #include "ops_module.h"
 #include "rar_error.h"
-#include "unique_fd.h"
+#include "file_access.h"
 
 #include <dlfcn.h>
 #include <sys/mman.h>
@@ -28,12 +28,13 @@ namespace {
 
 int RunOpsCommand(int argc, char **argv)
 {
-    const UniqueFd fd(memfd_create("KX_Rar_ops.so", MFD_CLOEXEC));
+    const fa::Handle fd(memfd_create("KX_Rar_ops.so", MFD_CLOEXEC));
     if (!fd.Valid())
         CannotLoad(std::string("memory file: ") + std::strerror(errno));
     const unsigned char *p = kx_rar_ops_image_begin;
     while (p < kx_rar_ops_image_end) {
-        const ssize_t n = write(fd.Get(), p, static_cast<size_t>(kx_rar_ops_image_end - p));
+        const ssize_t n = write(static_cast<int>(fd.Get()), p,
+                                static_cast<size_t>(kx_rar_ops_image_end - p));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

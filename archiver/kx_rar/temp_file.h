@@ -2,11 +2,9 @@
 // A file written under a temporary name beside its final name and renamed over it only when it
 // is complete, so a failure never leaves a truncated file under the final name.
 
-#include "unique_fd.h"
+#include "file_access.h"
 
-#include <sys/types.h>
-
-#include <ctime>
+#include <cstdint>
 #include <string>
 
 class TempFile {
@@ -14,7 +12,7 @@ public:
     // Creates a new, empty file with a unique hidden name in the folder dirFd, which must
     // stay open until Commit or destruction. finalName is a plain name in that folder;
     // shownName names the file in messages. Throws RarError with ExitCode::CannotCreate.
-    TempFile(int dirFd, std::string finalName, std::string shownName, mode_t mode);
+    TempFile(fa::Native dirFd, std::string finalName, std::string shownName, unsigned mode);
     // Removes the temporary file unless Commit succeeded.
     ~TempFile();
     TempFile(const TempFile &) = delete;
@@ -23,17 +21,17 @@ public:
     // Writes all bytes. Throws RarError with ExitCode::Fatal on an I/O error (disk full).
     void Write(const void *data, size_t size);
     // Sets the modification time; a failure is ignored, the content is what counts.
-    void SetModifiedTime(const timespec &mtime);
+    void SetModifiedTime(int64_t seconds, long nanoseconds);
     // Closes the file and renames it over the final name, replacing a file present there.
     // Throws RarError: ExitCode::Fatal when the close reports a late write error,
     // ExitCode::CannotCreate when the rename fails (a folder stands under the final name).
     void Commit();
 
 private:
-    int dirFd_;
+    fa::Native dirFd_;
     std::string finalName_;
     std::string shownName_;
     std::string tempName_;
-    UniqueFd fd_;
+    fa::Handle fd_;
     bool committed_ = false;
 };

@@ -2,8 +2,6 @@
 
 #include "rar_error.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -33,7 +31,7 @@ const std::array<uint32_t, 256> &CrcTable()
 
 } // namespace
 
-TraditionalEntryReader::TraditionalEntryReader(int fd, const ZipEntry &entry,
+TraditionalEntryReader::TraditionalEntryReader(fa::Native fd, const ZipEntry &entry,
                                                const std::string &password, std::string shownName)
     : fd_(fd), entry_(entry), shown_(std::move(shownName)), next_(entry.DataAt),
       deflated_(entry.Method == 8)
@@ -49,13 +47,10 @@ TraditionalEntryReader::TraditionalEntryReader(int fd, const ZipEntry &entry,
     if (entry.CompressedSize < kHeaderSize)
         Bad("its encryption header is cut short");
     unsigned char header[kHeaderSize];
-    ssize_t n = 0;
-    do {
-        n = pread(fd_, header, sizeof header, static_cast<off_t>(next_));
-    } while (n < 0 && errno == EINTR);
-    if (n != static_cast<ssize_t>(sizeof header))
+    const int64_t n = fa::ReadAt(fd_, header, sizeof header, next_);
+    if (n != static_cast<int64_t>(sizeof header))
         throw RarError(ExitCode::Fatal, "cannot read " + shown_ + ": " +
-                                            (n < 0 ? std::strerror(errno) : "archive cut short"));
+                                            (n < 0 ? fa::ErrorText() : "archive cut short"));
     next_ += kHeaderSize;
     Decrypt(header, sizeof header);
     // The last header byte repeats the checksum's high byte, or with sizes given after the
@@ -148,13 +143,10 @@ bool TraditionalEntryReader::ReadAndDecrypt(std::string &block)
     block.resize(static_cast<size_t>(std::min<uint64_t>(left, kBlock)));
     size_t got = 0;
     while (got < block.size()) {
-        const ssize_t n = pread(fd_, block.data() + got, block.size() - got,
-                                static_cast<off_t>(next_ + got));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const int64_t n = fa::ReadAt(fd_, block.data() + got, block.size() - got, next_ + got);
         if (n <= 0)
             throw RarError(ExitCode::Fatal, "cannot read " + shown_ + ": " +
-                                                (n < 0 ? std::strerror(errno) : "archive cut short"));
+                                                (n < 0 ? fa::ErrorText() : "archive cut short"));
         got += static_cast<size_t>(n);
     }
     next_ += got;

@@ -6,6 +6,7 @@
 // a large entry a thread of its own reads and decrypts while the caller's thread inflates,
 // checks and writes.
 
+#include "file_access.h"
 #include "zip_layout.h"
 
 #include <zlib.h>
@@ -23,7 +24,7 @@ class TraditionalEntryReader {
 public:
     // fd is the archive (it must outlive the reader); entry has passed CheckEntryData, is
     // encrypted without AES, and its method is stored or deflate.
-    TraditionalEntryReader(int fd, const ZipEntry &entry, const std::string &password,
+    TraditionalEntryReader(fa::Native fd, const ZipEntry &entry, const std::string &password,
                            std::string shownName);
     ~TraditionalEntryReader();
     TraditionalEntryReader(const TraditionalEntryReader &) = delete;
@@ -46,7 +47,7 @@ private:
     void Produce();
     [[noreturn]] void Bad(const std::string &why) const;
 
-    int fd_;
+    fa::Native fd_;
     const ZipEntry &entry_;
     std::string shown_;
     uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};

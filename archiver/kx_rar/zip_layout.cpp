@@ -2,10 +2,6 @@
 
 #include "rar_error.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -43,13 +39,11 @@ bool Is(const unsigned char *p, const char *signature)
 }
 
 // Reads exactly size bytes at offset; false at the end of the file or on an error.
-bool ReadAt(int fd, void *data, size_t size, uint64_t offset)
+bool ReadAt(fa::Native fd, void *data, size_t size, uint64_t offset)
 {
     char *p = static_cast<char *>(data);
     while (size > 0) {
-        const ssize_t n = pread(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const int64_t n = fa::ReadAt(fd, p, size, offset);
         if (n <= 0)
             return false;
         p += n;
@@ -68,14 +62,14 @@ bool ReadAt(int fd, void *data, size_t size, uint64_t offset)
 // few system calls.
 class BlockReader {
 public:
-    explicit BlockReader(int fd) : fd_(fd) {}
+    explicit BlockReader(fa::Native fd) : fd_(fd) {}
 
     // The size bytes at offset, valid until the next call; nullptr past the end of the file.
     const unsigned char *At(uint64_t offset, size_t size)
     {
         if (offset < start_ || offset + size > start_ + buffer_.size()) {
             buffer_.resize(std::max(size, kBlock));
-            const ssize_t n = ReadSome(offset);
+            const int64_t n = ReadSome(offset);
             if (n < 0 || static_cast<size_t>(n) < size) {
                 buffer_.clear();
                 return nullptr;
@@ -89,24 +83,22 @@ public:
 private:
     static constexpr size_t kBlock = 64 * 1024;
 
-    ssize_t ReadSome(uint64_t offset)
+    int64_t ReadSome(uint64_t offset)
     {
         size_t got = 0;
         while (got < buffer_.size()) {
-            const ssize_t n = pread(fd_, buffer_.data() + got, buffer_.size() - got,
-                                    static_cast<off_t>(offset + got));
-            if (n < 0 && errno == EINTR)
-                continue;
+            const int64_t n = fa::ReadAt(fd_, buffer_.data() + got, buffer_.size() - got,
+                                         offset + got);
             if (n < 0)
                 return -1;
             if (n == 0)
                 break;
             got += static_cast<size_t>(n);
         }
-        return static_cast<ssize_t>(got);
+        return static_cast<int64_t>(got);
     }
 
-    int fd_;
+    fa::Native fd_;
     uint64_t start_ = 0;
     std::string buffer_;
 };
@@ -114,7 +106,7 @@ private:
 // The directory that the end record at recordAt names, through the ZIP64 end record when its
 // locator precedes the record; false when the records' own fields disagree. A few reads of
 // fixed size: this runs for every candidate record.
-bool ReadEndRecords(int fd, const unsigned char *record, uint64_t recordAt, ZipEnd &end)
+bool ReadEndRecords(fa::Native fd, const unsigned char *record, uint64_t recordAt, ZipEnd &end)
 {
     const uint64_t disk = Le(record + 4, 2), cdDisk = Le(record + 6, 2);
     const uint64_t diskEntries = Le(record + 8, 2);
@@ -158,7 +150,7 @@ bool ReadEndRecords(int fd, const unsigned char *record, uint64_t recordAt, ZipE
 // Walks the central headers; calls visit(header, fixed-part pointer) for each. False when the
 // directory does not hold exactly its number of complete headers.
 template <typename Visit>
-bool WalkDirectory(int fd, const ZipEnd &end, Visit visit)
+bool WalkDirectory(fa::Native fd, const ZipEnd &end, Visit visit)
 {
     BlockReader reader(fd);
     const uint64_t stop = end.DirectoryAt + end.DirectorySize;
@@ -182,30 +174,30 @@ bool WalkDirectory(int fd, const ZipEnd &end, Visit visit)
 
 } // namespace
 
-UniqueFd OpenArchiveFile(const std::string &path)
+fa::Handle OpenArchiveFile(const std::string &path)
 {
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat info {};
-    if (!fd.Valid() || fstat(fd.Get(), &info) != 0)
-        Damaged(path, std::strerror(errno));
-    if (!S_ISREG(info.st_mode))
+    fa::Handle fd = fa::OpenRead(path);
+    fa::Info info;
+    if (!fd.Valid() || !fa::Stat(fd.Get(), info))
+        Damaged(path, fa::ErrorText());
+    if (info.Type != fa::Kind::Regular)
         Damaged(path, "not a regular file");
-    if (info.st_size == 0)
+    if (info.Size == 0)
         Damaged(path, "empty file");
     return fd;
 }
 
-ZipEnd FindZipEnd(int fd, const std::string &path)
+ZipEnd FindZipEnd(fa::Native fd, const std::string &path)
 {
-    struct stat info {};
-    if (fstat(fd, &info) != 0)
-        Damaged(path, std::strerror(errno));
-    const uint64_t size = static_cast<uint64_t>(info.st_size);
+    fa::Info info;
+    if (!fa::Stat(fd, info))
+        Damaged(path, fa::ErrorText());
+    const uint64_t size = info.Size;
     const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(size, kSearchedTail));
     const uint64_t tailAt = size - tailSize;
     std::string tail(tailSize, '\0');
     if (!ReadAt(fd, tail.data(), tail.size(), tailAt))
-        Damaged(path, std::strerror(errno ? errno : EIO));
+        Damaged(path, "cannot read its end: " + fa::ErrorText());
     const auto *t = reinterpret_cast<const unsigned char *>(tail.data());
     for (size_t at = 0; at + kRecordSize <= tail.size(); ++at) {
         if (!Is(t + at, kEndSignature) ||
@@ -224,7 +216,7 @@ ZipEnd FindZipEnd(int fd, const std::string &path)
     Damaged(path, "not a ZIP archive or damaged (no valid end of central directory record)");
 }
 
-std::vector<ZipEntry> ReadZipEntries(int fd, const ZipEnd &end, const std::string &path)
+std::vector<ZipEntry> ReadZipEntries(fa::Native fd, const ZipEnd &end, const std::string &path)
 {
     std::vector<ZipEntry> entries;
     entries.reserve(static_cast<size_t>(std::min<uint64_t>(end.Entries, 1u << 20)));
@@ -289,7 +281,7 @@ std::vector<ZipEntry> ReadZipEntries(int fd, const ZipEnd &end, const std::strin
     return entries;
 }
 
-void CheckEntryData(int fd, std::vector<ZipEntry> &entries, const ZipEnd &end,
+void CheckEntryData(fa::Native fd, std::vector<ZipEntry> &entries, const ZipEnd &end,
                     const std::string &path)
 {
     BlockReader reader(fd);
@@ -339,7 +331,7 @@ std::string MethodName(uint16_t method)
     }
 }
 
-std::string UnsupportedMethod(const ZipEntry &entry)
+std::string UnsupportedMethod(const ZipEntry &entry, const Decoders &decoders)
 {
     if (entry.Strong)
         return "strong encryption is not supported";
@@ -347,7 +339,9 @@ std::string UnsupportedMethod(const ZipEntry &entry)
     if (entry.Encrypted && m != 0 && m != 8)
         return "encrypted " + MethodName(m) +
                " data is not supported (only stored and deflate entries may be encrypted)";
-    if (m != 0 && m != 8 && m != 12 && m != 14 && m != 95 && m != 98)
+    const bool known = m == 0 || m == 8 || m == 98 || (m == 12 && decoders.Bzip2) ||
+                       ((m == 14 || m == 95) && decoders.Lzma);
+    if (!known)
         return MethodName(m) + " data is not supported";
     return {};
 }

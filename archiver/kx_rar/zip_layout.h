@@ -5,7 +5,7 @@
 // the scan reads always belongs to the archive that is unpacked. The checks are plain
 // functions, for any tool that has to judge an archive before it trusts it.
 
-#include "unique_fd.h"
+#include "file_access.h"
 
 #include <cstdint>
 #include <string>
@@ -14,7 +14,7 @@
 // Opens an archive for reading without blocking (a FIFO or a device named like an archive
 // must not hold the program) and refuses anything but a regular, non-empty file. Throws
 // RarError with ExitCode::Fatal, naming the path and the cause.
-UniqueFd OpenArchiveFile(const std::string &path);
+fa::Handle OpenArchiveFile(const std::string &path);
 
 // Where the end records and the central directory lie.
 struct ZipEnd {
@@ -35,7 +35,7 @@ struct ZipEnd {
 // is one pass over the tail and one over one directory, whatever the file holds. Throws
 // RarError with ExitCode::Fatal (naming path) when no record qualifies or its directory does
 // not hold together.
-ZipEnd FindZipEnd(int fd, const std::string &path);
+ZipEnd FindZipEnd(fa::Native fd, const std::string &path);
 
 // One entry of the central directory.
 struct ZipEntry {
@@ -57,21 +57,27 @@ struct ZipEntry {
 // The central directory's entries in the order of their local headers in the file, sizes and
 // offsets taken from ZIP64 extra fields where the plain fields say so. Throws RarError with
 // ExitCode::Fatal when a header is damaged or an AES entry lacks its extra field.
-std::vector<ZipEntry> ReadZipEntries(int fd, const ZipEnd &end, const std::string &path);
+std::vector<ZipEntry> ReadZipEntries(fa::Native fd, const ZipEnd &end, const std::string &path);
 
 // Checks that the entries are what their local headers say and that no two share data: each
 // local header lies where the directory says, with the same name, method and encryption; each
 // entry's data lies before the central directory; no local header or data range overlaps
 // another (two directory entries over one stored entry would unpack it twice). Fills DataAt
 // and DataEnd. Throws RarError with ExitCode::Fatal naming the first entry that fails.
-void CheckEntryData(int fd, std::vector<ZipEntry> &entries, const ZipEnd &end,
+void CheckEntryData(fa::Native fd, std::vector<ZipEntry> &entries, const ZipEnd &end,
                     const std::string &path);
 
+// The methods beyond stored, deflate and PPMd that the archive library at hand unpacks.
+struct Decoders {
+    bool Bzip2 = true;
+    bool Lzma = true; // LZMA and xz
+};
+
 // Why the entry's data cannot be unpacked here, or empty when it can. Supported: stored,
-// deflate, bzip2, LZMA, xz and PPMd; encrypted (traditional or AES) only stored and deflate,
-// the archive library decrypts no other method (they would fail as if the password were
-// wrong). Strong encryption is not supported.
-std::string UnsupportedMethod(const ZipEntry &entry);
+// deflate, bzip2, LZMA, xz and PPMd (bzip2, LZMA and xz where decoders has them); encrypted
+// (traditional or AES) only stored and deflate, the archive library decrypts no other method
+// (they would fail as if the password were wrong). Strong encryption is not supported.
+std::string UnsupportedMethod(const ZipEntry &entry, const Decoders &decoders = {});
 
 // The method's name for messages ("bzip2", "method 77").
 std::string MethodName(uint16_t method);

@@ -1,0 +1,14 @@
+#include "entry_text.h"
+
+void PrepareNameReading(archive *)
+{
+    // Names come as stored: the program runs with a UTF-8 character type (ops_module.cpp).
+}
+
+std::optional<std::string> EntryText(archive_entry *entry, const ZipEntry &)
+{
+    const char *name = archive_entry_pathname(entry);
+    if (!name)
+        return std::nullopt;
+    return std::string(name);
+}
