@@ -72,56 +72,40 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The packages, made on Linux: the demo package, and a copy whose second block names a column
-# the table does not have.
-"$source_dir/scripts/demo-folder" "$work/demo" "$host_bin" "$DATABASE" "$DB_USER" "$DB_PASSWORD"
-packages="$work/packages"
-mkdir -p "$packages/good" "$packages/broken/unpacked"
-cp "$work/demo/demo_1.2.zip" "$packages/good/"
+# Two demo program folders as scripts/demo-folder makes them (the product, build 1.1, in
+# product/, its registration for Wine in registry-win.reg, its database in database.sql); the
+# second one's package gets a second block that names a column the table does not have, made
+# anew with the Linux archiver.
+good="$work/good"
+broken="$work/broken"
+for folder in "$good" "$broken"; do
+    "$source_dir/scripts/demo-folder" "$folder" "$host_bin" "$DATABASE" "$DB_USER" "$DB_PASSWORD"
+done
 rar="$host_bin/KX_Rar.exe"
-"$rar" x -y -pxr352 "$work/demo/demo_1.2.zip" "$packages/broken/unpacked" >/dev/null
-"$rar" cw -y "$work/demo/demo_1.2.zip" "$packages/broken/comment.ini" >/dev/null
-sql_file="$packages/broken/unpacked/demo_1.2/UpdateSQL.sql"
-sed -i 's/REPLACE INTO release_notes (id, note)/REPLACE INTO release_notes (id, note, missing)/' "$sql_file"
-grep -q 'note, missing' "$sql_file" || fail "the block to break is not in the demo package"
-(cd "$packages/broken/unpacked" && "$rar" a -y -pxr352 -z"$packages/broken/comment.ini" \
-    "$packages/broken/demo_1.2.zip" demo_1.2 >/dev/null)
+unpacked="$work/unpacked"
+"$rar" x -y -pxr352 "$broken/demo_1.2.zip" "$unpacked" >/dev/null
+"$rar" cw -y "$broken/demo_1.2.zip" "$work/comment.ini" >/dev/null
+sed -i 's/REPLACE INTO release_notes (id, note)/REPLACE INTO release_notes (id, note, missing)/' \
+    "$unpacked/demo_1.2/UpdateSQL.sql"
+grep -q 'note, missing' "$unpacked/demo_1.2/UpdateSQL.sql" || fail "the block to break is not in the demo package"
+rm "$broken/demo_1.2.zip"
+(cd "$unpacked" && "$rar" a -y -pxr352 -z"$work/comment.ini" "$broken/demo_1.2.zip" demo_1.2 >/dev/null)
 
-# Windows' name of a Linux path (Wine's drive Z: is /), with a trailing backslash for folders.
+# Windows' name of a Linux path (Wine's drive Z: is /).
 windows_path() {
     printf 'Z:%s' "${1//\//\\}"
 }
 
-# Registers the product, build 1.1, with its folder as given, as its installer would: in the
-# 32-bit view of HKLM, written by Wine's registry tool from a file in the registry editor's
-# Unicode format (no code page on the way).
-register_product() {
-    local product=$1 reg="$work/product.reg" escaped
-    escaped=$(windows_path "$product/" | sed 's/\\/\\\\/g')
-    {
-        printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-        printf '[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\%s\\ClientConfigure]\r\n' "$PRODUCT_CODE"
-        printf '"Version"="1"\r\n"Build"="1.1"\r\n"ServerName"="localhost"\r\n'
-        printf '"DBaseName"="%s"\r\n"UserName"="%s"\r\n' "$DATABASE" "$DB_USER"
-        printf '"PassWord"="%s"\r\n\r\n' "$(printf '%s' "$DB_PASSWORD" | base64 -w0)"
-        printf '[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\%s\\ApplicationPath]\r\n' "$PRODUCT_CODE"
-        printf '"Path"="%s"\r\n' "$escaped"
-    } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
-    wine reg delete "HKLM\\Software\\vazerodu\\$PRODUCT_CODE" /reg:32 /f </dev/null >/dev/null 2>&1 || true
-    wine reg import "$(windows_path "$reg")" /reg:32 </dev/null >/dev/null 2>&1 ||
-        fail "the product could not be registered in Wine's registry"
-}
-
-# A program folder with the Windows programs and one package; the installed product (build
-# 1.1) in its folder product/ and in a fresh database.
+# The Windows programs in place of the Linux ones; the product registered in the prefix's
+# registry, in its 32-bit view, as its installer would; its database as before the upgrade.
 stage_folder() {
-    local folder=$1 package=$2
-    mkdir -p "$folder/product/bin"
-    cp "$win/bin/offline-upgrade.exe" "$win/bin/KX_Rar.exe" "$package" "$folder/"
-    printf 'version=1.1\n' >"$folder/product/bin/demo.conf"
-    printf '演示系统 1.1\n' >"$folder/product/readme.txt"
-    register_product "$folder/product"
-    sql <"$work/demo/database.sql"
+    local folder=$1
+    rm -f "$folder/offline-upgrade" "$folder/kxpack" "$folder/registry.reg"
+    cp "$win/bin/offline-upgrade.exe" "$win/bin/KX_Rar.exe" "$folder/"
+    wine reg delete "HKLM\\Software\\vazerodu\\$PRODUCT_CODE" /reg:32 /f </dev/null >/dev/null 2>&1 || true
+    wine reg import "$(windows_path "$folder/registry-win.reg")" /reg:32 </dev/null >/dev/null 2>&1 ||
+        fail "the product could not be registered in Wine's registry"
+    sql <"$folder/database.sql"
 }
 
 peek() {
@@ -224,8 +208,7 @@ log_has() {
 }
 
 # Success.
-good="$work/good"
-stage_folder "$good" "$packages/good/demo_1.2.zip"
+stage_folder "$good"
 upgrade_in "$good"
 [ "$(cat "$good/boxes.txt")" = '升级成功！' ] || fail "the boxes after 升级 were: $(cat "$good/boxes.txt")"
 [ "$(sql -e "SELECT build FROM $DATABASE.product_info WHERE code = 'DEMO'")" = 1.2 ] ||
@@ -243,8 +226,7 @@ done
 echo "success: the Windows program upgraded the demo product under Wine; boxes: 升级成功！"
 
 # Failure in the second block.
-broken="$work/broken"
-stage_folder "$broken" "$packages/broken/demo_1.2.zip"
+stage_folder "$broken"
 upgrade_in "$broken"
 expected=$(printf '执行升级脚本失败(%s)！\n升级失败！' "$BROKEN_BLOCK")
 [ "$(cat "$broken/boxes.txt")" = "$expected" ] ||
