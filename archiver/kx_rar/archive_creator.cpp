@@ -136,14 +136,14 @@ private:
     std::set<FileId> ancestors_;
 };
 
-// The entry name for a path given on the command line: relative, "/" separators, without
-// empty and "." parts.
+// The entry name for a path given on the command line: relative (without a drive letter on
+// Windows), "/" separators (also for "\" on Windows), without empty and "." parts.
 std::string EntryNameOf(const std::string &path)
 {
     std::string name;
-    size_t start = 0;
+    size_t start = fa::RootLength(path);
     while (start <= path.size()) {
-        size_t end = path.find('/', start);
+        size_t end = path.find_first_of(fa::kPathSeparators, start);
         if (end == std::string::npos)
             end = path.size();
         const std::string part = path.substr(start, end - start);

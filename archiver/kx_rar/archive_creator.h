@@ -7,7 +7,8 @@
 
 // Makes the ZIP archive anew (replacing one present) from the given paths. A folder is added
 // with everything below it, links followed; entry names are the paths as given, made
-// relative ("/" and "." parts dropped), with "/" separators. Files are compressed (deflate)
+// relative ("/" and "." parts dropped, and on Windows a drive letter), with "/" separators
+// ("\" separates too on Windows). Files are compressed (deflate)
 // and, with a password, encrypted with AES-256. The comment is taken byte for byte from
 // commentFile (at most 65535 bytes). The archive is written under a temporary name and
 // renamed into place when it is complete.

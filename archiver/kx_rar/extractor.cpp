@@ -191,6 +191,10 @@ std::string RefusalOf(archive_entry *entry, const ZipEntry &stored, std::vector<
     std::string reason;
     if (!SplitEntryName(*name, parts, reason))
         return reason;
+    for (const std::string &part : parts) {
+        if (std::string problem = SystemNameProblem(part); !problem.empty())
+            return problem;
+    }
     if (type == AE_IFREG && parts.empty())
         return "file without a name";
     return {};
@@ -271,7 +275,7 @@ Survey SurveyEntries(const Job &job, const std::string &dest)
     size_t refused = 0;
     uint64_t total = 0;
     std::unordered_set<std::string> names;
-    PathClashFinder clashes;
+    PathClashFinder clashes(SameFileKey);
     size_t files = 0;
     std::vector<std::string> parts;
     while (archive_entry *entry = reader.Next()) {
@@ -296,7 +300,7 @@ Survey SurveyEntries(const Job &job, const std::string &dest)
         }
         const bool isFile = archive_entry_filetype(entry) == AE_IFREG;
         const std::string path = Join(parts);
-        if (!path.empty() && !names.insert(path).second)
+        if (!path.empty() && !names.insert(SameFileKey(path)).second)
             survey.DuplicateNames = true;
         clashes.Add(parts, isFile);
         if (isFile) {

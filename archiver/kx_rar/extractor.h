@@ -14,7 +14,10 @@
 // directory, no shared data); an absolute name, a drive letter, a ".." part (with "/" or
 // "\"), a symbolic link or another kind that is neither file nor folder, a path that is a file
 // in one entry and a folder in another, and a method that cannot be unpacked refuse the whole
-// archive, and so does a total size larger than the free space where dest is or will be.
+// archive, and so does a total size larger than the free space where dest is or will be. On
+// Windows, names that Windows would read otherwise (SystemNameProblem, entry_text.h) refuse
+// it too, and paths are compared without letter case: two entries whose paths differ only in
+// case are duplicates there, of which the later one wins, as with equal names.
 // The password is settled by decrypting the smallest encrypted entry whole; when that entry
 // is large (over 8 MB) it is instead unpacked first, alone, and on a wrong password the
 // folders made for it are removed again. A failure while unpacking (damaged data, full disk)

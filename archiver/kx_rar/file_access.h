@@ -7,6 +7,7 @@
 // Operations return false (or an invalid handle) on failure; ErrorText() then gives the
 // system's words for it, read at once on the same thread.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -16,6 +17,10 @@ namespace fa {
 
 // The characters that separate the parts of a path: "/" on POSIX, "/" and "\\" on Windows.
 extern const char kPathSeparators[];
+
+// The length of the root that starts path and that no entry name may keep: 2 for a drive
+// letter on Windows ("C:"), else 0 (a leading separator only gives an empty part).
+size_t RootLength(const std::string &path);
 
 // A descriptor or a handle, as a number; -1 when there is none.
 using Native = std::intptr_t;

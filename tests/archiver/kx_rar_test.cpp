@@ -21,6 +21,7 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -1366,6 +1367,217 @@ TEST(KxRarCommandLine, SwitchesAnywhereAndNamesAfterDoubleDash)
         tmp.Path());
     EXPECT_EQ(x2.Code, 0) << x2.Output;
     EXPECT_EQ(ReadWholeFile(tmp.Path() / "out/a.txt"), "a");
+}
+
+// ---------------------------------------------------------------------------------------
+// Windows' own dangers, against the Windows program under Wine
+
+// A program started without waiting for it; its output goes nowhere.
+pid_t StartProgram(const std::vector<std::string> &args)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        throw std::runtime_error("cannot start " + args[0]);
+    return pid;
+}
+
+// Names that Windows would read otherwise than they are stored refuse the whole archive, with
+// the reason, before anything is written; names close to them unpack.
+TEST(KxRarWindows, NamesWindowsReadsOtherwiseAreRefusedBeforeWriting)
+{
+    ONLY_FOR_WINDOWS();
+    struct Case {
+        std::string Name;
+        const char *Reason; // nullptr: unpacks
+    };
+    const Case cases[] = {
+        {"pkg/data.txt:hidden", "\":\""},
+        {"pkg/a:b/c.txt", "\":\""},
+        {"pkg/CON", "Windows device (CON)"},
+        {"pkg/con.txt", "Windows device (CON)"},
+        {"pkg/sub/Lpt1.log", "Windows device (LPT1)"},
+        {"pkg/aux .ini", "Windows device (AUX)"},
+        {"NUL/a.txt", "Windows device (NUL)"},
+        {"pkg/COM9.tar.gz", "Windows device (COM9)"},
+        {"pkg/name.", "ending in"},
+        {"pkg/name ", "ending in"},
+        {"pkg/folder./a.txt", "ending in"},
+        {"pkg/a<b", "character Windows forbids"},
+        {"pkg/a>b", "character Windows forbids"},
+        {"pkg/a\"b", "character Windows forbids"},
+        {"pkg/a|b", "character Windows forbids"},
+        {"pkg/a?b", "character Windows forbids"},
+        {"pkg/a*b", "character Windows forbids"},
+        {"pkg/a\x01" "b", "character Windows forbids"},
+        {"pkg/a\tb", "character Windows forbids"},
+        {"pkg/CONSOLE.txt", nullptr},
+        {"pkg/COM10", nullptr},
+        {"pkg/LPT0.txt", nullptr},
+        {"pkg/nul-device.txt", nullptr},
+        {"pkg/.hidden", nullptr},
+        {"pkg/a.b.c", nullptr},
+        {"pkg/ leading blank.txt", nullptr},
+    };
+    for (const Case &c : cases) {
+        const TempFolder tmp;
+        const fs::path archive = tmp.Path() / "p.zip";
+        MakeRawZip(archive, {{"pkg/good.txt", "good"}, {c.Name, "data"}});
+        const fs::path dest = tmp.Path() / "dest";
+        const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+        if (!c.Reason) {
+            EXPECT_EQ(r.Code, 0) << c.Name << ": " << r.Output;
+            EXPECT_EQ(ReadWholeFile(dest / c.Name), "data") << c.Name;
+            continue;
+        }
+        EXPECT_EQ(r.Code, kFatal) << c.Name << ": " << r.Output;
+        EXPECT_NE(r.Output.find("refused entry"), std::string::npos) << c.Name << ": " << r.Output;
+        EXPECT_NE(r.Output.find(c.Reason), std::string::npos) << c.Name << ": " << r.Output;
+        EXPECT_FALSE(fs::exists(dest)) << c.Name;
+    }
+}
+
+// Names without the UTF-8 flag are read as UTF-8 when they are valid UTF-8 (as Info-ZIP on
+// Linux writes them), else as GB18030 (as package makers' Chinese Windows writes them).
+TEST(KxRarWindows, NamesWithoutTheUtf8FlagReadAsUtf8OrGb18030)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder source;
+    // Info-ZIP stores a name's bytes as they are, without the flag.
+    source.Write("\xc9\xfd\xbc\xb6/\xd6\xd0\xce\xc4.txt", "gbk"); // 升级/中文.txt in GB18030
+    source.Write("utf/名.txt", "utf8");
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    const RunResult made = RunProgram({"zip", "-qr", archive.string(), "."}, source.Path());
+    ASSERT_EQ(made.Code, 0) << made.Output;
+    const fs::path dest = tmp.Path() / "dest";
+    const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+    ASSERT_EQ(r.Code, 0) << r.Output;
+    const std::map<std::string, std::optional<std::string>> expected = {
+        {"升级", std::nullopt}, {"升级/中文.txt", "gbk"}, {"utf", std::nullopt},
+        {"utf/名.txt", "utf8"}};
+    EXPECT_EQ(Tree(dest), expected);
+}
+
+// Windows finds a file whatever the letter case of its name: two entries whose paths differ
+// only in case are one file, the later one winning as with equal names; a file and a folder
+// that differ only in case clash.
+TEST(KxRarWindows, PathsDifferingInLetterCaseAreOnePath)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder tmp;
+    const fs::path archive = tmp.Path() / "p.zip";
+    MakeRawZip(archive, {{"pkg/Read.txt", "first"},
+                         {"pkg/other.txt", "other"},
+                         {"PKG/READ.TXT", "second"}});
+    const fs::path dest = tmp.Path() / "dest";
+    const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+    ASSERT_EQ(r.Code, 0) << r.Output;
+    const auto tree = Tree(dest);
+    ASSERT_EQ(tree.size(), 3u) << r.Output; // the folder, other.txt and one Read.txt
+    std::vector<std::string> read;
+    for (const auto &[path, content] : tree) {
+        if (content && *content != "other")
+            read.push_back(*content);
+    }
+    EXPECT_EQ(read, std::vector<std::string>{"second"});
+
+    const fs::path clash = tmp.Path() / "clash.zip";
+    MakeRawZip(clash, {{"pkg/Update", "a file"}, {"pkg/update/a.txt", "in a folder"}});
+    const fs::path dest2 = tmp.Path() / "dest2";
+    const RunResult c = Kx({"x", "-y", clash.string(), dest2.string()});
+    EXPECT_EQ(c.Code, kFatal) << c.Output;
+    EXPECT_NE(c.Output.find("a file where other entries need a folder"), std::string::npos)
+        << c.Output;
+    EXPECT_FALSE(fs::exists(dest2));
+}
+
+// Paths given the Windows way: "\" separates, and a drive letter is no part of the names.
+TEST(KxRarWindows, AddTakesWindowsPaths)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder tmp;
+    WriteSmallTree(tmp);
+    const std::string onDriveZ = "Z:" + (tmp.Path() / "src/pkg/UpdateSQL.sql").string();
+    const fs::path archive = tmp.Path() / "p.zip";
+    const RunResult a = Kx({"a", "-y", archive.string(), "pkg\\UpdateFiles", onDriveZ},
+                           tmp.Path() / "src");
+    ASSERT_EQ(a.Code, 0) << a.Output;
+    const RunResult list = RunProgram({"unzip", "-Z1", archive.string()});
+    const std::string top = tmp.Path().relative_path().string(); // below Z:
+    EXPECT_EQ(list.Output, "pkg/UpdateFiles/\npkg/UpdateFiles/a.txt\n" + top +
+                               "/src/pkg/UpdateSQL.sql\n");
+}
+
+// A junction in the target folder is a redirection like a symbolic link: never written
+// through.
+TEST(KxRarWindows, JunctionInTheTargetIsNotFollowed)
+{
+    ONLY_FOR_WINDOWS();
+    const TempFolder tmp;
+    const fs::path dest = tmp.Path() / "dest";
+    const fs::path elsewhere = tmp.Path() / "elsewhere";
+    fs::create_directories(dest / "pkg");
+    fs::create_directories(elsewhere);
+    // cmd reads "/tmp" as a switch: the paths as Windows spells them on Wine's drive Z:.
+    const auto windowsPath = [](const fs::path &path) {
+        std::string text = "Z:" + path.string();
+        std::replace(text.begin(), text.end(), '/', '\\');
+        return text;
+    };
+    std::vector<std::string> mklink = ProgramLine("cmd");
+    mklink.insert(mklink.end(), {"/c", "mklink", "/J", windowsPath(dest / "pkg/sub"),
+                                 windowsPath(elsewhere)});
+    const RunResult made = RunProgram(mklink);
+    if (made.Code != 0 || !fs::exists(dest / "pkg/sub"))
+        GTEST_SKIP() << "this Wine cannot make a junction (mklink /J: " << made.Output << ")";
+    const fs::path archive = tmp.Path() / "p.zip";
+    MakeRawZip(archive, {{"pkg/sub/a.txt", "a"}});
+    const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+    EXPECT_EQ(r.Code, kCannotCreate) << r.Output;
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+// A file that another program holds open without sharing cannot be replaced: the unpack
+// names it, keeps it whole and leaves no temporary file.
+TEST(KxRarWindows, FileInUseIsNamedAndKeptWhole)
+{
+    ONLY_FOR_WINDOWS();
+    const fs::path holder = BinDir().parent_path() / "tests" / "file_holder.exe";
+    ASSERT_TRUE(fs::exists(holder)) << holder;
+    const TempFolder tmp;
+    const fs::path dest = tmp.Path() / "dest";
+    tmp.Write("dest/pkg/UpdateSQL.sql", "old");
+    const fs::path archive = tmp.Path() / "p.zip";
+    MakeRawZip(archive, {{"pkg/UpdateSQL.sql", "new"}});
+    const fs::path ready = tmp.Path() / "ready", release = tmp.Path() / "release";
+    std::vector<std::string> hold = ProgramLine(holder);
+    hold.insert(hold.end(), {(dest / "pkg/UpdateSQL.sql").string(), ready.string(),
+                             release.string()});
+    const pid_t pid = StartProgram(hold);
+    for (int i = 0; i < 400 && !fs::exists(ready); ++i)
+        usleep(50 * 1000);
+    const bool held = fs::exists(ready);
+    const RunResult r = held ? Kx({"x", "-y", archive.string(), dest.string()}) : RunResult{};
+    tmp.Write("release", "");
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(held) << "the holder did not start";
+    EXPECT_EQ(r.Code, kCannotCreate) << r.Output;
+    EXPECT_NE(r.Output.find("pkg/UpdateSQL.sql"), std::string::npos) << r.Output;
+    const std::map<std::string, std::optional<std::string>> expected = {
+        {"pkg", std::nullopt}, {"pkg/UpdateSQL.sql", "old"}};
+    EXPECT_EQ(Tree(dest), expected);
 }
 
 } // namespace

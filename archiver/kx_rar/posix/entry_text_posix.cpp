@@ -12,3 +12,13 @@ std::optional<std::string> EntryText(archive_entry *entry, const ZipEntry &)
         return std::nullopt;
     return std::string(name);
 }
+
+std::string SystemNameProblem(std::string_view)
+{
+    return {};
+}
+
+std::string SameFileKey(const std::string &path)
+{
+    return path;
+}

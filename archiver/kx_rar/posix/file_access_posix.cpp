@@ -31,6 +31,11 @@ Kind KindOf(mode_t mode)
 
 const char kPathSeparators[] = "/";
 
+size_t RootLength(const std::string &)
+{
+    return 0;
+}
+
 void CloseNative(Native handle, bool &ok)
 {
     ok = ::close(Fd(handle)) == 0;

@@ -1,6 +1,11 @@
 #include "entry_text.h"
 
+#include "entry_name.h"
+
 #include "platform/codepage.h"
+#include "platform/win/wide.h"
+
+#include <windows.h>
 
 void PrepareNameReading(archive *reader)
 {
@@ -12,4 +17,18 @@ void PrepareNameReading(archive *reader)
 std::optional<std::string> EntryText(archive_entry *, const ZipEntry &stored)
 {
     return ToSystemText(stored.Name);
+}
+
+std::string SystemNameProblem(std::string_view part)
+{
+    return WindowsNameProblem(part);
+}
+
+std::string SameFileKey(const std::string &path)
+{
+    // The system's own capitals, as its file systems compare names.
+    std::wstring wide = Widen(path);
+    if (!wide.empty())
+        CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return Narrow(wide);
 }

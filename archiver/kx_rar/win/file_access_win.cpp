@@ -91,6 +91,13 @@ bool Attributes(Native handle, BY_HANDLE_FILE_INFORMATION &info)
 
 const char kPathSeparators[] = "/\\";
 
+size_t RootLength(const std::string &path)
+{
+    const bool letter = path.size() >= 2 && path[1] == ':' &&
+                        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return letter ? 2 : 0;
+}
+
 void CloseNative(Native handle, bool &ok)
 {
     ok = CloseHandle(H(handle)) != 0;
