@@ -64,7 +64,13 @@ mkdir -p "$win/tmp"
 work=$(mktemp -d "$win/tmp/upgrade-under-wine.XXXXXX")
 pid=
 cleanup() {
+    local status=$?
     [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    if [ "$status" != 0 ]; then
+        for log in "$work"/*/offline-upgrade.log; do
+            [ -f "$log" ] && { echo "--- $log"; cat "$log"; } >&2
+        done
+    fi
     WINEPREFIX=$WINEPREFIX wine reg delete "HKLM\\Software\\vazerodu\\$PRODUCT_CODE" /reg:32 /f \
         </dev/null >/dev/null 2>&1 || true
     sql -e "DROP DATABASE IF EXISTS $DATABASE" 2>/dev/null || true
