@@ -2,12 +2,12 @@
 # The whole upgrade with the real Windows program under Wine and X, as a user performs it, in
 # two program folders of its own:
 #   success  the demo package (scripts/demo-folder): the window shows the package found, 升级 is
-#            pressed, the box "升级成功！" comes and is closed with its 确定 button; the three
-#            SQL blocks ran against the private server through Wine's ODBC, the files are
-#            replaced.
+#            pressed, the box "升级成功！" (information icon) comes and is closed with its 确定
+#            button; the three SQL blocks ran against the private server through Wine's ODBC,
+#            the files are replaced.
 #   failure  the same package with its second block broken: the boxes "执行升级脚本失败(…)！"
-#            and then "升级失败！"; the first block stays applied, the third never ran, no file
-#            is touched.
+#            and then "升级失败！" (error icons); the first block stays applied, the third never
+#            ran, no file is touched.
 # The product is registered in the prefix's registry (HKLM, 32-bit view) as its installer
 # would; the packages are made on Linux with the project's own archiver.
 #
@@ -132,6 +132,27 @@ click() {
     xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
 }
 
+# The icon of a box in listing $1: its one visible static control without text holds a picture,
+# whose colour on the screen tells the system's information icon (blue) from its error icon
+# (red); "none" for any other or none.
+box_icon() {
+    local place left top right bottom rgb r g b
+    place=$(awk -F'\t' '$1 == "control" && $3 == "Static" && $4 == 1 && $7 == "" { print $6; exit }' <<<"$1")
+    [ -n "$place" ] || { echo none; return; }
+    IFS=, read -r left top right bottom <<<"$place"
+    import -window root "$work/screen.png"
+    rgb=$(convert "$work/screen.png" -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
+        -resize '1x1!' -format '%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]' info:)
+    read -r r g b <<<"$rgb"
+    if [ $((r - g)) -gt 50 ] && [ $((r - b)) -gt 50 ]; then
+        echo error
+    elif [ $((b - r)) -gt 30 ]; then
+        echo information
+    else
+        echo none
+    fi
+}
+
 # Waits up to $2 tenths of a second for a visible window of class $1; prints its listing.
 wait_window() {
     local listing
@@ -182,7 +203,7 @@ upgrade_in() {
             boxes=$((boxes + 1))
             # The box's text is its one static control with text; its button reads 确定.
             text=$(awk -F'\t' '$1 == "control" && $3 == "Static" && $7 != "" { print $7; exit }' <<<"$box")
-            printf '%s\n' "$text" >>"$folder/boxes.txt"
+            printf '%s\t%s\n' "$text" "$(box_icon "$box")" >>"$folder/boxes.txt"
             [ "$(awk -F'\t' '$1 == "window" { print $5 }' <<<"$box")" = '提示' ] ||
                 fail "a box not captioned 提示: $(head -n 1 <<<"$box") $text"
             [ "$(control 1 5 <<<"$box")" = '确定' ] || fail "the box's button reads $(control 1 5 <<<"$box")"
@@ -216,7 +237,8 @@ log_has() {
 # Success.
 stage_folder "$good"
 upgrade_in "$good"
-[ "$(cat "$good/boxes.txt")" = '升级成功！' ] || fail "the boxes after 升级 were: $(cat "$good/boxes.txt")"
+[ "$(cat "$good/boxes.txt")" = "$(printf '升级成功！\tinformation')" ] ||
+    fail "the boxes (text, icon) after 升级 were: $(cat "$good/boxes.txt")"
 [ "$(sql -e "SELECT build FROM $DATABASE.product_info WHERE code = 'DEMO'")" = 1.2 ] ||
     fail "the SQL blocks did not update product_info"
 [ "$(sql -e "SELECT COUNT(*) FROM $DATABASE.release_notes")" = 3 ] ||
@@ -229,14 +251,14 @@ for line in 'scan: demo_1.2.zip: archiver exit code 0; accepted' 'block 更新�
     log_has "$good" "$line"
 done
 ! grep -qF -e xr352 -e "$DB_PASSWORD" "$good/offline-upgrade.log" || fail "a password is in the log"
-echo "success: the Windows program upgraded the demo product under Wine; boxes: 升级成功！"
+echo "success: the Windows program upgraded the demo product under Wine; box: $(tr '\t' ' ' <"$good/boxes.txt")"
 
 # Failure in the second block.
 stage_folder "$broken"
 upgrade_in "$broken"
-expected=$(printf '执行升级脚本失败(%s)！\n升级失败！' "$BROKEN_BLOCK")
+expected=$(printf '执行升级脚本失败(%s)！\terror\n升级失败！\terror' "$BROKEN_BLOCK")
 [ "$(cat "$broken/boxes.txt")" = "$expected" ] ||
-    fail "the boxes after 升级 were: $(cat "$broken/boxes.txt" | tr '\n' ' ')"
+    fail "the boxes (text, icon) after 升级 were: $(tr '\n' ' ' <"$broken/boxes.txt")"
 [ "$(sql -e "SELECT COUNT(*) FROM $DATABASE.release_notes")" = 0 ] ||
     fail "the first block did not stay applied, or the broken one wrote rows"
 [ "$(sql -e "SELECT build FROM $DATABASE.product_info WHERE code = 'DEMO'")" = 1.1 ] ||
@@ -245,4 +267,4 @@ expected=$(printf '执行升级脚本失败(%s)！\n升级失败！' "$BROKEN_BL
 [ "$(cat "$broken/product/readme.txt")" = "演示系统 1.1" ] || fail "readme.txt was replaced after a failed block"
 [ ! -e "$broken/product/docs" ] || fail "docs/ was copied after a failed block"
 log_has "$broken" "block $BROKEN_BLOCK: failed after"
-echo "failure: a broken block showed $(tr '\n' ' ' <"$broken/boxes.txt")and changed no file"
+echo "failure: a broken block showed $(tr '\t' ' ' <"$broken/boxes.txt" | paste -sd ';') and changed no file"
