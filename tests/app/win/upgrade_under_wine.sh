@@ -129,7 +129,9 @@ click() {
     place=$(control "$1" 4 <<<"$2")
     [ -n "$place" ] || fail "no control $1 to click"
     IFS=, read -r left top right bottom <<<"$place"
-    xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
+    # From a corner first: a pointer already resting on the spot would bring the window no
+    # motion before the click.
+    xdotool mousemove 0 0 mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
 }
 
 # The icon of a box in listing $1: its one visible static control without text holds a picture,
