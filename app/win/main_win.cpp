@@ -15,6 +15,7 @@
 
 #include <windows.h>
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <exception>
@@ -25,8 +26,32 @@
 
 namespace {
 
+// COM for the window's one thread, a single-threaded apartment, as long as the window runs: the
+// accessibility service hands the controls' accessible objects to its clients through it.
+class ComApartment {
+public:
+    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))
+    {
+        if (FAILED(result_))
+            LogWarning("COM is not initialised (" +
+                       SystemErrorText(static_cast<unsigned long>(result_)) +
+                       "): screen readers may not read the window");
+    }
+    ~ComApartment()
+    {
+        if (SUCCEEDED(result_))
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment &) = delete;
+    ComApartment &operator=(const ComApartment &) = delete;
+
+private:
+    HRESULT result_;
+};
+
 int Run(const std::string &programFolder)
 {
+    const ComApartment com;
     Win32MessagePresenter messages;
     // One run at a time in a program folder, whichever face it has.
     const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
