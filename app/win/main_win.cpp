@@ -1,8 +1,10 @@
 // Program start on Windows: the upgrade log, the window with the system's services, the first
 // scan, then the message loop until the window is closed. With arguments (--unattended, --help)
-// the program runs without a window, as on Linux.
+// the program runs without a window, as on Linux, its lines going to the caller's redirected
+// output or console.
 
 #include "app/unattended.h"
+#include "app/win/standard_output.h"
 #include "app/win/u_main_win.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
@@ -92,6 +94,8 @@ std::vector<std::string> WideArguments()
 int main()
 {
     const CommandLine line = ParseCommandLine(WideArguments());
+    if (line.RunMode != CommandLine::Mode::Window)
+        ConnectStandardOutput();
     if (line.RunMode == CommandLine::Mode::Unattended) {
         std::string programFolder;
         try {
