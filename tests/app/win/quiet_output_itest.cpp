@@ -24,7 +24,8 @@ fs::path ProgramIn(const TempFolder &folder)
 {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const fs::path built = fs::path(self).parent_path().parent_path() / "bin" / "offline-upgrade.exe";
+    const fs::path built =
+        fs::path(self).parent_path().parent_path() / "bin" / "offline-upgrade.exe";
     const fs::path copy = folder.Path() / "offline-upgrade.exe";
     fs::copy_file(built, copy, fs::copy_options::overwrite_existing);
     return copy;
@@ -125,7 +126,8 @@ TEST(QuietOutput, ReachesTheFilesAndPipesTheCallerHandsOver)
     };
     for (const Sink sink : {Sink::File, Sink::Pipe}) {
         for (const Case &c : cases) {
-            SCOPED_TRACE(Narrow(c.Arguments) + (sink == Sink::File ? " into files" : " into pipes"));
+            SCOPED_TRACE(Narrow(c.Arguments) +
+                         (sink == Sink::File ? " into files" : " into pipes"));
             TempFolder folder;
             const Outcome outcome = RunWithSinks(ProgramIn(folder), c.Arguments, sink, folder);
             EXPECT_EQ(outcome.ExitCode, c.ExitCode);
