@@ -602,6 +602,19 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             DestroyWindow(hwnd);
         return 0;
     }
+    case WM_GETDPISCALEDSIZE: {
+        // Asked before WM_DPICHANGED: the size the window takes at the new dpi, so that the
+        // place the system then suggests is made for it.
+        const int dpi = static_cast<int>(wParam);
+        const RECT frame = WindowRectFor(MulDiv(488, dpi, 96), MulDiv(260, dpi, 96),
+                                         static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)),
+                                         static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)),
+                                         dpi);
+        auto *size = reinterpret_cast<SIZE *>(lParam);
+        size->cx = frame.right - frame.left;
+        size->cy = frame.bottom - frame.top;
+        return TRUE;
+    }
     case WM_DPICHANGED: {
         Layout(HIWORD(wParam));
         const RECT *suggested = reinterpret_cast<const RECT *>(lParam);

@@ -404,8 +404,19 @@ TEST(Win32Window, LaysItselfOutAgainWhenTheDpiChanges)
     form.SetStepText("正在解压升级包...");
     for (const int dpi : {120, 144, 96}) {
         SCOPED_TRACE(dpi);
-        // The system's message when the window moves to a monitor of another dpi: the new dpi
-        // and the place it suggests.
+        // Asked first, the window's size at the new dpi: the scaled client area in the frame
+        // of that dpi.
+        SIZE size{};
+        ASSERT_TRUE(SendMessageW(form.Handle(), WM_GETDPISCALEDSIZE, static_cast<WPARAM>(dpi),
+                                 reinterpret_cast<LPARAM>(&size)));
+        RECT border{};
+        const auto style = static_cast<DWORD>(GetWindowLongW(form.Handle(), GWL_STYLE));
+        const auto exStyle = static_cast<DWORD>(GetWindowLongW(form.Handle(), GWL_EXSTYLE));
+        AdjustWindowRectExForDpi(&border, style, FALSE, exStyle, static_cast<UINT>(dpi));
+        EXPECT_EQ(size.cx - (border.right - border.left), MulDiv(kDesignClientWidth, dpi, 96));
+        EXPECT_EQ(size.cy - (border.bottom - border.top), MulDiv(kDesignClientHeight, dpi, 96));
+        // Then the system's message when the window moves to a monitor of another dpi: the
+        // new dpi and the place it suggests.
         RECT suggested{40 + dpi, 30 + dpi, 40 + dpi + MulDiv(500, dpi, 96),
                        30 + dpi + MulDiv(290, dpi, 96)};
         SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
