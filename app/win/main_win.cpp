@@ -1,8 +1,10 @@
 // Program start on Windows: the upgrade log, the window with the system's services, the first
 // scan, then the message loop until the window is closed. With arguments (--unattended, --help)
-// the program runs without a window, as on Linux.
+// the program runs without a window, as on Linux, its lines going to the caller's redirected
+// output or console.
 
 #include "app/unattended.h"
+#include "app/win/standard_output.h"
 #include "app/win/u_main_win.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
@@ -15,6 +17,7 @@
 
 #include <windows.h>
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <exception>
@@ -25,8 +28,32 @@
 
 namespace {
 
+// COM for the window's one thread, a single-threaded apartment, as long as the window runs: the
+// accessibility service hands the controls' accessible objects to its clients through it.
+class ComApartment {
+public:
+    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))
+    {
+        if (FAILED(result_))
+            LogWarning("COM is not initialised (" +
+                       SystemErrorText(static_cast<unsigned long>(result_)) +
+                       "): screen readers may not read the window");
+    }
+    ~ComApartment()
+    {
+        if (SUCCEEDED(result_))
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment &) = delete;
+    ComApartment &operator=(const ComApartment &) = delete;
+
+private:
+    HRESULT result_;
+};
+
 int Run(const std::string &programFolder)
 {
+    const ComApartment com;
     Win32MessagePresenter messages;
     // One run at a time in a program folder, whichever face it has.
     const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
@@ -67,6 +94,8 @@ std::vector<std::string> WideArguments()
 int main()
 {
     const CommandLine line = ParseCommandLine(WideArguments());
+    if (line.RunMode != CommandLine::Mode::Window)
+        ConnectStandardOutput();
     if (line.RunMode == CommandLine::Mode::Unattended) {
         std::string programFolder;
         try {

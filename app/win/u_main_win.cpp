@@ -1,12 +1,15 @@
 #include "app/win/u_main_win.h"
 
+#include "app/win/accessible_name.h"
 #include "app/win/resource_ids.h"
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/win/wide.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -21,6 +24,9 @@ struct ControlDesign {
     DWORD Style;
     bool InPanel;
     int X, Y, Width, Height;
+    // For a control without text of its own: its name for screen readers, as in the Qt window.
+    // Any other control is named by its text.
+    const wchar_t *AccessibleName = nullptr;
 };
 
 constexpr DWORD kChild = WS_CHILD | WS_CLIPSIBLINGS;
@@ -36,7 +42,7 @@ const ControlDesign kControls[] = {
     {IdBtnClose, L"BUTTON", L"退出", kChild | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, false, 403,
      110, 75, 25},
     // P_Update, in the group box at (2, 14); hidden until a package is found.
-    {IdP_Update, kPanelClass, L"升级包信息", kChild, false, 101, 20, 295, 201},
+    {IdP_Update, kPanelClass, L"", kChild, false, 101, 20, 295, 201, L"升级包信息"},
     {IdLabel1, L"STATIC", L"升级产品：", kLabel, true, 7, 9, 60, 12},
     {IdLabel2, L"STATIC", L"当前版本号：", kLabel, true, 7, 41, 72, 12},
     {IdLabel3, L"STATIC", L"升级包版本号：", kLabel, true, 7, 74, 84, 12},
@@ -51,12 +57,19 @@ const ControlDesign kControls[] = {
     {IdLab_NoPackage, L"STATIC", L"未找到有效的升级包文件！", kLabel, false, 163, 86, 156, 12},
     {IdGroupBox1, L"BUTTON", L"升级内容", kChild | WS_VISIBLE | BS_GROUPBOX, false, 99, 6, 299,
      217},
-    // The window text is the accessible name; an owner-drawn picture shows no text.
-    {IdImage1, L"STATIC", L"产品升级图片", kChild | WS_VISIBLE | SS_OWNERDRAW, false, 0, 0, 96, 224},
+    {IdImage1, L"STATIC", L"", kChild | WS_VISIBLE | SS_OWNERDRAW, false, 0, 0, 96, 224,
+     L"产品升级图片"},
     {IdLab_CurrentStep, L"STATIC", L"当前正在进行的步骤", kChild | SS_LEFT | SS_NOPREFIX, false,
      5, 229, 108, 12},
-    {IdProgressBar, PROGRESS_CLASSW, L"升级进度", kChild | PBS_SMOOTH, false, 0, 246, 488, 14},
+    {IdProgressBar, PROGRESS_CLASSW, L"", kChild | PBS_SMOOTH, false, 0, 246, 488, 14,
+     L"升级进度"},
 };
+
+const ControlDesign &Design(int id)
+{
+    return *std::find_if(std::begin(kControls), std::end(kControls),
+                         [id](const ControlDesign &design) { return design.Id == id; });
+}
 
 bool IsRed(int id)
 {
@@ -221,6 +234,8 @@ void TForm1::CreateControls()
             throw KxError("a control of the window cannot be made: " + LastErrorText());
         if (design.Id == IdP_Update)
             panel_ = control;
+        if (design.AccessibleName && !SetAccessibleName(control, design.AccessibleName))
+            LogWarning("a control of the window has no accessible name: " + LastErrorText());
     }
     SendMessageW(Control(IdCheckBox_Force), BM_SETCHECK, BST_CHECKED, 0);
     SendMessageW(Control(IdProgressBar), PBM_SETRANGE32, 0, progressMax_);
@@ -256,12 +271,20 @@ void TForm1::Layout(int dpi)
     MakeFonts(dpi);
     const DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE));
     const DWORD exStyle = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_EXSTYLE));
-    const RECT frame = WindowRectFor(Scale(488), Scale(260), style, exStyle, dpi);
+    // The frame as the window's own dpi draws it: on WM_DPICHANGED that is already the new one.
+    const RECT frame = WindowRectFor(Scale(488), Scale(260), style, exStyle, WindowDpi(hwnd_));
     SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    for (const ControlDesign &design : kControls)
-        SetWindowPos(Control(design.Id), nullptr, Scale(design.X), Scale(design.Y),
-                     Scale(design.Width), Scale(design.Height), SWP_NOZORDER | SWP_NOACTIVATE);
+    // A control in the panel is placed where its place in the window, scaled, falls: scaling
+    // the panel's place and the place in the panel apart could round them a pixel away.
+    const ControlDesign &panel = Design(IdP_Update);
+    for (const ControlDesign &design : kControls) {
+        const int dx = design.InPanel ? panel.X : 0;
+        const int dy = design.InPanel ? panel.Y : 0;
+        SetWindowPos(Control(design.Id), nullptr, Scale(dx + design.X) - Scale(dx),
+                     Scale(dy + design.Y) - Scale(dy), Scale(design.Width), Scale(design.Height),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     SizeToText(IdLab_NoPackage);
     SizeToText(IdLab_CurrentStep);
 
@@ -578,6 +601,19 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         if (CanClose)
             DestroyWindow(hwnd);
         return 0;
+    }
+    case WM_GETDPISCALEDSIZE: {
+        // Asked before WM_DPICHANGED: the size the window takes at the new dpi, so that the
+        // place the system then suggests is made for it.
+        const int dpi = static_cast<int>(wParam);
+        const RECT frame = WindowRectFor(MulDiv(488, dpi, 96), MulDiv(260, dpi, 96),
+                                         static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)),
+                                         static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)),
+                                         dpi);
+        auto *size = reinterpret_cast<SIZE *>(lParam);
+        size->cx = frame.right - frame.left;
+        size->cy = frame.bottom - frame.top;
+        return TRUE;
     }
     case WM_DPICHANGED: {
         Layout(HIWORD(wParam));

@@ -1,7 +1,8 @@
 // The Win32 window's own drawing and event wiring, read back through Win32 calls: where each
-// control lies, its caption, font and colour, the frame, the tab order, the progress bar, and
-// the clicks that reach the logic (the refused close, the default error report through the
-// message presenter, so that no box ever waits for a user).
+// control lies and its caption, compared with the Qt form app/u_main.ui (the design's one
+// record), at 96 dpi and above; the names screen readers get; font and colour, the frame, the
+// tab order, the progress bar, and the clicks that reach the logic (the refused close, the
+// default error report through the message presenter, so that no box ever waits for a user).
 
 #include "app/win/u_main_win.h"
 
@@ -10,8 +11,11 @@
 #include "tests/support/fake_data_access.h"
 #include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
+#include "u_main_design.h"
 
 #include <commctrl.h>
+#include <objbase.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -20,7 +24,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <tuple>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -110,61 +115,87 @@ void Click(const TForm1 &form, int id)
     SendMessageW(form.Control(id), BM_CLICK, 0, 0);
 }
 
-struct Placed {
-    int Id;
-    const char *Name;
-    const char *Caption; // nullptr: sized or captioned at run time
-    int X, Y, Width, Height;
-};
+// The window's identifier of each widget of the design.
+int IdOf(std::string_view name)
+{
+    static const std::pair<std::string_view, int> ids[] = {
+        {"GroupBox1", IdGroupBox1},       {"Lab_NoPackage", IdLab_NoPackage},
+        {"P_Update", IdP_Update},         {"Label1", IdLabel1},
+        {"Label2", IdLabel2},             {"Label3", IdLabel3},
+        {"Label4", IdLabel4},             {"Lab_Product", IdLab_Product},
+        {"Lab_CurrBuild", IdLab_CurrBuild}, {"Lab_NewBuild", IdLab_NewBuild},
+        {"Lab_Path", IdLab_Path},         {"CheckBox_Force", IdCheckBox_Force},
+        {"BtnUpdate", IdBtnUpdate},       {"BtnClose", IdBtnClose},
+        {"ProgressBar", IdProgressBar},   {"Lab_CurrentStep", IdLab_CurrentStep},
+        {"Btn_refresh", IdBtn_refresh},   {"Image1", IdImage1},
+    };
+    for (const auto &[widget, id] : ids)
+        if (widget == name)
+            return id;
+    ADD_FAILURE() << "the window has no control for the design's " << name;
+    return 0;
+}
 
-// The design at 96 dpi, in the window's client area (the panel's controls moved by its place).
-const Placed kDesign[] = {
-    {IdGroupBox1, "GroupBox1", "升级内容", 99, 6, 299, 217},
-    {IdP_Update, "P_Update", "升级包信息", 101, 20, 295, 201},
-    {IdLabel1, "Label1", "升级产品：", 108, 29, 60, 12},
-    {IdLabel2, "Label2", "当前版本号：", 108, 61, 72, 12},
-    {IdLabel3, "Label3", "升级包版本号：", 108, 94, 84, 12},
-    {IdLabel4, "Label4", "升级包路径：", 108, 127, 72, 12},
-    {IdLab_Product, "Lab_Product", "值", 190, 29, 175, 12},
-    {IdLab_CurrBuild, "Lab_CurrBuild", "值", 190, 61, 175, 12},
-    {IdLab_NewBuild, "Lab_NewBuild", "值", 190, 94, 175, 12},
-    {IdLab_Path, "Lab_Path", "值", 190, 127, 199, 46},
-    {IdCheckBox_Force, "CheckBox_Force", "强制升级", 108, 179, 69, 17},
-    {IdBtnUpdate, "BtnUpdate", "升级", 403, 66, 75, 25},
-    {IdBtnClose, "BtnClose", "退出", 403, 110, 75, 25},
-    {IdBtn_refresh, "Btn_refresh", "刷新", 403, 22, 75, 25},
-    {IdProgressBar, "ProgressBar", "升级进度", 0, 246, 488, 14},
-    {IdImage1, "Image1", "产品升级图片", 0, 0, 96, 224},
-};
+// The design's labels that are sized to their text: their width comes from the font.
+bool SizedToText(std::string_view name)
+{
+    return name == "Lab_NoPackage" || name == "Lab_CurrentStep";
+}
+
+int FontHeight(HWND control)
+{
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof(font),
+               &font);
+    return font.lfHeight;
+}
+
+// Every control of the design (app/u_main.ui) where the window laid out for dpi must have it:
+// the design's 96-dpi place and size times dpi/96, the client area likewise, and the font's
+// character height of 12 pixels at 96 dpi. A label sized to its text is as wide as its text
+// in its font.
+void ExpectLaidOutFor(const TForm1 &form, int dpi)
+{
+    auto scale = [dpi](int value) { return MulDiv(value, dpi, 96); };
+    for (const DesignControl &control : kDesign) {
+        SCOPED_TRACE(control.Name);
+        HWND hwnd = form.Control(IdOf(control.Name));
+        const RECT rect = ClientRect(form, hwnd);
+        EXPECT_EQ(rect.left, scale(control.X));
+        EXPECT_EQ(rect.top, scale(control.Y));
+        if (SizedToText(control.Name)) {
+            const std::wstring text = Widen(Text(hwnd));
+            HDC dc = GetDC(hwnd);
+            HGDIOBJ old =
+                SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+            SIZE size{};
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+            SelectObject(dc, old);
+            ReleaseDC(hwnd, dc);
+            EXPECT_EQ(rect.right - rect.left, size.cx);
+            EXPECT_GE(rect.bottom - rect.top, scale(control.Height));
+        } else {
+            EXPECT_EQ(rect.right - rect.left, scale(control.Width));
+            EXPECT_EQ(rect.bottom - rect.top, scale(control.Height));
+        }
+        if (std::string_view(control.Class) != "QFrame") {
+            EXPECT_EQ(FontHeight(hwnd), -scale(12));
+        }
+    }
+    RECT client{};
+    GetClientRect(form.Handle(), &client);
+    EXPECT_EQ(client.right, scale(kDesignClientWidth));
+    EXPECT_EQ(client.bottom, scale(kDesignClientHeight));
+}
 
 TEST(Win32Window, EveryControlLiesAtTheDesignsPlaceWithItsCaption)
 {
     WinWindowFixture fixture;
     TForm1 &form = fixture.Make();
-    auto scale = [&](int value) { return MulDiv(value, form.Dpi(), 96); };
-    for (const Placed &control : kDesign) {
-        SCOPED_TRACE(control.Name);
-        const RECT rect = ClientRect(form, form.Control(control.Id));
-        EXPECT_EQ(rect.left, scale(control.X));
-        EXPECT_EQ(rect.top, scale(control.Y));
-        EXPECT_EQ(rect.right - rect.left, scale(control.Width));
-        EXPECT_EQ(rect.bottom - rect.top, scale(control.Height));
-        EXPECT_EQ(Text(form.Control(control.Id)), control.Caption);
-    }
-    // Sized to their text, from the design's corner.
-    for (auto [id, x, y] : {std::tuple{IdLab_NoPackage, 163, 86}, {IdLab_CurrentStep, 5, 229}}) {
-        const RECT rect = ClientRect(form, form.Control(id));
-        EXPECT_EQ(rect.left, scale(x)) << id;
-        EXPECT_EQ(rect.top, scale(y)) << id;
-        EXPECT_GT(rect.right - rect.left, 0) << id;
-    }
-    EXPECT_EQ(Text(form.Control(IdLab_NoPackage)), "未找到有效的升级包文件！");
-
-    RECT client{};
-    GetClientRect(form.Handle(), &client);
-    EXPECT_EQ(client.right, scale(488));
-    EXPECT_EQ(client.bottom, scale(260));
-    EXPECT_EQ(Text(form.Handle()), "朔岱产品升级程序");
+    ExpectLaidOutFor(form, form.Dpi());
+    for (const DesignControl &control : kDesign)
+        EXPECT_EQ(Text(form.Control(IdOf(control.Name))), control.Caption) << control.Name;
+    EXPECT_EQ(Text(form.Handle()), kDesignCaption);
 }
 
 TEST(Win32Window, HasAFixedDialogFrameWithOnlyTheCloseButtonAndIsCentred)
@@ -318,6 +349,171 @@ TEST(Win32Window, CloseIsRefusedWhileAnUpgradeRunsAndErrorsGoToThePresenter)
     // After the run the close button closes the window.
     Click(form, IdBtnClose);
     EXPECT_TRUE(form.Closed());
+}
+
+// COM for the test's thread, as the program has it while its window runs.
+class ComApartment {
+public:
+    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComApartment() { CoUninitialize(); }
+};
+
+// The name that the accessibility service gives a client (a screen reader) for the control.
+std::string AccessibleName(HWND control)
+{
+    IAccessible *object = nullptr;
+    const HRESULT found = AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
+                                                     __uuidof(IAccessible),
+                                                     reinterpret_cast<void **>(&object));
+    if (FAILED(found) || !object)
+        return "(no accessible object: " + std::to_string(found) + ")";
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    const HRESULT named = object->get_accName(self, &name);
+    std::string result = FAILED(named) ? "(no name: " + std::to_string(named) + ")"
+                                       : Narrow(name ? name : L"");
+    SysFreeString(name);
+    object->Release();
+    return result;
+}
+
+TEST(Win32Window, EveryControlHasTheAccessibleNameOfTheQtWindow)
+{
+    const ComApartment com;
+    WinWindowFixture fixture;
+    TForm1 &form = fixture.Make();
+    for (const DesignControl &control : kDesign) {
+        // As Qt names a widget: the accessible name the form gives it, else its caption.
+        const std::string expected =
+            *control.AccessibleName ? control.AccessibleName : control.Caption;
+        EXPECT_FALSE(expected.empty()) << control.Name;
+        EXPECT_EQ(AccessibleName(form.Control(IdOf(control.Name))), expected) << control.Name;
+    }
+    // A value label is named by the value it shows, as it changes.
+    form.ShowPackage("演示产品", "1.0.0.1", "1.0.0.2", "C:\\demo.zip");
+    EXPECT_EQ(AccessibleName(form.Control(IdLab_Product)), "演示产品");
+}
+
+TEST(Win32Window, LaysItselfOutAgainWhenTheDpiChanges)
+{
+    WinWindowFixture fixture;
+    TForm1 &form = fixture.Make();
+    form.SetStepText("正在解压升级包...");
+    for (const int dpi : {120, 144, 96}) {
+        SCOPED_TRACE(dpi);
+        // Asked first, the window's size at the new dpi: the scaled client area in the frame
+        // of that dpi.
+        SIZE size{};
+        ASSERT_TRUE(SendMessageW(form.Handle(), WM_GETDPISCALEDSIZE, static_cast<WPARAM>(dpi),
+                                 reinterpret_cast<LPARAM>(&size)));
+        RECT border{};
+        const auto style = static_cast<DWORD>(GetWindowLongW(form.Handle(), GWL_STYLE));
+        const auto exStyle = static_cast<DWORD>(GetWindowLongW(form.Handle(), GWL_EXSTYLE));
+        AdjustWindowRectExForDpi(&border, style, FALSE, exStyle, static_cast<UINT>(dpi));
+        EXPECT_EQ(size.cx - (border.right - border.left), MulDiv(kDesignClientWidth, dpi, 96));
+        EXPECT_EQ(size.cy - (border.bottom - border.top), MulDiv(kDesignClientHeight, dpi, 96));
+        // Then the system's message when the window moves to a monitor of another dpi: the
+        // new dpi and the place it suggests.
+        RECT suggested{40 + dpi, 30 + dpi, 40 + dpi + MulDiv(500, dpi, 96),
+                       30 + dpi + MulDiv(290, dpi, 96)};
+        SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+        form.ProcessMessages();
+        EXPECT_EQ(form.Dpi(), dpi);
+        ExpectLaidOutFor(form, dpi);
+        RECT frame{};
+        GetWindowRect(form.Handle(), &frame);
+        EXPECT_EQ(frame.left, suggested.left);
+        EXPECT_EQ(frame.top, suggested.top);
+        // The arrow of 升级 at the new size.
+        BUTTON_IMAGELIST images{};
+        ASSERT_TRUE(SendMessageW(form.Control(IdBtnUpdate), BCM_GETIMAGELIST, 0,
+                                 reinterpret_cast<LPARAM>(&images)));
+        int width = 0, height = 0;
+        ImageList_GetIconSize(images.himl, &width, &height);
+        EXPECT_EQ(width, MulDiv(16, dpi, 96));
+        EXPECT_EQ(height, MulDiv(16, dpi, 96));
+    }
+}
+
+// The system's dpi of the prefix: HKCU\Control Panel\Desktop, LogPixels, read by Wine when a
+// process starts. Set for the life of this object, then restored as it was.
+class SystemDpi {
+public:
+    explicit SystemDpi(DWORD dpi)
+    {
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
+        DWORD size = sizeof(old_);
+        had_ = RegQueryValueExW(key_, L"LogPixels", nullptr, &oldType_,
+                                reinterpret_cast<BYTE *>(&old_), &size) == ERROR_SUCCESS &&
+               oldType_ == REG_DWORD;
+        set_ = RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE *>(&dpi),
+                              sizeof(dpi)) == ERROR_SUCCESS;
+    }
+    ~SystemDpi()
+    {
+        if (had_)
+            RegSetValueExW(key_, L"LogPixels", 0, oldType_, reinterpret_cast<BYTE *>(&old_),
+                           sizeof(old_));
+        else
+            RegDeleteValueW(key_, L"LogPixels");
+        RegCloseKey(key_);
+    }
+    bool Set() const { return set_; }
+
+private:
+    HKEY key_ = nullptr;
+    DWORD old_ = 0;
+    DWORD oldType_ = 0;
+    bool had_ = false;
+    bool set_ = false;
+};
+
+// Runs this test program again with only the test named, the environment variable given, and
+// returns its exit code (-1 when it cannot start or does not end within a minute).
+int RunThisTestAgain(const wchar_t *test, const wchar_t *variable, const wchar_t *value)
+{
+    wchar_t program[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(program) + L"\" --gtest_filter=" + test;
+    SetEnvironmentVariableW(variable, value);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(variable, nullptr);
+    if (!started)
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+TEST(Win32Window, StartsLaidOutForTheSystemsDpi)
+{
+    if (const char *expected = std::getenv("KX_EXPECT_DPI")) {
+        // The program started again at the system dpi that the first run set.
+        WinWindowFixture fixture;
+        TForm1 &form = fixture.Make();
+        EXPECT_EQ(form.Dpi(), std::atoi(expected));
+        ExpectLaidOutFor(form, std::atoi(expected));
+        return;
+    }
+    const SystemDpi dpi(144);
+    ASSERT_TRUE(dpi.Set());
+    EXPECT_EQ(RunThisTestAgain(L"Win32Window.StartsLaidOutForTheSystemsDpi", L"KX_EXPECT_DPI",
+                               L"144"),
+              0);
 }
 
 } // namespace
