@@ -22,6 +22,7 @@
 #include <openssl/hmac.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -115,7 +116,14 @@ RunResult Kx(std::vector<std::string> args, const fs::path &cwd = {})
 {
     const std::vector<std::string> line = ProgramLine(ProgramFile());
     args.insert(args.begin(), line.begin(), line.end());
-    return RunProgram(args, cwd);
+    RunResult r = RunProgram(args, cwd);
+    // The program never ends with 1; under Wine, 1 and no word at all is a start of Wine that
+    // failed now and then (seen once in a few hundred starts), and is not the program's answer.
+    if (WindowsProgram() && r.Code == 1 && r.Output.empty()) {
+        std::fprintf(stderr, "Wine did not start the program; starting it again\n");
+        r = RunProgram(args, cwd);
+    }
+    return r;
 }
 
 std::string Hex(const std::string &bytes)
