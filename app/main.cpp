@@ -9,6 +9,7 @@
 #include "app/pictures.h"
 #include "app/u_main.h"
 #include "app/unattended.h"
+#include "platform/console.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
 #include "platform/odbc/odbc_data_access.h"

@@ -50,14 +50,6 @@ std::string PackageNameInFolder(const std::string &programFolder, const std::str
 
 } // namespace
 
-std::vector<std::string> ProgramArguments(int argc, char *argv[])
-{
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.emplace_back(argv[i]);
-    return arguments;
-}
-
 int RunWithoutWindow(const CommandLine &line)
 {
     if (line.RunMode == CommandLine::Mode::Help) {

@@ -8,9 +8,6 @@
 #include <string>
 #include <vector>
 
-// The arguments after the program name, byte for byte.
-std::vector<std::string> ProgramArguments(int argc, char *argv[]);
-
 // Prints the usage: for --help on standard output (exit code 0), for a refused command line on
 // standard error after the reason (exit code 3). Returns the exit code.
 int RunWithoutWindow(const CommandLine &line);

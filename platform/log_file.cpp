@@ -1,4 +1,5 @@
 #include "platform/log_file.h"
+#include "platform/native_path.h"
 
 #include <chrono>
 #include <ctime>
@@ -8,16 +9,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// The logic's paths are UTF-8; Windows would read a narrow path in its ANSI code page.
-fs::path NativePath(const std::string &path)
-{
-#ifdef _WIN32
-    return fs::path(std::u8string(path.begin(), path.end()));
-#else
-    return fs::path(path);
-#endif
-}
 
 std::FILE *OpenForAppending(const std::string &path)
 {

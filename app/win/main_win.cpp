@@ -6,6 +6,7 @@
 #include "app/unattended.h"
 #include "app/win/standard_output.h"
 #include "app/win/u_main_win.h"
+#include "platform/console.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
 #include "platform/odbc/odbc_data_access.h"
@@ -18,7 +19,6 @@
 #include <windows.h>
 
 #include <objbase.h>
-#include <shellapi.h>
 
 #include <exception>
 #include <functional>
@@ -75,25 +75,11 @@ int Run(const std::string &programFolder)
     return form.Run();
 }
 
-// The arguments in UTF-8 from the wide command line: the ANSI argv loses what the code page
-// cannot spell.
-std::vector<std::string> WideArguments()
-{
-    std::vector<std::string> arguments;
-    int count = 0;
-    if (LPWSTR *words = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        for (int i = 1; i < count; ++i)
-            arguments.push_back(Narrow(words[i]));
-        LocalFree(words);
-    }
-    return arguments;
-}
-
 } // namespace
 
 int main()
 {
-    const CommandLine line = ParseCommandLine(WideArguments());
+    const CommandLine line = ParseCommandLine(ProgramArguments(0, nullptr));
     if (line.RunMode != CommandLine::Mode::Window)
         ConnectStandardOutput();
     if (line.RunMode == CommandLine::Mode::Unattended) {

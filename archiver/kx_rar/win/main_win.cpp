@@ -4,19 +4,10 @@
 #include "kx_rar_main.h"
 #include "ops_commands.h"
 
-#include "platform/win/wide.h"
-
-#include <windows.h>
-#include <shellapi.h>
+#include "platform/console.h"
 
 int main()
 {
-    int count = 0;
-    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<std::string> args;
-    for (int i = 1; wide && i < count; ++i)
-        args.push_back(Narrow(wide[i]));
-    if (wide)
-        LocalFree(wide);
+    const std::vector<std::string> args = ProgramArguments(0, nullptr);
     return KxRarMain(args, [&] { return RunOpsCommandLine(args); });
 }
