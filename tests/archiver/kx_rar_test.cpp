@@ -934,10 +934,18 @@ TEST(KxRarHostile, ManyEndRecordsAreReadWithBoundedWork)
         bytes += record;
     }
     const fs::path archive = tmp.Write("stall.zip", bytes);
+    // Under Wine the count also holds Wine's own start (its libraries, some 8 MB): measured on
+    // a start that reads no archive, and taken off.
+    uint64_t startCost = 0;
+    if (WindowsProgram()) {
+        const uint64_t before = BytesReadByChildren();
+        Kx({"cw", "-y", (tmp.Path() / "missing.zip").string(), (tmp.Path() / "out").string()});
+        startCost = BytesReadByChildren() - before;
+    }
     for (const char *command : {"cw", "x"}) {
         const uint64_t before = BytesReadByChildren();
         const RunResult r = Kx({command, "-y", archive.string(), (tmp.Path() / "out").string()});
-        const uint64_t read = BytesReadByChildren() - before;
+        const uint64_t read = BytesReadByChildren() - before - startCost;
         EXPECT_EQ(r.Code, kFatal) << command << ": " << r.Output;
         // The tail once, a few bytes per record, the one directory that qualifies once.
         EXPECT_LT(read, 2 * bytes.size() + 4 * 1024 * 1024) << command;
