@@ -3,6 +3,7 @@
 #include "platform/system_services.h"
 #include "platform/win/registry_win.h"
 #include "product/product_reg.h"
+#include "tests/support/registered_product_win.h"
 
 #include <gtest/gtest.h>
 
@@ -12,64 +13,9 @@
 
 namespace {
 
-// Writes a product's keys into the 32-bit view and removes them again when the test ends; the
-// product code is the process's own, so runs in one prefix never meet.
-class RegisteredProduct {
-public:
-    RegisteredProduct() : code_(L"KXTEST" + std::to_wstring(GetCurrentProcessId())) {}
-    ~RegisteredProduct()
-    {
-        HKEY parent = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\vazerodu", 0,
-                          KEY_ALL_ACCESS | KEY_WOW64_32KEY, &parent) == ERROR_SUCCESS) {
-            RegDeleteTreeW(parent, code_.c_str());
-            RegCloseKey(parent);
-        }
-    }
-    std::string Code() const { return std::string(code_.begin(), code_.end()); }
-    std::wstring Base() const { return L"Software\\vazerodu\\" + code_; }
-
-    void SetString(const std::wstring &key, const std::wstring &name, const std::wstring &value,
-                   DWORD type = REG_SZ)
-    {
-        HKEY handle = Create(key);
-        RegSetValueExW(handle, name.c_str(), 0, type, reinterpret_cast<const BYTE *>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(handle);
-    }
-    void SetDword(const std::wstring &key, const std::wstring &name, DWORD value)
-    {
-        HKEY handle = Create(key);
-        RegSetValueExW(handle, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
-                       sizeof value);
-        RegCloseKey(handle);
-    }
-    // True when the key exists in the given view (KEY_WOW64_32KEY or KEY_WOW64_64KEY).
-    bool Exists(const std::wstring &key, REGSAM view) const
-    {
-        HKEY handle = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (Base() + key).c_str(), 0, KEY_READ | view, &handle) !=
-            ERROR_SUCCESS)
-            return false;
-        RegCloseKey(handle);
-        return true;
-    }
-
-private:
-    HKEY Create(const std::wstring &key)
-    {
-        HKEY handle = nullptr;
-        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (Base() + key).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &handle, nullptr),
-                  ERROR_SUCCESS);
-        return handle;
-    }
-    std::wstring code_;
-};
-
 TEST(WinRegistry, ReadsAProductOfThe32BitViewAndCreatesItsMissingApplicationPath)
 {
-    RegisteredProduct product;
+    RegisteredProduct product(L"KXTEST");
     product.SetString(L"\\ClientConfigure", L"Version", L"5.2");
     product.SetString(L"\\ClientConfigure", L"Build", L"1130");
     product.SetString(L"\\ClientConfigure", L"ServerName", L"数据库服务器");
@@ -95,7 +41,7 @@ TEST(WinRegistry, ReadsAProductOfThe32BitViewAndCreatesItsMissingApplicationPath
 
 TEST(WinRegistry, ValuesComeWithTheirTypesAndUtf8Sizes)
 {
-    RegisteredProduct product;
+    RegisteredProduct product(L"KXTEST");
     product.SetString(L"", L"Text", L"中");
     product.SetDword(L"", L"Number", 0x01020304);
     WinRegistry registry;
@@ -122,7 +68,7 @@ TEST(WinRegistry, ValuesComeWithTheirTypesAndUtf8Sizes)
 
 TEST(WinRegistry, AMissingKeyIsNotOpenedButCreated)
 {
-    RegisteredProduct product;
+    RegisteredProduct product(L"KXTEST");
     product.SetString(L"", L"Marker", L"x");
     WinRegistry registry;
     RegKey key = kNoRegKey;
@@ -140,7 +86,7 @@ TEST(WinRegistry, AMissingKeyIsNotOpenedButCreated)
 // What kxpack's "check --registry" reads on Windows: the machine's own registry, unchanged.
 TEST(WinRegistry, TheMachineRegistrationIsReadWithoutWriting)
 {
-    RegisteredProduct product;
+    RegisteredProduct product(L"KXTEST");
     product.SetString(L"\\ClientConfigure", L"Version", L"5");
     product.SetString(L"\\ClientConfigure", L"Build", L"5.10");
     MachineRegistration machine = OpenMachineRegistration();

@@ -4,6 +4,7 @@
 #include "platform/native_path.h"
 #include "platform/program_folder.h"
 #include "platform/program_run.h"
+#include "tests/support/registered_product_win.h"
 #include "tests/support/temp_folder.h"
 
 #include <nlohmann/json.hpp>
@@ -133,52 +134,10 @@ TEST(KxpackArchiverWin, MakeLeavesNoPackageWithErrors)
     EXPECT_FALSE(fs::exists(NativePath(shop.Root() + "ABC_5.2.zip")));
 }
 
-// A product in Wine's registry, 32-bit view, removed when the test ends.
-class RegisteredProduct {
-public:
-    RegisteredProduct() : code_(L"KXPACK" + std::to_wstring(GetCurrentProcessId())) {}
-    ~RegisteredProduct()
-    {
-        HKEY parent = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\vazerodu", 0,
-                          KEY_ALL_ACCESS | KEY_WOW64_32KEY, &parent) == ERROR_SUCCESS) {
-            RegDeleteTreeW(parent, code_.c_str());
-            RegCloseKey(parent);
-        }
-    }
-    std::string Code() const { return std::string(code_.begin(), code_.end()); }
-    void Register(const std::wstring &version, const std::wstring &build)
-    {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                  (L"Software\\vazerodu\\" + code_ + L"\\ClientConfigure").c_str(),
-                                  0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS);
-        for (const auto &[name, value] : {std::pair{L"Version", version}, {L"Build", build}})
-            RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-    bool HasApplicationPath() const
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                          (L"Software\\vazerodu\\" + code_ + L"\\ApplicationPath").c_str(), 0,
-                          KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    }
-
-private:
-    std::wstring code_;
-};
-
 TEST(KxpackArchiverWin, CheckJudgesAgainstAStoreAndThisMachinesRegistry)
 {
     const Workshop shop;
-    RegisteredProduct product;
+    RegisteredProduct product(L"KXPACK");
     const std::string package = shop.Root() + "ABC_5.2.zip";
     ASSERT_EQ(shop.Make("ABC_5.2.zip", product.Code()).ExitCode, kClean);
     const struct {
@@ -206,8 +165,10 @@ TEST(KxpackArchiverWin, CheckJudgesAgainstAStoreAndThisMachinesRegistry)
             shop.Write("注册表.reg", c.store);
             args.push_back(shop.Root() + "注册表.reg");
         }
-        if (!c.version.empty())
-            product.Register(c.version, L"5.1");
+        if (!c.version.empty()) {
+            product.SetString(L"\\ClientConfigure", L"Version", c.version);
+            product.SetString(L"\\ClientConfigure", L"Build", L"5.1");
+        }
         const ProgramOutcome run = shop.Run(args);
         const json report = Json(run);
         ASSERT_FALSE(report.is_discarded()) << c.what << "\n" << run.Messages;
@@ -217,7 +178,7 @@ TEST(KxpackArchiverWin, CheckJudgesAgainstAStoreAndThisMachinesRegistry)
                   c.store.empty() ? "HKEY_LOCAL_MACHINE (32-bit view)" : shop.Root() + "注册表.reg")
             << c.what;
         // The scan would have added the key; kxpack leaves the registry as it is.
-        EXPECT_FALSE(product.HasApplicationPath()) << c.what;
+        EXPECT_FALSE(product.Exists(L"\\ApplicationPath")) << c.what;
     }
 }
 
