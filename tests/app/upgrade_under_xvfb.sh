@@ -15,15 +15,8 @@ readonly DB_USER=kxtest
 readonly DB_PASSWORD='kx;pw}{=1'
 readonly DATABASE=kx_demo_xvfb
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-sql() {
-    mariadb --no-defaults --host=127.0.0.1 --port=3306 --user="$DB_USER" \
-        --password="$DB_PASSWORD" --batch --skip-column-names "$@"
-}
+# shellcheck source=../support/script_helpers.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../support/script_helpers.sh"
 
 if [ "${1:-}" != "--inside" ]; then
     source_dir=$1

@@ -29,15 +29,8 @@ readonly BROKEN_BLOCK='写入更新说明'
 readonly ID_NOPACKAGE=101 ID_PANEL=102 ID_PRODUCT=107 ID_CURRBUILD=108 ID_NEWBUILD=109
 readonly ID_PATH=110 ID_UPDATE=112 ID_CLOSE=113
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-sql() {
-    mariadb --no-defaults --host=127.0.0.1 --port=3306 --user="$DB_USER" \
-        --password="$DB_PASSWORD" --batch --skip-column-names "$@"
-}
+# shellcheck source=../../support/script_helpers.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../../support/script_helpers.sh"
 
 source_dir=$(cd "$1" && pwd)
 win=$(cd "$2" && pwd)
