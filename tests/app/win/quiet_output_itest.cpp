@@ -4,6 +4,7 @@
 // from a console window, in an empty program folder of its own.
 
 #include "platform/win/wide.h"
+#include "tests/support/run_test_again_win.h"
 #include "tests/support/temp_folder.h"
 
 #include <windows.h>
@@ -178,37 +179,13 @@ void ClearConsole(HANDLE console)
     SetConsoleCursorPosition(console, COORD{0, 0});
 }
 
-// Runs this test program again with only the test named and KX_CONSOLE_CHILD set; returns its
-// exit code (-1 when it cannot start or does not end within a minute).
-DWORD RunThisTestAgain(const wchar_t *test)
-{
-    wchar_t program[MAX_PATH];
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(program) + L"\" --gtest_filter=" + test;
-    SetEnvironmentVariableW(L"KX_CONSOLE_CHILD", L"1");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(program, command.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &process);
-    SetEnvironmentVariableW(L"KX_CONSOLE_CHILD", nullptr);
-    if (!started)
-        return static_cast<DWORD>(-1);
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &code);
-    else
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
-
 TEST(QuietOutput, ReachesTheConsoleItWasStartedFrom)
 {
     if (!std::getenv("KX_CONSOLE_CHILD")) {
         // In a process of its own, which can give up its console for a new one.
-        EXPECT_EQ(RunThisTestAgain(L"QuietOutput.ReachesTheConsoleItWasStartedFrom"), 0u);
+        EXPECT_EQ(RunThisTestAgain(L"QuietOutput.ReachesTheConsoleItWasStartedFrom",
+                                   L"KX_CONSOLE_CHILD", L"1", true),
+                  0);
         return;
     }
     // A console window of our own, as cmd.exe has, whose text can be read back.

@@ -10,6 +10,7 @@
 #include "platform/win/wide.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/system_services.h"
+#include "tests/support/run_test_again_win.h"
 #include "tests/support/temp_folder.h"
 #include "u_main_design.h"
 
@@ -472,32 +473,6 @@ private:
     bool had_ = false;
     bool set_ = false;
 };
-
-// Runs this test program again with only the test named, the environment variable given, and
-// returns its exit code (-1 when it cannot start or does not end within a minute).
-int RunThisTestAgain(const wchar_t *test, const wchar_t *variable, const wchar_t *value)
-{
-    wchar_t program[MAX_PATH];
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(program) + L"\" --gtest_filter=" + test;
-    SetEnvironmentVariableW(variable, value);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0,
-                                        nullptr, nullptr, &startup, &process);
-    SetEnvironmentVariableW(variable, nullptr);
-    if (!started)
-        return -1;
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &code);
-    else
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(code);
-}
 
 TEST(Win32Window, StartsLaidOutForTheSystemsDpi)
 {
