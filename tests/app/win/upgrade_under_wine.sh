@@ -16,7 +16,6 @@
 # Needs a display with the prefix's Wine server bound to it (scripts/test runs the Windows tests
 # inside xvfb-run), the private database server of scripts/db-server, and ODBCSYSINI naming its
 # driver list (ctest sets it). The prefix is KX_WINE_PREFIX, else WIN_BUILD_DIR/wine.
-# Exits 77 (skipped) when the Windows archiver is not built.
 set -euo pipefail
 
 readonly CAPTION='朔岱产品升级程序'
@@ -35,10 +34,8 @@ readonly ID_PATH=110 ID_UPDATE=112 ID_CLOSE=113
 source_dir=$(cd "$1" && pwd)
 win=$(cd "$2" && pwd)
 host_bin=$3
-if [ ! -f "$win/bin/KX_Rar.exe" ]; then
-    echo "SKIPPED: $win/bin/KX_Rar.exe is not built: the Windows program cannot unpack a package without it"
-    exit 77
-fi
+[ -f "$win/bin/KX_Rar.exe" ] ||
+    fail "$win/bin/KX_Rar.exe is not built (it needs the archive libraries: scripts/build-windows)"
 for tool in offline-upgrade KX_Rar.exe kxpack; do
     [ -x "$host_bin/$tool" ] || fail "$host_bin/$tool is missing: the packages are made with the Linux build (cmake --build build)"
 done
