@@ -1,13 +1,16 @@
 #include "app/form/quiet_form.h"
 
 #include "platform/diagnostics.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <utility>
 
 void QuietFormView::Line(const std::string &text, bool failure)
 {
-    out_ << text << '\n' << std::flush;
+    // Names from the package and its script are in these lines: a control character in one is
+    // shown as an escape rather than obeyed by the terminal or the engine's reader.
+    out_ << EscapeControls(text) << '\n' << std::flush;
     if (failure)
         LogError("unattended: " + text);
     else
