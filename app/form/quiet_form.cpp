@@ -47,6 +47,11 @@ void QuietFormView::ShowMessage(const std::string &text, const std::string &capt
         Line(caption + "：" + text, true);
         return;
     }
+    if (icon == MessageIcon::Information && !remark_.empty()) {
+        // Before the result, so that the result stays the last line.
+        Line(remark_);
+        remark_.clear();
+    }
     Line(text, icon == MessageIcon::Error);
 }
 

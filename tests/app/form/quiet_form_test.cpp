@@ -85,6 +85,22 @@ TEST(QuietFormView, ControlCharactersInNamesAreEscapedOnTheStream)
     }
 }
 
+// The remark of a run whose blocks were left to the database server's machine: one line
+// before the result when the run succeeded, none when it failed.
+TEST(QuietFormView, ARemarkPrecedesTheSuccessLineOnly)
+{
+    std::ostringstream succeeded, failed;
+    QuietFormView good(succeeded), bad(failed);
+    for (QuietFormView *view : {&good, &bad}) {
+        view->SetStepText("更新文件完成");
+        view->Remark(kScriptsLeftToServerText);
+    }
+    good.ShowMessage("升级成功！", kNoticeCaption, MessageIcon::Information);
+    bad.ShowMessage("升级失败！", kNoticeCaption, MessageIcon::Error);
+    EXPECT_EQ(succeeded.str(), "更新文件完成\n" + kScriptsLeftToServerText + "\n升级成功！\n");
+    EXPECT_EQ(failed.str(), "更新文件完成\n升级失败！\n");
+}
+
 TEST(RunUnattended, ExitCodesWithoutAPackage)
 {
     struct Case {
