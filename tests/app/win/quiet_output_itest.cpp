@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,14 +21,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// offline-upgrade.exe of this build (bin/ beside tests/), copied into folder.
-fs::path ProgramIn(const TempFolder &folder)
+// offline-upgrade.exe of this build (bin/ beside tests/), copied into folder (below it, in
+// subfolder, when one is named).
+fs::path ProgramIn(const TempFolder &folder, const std::wstring &subfolder = {})
 {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     const fs::path built =
         fs::path(self).parent_path().parent_path() / "bin" / "offline-upgrade.exe";
-    const fs::path copy = folder.Path() / "offline-upgrade.exe";
+    const fs::path place = subfolder.empty() ? folder.Path() : folder.Path() / subfolder;
+    fs::create_directories(place);
+    const fs::path copy = place / "offline-upgrade.exe";
     fs::copy_file(built, copy, fs::copy_options::overwrite_existing);
     return copy;
 }
@@ -146,6 +150,45 @@ TEST(QuietOutput, ReachesTheFilesAndPipesTheCallerHandsOver)
             } else {
                 EXPECT_EQ(outcome.Error, "");
             }
+        }
+    }
+}
+
+// --package FILE on Chinese names: the file and the program folder as the user typed them
+// (relative to the current folder, which is the temporary folder, or absolute). A file that
+// is no package fits nothing (exit 1); one outside the program folder is refused (exit 3).
+TEST(QuietOutput, PackageOptionTakesChineseFileAndFolderNames)
+{
+    struct Case {
+        const wchar_t *Folder;  // of the program, below the temporary folder
+        const wchar_t *File;    // made below the temporary folder
+        const wchar_t *Given;   // to --package; nullptr: the absolute path of File
+        DWORD ExitCode;
+    };
+    const Case cases[] = {
+        {L"", L"升级包_1.2.zip", L"升级包_1.2.zip", 1},
+        {L"升级程序", L"升级程序\\demo_1.2.zip", nullptr, 1},
+        {L"升级程序", L"升级程序\\演示_1.2.zip", L"升级程序\\演示_1.2.zip", 1},
+        {L"升级程序", L"升级程序\\演示_1.2.zip", nullptr, 1},
+        {L"升级程序", L"其他\\演示_1.2.zip", nullptr, 3},
+        {L"升级程序", L"升级程序\\没有.zip", L"升级程序\\不在这里.zip", 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(Narrow(c.File));
+        TempFolder folder;
+        const fs::path program = ProgramIn(folder, c.Folder);
+        const fs::path file = folder.Path() / c.File;
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "not an archive";
+        const std::wstring given = c.Given ? c.Given : file.wstring();
+        const Outcome outcome = RunWithSinks(
+            program, L"--unattended --package \"" + given + L"\"", Sink::File, folder);
+        EXPECT_EQ(outcome.ExitCode, c.ExitCode) << outcome.Out << outcome.Error;
+        if (c.ExitCode == 1) {
+            EXPECT_EQ(LastLine(outcome.Out), "未找到有效的升级包文件！") << outcome.Out;
+            EXPECT_EQ(outcome.Error, "");
+        } else {
+            EXPECT_EQ(outcome.Error.rfind("offline-upgrade: --package ", 0), 0u) << outcome.Error;
         }
     }
 }
