@@ -193,6 +193,65 @@ TEST(QuietOutput, PackageOptionTakesChineseFileAndFolderNames)
     }
 }
 
+// Runs a command line (cmd.exe ...) in folder and returns its exit code.
+DWORD RunCommand(std::wstring line, const TempFolder &folder)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.Path().c_str(), &startup, &process)) {
+        ADD_FAILURE() << "cannot start: " << LastErrorText();
+        return static_cast<DWORD>(-1);
+    }
+    DWORD code = static_cast<DWORD>(-1);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+// The console twin: "offline-upgrade" without its extension, from cmd /c and from a .bat,
+// is waited for and hands over its exit code; its redirected lines are in the console's code
+// page (936 here), which "type" in that console shows.
+TEST(QuietOutput, APromptAndABatchFileWaitForTheConsoleTwin)
+{
+    TempFolder folder;
+    const fs::path program = ProgramIn(folder);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    fs::copy_file(fs::path(self).parent_path().parent_path() / "bin" / "offline-upgrade.com",
+                  program.parent_path() / "offline-upgrade.com",
+                  fs::copy_options::overwrite_existing);
+    const struct {
+        const wchar_t *arguments;
+        DWORD code;
+    } cases[] = {{L"--unattended", 1}, {L"--no-such-option", 3}, {L"--help", 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(Narrow(c.arguments));
+        EXPECT_EQ(RunCommand(L"cmd.exe /c offline-upgrade " + std::wstring(c.arguments) +
+                                 L" > nul 2>&1",
+                             folder),
+                  c.code);
+        // The code as a .bat sees it, the line after.
+        std::ofstream(folder.Path() / "run.bat")
+            << "@echo off\r\nchcp 936 > nul\r\noffline-upgrade " << Narrow(c.arguments)
+            << " > out.txt 2> error.txt\r\necho %ERRORLEVEL%> code.txt\r\n";
+        EXPECT_EQ(RunCommand(L"cmd.exe /c run.bat", folder), 0u);
+        EXPECT_EQ(ReadWholeFile(folder.Path() / "code.txt"), std::to_string(c.code) + "\r\n");
+    }
+    // "未找到有效的升级包文件！" in code page 936.
+    std::ofstream(folder.Path() / "run.bat")
+        << "@echo off\r\nchcp 936 > nul\r\noffline-upgrade --unattended > out.txt\r\n";
+    EXPECT_EQ(RunCommand(L"cmd.exe /c run.bat", folder), 1u);
+    const std::string out = ReadWholeFile(folder.Path() / "out.txt");
+    const std::string inCodePage936 =
+        "\xce\xb4\xd5\xd2\xb5\xbd\xd3\xd0\xd0\xa7\xb5\xc4\xc9\xfd\xbc\xb6\xb0\xfc\xce\xc4"
+        "\xbc\xfe\xa3\xa1\n";
+    EXPECT_TRUE(out.ends_with(inCodePage936)) << out;
+}
+
 // What a console window shows, row by row with the blanks at the right cut off.
 std::string ConsoleText(HANDLE console)
 {
