@@ -41,6 +41,7 @@ TEST(Manifest, EachProgramAsksForItsExecutionLevel)
         const char *level;
     } cases[] = {
         {L"offline-upgrade.exe", "requireAdministrator"},
+        {L"offline-upgrade.com", "requireAdministrator"},
         {L"KX_Rar.exe", "asInvoker"},
         {L"kxpack.exe", "asInvoker"},
     };
