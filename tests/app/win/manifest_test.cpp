@@ -50,7 +50,7 @@ TEST(Manifest, EachProgramAsksForItsExecutionLevel)
         const std::string manifest = ManifestOf(bin / c.program);
         std::smatch level;
         ASSERT_TRUE(std::regex_search(
-            manifest, level, std::regex(R"(<requestedExecutionLevel\s+level="([A-Za-z]+)")")))
+            manifest, level, std::regex(R"re(<requestedExecutionLevel\s+level="([A-Za-z]+)")re")))
             << manifest;
         EXPECT_EQ(level[1].str(), c.level);
     }
