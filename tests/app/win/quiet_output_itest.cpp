@@ -199,8 +199,9 @@ DWORD RunCommand(std::wstring line, const TempFolder &folder)
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.Path().c_str(), &startup, &process)) {
+    // A console of its own, as a prompt has: its code page is what "chcp" sets.
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                        nullptr, folder.Path().c_str(), &startup, &process)) {
         ADD_FAILURE() << "cannot start: " << LastErrorText();
         return static_cast<DWORD>(-1);
     }
@@ -237,8 +238,8 @@ TEST(QuietOutput, APromptAndABatchFileWaitForTheConsoleTwin)
         // The code as a .bat sees it, the line after.
         std::ofstream(folder.Path() / "run.bat")
             << "@echo off\r\nchcp 936 > nul\r\noffline-upgrade " << Narrow(c.arguments)
-            << " > out.txt 2> error.txt\r\necho %ERRORLEVEL%> code.txt\r\n";
-        EXPECT_EQ(RunCommand(L"cmd.exe /c run.bat", folder), 0u);
+            << " > out.txt 2> error.txt\r\n> code.txt echo %ERRORLEVEL%\r\n";
+        EXPECT_EQ(RunCommand(L"cmd.exe /c run.bat", folder), c.code);
         EXPECT_EQ(ReadWholeFile(folder.Path() / "code.txt"), std::to_string(c.code) + "\r\n");
     }
     // "未找到有效的升级包文件！" in code page 936.
