@@ -21,7 +21,13 @@ std::optional<std::string> EntryText(archive_entry *, const ZipEntry &stored)
 
 std::string SystemNameProblem(std::string_view part)
 {
-    return WindowsNameProblem(part);
+    std::string problem = WindowsNameProblem(part);
+    return problem.empty() ? NameLengthProblem(part, LengthUnit::Utf16) : problem;
+}
+
+LengthUnit SystemLengthUnit()
+{
+    return LengthUnit::Utf16;
 }
 
 std::string SameFileKey(const std::string &path)
