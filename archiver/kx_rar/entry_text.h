@@ -29,7 +29,7 @@ std::optional<std::string> EntryText(archive_entry *entry, const ZipEntry &store
 std::string SystemNameProblem(std::string_view part);
 
 // How this system counts the length of names and paths: bytes on POSIX, UTF-16 units on
-// Windows.
+// Windows, and the bytes of UTF-8 on Windows under Wine, whose Linux host holds no more.
 LengthUnit SystemLengthUnit();
 
 // The form of a path under which this system finds the same file: the path itself on POSIX;
