@@ -25,7 +25,7 @@ bool SplitEntryName(std::string_view name, std::vector<std::string> &parts, std:
 std::string WindowsNameProblem(std::string_view part);
 
 // The longest name of one file or folder that the file systems take: 255 bytes on Linux
-// (NAME_MAX), 255 UTF-16 units on Windows.
+// (NAME_MAX), 255 UTF-16 units on Windows (255 bytes of UTF-8 under Wine, on a Linux host).
 constexpr size_t kMaxNameLength = 255;
 // The longest whole path (the target folder's full path, a separator and the entry's path)
 // that an unpack writes, in the same units: within the 4,096 bytes of a path that Linux

@@ -200,7 +200,8 @@ std::string RefusalOf(archive_entry *entry, const ZipEntry &stored, std::vector<
     return {};
 }
 
-// Opens the target folder, first creating missing, its missing folders outermost first.
+// Opens the target folder, first creating it and its missing parents (missing, innermost
+// first, as MissingFolders gives them) outermost first.
 fa::Handle OpenDest(const std::string &dest, const std::vector<std::filesystem::path> &missing)
 {
     // Another program may make one of them at the same time; the open below tells.
