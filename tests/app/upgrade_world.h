@@ -328,6 +328,8 @@ public:
     const std::vector<RecordedMessage> &Messages() const { return messages_.Messages; }
     void ClearMessages() { messages_.Messages.clear(); }
     TempFolder &Folder() { return folder_; }
+    // This machine's identity as the window sees it; change it before Open().
+    FixedHostIdentity &Host() { return host_; }
     // The window's file system: it passes everything on unless a test asks otherwise.
     FaultyFileSystem &Faults() { return faults_; }
     std::string Journal() const { return program_ + "TempUpdate/UpdateFiles.journal"; }
