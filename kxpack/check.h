@@ -3,8 +3,8 @@
 
 #include "kxpack/package_reader.h"
 #include "kxpack/report.h"
-#include "platform/odbc/odbc_drivers.h"
 #include "platform/file_system.h"
+#include "platform/odbc/odbc_drivers.h"
 #include "platform/registry.h"
 #include "platform/system_services.h"
 

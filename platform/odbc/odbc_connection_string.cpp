@@ -137,8 +137,7 @@ ProviderFields FromSqlOledb(std::string_view rest)
     fields.Driver = "SQLOLEDB.1";
     fields.Kind = DatabaseKind::SqlServer;
     size_t pos = head.size();
-    if (!StartsWithNoCase(rest, head) ||
-        !TakeUntil(rest, " ;Data Source=", pos, fields.Database) ||
+    if (!StartsWithNoCase(rest, head) || !TakeUntil(rest, " ;Data Source=", pos, fields.Database) ||
         !TakeUntil(rest, " ;User ID=", pos, fields.Server))
         throw KxError("the SQL Server connection string is not in its expected layout");
 

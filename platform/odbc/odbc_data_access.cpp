@@ -151,19 +151,19 @@ OdbcDriverLists ListOdbcDrivers()
 #ifdef _WIN32
         wchar_t name[512] = {};
         wchar_t attributes[2048] = {};
-        const SQLRETURN rc = SQLDriversW(
-            env, direction, reinterpret_cast<SQLWCHAR *>(name),
-            static_cast<SQLSMALLINT>(std::size(name)), &nameLength,
-            reinterpret_cast<SQLWCHAR *>(attributes),
-            static_cast<SQLSMALLINT>(std::size(attributes)), &attributesLength);
+        const SQLRETURN rc =
+            SQLDriversW(env, direction, reinterpret_cast<SQLWCHAR *>(name),
+                        static_cast<SQLSMALLINT>(std::size(name)), &nameLength,
+                        reinterpret_cast<SQLWCHAR *>(attributes),
+                        static_cast<SQLSMALLINT>(std::size(attributes)), &attributesLength);
         if (!SQL_SUCCEEDED(rc))
             break;
         lists.Drivers.push_back(Utf8(name, std::wcslen(name)));
 #else
         SQLCHAR name[512] = {};
         SQLCHAR attributes[2048] = {};
-        const SQLRETURN rc = SQLDrivers(env, direction, name, sizeof name, &nameLength,
-                                        attributes, sizeof attributes, &attributesLength);
+        const SQLRETURN rc = SQLDrivers(env, direction, name, sizeof name, &nameLength, attributes,
+                                        sizeof attributes, &attributesLength);
         if (!SQL_SUCCEEDED(rc))
             break;
         lists.Drivers.emplace_back(reinterpret_cast<const char *>(name));

@@ -114,8 +114,8 @@ std::optional<std::vector<uint32_t>> FamilyVersion(const DriverName &entry, std:
     if (name.size() <= entry.Text.size() + entry.Suffix.size() ||
         !StartsWithNoCase(name, entry.Text) || !EndsWithNoCase(name, entry.Suffix))
         return std::nullopt;
-    const std::string_view version = name.substr(
-        entry.Text.size(), name.size() - entry.Text.size() - entry.Suffix.size());
+    const std::string_view version =
+        name.substr(entry.Text.size(), name.size() - entry.Text.size() - entry.Suffix.size());
     std::vector<uint32_t> numbers;
     bool inNumber = false;
     for (char c : version) {
@@ -226,8 +226,9 @@ OdbcDriverChoice ChooseOdbcDriver(DatabaseKind kind, const OdbcDriverLists &regi
         return choice;
     }
 
+    const std::span<const DriverName> table = TableOf(kind);
     for (const std::string &name : registered.Drivers32) {
-        const bool ofKind = std::any_of(TableOf(kind).begin(), TableOf(kind).end(),
+        const bool ofKind = std::any_of(table.begin(), table.end(),
                                         [&](const DriverName &e) { return Matches(e, name); });
         if (ofKind)
             choice.Only32Bit.push_back(name);
@@ -241,11 +242,11 @@ OdbcDriverChoice ChooseOdbcDriver(DatabaseKind kind, const OdbcDriverLists &regi
                         WhatToInstall(kind);
         return choice;
     }
-    choice.Report = report + "none is registered with the driver manager, which lists " +
-                    (registered.Drivers.empty() ? std::string("no driver")
-                                                : QuotedList(registered.Drivers)) +
-                    ": install an ODBC driver for " + DatabaseKindName(kind) +
-                    ", or register one under \"" + std::string(TableOf(kind).front().Text) + "\"";
+    choice.Report =
+        report + "none is registered with the driver manager, which lists " +
+        (registered.Drivers.empty() ? std::string("no driver") : QuotedList(registered.Drivers)) +
+        ": install an ODBC driver for " + DatabaseKindName(kind) + ", or register one under \"" +
+        std::string(table.front().Text) + "\"";
     return choice;
 }
 

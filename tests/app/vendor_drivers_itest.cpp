@@ -119,11 +119,10 @@ TEST_F(VendorDriverNames, EachKindIsUpgradedThroughTheDriverItFinds)
         EXPECT_EQ(world.Rows(), c.rows) << c.what;
         const std::string log = world.Log();
         for (const std::string &part : c.logged)
-            EXPECT_NE(log.find(part), std::string::npos) << c.what << ": not logged: " << part
-                                                         << "\n"
-                                                         << log;
-        EXPECT_EQ(world.Files().AppConf,
-                  c.rows == kNoTable ? kOldFiles.AppConf : kNewFiles.AppConf)
+            EXPECT_NE(log.find(part), std::string::npos)
+                << c.what << ": not logged: " << part << "\n"
+                << log;
+        EXPECT_EQ(world.Files().AppConf, c.rows == kNoTable ? kOldFiles.AppConf : kNewFiles.AppConf)
             << c.what;
         world.ExpectRestored(c.what);
     }

@@ -557,11 +557,12 @@ TEST(Kxpack, RegistryOfThisMachineNamesTheDriverTheKindWouldUse)
         int code;
         std::string driver;
     };
-    for (const Case &c : {Case{"1", kClean, "MariaDB Unicode"},
-                          Case{"0", kClean, "ODBC Driver 17 for SQL Server"},
-                          Case{"2", kErrors, ""}}) {
-        const std::string package = packages.Make(
-            With([&](Recipe &r) { r.Comment = Descriptor({{"DbType", c.dbType}}); }));
+    for (const Case &c :
+         {Case{"1", kClean, "MariaDB Unicode"}, Case{"0", kClean, "ODBC Driver 17 for SQL Server"},
+          Case{"2", kErrors, ""}}) {
+        const std::string package = packages.Make(With([&](Recipe &r) {
+            r.Comment = Descriptor({{"DbType", c.dbType}});
+        }));
         const Outcome run = RunKxpack({"check", package, "--registry", "--json"});
         const json report = json::parse(run.Output, nullptr, false);
         EXPECT_EQ(run.Code, c.code) << run.Output;

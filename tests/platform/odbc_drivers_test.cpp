@@ -118,12 +118,7 @@ TEST(OdbcDriverChoiceTest, TakesTheFirstNameOfTheKindsTableThatIsRegistered)
              "Driver\", \"MySQL ODBC 8.0a Unicode Driver\", \"MySQL ODBC 8.0 Unicode Driver "
              "(old)\", \"MySQL ODBC .8 Unicode Driver\", \"MariaDB2\": install an ODBC driver "
              "for MySQL, or register one under \"MySQL ODBC 5.1 Driver\""},
-        {"a prefix alone is no home",
-         DatabaseKind::Oracle,
-         {"Oracle in "},
-         {},
-         "",
-         ""},
+        {"a prefix alone is no home", DatabaseKind::Oracle, {"Oracle in "}, {}, "", ""},
         {"none of the kind",
          DatabaseKind::SqlServer,
          {"MySQL ODBC 5.1 Driver"},

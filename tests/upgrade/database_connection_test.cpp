@@ -160,14 +160,15 @@ TEST(ConnectProductDatabaseTest, DriverForThirtyTwoBitProgramsOnlyIsNamedInTheLo
     package.DbType = 1;
     T_ProductReg product = Product("localhost", "kxdb", "root", "pw");
     std::string computerName = "WS-01", localIP = "10.0.0.5";
-    OdbcConnection connection(
-        [] { return OdbcDriverLists{{"SQL Server"}, {"MySQL ODBC 5.3 Unicode Driver"}}; });
+    OdbcConnection connection([] {
+        return OdbcDriverLists{{"SQL Server"}, {"MySQL ODBC 5.3 Unicode Driver"}};
+    });
     FakeQuery query;
     FakeCommand command;
     RecordingWindow window;
     SystemFileSystem files;
     NoProcesses processes;
-    UpgradeContext context{"/prog/", package, product, computerName, localIP, connection,
+    UpgradeContext context{"/prog/", package, product, computerName, localIP,  connection,
                            query,    command, window,  files,        processes};
 
     EXPECT_FALSE(ConnectProductDatabase(context));
