@@ -94,6 +94,9 @@ public:
         folder_.Write("odbcinst.ini",
                       "[MySQL ODBC 5.1 Driver]\n" + driver + "\n\n[MSDAORA.1]\n" + driver + "\n");
         folder_.Write("odbc.ini", "");
+        // Readable by every user, as the system's list is: a run as another user lists the
+        // drivers too.
+        std::filesystem::permissions(folder_.Path(), std::filesystem::perms(0755));
         setenv("ODBCSYSINI", folder_.Path().c_str(), 1);
     }
 

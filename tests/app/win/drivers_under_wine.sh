@@ -165,7 +165,8 @@ wine reg add "$DRIVERS_KEY" /v "$NATIVE_CLIENT" /d Installed /reg:32 /f </dev/nu
     fail "the 32-bit driver entry could not be added"
 status=$(run_unattended "$work/32bit" "$work/mysql-only")
 [ "$status" = 2 ] || fail "the upgrade without a 64-bit driver ended with $status: $(cat "$work/32bit/out.txt")"
-grep -qxF '连接产品数据库失败！' "$work/32bit/out.txt" || fail "no connection message: $(cat "$work/32bit/out.txt")"
+tr -d '\r' <"$work/32bit/out.txt" | grep -qxF '连接产品数据库失败！' ||
+    fail "no connection message: $(cat "$work/32bit/out.txt")"
 log_has "$work/32bit" "none is registered for 64-bit programs; \"$NATIVE_CLIENT\" is registered for 32-bit programs only, which this 64-bit program cannot load: install the 64-bit ODBC driver for SQL Server"
 [ "$(sql -e "SELECT build FROM $DATABASE.product_info WHERE code = 'DEMO'")" = 1.1 ] || fail "a block ran without a connection"
 report=$(cd "$work/32bit" && ODBCSYSINI=$work/mysql-only wine "$work/32bit/kxpack.exe" check \
