@@ -14,3 +14,7 @@ std::vector<std::string> ProgramArguments(int argc, char **argv);
 // console's code page, which stays as the user set it; a stream that is a pipe or a file gets
 // the UTF-8 bytes as they are. Call once, before anything is written.
 void UseUtf8StandardStreams();
+
+// Asks for a secret on the terminal: prompt, then a line read without echo. False when the
+// program has no terminal (its input is not a console) or the read fails.
+bool ReadSecretFromTerminal(const std::string &prompt, std::string &secret);
