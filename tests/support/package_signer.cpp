@@ -34,6 +34,40 @@ std::string TestSigningKey::PublicLine() const
     return Base64("Ed" + KeyId + PublicKey);
 }
 
+std::string TestSigningKey::PublicKeyFile() const
+{
+    return "untrusted comment: minisign public key of a test\n" + PublicLine() + "\n";
+}
+
+std::string TestSigningKey::SecretKeyFile(const std::string &password) const
+{
+    std::string checksum(crypto_generichash_BYTES, '\0');
+    const std::string summed = "Ed" + KeyId + SecretKey;
+    crypto_generichash(reinterpret_cast<unsigned char *>(checksum.data()), checksum.size(),
+                       Raw(summed), summed.size(), nullptr, 0);
+    std::string part = KeyId + SecretKey + checksum;
+    std::string salt(crypto_pwhash_scryptsalsa208sha256_SALTBYTES, '\0');
+    randombytes_buf(salt.data(), salt.size());
+    const unsigned long long ops = crypto_pwhash_scryptsalsa208sha256_OPSLIMIT_INTERACTIVE;
+    const unsigned long long mem = crypto_pwhash_scryptsalsa208sha256_MEMLIMIT_INTERACTIVE;
+    std::string limits;
+    for (const unsigned long long value : {ops, mem})
+        for (int i = 0; i < 8; ++i)
+            limits += static_cast<char>(value >> (8 * i) & 0xFF);
+    if (!password.empty()) {
+        std::string stream(part.size(), '\0');
+        if (crypto_pwhash_scryptsalsa208sha256(reinterpret_cast<unsigned char *>(stream.data()),
+                                               stream.size(), password.data(), password.size(),
+                                               Raw(salt), ops, mem) != 0)
+            throw std::runtime_error("scrypt failed");
+        for (size_t i = 0; i < part.size(); ++i)
+            part[i] = static_cast<char>(part[i] ^ stream[i]);
+    }
+    const std::string kdf = password.empty() ? std::string(2, '\0') : std::string("Sc");
+    return "untrusted comment: minisign secret key\n" + Base64("Ed" + kdf + "B2" + salt + limits + part) +
+           "\n";
+}
+
 TestSigningKey MakeTestSigningKey()
 {
     if (sodium_init() < 0)

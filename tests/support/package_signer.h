@@ -11,6 +11,10 @@ struct TestSigningKey {
     std::string SecretKey; // 64 bytes
     // The Base64 line of the key's ".pub" file ("RW..."), as PackageKey holds it.
     std::string PublicLine() const;
+    // The key pair's files as `minisign -G` writes them: the secret key without a password
+    // (as with -W), or encrypted with password by scrypt at its interactive limits.
+    std::string PublicKeyFile() const;
+    std::string SecretKeyFile(const std::string &password = "") const;
 };
 
 TestSigningKey MakeTestSigningKey();
