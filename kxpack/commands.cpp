@@ -328,8 +328,8 @@ bool OpenKeyFile(const std::string &file, PackageSecretKey &key, std::ostream &e
         return false;
     }
     const auto password = [&]() -> std::optional<std::string> {
-        if (const char *given = std::getenv("KXPACK_KEY_PASSWORD"))
-            return std::string(given);
+        if (std::optional<std::string> given = EnvironmentText("KXPACK_KEY_PASSWORD"))
+            return given;
         std::string typed;
         if (ReadSecretFromTerminal("Password for " + file + ": ", typed))
             return typed;
@@ -486,7 +486,7 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
 
     Report report;
     const CheckOutcome outcome =
-        CheckPackage(services, {made, std::nullopt}, scratch.Path() + "check/", report);
+        CheckPackage(services, {.Package = made}, scratch.Path() + "check/", report);
     report.WriteText(out);
     if (outcome != CheckOutcome::Clean) {
         err << "kxpack: the package has errors; none made\n";

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 std::vector<std::string> ProgramArguments(int argc, char **argv)
 {
@@ -45,4 +46,10 @@ bool ReadSecretFromTerminal(const std::string &prompt, std::string &secret)
     if (!secret.empty() && secret.back() == '\r')
         secret.pop_back();
     return ok;
+}
+
+std::optional<std::string> EnvironmentText(const std::string &name)
+{
+    const char *value = std::getenv(name.c_str());
+    return value ? std::optional<std::string>(value) : std::nullopt;
 }

@@ -161,3 +161,15 @@ bool ReadSecretFromTerminal(const std::string &prompt, std::string &secret)
     secret = Narrow(line.substr(0, end));
     return ok;
 }
+
+std::optional<std::string> EnvironmentText(const std::string &name)
+{
+    const std::wstring wide = Widen(name);
+    const DWORD size = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+    if (size == 0)
+        return std::nullopt;
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wide.c_str(), value.data(), size);
+    value.resize(length);
+    return Narrow(value);
+}

@@ -579,10 +579,11 @@ TEST_F(SignedScan, SignatureCasesDecideTheAcceptance)
         EXPECT_EQ(Package.SignedDigest.size(), cases[i].accepted ? 64u : 0u);
         const std::string line = log.VerdictOf("p.zip");
         EXPECT_NE(line.find(cases[i].logged), std::string::npos) << line;
-        if (!cases[i].accepted)
+        if (!cases[i].accepted) {
             EXPECT_NE(line.find("passed over: product \"ABC\" takes only signed packages"),
                       std::string::npos)
                 << line;
+        }
         for (const std::string &l : log.Lines)
             EXPECT_EQ(l.find("are not verified"), std::string::npos) << l;
     }
@@ -663,9 +664,10 @@ TEST_F(SignedScan, SignaturesOfTheRealMinisignVerify)
         LogLines log;
         Scan();
         EXPECT_EQ(Package.PackageName, cases[i].accepted ? "p.zip" : "") << log.VerdictOf("p.zip");
-        if (cases[i].accepted)
+        if (cases[i].accepted) {
             EXPECT_NE(log.VerdictOf("p.zip").find("trusted comment: product ABC build 21"),
                       std::string::npos)
                 << log.VerdictOf("p.zip");
+        }
     }
 }

@@ -32,7 +32,7 @@ struct Keys {
 
 // What one row does: the PackageKey value, the package bytes on disk and the signature file's
 // text (nothing: no signature file).
-struct Setup {
+struct Given {
     std::string PackageKey;
     std::string Package = kPackageBytes;
     std::optional<std::string> Signature;
@@ -40,7 +40,7 @@ struct Setup {
 
 struct Row {
     const char *Name;
-    std::function<Setup(const Keys &)> Make;
+    std::function<Given(const Keys &)> Make;
     SignatureVerdict Expected;
 };
 
@@ -68,35 +68,35 @@ std::string ReplaceLine(const std::string &text, size_t index, const std::string
 
 const Row kRows[] = {
     {"good",
-     [](const Keys &k) { return Setup{k.First.PublicLine(), kPackageBytes, Sign(k.First, kPackageBytes)}; },
+     [](const Keys &k) { return Given{k.First.PublicLine(), kPackageBytes, Sign(k.First, kPackageBytes)}; },
      SignatureVerdict::Good},
-    {"unsigned", [](const Keys &k) { return Setup{k.First.PublicLine(), kPackageBytes, std::nullopt}; },
+    {"unsigned", [](const Keys &k) { return Given{k.First.PublicLine(), kPackageBytes, std::nullopt}; },
      SignatureVerdict::Missing},
     {"other key",
      [](const Keys &k) {
-         return Setup{k.First.PublicLine(), kPackageBytes, Sign(k.Stranger, kPackageBytes)};
+         return Given{k.First.PublicLine(), kPackageBytes, Sign(k.Stranger, kPackageBytes)};
      },
      SignatureVerdict::OtherKey},
     {"two keys, the second signs",
      [](const Keys &k) {
-         return Setup{k.First.PublicLine() + ";" + k.Second.PublicLine(), kPackageBytes,
+         return Given{k.First.PublicLine() + ";" + k.Second.PublicLine(), kPackageBytes,
                       Sign(k.Second, kPackageBytes)};
      },
      SignatureVerdict::Good},
     {"key value with blanks and ;",
      [](const Keys &k) {
-         return Setup{"  " + k.First.PublicLine() + " ;\t;\r\n" + k.Second.PublicLine() + " ; ",
+         return Given{"  " + k.First.PublicLine() + " ;\t;\r\n" + k.Second.PublicLine() + " ; ",
                       kPackageBytes, Sign(k.Second, kPackageBytes)};
      },
      SignatureVerdict::Good},
     {"a part that is no key beside a good one",
      [](const Keys &k) {
-         return Setup{"RWnotakey;" + k.First.PublicLine(), kPackageBytes, Sign(k.First, kPackageBytes)};
+         return Given{"RWnotakey;" + k.First.PublicLine(), kPackageBytes, Sign(k.First, kPackageBytes)};
      },
      SignatureVerdict::Good},
     {"no usable key in the value",
      [](const Keys &k) {
-         return Setup{"untrusted comment: minisign public key", kPackageBytes,
+         return Given{"untrusted comment: minisign public key", kPackageBytes,
                       Sign(k.First, kPackageBytes)};
      },
      SignatureVerdict::NoUsableKey},
@@ -104,37 +104,37 @@ const Row kRows[] = {
      [](const Keys &k) {
          std::string changed = kPackageBytes;
          changed[1000] ^= 1;
-         return Setup{k.First.PublicLine(), changed, Sign(k.First, kPackageBytes)};
+         return Given{k.First.PublicLine(), changed, Sign(k.First, kPackageBytes)};
      },
      SignatureVerdict::BytesDiffer},
     {"byte appended to the package",
      [](const Keys &k) {
-         return Setup{k.First.PublicLine(), kPackageBytes + "x", Sign(k.First, kPackageBytes)};
+         return Given{k.First.PublicLine(), kPackageBytes + "x", Sign(k.First, kPackageBytes)};
      },
      SignatureVerdict::BytesDiffer},
     {"trusted comment altered",
      [](const Keys &k) {
-         return Setup{k.First.PublicLine(), kPackageBytes,
+         return Given{k.First.PublicLine(), kPackageBytes,
                       ReplaceLine(Sign(k.First, kPackageBytes), 2,
                                   "trusted comment: timestamp:1\tfile:pkg_9.zip\thashed")};
      },
      SignatureVerdict::CommentAltered},
     {"untrusted comment altered (allowed)",
      [](const Keys &k) {
-         return Setup{k.First.PublicLine(), kPackageBytes,
+         return Given{k.First.PublicLine(), kPackageBytes,
                       ReplaceLine(Sign(k.First, kPackageBytes), 0, "untrusted comment: edited")};
      },
      SignatureVerdict::Good},
     {"legacy signature",
      [](const Keys &k) {
-         return Setup{k.First.PublicLine(), kPackageBytes, Sign(k.First, kPackageBytes, false)};
+         return Given{k.First.PublicLine(), kPackageBytes, Sign(k.First, kPackageBytes, false)};
      },
      SignatureVerdict::Good},
     {"legacy signature, one byte changed",
      [](const Keys &k) {
          std::string changed = kPackageBytes;
          changed[0] ^= 0x20;
-         return Setup{k.First.PublicLine(), changed, Sign(k.First, kPackageBytes, false)};
+         return Given{k.First.PublicLine(), changed, Sign(k.First, kPackageBytes, false)};
      },
      SignatureVerdict::BytesDiffer},
     {"prehashed signature relabelled legacy",
@@ -146,7 +146,7 @@ const Row kRows[] = {
          const std::string line = text.substr(start, text.find('\n', start) - start);
          EXPECT_TRUE(DecodeBase64(line, 74, raw));
          raw[1] = 'd';
-         return Setup{k.First.PublicLine(), kPackageBytes, ReplaceLine(text, 1, EncodeBase64(raw))};
+         return Given{k.First.PublicLine(), kPackageBytes, ReplaceLine(text, 1, EncodeBase64(raw))};
      },
      SignatureVerdict::BytesDiffer},
     {"signature file with CR LF",
@@ -154,23 +154,23 @@ const Row kRows[] = {
          std::string text = Sign(k.First, kPackageBytes), crlf;
          for (char c : text)
              crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-         return Setup{k.First.PublicLine(), kPackageBytes, crlf};
+         return Given{k.First.PublicLine(), kPackageBytes, crlf};
      },
      SignatureVerdict::Good},
-    {"malformed: garbage", [](const Keys &k) { return Setup{k.First.PublicLine(), kPackageBytes, std::string("hello\n")}; },
+    {"malformed: garbage", [](const Keys &k) { return Given{k.First.PublicLine(), kPackageBytes, std::string("hello\n")}; },
      SignatureVerdict::Malformed},
-    {"malformed: empty file", [](const Keys &k) { return Setup{k.First.PublicLine(), kPackageBytes, std::string()}; },
+    {"malformed: empty file", [](const Keys &k) { return Given{k.First.PublicLine(), kPackageBytes, std::string()}; },
      SignatureVerdict::Malformed},
     {"malformed: signature line not Base64",
      [](const Keys &k) {
-         return Setup{k.First.PublicLine(), kPackageBytes,
+         return Given{k.First.PublicLine(), kPackageBytes,
                       ReplaceLine(Sign(k.First, kPackageBytes), 1, "RWQ!!!!")};
      },
      SignatureVerdict::Malformed},
     {"malformed: global signature missing",
      [](const Keys &k) {
          const std::string text = Sign(k.First, kPackageBytes);
-         return Setup{k.First.PublicLine(), kPackageBytes,
+         return Given{k.First.PublicLine(), kPackageBytes,
                       text.substr(0, text.rfind('\n', text.size() - 2) + 1)};
      },
      SignatureVerdict::Malformed},
@@ -181,12 +181,12 @@ const Row kRows[] = {
          const size_t start = text.find('\n') + 1;
          EXPECT_TRUE(DecodeBase64(text.substr(start, text.find('\n', start) - start), 74, raw));
          raw[0] = 'X';
-         return Setup{k.First.PublicLine(), kPackageBytes, ReplaceLine(text, 1, EncodeBase64(raw))};
+         return Given{k.First.PublicLine(), kPackageBytes, ReplaceLine(text, 1, EncodeBase64(raw))};
      },
      SignatureVerdict::Malformed},
     {"malformed: huge file",
      [](const Keys &k) {
-         return Setup{k.First.PublicLine(), kPackageBytes, std::string(200000, 'A')};
+         return Given{k.First.PublicLine(), kPackageBytes, std::string(200000, 'A')};
      },
      SignatureVerdict::Malformed},
 };
@@ -198,7 +198,7 @@ TEST(PackageSignature, TableOfCases)
         const Row &row = kRows[i];
         SCOPED_TRACE(std::string("row ") + std::to_string(i) + ": " + row.Name);
         TempFolder folder;
-        const Setup setup = row.Make(keys);
+        const Given setup = row.Make(keys);
         const std::string package = folder.Write("pkg_2.zip", setup.Package).string();
         if (setup.Signature)
             folder.Write("pkg_2.zip.minisig", *setup.Signature);
@@ -213,9 +213,10 @@ TEST(PackageSignature, TableOfCases)
         EXPECT_LE(std::count(files.OperationNames.begin(), files.OperationNames.end(),
                              "OpenFileForReading"),
                   2);
-        if (row.Expected == SignatureVerdict::Good)
+        if (row.Expected == SignatureVerdict::Good) {
             EXPECT_NE(check.Detail.find("timestamp:1?file:pkg_2.zip?hashed"), std::string::npos)
                 << "the verified trusted comment is shown, its tabs made visible: " << check.Detail;
+        }
     }
 }
 
