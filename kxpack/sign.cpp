@@ -119,8 +119,11 @@ bool OpenSecretKey(const std::string &text,
     }
     key.KeyId = part.substr(0, kKeyId);
     key.SecretKey = part.substr(kKeyId, kSecret);
-    const bool intact = sodium_memcmp(Checksum(alg, key.KeyId, key.SecretKey).data(),
-                                      part.data() + kKeyId + kSecret, kChecksum) == 0;
+    // minisign leaves the checksum of a key without a password empty (zeros).
+    const bool unchecked =
+        kdf != "Sc" && sodium_is_zero(Raw(part) + kKeyId + kSecret, kChecksum) == 1;
+    const bool intact = unchecked || sodium_memcmp(Checksum(alg, key.KeyId, key.SecretKey).data(),
+                                                   part.data() + kKeyId + kSecret, kChecksum) == 0;
     sodium_memzero(part.data(), part.size());
     if (!intact) {
         sodium_memzero(key.SecretKey.data(), key.SecretKey.size());

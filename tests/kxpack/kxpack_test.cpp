@@ -693,8 +693,8 @@ TEST(Kxpack, SignWritesWhatMinisignVerifiesAndCheckReportsBadSignatures)
                               .c_str()),
               0);
     const auto verifies = [&](const std::string &package, const std::string &pub) {
-        const ProgramOutcome out =
-            RunProgramToEnd({"minisign", "-Vm", package, "-p", dir + pub});
+        const ProgramOutcome out = RunProgramToEnd(
+            {"/bin/sh", "-c", "minisign -Vm '" + package + "' -p '" + dir + pub + "' 2>&1"});
         return out.ExitCode.value_or(-1) == 0 ? out.Messages : std::string();
     };
 

@@ -341,6 +341,7 @@ TEST_F(SignedUpgradeRun, APackageChangedSinceTheScanIsNeverUnpacked)
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(std::string("case ") + std::to_string(i) + ": " + cases[i].what);
         SetUp();
+        connection.Calls.clear();
         files.Operations = 0;
         files.FailOperationAt = 0;
         window.Messages.clear();
