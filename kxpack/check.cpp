@@ -1,5 +1,7 @@
 #include "kxpack/check.h"
 
+#include "package/package_signature.h"
+
 #include "archiver/archiver_commands.h"
 #include "package/package_info.h"
 #include "package/package_scan.h"
@@ -521,6 +523,30 @@ std::unique_ptr<IRegistry> ScanRegistry(const KxpackServices &services, const Ch
     return services.RegistryFromStore(copy);
 }
 
+// The package's signature against keys (from source, for the report). A missing or bad one is
+// an error: a product that pins the keys passes the package over.
+void CheckSignature(IFileSystem &files, const std::string &package, const PackageKeyList &keys,
+                    const std::string &source, Report &report)
+{
+    const SignatureCheck check = VerifyPackageSignature(files, package, keys);
+    nlohmann::json json = {{"keys", source},
+                           {"verdict", SignatureVerdictText(check.Verdict)},
+                           {"detail", check.Detail}};
+    if (check.Good()) {
+        json["trustedComment"] = check.TrustedComment;
+        report.Lines.push_back("signature: " + check.Detail + " (keys from " + source + ")");
+    } else {
+        report.Add(Severity::Error, "signature", package + kSignatureSuffix,
+                   std::string(SignatureVerdictText(check.Verdict)) + ": " + check.Detail +
+                       " (keys from " + source + "; a product that pins them passes the "
+                       "package over)");
+    }
+    for (const std::string &part : keys.Unusable)
+        report.Add(Severity::Warning, "signature", source,
+                   Quoted(part) + " is no minisign public key and is ignored");
+    report.Facts["signature"] = std::move(json);
+}
+
 void CheckScan(const KxpackServices &services, const CheckOptions &options,
                const std::string &scratch, const T_PackageInfo &package, Report &report)
 {
@@ -577,6 +603,12 @@ void CheckScan(const KxpackServices &services, const CheckOptions &options,
         report.Facts["scan"] = std::move(json);
         return;
     }
+    if (product.PackageKey.empty())
+        report.Lines.push_back("scan: the product has no PackageKey: its packages are not "
+                               "verified");
+    else
+        CheckSignature(services.Files, options.Package, ParsePackageKeys(product.PackageKey),
+                       "PackageKey of " + code, report);
     const bool forceNeeded = !UpgradeAllowed(package.Build, product.Build, false);
     json["forceNeeded"] = forceNeeded;
     report.Lines.push_back("scan: accepted for " + code + " (installed Version " +
@@ -646,5 +678,17 @@ CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &op
         CheckScan(services, options, scratch, descriptor.Info, report);
     if (options.ThisMachine)
         CheckDriver(services, descriptor.Info.DbType, report);
+    if (options.KeyFile) {
+        PackagePublicKey key;
+        if (!fs::is_regular_file(NativePath(*options.KeyFile)) ||
+            !ParsePublicKeyFile(ReadFileBytes(*options.KeyFile), key)) {
+            report.Add(Severity::Error, "signature", *options.KeyFile,
+                       "no minisign public key can be read from it");
+        } else {
+            PackageKeyList keys;
+            keys.Keys.push_back(key);
+            CheckSignature(services.Files, options.Package, keys, *options.KeyFile, report);
+        }
+    }
     return report.Count(Severity::Error) > 0 ? CheckOutcome::Errors : CheckOutcome::Clean;
 }

@@ -28,6 +28,7 @@ struct CheckOptions {
     std::string Package;
     std::optional<std::string> RegistryStore; // --registry STORE
     bool ThisMachine = false;                  // --registry alone
+    std::optional<std::string> KeyFile;        // --key PUBLIC_KEY: a minisign public key file
 };
 
 enum class CheckOutcome {
@@ -39,5 +40,8 @@ enum class CheckOutcome {
 // Reads the package into scratch (a program folder of its own) and checks the descriptor, the
 // archive, the script, the application files and, with a registry store, the scan's verdict;
 // with this machine's registration also the ODBC driver the product's database kind would use.
+// The signature beside the package is verified with the key of KeyFile, and with the keys of
+// the product's PackageKey when the registry is read and holds one: a missing or bad signature
+// is an error.
 CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &options,
                           const std::string &scratch, Report &report);

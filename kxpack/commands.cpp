@@ -1,5 +1,8 @@
 #include "kxpack/kxpack.h"
 
+#include "kxpack/sign.h"
+#include "platform/console.h"
+
 #include "archiver/archiver_commands.h"
 #include "package/package_info.h"
 #include "platform/error.h"
@@ -10,6 +13,8 @@
 #include "upgrade/script_blocks.h"
 #include "upgrade/update_tree.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -25,7 +30,7 @@ struct Arguments {
     std::vector<std::string> Names;
     bool Json = false;
     bool ThisMachine = false; // --registry without a store
-    std::optional<std::string> Registry, Product, Descriptor, Sql, Files;
+    std::optional<std::string> Registry, Product, Descriptor, Sql, Files, Key, SignKey;
 };
 
 class UsageError : public std::runtime_error {
@@ -65,6 +70,10 @@ Arguments Parse(const std::vector<std::string> &args)
             value(parsed.Sql);
         else if (a == "--files")
             value(parsed.Files);
+        else if (a == "--key")
+            value(parsed.Key);
+        else if (a == "--sign-key")
+            value(parsed.SignKey);
         else if (a.starts_with("--"))
             throw UsageError("unknown option " + a);
         else
@@ -74,16 +83,22 @@ Arguments Parse(const std::vector<std::string> &args)
         if (!ok)
             throw UsageError("an option that " + parsed.Command + " does not take");
     };
+    const bool signing = parsed.Key || parsed.SignKey;
     if (parsed.Command == "check")
-        allow(!parsed.Product && !parsed.Descriptor && !parsed.Sql && !parsed.Files);
+        allow(!parsed.Product && !parsed.Descriptor && !parsed.Sql && !parsed.Files &&
+              !parsed.SignKey);
     else if (parsed.Command == "blocks")
         allow(!parsed.Registry && !parsed.ThisMachine && !parsed.Product && !parsed.Descriptor &&
-              !parsed.Sql && !parsed.Files);
+              !parsed.Sql && !parsed.Files && !signing);
     else if (parsed.Command == "files")
         allow(!parsed.Registry && !parsed.ThisMachine && !parsed.Descriptor && !parsed.Sql &&
-              !parsed.Files);
+              !parsed.Files && !signing);
     else if (parsed.Command == "make")
         allow(parsed.Descriptor && !parsed.Registry && !parsed.ThisMachine && !parsed.Product &&
+              !parsed.Json && !parsed.Key);
+    else if (parsed.Command == "sign")
+        allow(parsed.Key && !parsed.Registry && !parsed.ThisMachine && !parsed.Product &&
+              !parsed.Descriptor && !parsed.Sql && !parsed.Files && !parsed.SignKey &&
               !parsed.Json);
     else
         throw UsageError("unknown command " + parsed.Command);
@@ -97,8 +112,8 @@ int CheckCommand(const KxpackServices &services, const Arguments &args, std::ost
     ScratchFolder scratch(services.Files);
     Report report;
     const CheckOutcome outcome =
-        CheckPackage(services, {args.Names[0], args.Registry, args.ThisMachine}, scratch.Path(),
-                     report);
+        CheckPackage(services, {args.Names[0], args.Registry, args.ThisMachine, args.Key},
+                     scratch.Path(), report);
     if (args.Json)
         WriteJson(out, report.ToJson());
     else
@@ -304,6 +319,81 @@ std::string WithSQLCount(const std::string &bytes, int count)
     return {};
 }
 
+// Opens the secret key file; the password, when it has one, comes from KXPACK_KEY_PASSWORD or
+// is asked for on the terminal. False with the reason on err.
+bool OpenKeyFile(const std::string &file, PackageSecretKey &key, std::ostream &err)
+{
+    if (!fs::is_regular_file(NativePath(file))) {
+        err << "kxpack: " << file << ": no such file\n";
+        return false;
+    }
+    const auto password = [&]() -> std::optional<std::string> {
+        if (std::optional<std::string> given = EnvironmentText("KXPACK_KEY_PASSWORD"))
+            return given;
+        std::string typed;
+        if (ReadSecretFromTerminal("Password for " + file + ": ", typed))
+            return typed;
+        return std::nullopt;
+    };
+    std::string why;
+    std::string text = ReadFileBytes(file);
+    const bool opened = OpenSecretKey(text, password, key, why);
+    std::fill(text.begin(), text.end(), '\0');
+    if (!opened)
+        err << "kxpack: " << file << ": " << why << "\n";
+    return opened;
+}
+
+// Signs the package file with the key and writes its signature file beside target (the
+// package's final path, whose name the trusted comment carries). False with the reason on err.
+bool WriteSignature(const KxpackServices &services, const PackageSecretKey &key,
+                    const std::string &package, const std::string &target,
+                    const T_PackageInfo &descriptor, std::ostream &out, std::ostream &err)
+{
+    std::string digest;
+    if (!HashFile(services.Files, package, digest)) {
+        err << "kxpack: " << package << ": cannot be read\n";
+        return false;
+    }
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    const std::string name = PathText(NativePath(target).filename());
+    const MinisignSignature signature = SignDigest(
+        key, digest, PackageTrustedComment(now, name, descriptor.RegValue, descriptor.Build));
+    const std::string file = target + kSignatureSuffix;
+    if (!services.Files.WriteFileDurably(file, FormatMinisignSignature(signature))) {
+        err << "kxpack: cannot write " << file << "\n";
+        return false;
+    }
+    out << "signed " << target << " with key " << KeyIdText(key.KeyId) << ": " << file << "\n";
+    return true;
+}
+
+int SignCommand(const KxpackServices &services, const Arguments &args, std::ostream &out,
+                std::ostream &err)
+{
+    const std::string package = args.Names[0];
+    if (!fs::is_regular_file(NativePath(package))) {
+        err << "kxpack: " << package << ": no such file\n";
+        return kPackUnreadable;
+    }
+    PackageSecretKey key;
+    if (!OpenKeyFile(*args.Key, key, err))
+        return kPackErrors;
+    // The descriptor names the product and build the trusted comment carries.
+    ScratchFolder scratch(services.Files);
+    const PackageRead read = ReadPackage(services.Archiver, package, scratch.Path(), false);
+    if (!read.Comment.Succeeded() || read.CommentBytes.empty()) {
+        err << "kxpack: " << package << ": no descriptor can be read ("
+            << read.Comment.Describe() << "); not signed\n";
+        return kPackUnreadable;
+    }
+    const T_PackageInfo descriptor = ReadPackageDescriptor(read.DescriptorPath);
+    return WriteSignature(services, key, package, package, descriptor, out, err) ? kPackClean
+                                                                                 : kPackErrors;
+}
+
 int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostream &out,
                 std::ostream &err)
 {
@@ -314,6 +404,10 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
         return kPackBadCommand;
     }
     const std::string base = outName.substr(0, outName.size() - 4);
+    // Opened first: a wrong password costs no packing.
+    PackageSecretKey key;
+    if (args.SignKey && !OpenKeyFile(*args.SignKey, key, err))
+        return kPackErrors;
     if (!fs::is_regular_file(NativePath(*args.Descriptor))) {
         err << "kxpack: " << *args.Descriptor << ": no such file\n";
         return kPackUnreadable;
@@ -392,7 +486,7 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
 
     Report report;
     const CheckOutcome outcome =
-        CheckPackage(services, {made, std::nullopt}, scratch.Path() + "check/", report);
+        CheckPackage(services, {.Package = made}, scratch.Path() + "check/", report);
     report.WriteText(out);
     if (outcome != CheckOutcome::Clean) {
         err << "kxpack: the package has errors; none made\n";
@@ -411,6 +505,10 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
         return kPackErrors;
     }
     out << "made " << outFile << "\n";
+    if (args.SignKey &&
+        !WriteSignature(services, key, outFile, outFile, ReadPackageDescriptor(scratch.Path() + "comment.ini"),
+                        out, err))
+        return kPackErrors;
     return kPackClean;
 }
 
@@ -419,10 +517,14 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
 const char *KxpackUsage()
 {
     return "usage:\n"
-           "  kxpack check PACKAGE.zip [--registry [STORE]] [--json]\n"
+           "  kxpack check PACKAGE.zip [--registry [STORE]] [--key PUBLIC_KEY] [--json]\n"
            "  kxpack blocks PACKAGE.zip [--json]\n"
            "  kxpack files PACKAGE.zip [--product FOLDER] [--json]\n"
-           "  kxpack make --descriptor Update.ini [--sql UpdateSQL.sql] [--files FOLDER] OUT.zip\n"
+           "  kxpack make --descriptor Update.ini [--sql UpdateSQL.sql] [--files FOLDER] "
+           "[--sign-key SECRET_KEY] OUT.zip\n"
+           "  kxpack sign --key SECRET_KEY PACKAGE.zip\n"
+           "a secret key with a password reads it from KXPACK_KEY_PASSWORD, or asks on the "
+           "terminal\n"
            "exit codes: 0 no error, 1 errors (make: no package made), 2 the package cannot be "
            "read, 3 bad command line\n";
 }
@@ -453,6 +555,8 @@ int RunKxpack(const KxpackServices &services, const std::vector<std::string> &ar
             return BlocksCommand(services, parsed, out, err);
         if (parsed.Command == "files")
             return FilesCommand(services, parsed, out, err);
+        if (parsed.Command == "sign")
+            return SignCommand(services, parsed, out, err);
         return MakeCommand(services, parsed, out, err);
     } catch (const std::exception &e) {
         err << "kxpack: " << e.what() << "\n";

@@ -17,6 +17,9 @@ struct T_PackageInfo {
     int32_t DbType = 0;      // 0 SQL Server, 1 MySQL, 2 Oracle
     std::string ExeName;     // kept, not used
     std::string RegValue;    // product code of the installed product
+    // Not from the descriptor: the BLAKE2b-512 of the bytes whose signature the scan verified
+    // (empty when the product verifies no package); the run unpacks only those bytes.
+    std::string SignedDigest;
 
     bool operator==(const T_PackageInfo &) const = default;
 };

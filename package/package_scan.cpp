@@ -1,5 +1,7 @@
 #include "package/package_scan.h"
 
+#include "package/package_signature.h"
+
 #include "archiver/archiver_commands.h"
 #include "archiver/archiver_wait.h"
 #include "platform/diagnostics.h"
@@ -9,6 +11,7 @@
 
 #include <exception>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace {
@@ -57,7 +60,7 @@ std::string Quoted(const std::string &text)
 
 // The verdict on one entry as the log says it: the rule with the values it compared.
 std::string VerdictReason(ScanVerdict verdict, const T_PackageInfo &package,
-                          const T_ProductReg &product)
+                          const T_ProductReg &product, const SignatureCheck &signature)
 {
     switch (verdict) {
     case ScanVerdict::ArchiverNotStarted:
@@ -77,22 +80,30 @@ std::string VerdictReason(ScanVerdict verdict, const T_PackageInfo &package,
     case ScanVerdict::BuildOlder:
         return "passed over: build " + Quoted(package.Build) +
                " is not newer than the installed build " + Quoted(product.Build);
-    case ScanVerdict::Accepted:
+    case ScanVerdict::NotSigned:
+        return "passed over: product " + Quoted(package.RegValue) +
+               " takes only signed packages: " + signature.Detail;
+    case ScanVerdict::Accepted: {
+        const std::string signedBy = signature.Good() ? "; " + signature.Detail : std::string();
         if (!UpgradeAllowed(package.Build, product.Build, false))
             return "accepted for product " + Quoted(package.RegValue) + ": build " +
                    Quoted(package.Build) +
-                   " is the installed build, so it applies again only with the force box checked";
+                   " is the installed build, so it applies again only with the force box checked" +
+                   signedBy;
         return "accepted for product " + Quoted(package.RegValue) + ": build " +
-               Quoted(package.Build) + " over the installed build " + Quoted(product.Build);
+               Quoted(package.Build) + " over the installed build " + Quoted(product.Build) +
+               signedBy;
+    }
     }
     return ScanVerdictText(verdict);
 }
 
-// Runs the archiver for one entry and applies the acceptance rules in their order. Accepted
-// leaves in package and product what the entry was accepted with.
+// Runs the archiver for one entry and applies the acceptance rules in their order, then, for a
+// product that pins keys, the signature. Accepted leaves in package and product what the entry
+// was accepted with.
 ScanVerdict ExamineEntry(ScanContext &context, const std::string &name,
                          const std::string &descriptor, T_PackageInfo &package,
-                         T_ProductReg &product)
+                         T_ProductReg &product, SignatureCheck &signature)
 {
     if (!context.Processes.Start(CommentCommandLine(context.ProgramFolder, name)))
         return ScanVerdict::ArchiverNotStarted;
@@ -108,7 +119,33 @@ ScanVerdict ExamineEntry(ScanContext &context, const std::string &name,
         return ScanVerdict::NoDescriptor;
 
     package = ReadPackageDescriptor(descriptor);
-    return ApplyAcceptanceRules(package, context.Registry, product);
+    const ScanVerdict verdict = ApplyAcceptanceRules(package, context.Registry, product);
+    if (verdict != ScanVerdict::Accepted || product.PackageKey.empty())
+        return verdict;
+    const PackageKeyList keys = ParsePackageKeys(product.PackageKey);
+    if (!keys.Unusable.empty())
+        LogError("scan: the PackageKey of product " + Quoted(package.RegValue) +
+                 " holds parts that are no minisign public key, which are ignored: " +
+                 [&] {
+                     std::string list;
+                     for (const std::string &part : keys.Unusable)
+                         list += (list.empty() ? "" : ", ") + Quoted(part);
+                     return list;
+                 }());
+    // The window stays responsive while a large package is read.
+    signature = VerifyPackageSignature(context.Files, context.ProgramFolder + name, keys,
+                                       {[&] { context.Window.ProcessMessages(); }});
+    if (!signature.Good())
+        return ScanVerdict::NotSigned;
+    package.SignedDigest = signature.Digest;
+    return ScanVerdict::Accepted;
+}
+
+// Whether the registration of the entry's product was read and found installed.
+bool ProductFound(ScanVerdict verdict)
+{
+    return verdict == ScanVerdict::VersionDiffers || verdict == ScanVerdict::BuildOlder ||
+           verdict == ScanVerdict::NotSigned || verdict == ScanVerdict::Accepted;
 }
 
 } // namespace
@@ -130,6 +167,8 @@ const char *ScanVerdictText(ScanVerdict verdict)
         return "version differs";
     case ScanVerdict::BuildOlder:
         return "build older than the installed one";
+    case ScanVerdict::NotSigned:
+        return "signature not accepted";
     case ScanVerdict::Error:
         return "error while examining the package";
     case ScanVerdict::Accepted:
@@ -176,6 +215,7 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
 
     const std::string workFolder = context.ProgramFolder + "TempUpdate";
     const std::string descriptor = workFolder + "/Update.ini";
+    std::set<std::string> unverifiedTold;
     for (const FolderEntry &entry : entries) {
         if (!context.OnlyPackage.empty() && entry.Name != context.OnlyPackage)
             continue;
@@ -183,10 +223,11 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
 
         T_PackageInfo package;
         T_ProductReg product;
+        SignatureCheck signature;
         ScanVerdict verdict = ScanVerdict::Error;
         std::string failure;
         try {
-            verdict = ExamineEntry(context, entry.Name, descriptor, package, product);
+            verdict = ExamineEntry(context, entry.Name, descriptor, package, product, signature);
         } catch (const std::exception &error) {
             // A package that cannot be examined is passed over like one that does not fit.
             verdict = ScanVerdict::Error;
@@ -197,7 +238,11 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
             verdict != ScanVerdict::ArchiverNotStarted && verdict != ScanVerdict::ArchiverHung;
         LogInfo("scan: " + entry.Name + ": " +
                 (archiverRan ? ArchiverOutcome(context.Processes) + "; " : std::string()) +
-                VerdictReason(verdict, package, product) + failure);
+                VerdictReason(verdict, package, product, signature) + failure);
+        if (ProductFound(verdict) && product.PackageKey.empty() &&
+            unverifiedTold.insert(package.RegValue).second)
+            LogInfo("scan: packages for product " + Quoted(package.RegValue) +
+                    " are not verified: its registration has no PackageKey");
         if (verdict != ScanVerdict::Accepted)
             continue;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The command line and the standard streams of a console program, in the logic's UTF-8.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,3 +15,12 @@ std::vector<std::string> ProgramArguments(int argc, char **argv);
 // console's code page, which stays as the user set it; a stream that is a pipe or a file gets
 // the UTF-8 bytes as they are. Call once, before anything is written.
 void UseUtf8StandardStreams();
+
+// Asks for a secret on the terminal: prompt, then a line read without echo. False when the
+// program has no terminal (its input is not a console) or the read fails.
+bool ReadSecretFromTerminal(const std::string &prompt, std::string &secret);
+
+// A variable of the environment in UTF-8; nothing when it is not set. POSIX: its bytes as they
+// are. Windows: the wide environment converted, since the ANSI one loses what its code page
+// cannot spell.
+std::optional<std::string> EnvironmentText(const std::string &name);

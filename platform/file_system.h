@@ -2,7 +2,9 @@
 // The file system as the scan and the file update see it. Paths are byte strings in the system
 // code page with "/" separators on POSIX.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,26 @@ struct FolderEntry {
 struct FileSystemSpace {
     uint64_t Id = 0;        // the same for every path on one file system
     uint64_t Available = 0; // bytes the running user may still write
+};
+
+// A file open for reading, from its start to its end, in pieces. Closed when destroyed.
+class IFileReader {
+public:
+    virtual ~IFileReader() = default;
+    // Reads up to capacity bytes into buffer; got is how many (0 at the end of the file). False
+    // when the read fails (the cause is logged).
+    [[nodiscard]] virtual bool Read(char *buffer, size_t capacity, size_t &got) = 0;
+};
+
+// A new file open for writing. Destroyed without a successful Close, it is closed and left as
+// written so far; the caller removes it.
+class IFileWriter {
+public:
+    virtual ~IFileWriter() = default;
+    // Appends size bytes. False when they cannot all be written (the cause is logged).
+    [[nodiscard]] virtual bool Write(const char *data, size_t size) = 0;
+    // Closes the file. False when the system reports that what was written is lost.
+    [[nodiscard]] virtual bool Close() = 0;
 };
 
 class IFileSystem {
@@ -114,6 +136,14 @@ public:
     // The modification time of the entry at path in nanoseconds since 1970; set it back.
     [[nodiscard]] virtual bool ModifiedTime(const std::string &path, int64_t &nanoseconds) = 0;
     [[nodiscard]] virtual bool SetModifiedTime(const std::string &path, int64_t nanoseconds) = 0;
+    // Opens a file (a link is followed) for reading in pieces. Null when it cannot be opened or
+    // is a folder (the cause is logged).
+    [[nodiscard]] virtual std::unique_ptr<IFileReader> OpenFileForReading(const std::string &path) = 0;
+    // Creates a new file at path and opens it for writing; no other user may change it (POSIX:
+    // mode 0600; Windows: shared with nobody while open, the folder's rights otherwise). Null
+    // when anything is at path already, a link included, which is never followed, or it cannot
+    // be created (the cause is logged).
+    [[nodiscard]] virtual std::unique_ptr<IFileWriter> CreateNewFile(const std::string &path) = 0;
     // Reads a whole file. False when it cannot be read (bytes is then empty).
     [[nodiscard]] virtual bool ReadFile(const std::string &path, std::string &bytes) = 0;
     // Replaces the file at path with bytes so that, after a power loss at any moment, path

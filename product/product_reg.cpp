@@ -104,6 +104,7 @@ void ReadProductReg(IRegistry &registry, const std::string &productCode, T_Produ
         result.DBaseName = accessor.ReadString("DBaseName");
         result.UserName = accessor.ReadString("UserName");
         result.PassWord = accessor.ReadString("PassWord");
+        result.PackageKey = accessor.ReadString("PackageKey");
     }
     if (accessor.Open(ApplicationPathKey, true))
         result.Path = accessor.ReadString("Path");

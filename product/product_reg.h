@@ -12,6 +12,9 @@ struct T_ProductReg {
     std::string DBaseName;
     std::string UserName;
     std::string PassWord; // stored form after the read; clear text after the scan decodes it
+    // The minisign public keys whose signatures this product's packages must carry, as its
+    // installer stored them; empty: packages are not verified.
+    std::string PackageKey;
 
     bool operator==(const T_ProductReg &) const = default;
 };
@@ -27,7 +30,7 @@ extern std::string ApplicationPathKey; // "\Software\vazerodu\kx_product_code\Ap
 
 // Reads the registration of productCode into result, every field cleared first. ProductCode is
 // set only when the configuration key opens with full access; then Version, Build,
-// ServerName, DBaseName, UserName and PassWord are read from it, in this order. The
+// ServerName, DBaseName, UserName, PassWord and PackageKey are read from it, in this order. The
 // application-path key is opened with create (a missing one is created empty where the rights
 // allow) and its value "Path" read. A missing key or value leaves its fields empty. String and
 // expandable-string values are taken as stored (unexpanded), up to their first zero byte.

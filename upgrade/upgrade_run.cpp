@@ -2,6 +2,7 @@
 
 #include "archiver/archiver_commands.h"
 #include "archiver/archiver_wait.h"
+#include "package/package_signature.h"
 #include "platform/diagnostics.h"
 #include "platform/text.h"
 #include "upgrade/database_connection.h"
@@ -10,6 +11,7 @@
 #include "upgrade/stage_log.h"
 
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -29,6 +31,61 @@ private:
     IConnection &connection_;
 };
 
+// The verified copy of a signed package in the work folder, removed when the unpack is over.
+class VerifiedCopy {
+public:
+    explicit VerifiedCopy(IFileSystem &files) : files_(files) {}
+    ~VerifiedCopy()
+    {
+        if (!path_.empty() && files_.FileExists(path_) && !files_.RemoveFile(path_))
+            LogError("unpack: cannot remove the verified copy " + path_);
+    }
+    VerifiedCopy(const VerifiedCopy &) = delete;
+    VerifiedCopy &operator=(const VerifiedCopy &) = delete;
+
+    // Reads the package once, verifying its signature and writing every byte read into a new
+    // file of the work folder. True when the signature verifies and the bytes are those the
+    // scan verified; the archiver then unpacks the copy, never the package file, which anyone
+    // who may write the program folder could swap meanwhile. The copy is made new (no link
+    // followed, no other user may change it) in the folder the unpacked files go to, which the
+    // later stages trust all the same.
+    bool Make(UpgradeContext &context, const std::string &packageFile, const std::string &copy)
+    {
+        if (!files_.RemoveTree(copy)) {
+            LogError("unpack: cannot remove what an earlier run left at " + copy);
+            return false;
+        }
+        std::unique_ptr<IFileWriter> writer = files_.CreateNewFile(copy);
+        if (!writer)
+            return false;
+        path_ = copy;
+        const SignatureCheck check =
+            VerifyPackageSignature(files_, packageFile, ParsePackageKeys(context.Product.PackageKey),
+                                   {[&] { context.Window.ProcessMessages(); }, writer.get()});
+        const bool closed = writer->Close();
+        if (!check.Good()) {
+            LogError("unpack: " + packageFile + " is not unpacked: " +
+                     SignatureVerdictText(check.Verdict) + ": " + check.Detail);
+            return false;
+        }
+        if (check.Digest != context.Package.SignedDigest) {
+            LogError("unpack: " + packageFile +
+                     " is not unpacked: its bytes changed since the scan verified it (" +
+                     check.Detail + ")");
+            return false;
+        }
+        if (!closed)
+            return false;
+        LogInfo("unpack: " + packageFile + " verified again: " + check.Detail +
+                "; the archiver unpacks the copy " + copy);
+        return true;
+    }
+
+private:
+    IFileSystem &files_;
+    std::string path_;
+};
+
 // Starts the archiver on the package and waits for it. True only when the archiver this run
 // started has ended with success (a damaged or wrongly encrypted package must not pass as
 // unpacked) and the package's own folder is there: a package renamed on the way (a browser's
@@ -45,8 +102,21 @@ bool UnpackPackage(UpgradeContext &context, const std::string &packageFile)
     // A work folder that cannot be made shows as the archiver's failure below.
     (void)context.Files.ForceDirectories(context.ProgramFolder + "TempUpdate");
 
-    LogInfo("unpack: " + MaskedExtractCommandLine(context.ProgramFolder, packageFile));
-    if (!context.Processes.Start(ExtractCommandLine(context.ProgramFolder, packageFile))) {
+    // A product that pins keys has only the bytes verified unpacked.
+    std::string archive = packageFile;
+    VerifiedCopy copy(context.Files);
+    if (!context.Product.PackageKey.empty()) {
+        if (unpacked.empty()) {
+            LogError("the package " + packageFile + " leaves no folder named like its file");
+            return false;
+        }
+        archive = context.ProgramFolder + "TempUpdate/" + context.Package.PackageName;
+        if (!copy.Make(context, packageFile, archive))
+            return false;
+    }
+
+    LogInfo("unpack: " + MaskedExtractCommandLine(context.ProgramFolder, archive));
+    if (!context.Processes.Start(ExtractCommandLine(context.ProgramFolder, archive))) {
         LogError("unpack: the archiver cannot be started");
         return false;
     }

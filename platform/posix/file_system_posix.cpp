@@ -645,6 +645,86 @@ bool PosixFileSystem::SetModifiedTime(const std::string &path, int64_t nanosecon
            Failed("cannot set the time of " + path);
 }
 
+namespace {
+
+class PosixFileReader : public IFileReader {
+public:
+    PosixFileReader(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    bool Read(char *buffer, size_t capacity, size_t &got) override
+    {
+        got = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd_.get(), buffer, capacity);
+            if (n >= 0) {
+                got = static_cast<size_t>(n);
+                return true;
+            }
+            if (errno != EINTR)
+                return Failed("cannot read " + path_);
+        }
+    }
+
+private:
+    UniqueFd fd_;
+    std::string path_;
+};
+
+class PosixFileWriter : public IFileWriter {
+public:
+    PosixFileWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    bool Write(const char *data, size_t size) override
+    {
+        while (size > 0) {
+            const ssize_t n = ::write(fd_.get(), data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return Failed("cannot write " + path_);
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+    bool Close() override
+    {
+        if (::close(fd_.release()) != 0)
+            return Failed("cannot close " + path_);
+        return true;
+    }
+
+private:
+    UniqueFd fd_;
+    std::string path_;
+};
+
+} // namespace
+
+std::unique_ptr<IFileReader> PosixFileSystem::OpenFileForReading(const std::string &path)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        (void)Failed("cannot open " + path);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        LogError("cannot read " + path + ": not a plain file");
+        return nullptr;
+    }
+    (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::make_unique<PosixFileReader>(fd.release(), path);
+}
+
+std::unique_ptr<IFileWriter> PosixFileSystem::CreateNewFile(const std::string &path)
+{
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) {
+        (void)Failed("cannot create " + path);
+        return nullptr;
+    }
+    return std::make_unique<PosixFileWriter>(fd.release(), path);
+}
+
 bool PosixFileSystem::ReadFile(const std::string &path, std::string &bytes)
 {
     bytes.clear();

@@ -45,6 +45,10 @@ public:
     bool RemoveFolder(const std::string &path) override;
     bool ModifiedTime(const std::string &path, int64_t &nanoseconds) override;
     bool SetModifiedTime(const std::string &path, int64_t nanoseconds) override;
+    // Read ahead is asked for: the readers go through whole files once, front to back.
+    std::unique_ptr<IFileReader> OpenFileForReading(const std::string &path) override;
+    // O_CREAT | O_EXCL | O_NOFOLLOW, mode 0600.
+    std::unique_ptr<IFileWriter> CreateNewFile(const std::string &path) override;
     bool ReadFile(const std::string &path, std::string &bytes) override;
     // A temporary file beside path, fsync, rename over path, fsync of the folder.
     bool WriteFileDurably(const std::string &path, const std::string &bytes) override;

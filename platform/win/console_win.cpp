@@ -115,3 +115,61 @@ void UseUtf8StandardStreams()
     UseConsoleFor(std::cout, STD_OUTPUT_HANDLE);
     UseConsoleFor(std::cerr, STD_ERROR_HANDLE);
 }
+
+bool ReadSecretFromTerminal(const std::string &prompt, std::string &secret)
+{
+    secret.clear();
+    HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+    HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) {
+        if (input != INVALID_HANDLE_VALUE)
+            CloseHandle(input);
+        if (output != INVALID_HANDLE_VALUE)
+            CloseHandle(output);
+        return false;
+    }
+    if (output != INVALID_HANDLE_VALUE) {
+        const std::wstring wide = Widen(prompt);
+        DWORD wrote = 0;
+        WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &wrote, nullptr);
+    }
+    SetConsoleMode(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
+    std::wstring line;
+    wchar_t piece[256];
+    DWORD got = 0;
+    bool ok = false;
+    while (ReadConsoleW(input, piece, 256, &got, nullptr) && got > 0) {
+        line.append(piece, got);
+        if (line.find(L'\n') != std::wstring::npos || line.find(L'\r') != std::wstring::npos) {
+            ok = true;
+            break;
+        }
+    }
+    SetConsoleMode(input, mode);
+    if (output != INVALID_HANDLE_VALUE) {
+        DWORD wrote = 0;
+        WriteConsoleW(output, L"\r\n", 2, &wrote, nullptr);
+        CloseHandle(output);
+    }
+    CloseHandle(input);
+    const size_t end = line.find_first_of(L"\r\n");
+    secret = Narrow(line.substr(0, end));
+    return ok;
+}
+
+std::optional<std::string> EnvironmentText(const std::string &name)
+{
+    const std::wstring wide = Widen(name);
+    const DWORD size = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+    if (size == 0)
+        return std::nullopt;
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wide.c_str(), value.data(), size);
+    value.resize(length);
+    return Narrow(value);
+}

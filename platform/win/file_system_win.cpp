@@ -9,7 +9,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -417,6 +419,94 @@ bool WinFileSystem::SetModifiedTime(const std::string &path, int64_t nanoseconds
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     return ok;
+}
+
+namespace {
+
+class WinFileReader : public IFileReader {
+public:
+    WinFileReader(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
+    ~WinFileReader() override { CloseHandle(file_); }
+    WinFileReader(const WinFileReader &) = delete;
+    WinFileReader &operator=(const WinFileReader &) = delete;
+    bool Read(char *buffer, size_t capacity, size_t &got) override
+    {
+        DWORD n = 0;
+        got = 0;
+        const DWORD ask = static_cast<DWORD>(std::min<size_t>(capacity, 1u << 30));
+        if (!::ReadFile(file_, buffer, ask, &n, nullptr)) {
+            LogError("file system: cannot read " + path_ + ": " + LastErrorText());
+            return false;
+        }
+        got = n;
+        return true;
+    }
+
+private:
+    HANDLE file_;
+    std::string path_;
+};
+
+class WinFileWriter : public IFileWriter {
+public:
+    WinFileWriter(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
+    ~WinFileWriter() override
+    {
+        if (file_ != INVALID_HANDLE_VALUE)
+            CloseHandle(file_);
+    }
+    WinFileWriter(const WinFileWriter &) = delete;
+    WinFileWriter &operator=(const WinFileWriter &) = delete;
+    bool Write(const char *data, size_t size) override
+    {
+        while (size > 0) {
+            DWORD wrote = 0;
+            const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+            if (!WriteFile(file_, data, chunk, &wrote, nullptr) || wrote == 0) {
+                LogError("file system: cannot write " + path_ + ": " + LastErrorText());
+                return false;
+            }
+            data += wrote;
+            size -= wrote;
+        }
+        return true;
+    }
+    bool Close() override
+    {
+        const bool ok = CloseHandle(std::exchange(file_, INVALID_HANDLE_VALUE)) != 0;
+        if (!ok)
+            LogError("file system: cannot close " + path_ + ": " + LastErrorText());
+        return ok;
+    }
+
+private:
+    HANDLE file_;
+    std::string path_;
+};
+
+} // namespace
+
+std::unique_ptr<IFileReader> WinFileSystem::OpenFileForReading(const std::string &path)
+{
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogError("file system: cannot open " + path + ": " + LastErrorText());
+        return nullptr;
+    }
+    return std::make_unique<WinFileReader>(file, path);
+}
+
+std::unique_ptr<IFileWriter> WinFileSystem::CreateNewFile(const std::string &path)
+{
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogError("file system: cannot create " + path + ": " + LastErrorText());
+        return nullptr;
+    }
+    return std::make_unique<WinFileWriter>(file, path);
 }
 
 bool WinFileSystem::ReadFile(const std::string &path, std::string &bytes)

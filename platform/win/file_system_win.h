@@ -41,6 +41,11 @@ public:
     bool RemoveFolder(const std::string &path) override;
     bool ModifiedTime(const std::string &path, int64_t &nanoseconds) override;
     bool SetModifiedTime(const std::string &path, int64_t nanoseconds) override;
+    // Others may read, write and delete the file meanwhile, as with ReadFile.
+    std::unique_ptr<IFileReader> OpenFileForReading(const std::string &path) override;
+    // CREATE_NEW (fails on any entry, a link too), shared with nobody while it is written;
+    // the file takes the rights the folder hands down.
+    std::unique_ptr<IFileWriter> CreateNewFile(const std::string &path) override;
     bool ReadFile(const std::string &path, std::string &bytes) override;
     bool WriteFileDurably(const std::string &path, const std::string &bytes) override;
 };

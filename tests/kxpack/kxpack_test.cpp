@@ -723,4 +723,111 @@ TEST(Kxpack, MakeLeavesOnlyPackagesThatPass)
     EXPECT_EQ(badName.Code, kBadCommand) << badName.Output;
 }
 
+// kxpack sign writes what the real minisign verifies, from keys that minisign made, with and
+// without a password; check --key and check --registry report a missing or bad signature.
+TEST(Kxpack, SignWritesWhatMinisignVerifiesAndCheckReportsBadSignatures)
+{
+    Packages packages;
+    TempFolder keys;
+    const std::string dir = keys.Slashed();
+    ASSERT_EQ(std::system(("minisign -G -W -p '" + dir + "plain.pub' -s '" + dir +
+                           "plain.key' >/dev/null")
+                              .c_str()),
+              0);
+    // minisign asks for the password twice; without a terminal it reads the lines given.
+    ASSERT_EQ(std::system(("printf 'pass word\\npass word\\n' | minisign -G -p '" + dir +
+                           "locked.pub' -s '" + dir + "locked.key' >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    ASSERT_EQ(std::system(("minisign -G -W -p '" + dir + "other.pub' -s '" + dir +
+                           "other.key' >/dev/null")
+                              .c_str()),
+              0);
+    const auto verifies = [&](const std::string &package, const std::string &pub) {
+        const ProgramOutcome out = RunProgramToEnd(
+            {"/bin/sh", "-c", "minisign -Vm '" + package + "' -p '" + dir + pub + "' 2>&1"});
+        return out.ExitCode.value_or(-1) == 0 ? out.Messages : std::string();
+    };
+
+    struct Case {
+        const char *what;
+        const char *key;
+        const char *password; // nullptr: KXPACK_KEY_PASSWORD unset
+        int code;
+        const char *pub;
+    };
+    const Case cases[] = {
+        {"key without a password", "plain.key", nullptr, kClean, "plain.pub"},
+        {"key with its password", "locked.key", "pass word", kClean, "locked.pub"},
+        {"wrong password", "locked.key", "guess", kErrors, nullptr},
+        {"not a key", "plain.pub", nullptr, kErrors, nullptr},
+    };
+    for (const Case &c : cases) {
+        const std::string package = packages.Make({});
+        if (c.password)
+            setenv("KXPACK_KEY_PASSWORD", c.password, 1);
+        const Outcome run = RunKxpack({"sign", "--key", dir + c.key, package});
+        unsetenv("KXPACK_KEY_PASSWORD");
+        EXPECT_EQ(run.Code, c.code) << c.what << "\n" << run.Output;
+        if (c.code != kClean) {
+            EXPECT_FALSE(fs::exists(package + ".minisig")) << c.what;
+            continue;
+        }
+        const std::string said = verifies(package, c.pub);
+        EXPECT_NE(said.find("Signature and comment signature verified"), std::string::npos)
+            << c.what << "\n" << said;
+        EXPECT_NE(said.find("file:ABC_5.2.zip\tproduct:ABC\tbuild:5.2\thashed"), std::string::npos)
+            << c.what << "\n" << said;
+        // The same key, read from its .pub file, clears check; another key does not.
+        EXPECT_EQ(RunKxpack({"check", package, "--key", dir + c.pub}).Code, kClean) << c.what;
+        const Outcome other = RunKxpack({"check", package, "--key", dir + "other.pub"});
+        EXPECT_EQ(other.Code, kErrors) << c.what;
+        EXPECT_NE(other.Output.find("signed with another key"), std::string::npos) << other.Output;
+    }
+
+    // Missing and changed, against a key and against the registration's PackageKey.
+    const std::string pubText = ReadWholeFile(dir + "plain.pub");
+    const std::string line = pubText.substr(pubText.find('\n') + 1, 56);
+    TempFolder world;
+    world.Write("registry.reg",
+                "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\ABC\\ClientConfigure]"
+                "\r\n\"Version\"=\"5\"\r\n\"Build\"=\"5.1\"\r\n\"PackageKey\"=\" " + line + " ;\"\r\n");
+    const std::string store = world.Slashed() + "registry.reg";
+    const std::string unsigned_ = packages.Make({});
+    for (const std::vector<std::string> &with :
+         {std::vector<std::string>{"--key", dir + "plain.pub"},
+          std::vector<std::string>{"--registry", store}}) {
+        std::vector<std::string> args{"check", unsigned_};
+        args.insert(args.end(), with.begin(), with.end());
+        const Outcome missing = RunKxpack(args);
+        EXPECT_EQ(missing.Code, kErrors) << with[0] << "\n" << missing.Output;
+        EXPECT_NE(missing.Output.find("signature missing"), std::string::npos) << missing.Output;
+        ASSERT_EQ(RunKxpack({"sign", "--key", dir + "plain.key", unsigned_}).Code, kClean);
+        EXPECT_EQ(RunKxpack(args).Code, kClean) << with[0] << "\n" << RunKxpack(args).Output;
+        {
+            std::fstream file(unsigned_, std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(40);
+            file.put('#');
+        }
+        const Outcome changed = RunKxpack(args);
+        EXPECT_EQ(changed.Code, kErrors) << with[0] << "\n" << changed.Output;
+        EXPECT_NE(changed.Output.find("does not match the package"), std::string::npos)
+            << changed.Output;
+        fs::remove(unsigned_);
+        fs::remove(unsigned_ + ".minisig");
+        fs::copy_file(packages.Make({}), unsigned_);
+    }
+
+    // make --sign-key signs what it makes.
+    TempFolder temp;
+    temp.Write("Update.ini", Descriptor());
+    temp.Write("UpdateSQL.sql", kScript);
+    const std::string out = temp.Slashed() + "ABC_5.2.zip";
+    const Outcome made = RunKxpack({"make", "--descriptor", temp.Slashed() + "Update.ini", "--sql",
+                                    temp.Slashed() + "UpdateSQL.sql", "--sign-key",
+                                    dir + "plain.key", out});
+    EXPECT_EQ(made.Code, kClean) << made.Output;
+    EXPECT_NE(verifies(out, "plain.pub").find("product:ABC\tbuild:5.2"), std::string::npos);
+}
+
 } // namespace

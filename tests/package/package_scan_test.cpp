@@ -8,6 +8,7 @@
 #include "platform/posix/process_posix.h"
 #include "platform/posix/registry_posix.h"
 #include "product/secretkey.h"
+#include "tests/support/package_signer.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
 
@@ -16,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -114,12 +117,16 @@ protected:
     void TearDown() override { fs::current_path(startDir); }
 
     void RegisterProduct(const std::string &code, const std::string &version,
-                         const std::string &build, const std::string &password)
+                         const std::string &build, const std::string &password,
+                         const std::string &packageKey = "")
     {
         registryText += "[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" + code +
                         "\\ClientConfigure]\r\n\"Version\"=\"" + version + "\"\r\n\"Build\"=\"" +
                         build + "\"\r\n\"ServerName\"=\"localhost\"\r\n\"DBaseName\"=\"db\"\r\n" +
-                        "\"UserName\"=\"kx\"\r\n\"PassWord\"=\"" + password + "\"\r\n\r\n" +
+                        "\"UserName\"=\"kx\"\r\n\"PassWord\"=\"" + password + "\"\r\n" +
+                        (packageKey.empty() ? std::string()
+                                            : "\"PackageKey\"=\"" + packageKey + "\"\r\n") +
+                        "\r\n" +
                         "[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" + code +
                         "\\ApplicationPath]\r\n\"Path\"=\"/opt/demo\"\r\n\r\n";
         folder.Write("registry.reg", "REGEDIT4\r\n\r\n" + registryText);
@@ -511,3 +518,175 @@ TEST_F(PackageScan, UnreachableProgramFolderIsAnErrorAndTheDirectoryStays)
 }
 
 } // namespace
+
+// Signed packages: the signature is checked after the descriptor rules pass, for a product
+// that pins keys; a package whose signature does not verify is passed over with the reason.
+class SignedScan : public PackageScan {
+protected:
+    std::string Sign(const TestSigningKey &key, const std::string &name, bool prehashed = true)
+    {
+        const std::string bytes = ReadWholeFile(folder.Path() / name);
+        const std::string text = SignBytesForTest(key, bytes, prehashed, "timestamp:1\tfile:" + name);
+        folder.Write(name + ".minisig", text);
+        return text;
+    }
+    void Flip(const std::string &name, size_t at)
+    {
+        std::string bytes = ReadWholeFile(folder.Path() / name);
+        bytes[at] = static_cast<char>(bytes[at] ^ 1);
+        folder.Write(name, bytes);
+    }
+
+    TestSigningKey first = MakeTestSigningKey();
+    TestSigningKey second = MakeTestSigningKey();
+    TestSigningKey stranger = MakeTestSigningKey();
+};
+
+TEST_F(SignedScan, SignatureCasesDecideTheAcceptance)
+{
+    struct Case {
+        const char *what;
+        std::string packageKey;
+        std::function<void()> prepare; // after p.zip is made
+        bool accepted;
+        const char *logged;
+    };
+    const Case cases[] = {
+        {"good", first.PublicLine(), [&] { Sign(first, "p.zip"); }, true, "signed by key"},
+        {"unsigned", first.PublicLine(), [] {}, false, "no signature file"},
+        {"other key", first.PublicLine(), [&] { Sign(stranger, "p.zip"); }, false,
+         "which is not in the product's PackageKey"},
+        {"two keys, the second signs", first.PublicLine() + ";" + second.PublicLine(),
+         [&] { Sign(second, "p.zip"); }, true, "signed by key"},
+        {"one byte changed", first.PublicLine(),
+         [&] {
+             Sign(first, "p.zip");
+             Flip("p.zip", 10); // the local header's time: the comment still reads
+         },
+         false, "does not match the package's bytes"},
+        {"trusted comment altered", first.PublicLine(),
+         [&] {
+             std::string text = Sign(first, "p.zip");
+             text.replace(text.find("file:p.zip"), 10, "file:q.zip");
+             folder.Write("p.zip.minisig", text);
+         },
+         false, "it was altered"},
+        {"legacy signature", first.PublicLine(), [&] { Sign(first, "p.zip", false); }, true,
+         "legacy signature"},
+        {"malformed file", first.PublicLine(),
+         [&] { folder.Write("p.zip.minisig", "untrusted comment: x\n\n\n\n"); }, false,
+         "is malformed"},
+        {"key value with blanks and ;", " " + first.PublicLine() + " ;\t ; " + second.PublicLine() + " ",
+         [&] { Sign(second, "p.zip"); }, true, "signed by key"},
+        {"no key in the value", "RWQ;nonsense", [&] { Sign(first, "p.zip"); }, false,
+         "holds no minisign public key"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(std::string("case ") + std::to_string(i) + ": " + cases[i].what);
+        registryText.clear();
+        RegisterProduct("ABC", "5", "20", "c2VjcmV0", cases[i].packageKey);
+        fs::remove(folder.Path() / "p.zip");
+        fs::remove(folder.Path() / "p.zip.minisig");
+        Descriptor d;
+        d.Build = "21";
+        MakePackage("p.zip", d);
+        cases[i].prepare();
+        Package = {};
+        LogLines log;
+        Scan();
+        EXPECT_EQ(Package.PackageName, cases[i].accepted ? "p.zip" : "");
+        EXPECT_EQ(Package.SignedDigest.size(), cases[i].accepted ? 64u : 0u);
+        const std::string line = log.VerdictOf("p.zip");
+        EXPECT_NE(line.find(cases[i].logged), std::string::npos) << line;
+        if (!cases[i].accepted) {
+            EXPECT_NE(line.find("passed over: product \"ABC\" takes only signed packages"),
+                      std::string::npos)
+                << line;
+        }
+        for (const std::string &l : log.Lines)
+            EXPECT_EQ(l.find("are not verified"), std::string::npos) << l;
+    }
+}
+
+TEST_F(SignedScan, ASignatureFailureIsNotTheEndOfTheScan)
+{
+    registryText.clear();
+    RegisterProduct("ABC", "5", "20", "c2VjcmV0", first.PublicLine());
+    Descriptor d;
+    d.Build = "21";
+    MakePackage("a.zip", d);
+    MakePackage("b.zip", d);
+    Sign(stranger, "a.zip");
+    Sign(first, "b.zip");
+    Scan();
+    EXPECT_EQ(Package.PackageName, "b.zip");
+}
+
+TEST_F(SignedScan, WithoutPackageKeyTheLogSaysOncePerScanThatNothingIsVerified)
+{
+    Descriptor older;
+    older.Build = "19";
+    MakePackage("a.zip", older);
+    MakePackage("b.zip", older);
+    MakePackage("c.zip", Descriptor{});
+    LogLines log;
+    Scan();
+    EXPECT_EQ(Package.PackageName, "c.zip");
+    EXPECT_EQ(std::count_if(log.Lines.begin(), log.Lines.end(),
+                            [](const std::string &l) {
+                                return l == "scan: packages for product \"ABC\" are not "
+                                            "verified: its registration has no PackageKey";
+                            }),
+              1);
+}
+
+// The real minisign makes the keys and the signatures.
+TEST_F(SignedScan, SignaturesOfTheRealMinisignVerify)
+{
+    const std::string dir = program;
+    ASSERT_EQ(std::system(("minisign -G -W -p '" + dir + "k.pub' -s '" + dir + "k.key' >/dev/null")
+                              .c_str()),
+              0);
+    const std::string pub = ReadWholeFile(folder.Path() / "k.pub");
+    const std::string line = pub.substr(pub.find('\n') + 1, pub.find('\n', pub.find('\n') + 1) - pub.find('\n') - 1);
+    ASSERT_TRUE(line.starts_with("RW")) << pub;
+    registryText.clear();
+    RegisterProduct("ABC", "5", "20", "c2VjcmV0", line);
+    struct Case {
+        const char *what;
+        const char *options;
+        bool alter;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"prehashed (the default)", "", false, true},
+        {"legacy", "-l", false, true},
+        {"trusted comment altered", "", true, false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(std::string("case ") + std::to_string(i) + ": " + cases[i].what);
+        fs::remove(folder.Path() / "p.zip");
+        fs::remove(folder.Path() / "p.zip.minisig");
+        Descriptor d;
+        d.Build = "21";
+        MakePackage("p.zip", d);
+        ASSERT_EQ(std::system(("minisign -S " + std::string(cases[i].options) + " -s '" + dir +
+                               "k.key' -m '" + dir + "p.zip' -t 'product ABC build 21' </dev/null >/dev/null")
+                                  .c_str()),
+                  0);
+        if (cases[i].alter) {
+            std::string text = ReadWholeFile(folder.Path() / "p.zip.minisig");
+            text.replace(text.find("build 21"), 8, "build 99");
+            folder.Write("p.zip.minisig", text);
+        }
+        Package = {};
+        LogLines log;
+        Scan();
+        EXPECT_EQ(Package.PackageName, cases[i].accepted ? "p.zip" : "") << log.VerdictOf("p.zip");
+        if (cases[i].accepted) {
+            EXPECT_NE(log.VerdictOf("p.zip").find("trusted comment: product ABC build 21"),
+                      std::string::npos)
+                << log.VerdictOf("p.zip");
+        }
+    }
+}

@@ -236,6 +236,9 @@ TEST_F(ProductRegTest, NonStringValueEndsTheReadWithItsName)
          "Invalid data type for 'Version'",
          {"ABC", "", "", "", "", "", "", ""}},
         {"\"Path\"=dword:00000001", "Invalid data type for 'Path'", Full("")},
+        // A pinned key that cannot be read fails the read: the scan then passes the package
+        // over rather than take it unverified.
+        {"\"PackageKey\"=hex:52,57", "Invalid data type for 'PackageKey'", Full("")},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         // The line goes last into the key that holds its value, so it wins over the string

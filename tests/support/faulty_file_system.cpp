@@ -135,6 +135,16 @@ bool FaultyFileSystem::SetModifiedTime(const std::string &path, int64_t nanoseco
     return Pass("SetModifiedTime") && real_.SetModifiedTime(path, nanoseconds);
 }
 
+std::unique_ptr<IFileReader> FaultyFileSystem::OpenFileForReading(const std::string &path)
+{
+    return Pass("OpenFileForReading") ? real_.OpenFileForReading(path) : nullptr;
+}
+
+std::unique_ptr<IFileWriter> FaultyFileSystem::CreateNewFile(const std::string &path)
+{
+    return Pass("CreateNewFile") ? real_.CreateNewFile(path) : nullptr;
+}
+
 bool FaultyFileSystem::ReadFile(const std::string &path, std::string &bytes)
 {
     bytes.clear();

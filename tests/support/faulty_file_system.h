@@ -35,6 +35,8 @@ public:
     bool RemoveFolder(const std::string &path) override;
     bool ModifiedTime(const std::string &path, int64_t &nanoseconds) override;
     bool SetModifiedTime(const std::string &path, int64_t nanoseconds) override;
+    std::unique_ptr<IFileReader> OpenFileForReading(const std::string &path) override;
+    std::unique_ptr<IFileWriter> CreateNewFile(const std::string &path) override;
     bool ReadFile(const std::string &path, std::string &bytes) override;
     bool WriteFileDurably(const std::string &path, const std::string &bytes) override;
     bool FlushFileSystems(const std::vector<std::string> &paths) override;

@@ -6,12 +6,15 @@
 
 #include "platform/error.h"
 #include "tests/support/fake_data_access.h"
+#include "package/package_signature.h"
 #include "tests/support/faulty_file_system.h"
+#include "tests/support/package_signer.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -272,6 +275,89 @@ TEST_F(UpgradeRun, TwoRunsInARowEachOpenTheConnectionAnew)
     EXPECT_EQ(std::count(connection.Calls.begin(), connection.Calls.end(), "open"), 2);
     EXPECT_EQ(command.Executed.size(), 2u);
     EXPECT_FALSE(connection.IsOpen);
+}
+
+// A product that pins a key: the run reads the package once more, and the archiver unpacks the
+// copy it verified, only when its bytes are those the scan accepted.
+class SignedUpgradeRun : public UpgradeRun {
+protected:
+    void SetUp() override
+    {
+        UpgradeRun::SetUp();
+        Product.PackageKey = key.PublicLine();
+        WritePackage("the accepted package's bytes");
+        // What the scan leaves: the digest of the bytes it verified.
+        const SignatureCheck scanned =
+            VerifyPackageSignature(realFiles, program + "pkg_2.zip", ParsePackageKeys(Product.PackageKey));
+        ASSERT_TRUE(scanned.Good()) << scanned.Detail;
+        Package.SignedDigest = scanned.Digest;
+    }
+    void WritePackage(const std::string &bytes)
+    {
+        folder.Write("pkg_2.zip", bytes);
+        folder.Write("pkg_2.zip.minisig", SignBytesForTest(key, bytes, true, "test"));
+    }
+    std::string Copy() const { return program + "TempUpdate/pkg_2.zip"; }
+
+    TestSigningKey key = MakeTestSigningKey();
+};
+
+TEST_F(SignedUpgradeRun, TheArchiverUnpacksTheVerifiedCopyWhichIsThenRemoved)
+{
+    std::string seen;
+    archiver.OnStart = [&] {
+        seen = ReadWholeFile(Copy());
+        UnpackGoodPackage();
+    };
+    ASSERT_TRUE(Run());
+    ASSERT_EQ(archiver.Started.size(), 1u);
+    EXPECT_EQ(archiver.Started[0], "\"" + program + "KX_Rar.exe\" x -y -pxr352 \"" + Copy() +
+                                       "\" \"" + program + "TempUpdate\"");
+    EXPECT_EQ(seen, "the accepted package's bytes");
+    EXPECT_FALSE(fs::exists(Copy()));
+    // The package itself is read once in the run.
+    EXPECT_EQ(std::count(files.OperationNames.begin(), files.OperationNames.end(),
+                         "OpenFileForReading"),
+              2); // its signature file, then the package
+}
+
+TEST_F(SignedUpgradeRun, APackageChangedSinceTheScanIsNeverUnpacked)
+{
+    struct Case {
+        const char *what;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"swapped for another package the same key signed",
+         [&] { WritePackage("another package's bytes"); }},
+        {"bytes changed, signature kept", [&] { folder.Write("pkg_2.zip", "changed bytes"); }},
+        {"signature removed", [&] { fs::remove(folder.Path() / "pkg_2.zip.minisig"); }},
+        {"the scan verified nothing (key added after the scan)", [&] { Package.SignedDigest.clear(); }},
+        {"the copy cannot be made",
+         [&] {
+             files.BeforeOperation = [&](int number, const std::string &name) {
+                 if (name == "CreateNewFile")
+                     files.FailOperationAt = number;
+             };
+         }},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(std::string("case ") + std::to_string(i) + ": " + cases[i].what);
+        SetUp();
+        connection.Calls.clear();
+        files.Operations = 0;
+        files.FailOperationAt = 0;
+        window.Messages.clear();
+        archiver.Started.clear();
+        cases[i].change();
+        EXPECT_FALSE(Run());
+        files.BeforeOperation = nullptr;
+        EXPECT_TRUE(archiver.Started.empty());
+        ASSERT_EQ(window.Messages.size(), 1u);
+        EXPECT_EQ(window.Messages[0].Text, "解压缩升级包文件失败！");
+        EXPECT_TRUE(connection.Calls.empty());
+        EXPECT_FALSE(fs::exists(Copy()));
+    }
 }
 
 TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItself)

@@ -4,6 +4,7 @@
 #include "platform/native_path.h"
 #include "platform/program_folder.h"
 #include "platform/program_run.h"
+#include "tests/support/package_signer.h"
 #include "tests/support/registered_product_win.h"
 #include "tests/support/temp_folder.h"
 
@@ -123,6 +124,60 @@ TEST(KxpackArchiverWin, MadePackagePassesCheckAndListsItsBlocksAndFiles)
     const std::map<std::string, std::string> expected{{"bin/app.conf", "replaced"},
                                                       {"说明.txt", "new"}};
     EXPECT_EQ(status, expected) << files.Messages;
+}
+
+// kxpack.exe sign with minisign secret key files made at test time, with and without a
+// password; check --key finds the signature good, and bad once a byte changed.
+TEST(KxpackArchiverWin, SignsWhatCheckThenVerifies)
+{
+    const Workshop shop;
+    const TestSigningKey key = MakeTestSigningKey();
+    shop.Write("keys\\plain.key", key.SecretKeyFile());
+    shop.Write("keys\\locked.key", key.SecretKeyFile("口令 word"));
+    shop.Write("keys\\kx.pub", key.PublicKeyFile());
+    const std::string package = shop.Root() + "ABC_5.2.zip";
+    const std::string pub = shop.Root() + "keys\\kx.pub";
+    struct Case {
+        const char *what;
+        const char *keyFile;
+        const char *password; // nullptr: none set
+        int code;
+    };
+    const Case cases[] = {
+        {"key without a password", "plain.key", nullptr, kClean},
+        {"key with its password", "locked.key", "口令 word", kClean},
+        {"wrong password", "locked.key", "guess", kErrors},
+    };
+    for (const Case &c : cases) {
+        fs::remove(NativePath(package));
+        fs::remove(NativePath(package + ".minisig"));
+        ASSERT_EQ(shop.Make("ABC_5.2.zip", "ABC").ExitCode, kClean) << c.what;
+        SetEnvironmentVariableW(L"KXPACK_KEY_PASSWORD",
+                                c.password ? NativePath(c.password).c_str() : nullptr);
+        const ProgramOutcome signedRun =
+            shop.Run({"sign", "--key", shop.Root() + "keys\\" + c.keyFile, package});
+        SetEnvironmentVariableW(L"KXPACK_KEY_PASSWORD", nullptr);
+        EXPECT_EQ(signedRun.ExitCode, c.code) << c.what << "\n" << signedRun.Messages;
+        if (c.code != kClean)
+            continue;
+        const std::string signature =
+            ReadWholeFile(NativePath(package + ".minisig"));
+        EXPECT_NE(signature.find("trusted comment: timestamp:"), std::string::npos) << signature;
+        EXPECT_NE(signature.find("\tfile:ABC_5.2.zip\tproduct:ABC\tbuild:5.2\thashed"),
+                  std::string::npos)
+            << signature;
+        const ProgramOutcome good = shop.Run({"check", package, "--key", pub});
+        EXPECT_EQ(good.ExitCode, kClean) << c.what << "\n" << good.Messages;
+        {
+            std::fstream file(NativePath(package), std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(40);
+            file.put('#');
+        }
+        const ProgramOutcome bad = shop.Run({"check", package, "--key", pub});
+        EXPECT_EQ(bad.ExitCode, kErrors) << c.what << "\n" << bad.Messages;
+        EXPECT_NE(bad.Messages.find("does not match the package"), std::string::npos)
+            << bad.Messages;
+    }
 }
 
 TEST(KxpackArchiverWin, MakeLeavesNoPackageWithErrors)
