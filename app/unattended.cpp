@@ -3,6 +3,7 @@
 #include "app/form/quiet_form.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
+#include "platform/native_path.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/program_folder_lock.h"
 #include "platform/system_services.h"
@@ -29,7 +30,9 @@ std::string PackageNameInFolder(const std::string &programFolder, const std::str
                                 std::string &why)
 {
     std::error_code error;
-    const fs::path given = fs::absolute(fs::path(file), error);
+    // The paths are UTF-8; std::filesystem on Windows reads a narrow string in the ANSI code
+    // page, so they go through NativePath and come back through PathText.
+    const fs::path given = fs::absolute(NativePath(file), error);
     if (error) {
         why = file + ": " + error.message();
         return {};
@@ -40,12 +43,12 @@ std::string PackageNameInFolder(const std::string &programFolder, const std::str
     }
     // The folder compared as the system resolves it: links and "..", one name for one folder.
     const fs::path folder = fs::canonical(given.parent_path(), error);
-    const fs::path program = error ? fs::path() : fs::canonical(fs::path(programFolder), error);
+    const fs::path program = error ? fs::path() : fs::canonical(NativePath(programFolder), error);
     if (error || folder != program) {
         why = file + ": not in the program folder " + programFolder;
         return {};
     }
-    return given.filename().string();
+    return PathText(given.filename());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "upgrade/file_update.h"
 
 #include "platform/diagnostics.h"
+#include "platform/path_text.h"
 #include "platform/text.h"
 #include "upgrade/file_transaction.h"
 #include "upgrade/stage_log.h"
@@ -19,32 +20,13 @@ namespace {
 const std::string kUpdatingFiles = "正在更新文件...";
 const std::string kUpdatingFilePrefix = "正在更新文件";
 
-std::string WithoutTrailingSeparators(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
-// The folder holding path; empty when path has none above it.
-std::string ParentFolder(const std::string &path)
-{
-    const std::string trimmed = WithoutTrailingSeparators(path);
-    const size_t slash = trimmed.rfind('/');
-    if (slash == std::string::npos)
-        return trimmed == "." || trimmed == "/" ? std::string() : ".";
-    if (slash == 0)
-        return trimmed.size() > 1 ? "/" : std::string();
-    return trimmed.substr(0, slash);
-}
-
 // The "UpdateFiles" folder of the unpacked package; empty when the package name leaves no
 // folder of its own (then nothing was unpacked for it, and the work folder itself must not be
 // taken for it).
 std::string UpdateSourceFolder(const UpgradeContext &context)
 {
     const std::string unpacked = UnpackedPackageFolder(context);
-    return unpacked.empty() ? std::string() : unpacked + "/" + kUpdateFilesFolderName;
+    return unpacked.empty() ? std::string() : JoinPath(unpacked, kUpdateFilesFolderName);
 }
 
 // The smallest power of two as unit that brings total into the bar's int range.

@@ -3,6 +3,7 @@
 // below a program folder and a product folder in a temporary folder, on the system's real file
 // system behind a FaultyFileSystem, and the check that a refused stage wrote nothing.
 
+#include "platform/path_text.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/system_services.h"
@@ -43,10 +44,10 @@ protected:
     {
         return temp.Write("prog/TempUpdate/pkg-2.1/UpdateFiles/" + relative, bytes);
     }
-    // A path below the product folder as the stage writes it.
+    // A path below the product folder as the stage writes it, with the system's separator.
     std::string Planned(const std::string &relative) const
     {
-        return Target().string() + "/" + relative;
+        return JoinPath(Target().string(), relative);
     }
 
     // A package tree and a product folder that ask for every kind of step: a replaced file

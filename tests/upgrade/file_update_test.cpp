@@ -68,7 +68,8 @@ TEST_F(FileUpdateTest, TargetPathForms)
     WriteSource("a.txt", "a");
     WriteSource("sub/b.txt", "b");
     const std::string base = Target().string();
-    const std::string sep = "/";
+    // The stage joins names with the system's separator, after one written in the path.
+    const std::string sep(1, PathSeparator());
     struct Case {
         std::string path;           // Product.Path as registered
         std::string root;           // the same folder without a trailing separator
@@ -209,7 +210,7 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
         {"a file above the target folder",
          [&] { parts.Product.Path = (Target() / "a.txt/inner").string(); }, Planned("a.txt")},
         {"a package folder that cannot be listed",
-         [&] { files.FailListing = {source + "/sub"}; }, source + "/sub"},
+         [&] { files.FailListing = {JoinPath(source, "sub")}; }, JoinPath(source, "sub")},
         {"a file that may not be replaced", [&] { files.Refused = {Planned("a.txt")}; },
          Planned("a.txt")},
         {"a folder that may not receive files", [&] { files.Refused = {Planned("sub")}; },
