@@ -316,4 +316,30 @@ TEST_F(FileUpdateTest, CutShortAtEveryOperationIsFinishedAtTheNextStart)
     EXPECT_GT(halfDone, 0);
 }
 
+TEST_F(FileUpdateTest, ReplacedFileThatCannotBeRemovedIsKeptAndNamedAtTheNextStart)
+{
+    // The stage succeeds, but the replaced a.txt stays where it was set aside (on Windows: a
+    // program that still runs). The log says so, and the next start says what it found.
+    MakeWorld();
+    files.FailOperationAt = 0;
+    files.BeforeOperation = [&](int number, const std::string &name) {
+        if (name == "RemoveFiles")
+            files.FailOperationAt = number;
+    };
+    LogRecorder log;
+    ASSERT_TRUE(CopyUpdateFiles(context)) << log.Text();
+    files.BeforeOperation = nullptr;
+    files.FailOperationAt = 0;
+    EXPECT_TRUE(log.Holds("the replaced file " + Planned("a.txt") + " is kept as ")) << log.Text();
+    ASSERT_EQ(StageLeftovers(Target()).size(), 2u); // a.txt's and sub/b.txt's backups
+    fs::remove(fs::path(Target()) / StageLeftovers(Target()).begin()->first);
+
+    LogRecorder next;
+    EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder));
+    EXPECT_TRUE(next.Holds("put its 4 files in place and left 1 kept files")) << next.Text();
+    EXPECT_FALSE(next.Holds("cut short")) << next.Text();
+    EXPECT_TRUE(StageLeftovers(Target()).empty());
+    EXPECT_FALSE(fs::exists(Journal()));
+}
+
 } // namespace
