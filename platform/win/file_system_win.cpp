@@ -57,6 +57,24 @@ std::wstring ShortForm(const std::wstring &wide)
     return wide;
 }
 
+// The root of the volume holding path ("C:\\"). The call takes no path past MAX_PATH, so a
+// longer one is asked by its nearest folder that fits (a volume mounted deeper is not seen).
+bool VolumeOf(const std::wstring &path, std::wstring &volume)
+{
+    std::wstring fits = ShortForm(path);
+    while (fits.size() >= MAX_PATH) {
+        const size_t separator = fits.find_last_of(L"\\/");
+        if (separator == std::wstring::npos || separator == 0)
+            return false;
+        fits.resize(separator);
+    }
+    wchar_t root[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(fits.c_str(), root, MAX_PATH))
+        return false;
+    volume = root;
+    return true;
+}
+
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                   FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE;
 
@@ -329,14 +347,14 @@ bool WinFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
     std::set<std::wstring> volumes;
     for (const std::string &path : paths) {
         const std::wstring wide = SystemPath(path);
-        wchar_t volume[MAX_PATH + 1] = {};
+        std::wstring volume;
         if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES ||
-            !GetVolumePathNameW(wide.c_str(), volume, MAX_PATH)) {
+            !VolumeOf(wide, volume)) {
             LogError("file system: cannot flush the files of " + path + ": " + LastErrorText());
             ok = false;
             continue;
         }
-        volumes.insert(ShortForm(volume));
+        volumes.insert(volume);
     }
     for (std::wstring volume : volumes) {
         // "C:\" as the device "\\.\C:"; flushing a whole volume needs administrator rights.
@@ -408,11 +426,11 @@ bool WinFileSystem::MayCreateIn(const std::string &folder)
 bool WinFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
 {
     const std::wstring wide = SystemPath(path);
-    wchar_t volume[MAX_PATH + 1] = {};
+    std::wstring volume;
     DWORD serial = 0;
     ULARGE_INTEGER available{};
-    if (!GetVolumePathNameW(wide.c_str(), volume, MAX_PATH) ||
-        !GetVolumeInformationW(ShortForm(volume).c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) ||
+    if (!VolumeOf(wide, volume) ||
+        !GetVolumeInformationW(volume.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) ||
         !GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) {
         LogError("file system: cannot read the free space of the volume of " + path + ": " +
                  LastErrorText());
