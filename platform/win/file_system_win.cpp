@@ -57,7 +57,7 @@ std::wstring ShortForm(const std::wstring &wide)
     return wide;
 }
 
-// The root of the volume holding path ("C:\\"). The call takes no path past MAX_PATH, so a
+// The root of the volume holding path ("C:\"). The call takes no path past MAX_PATH, so a
 // longer one is asked by its nearest folder that fits (a volume mounted deeper is not seen).
 bool VolumeOf(const std::wstring &path, std::wstring &volume)
 {
@@ -153,17 +153,17 @@ bool WinFileSystem::ResolvePath(const std::string &path, std::string &resolved)
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    std::wstring name(MAX_PATH, L'\0');
+    std::wstring name(32768, L'\0');
     DWORD got = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (got >= name.size()) {
-        name.resize(got + 1);
-        got = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
-                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    }
     CloseHandle(file);
-    if (got == 0 || got >= name.size())
-        return false;
+    if (got == 0 || got >= name.size()) {
+        // What is there cannot be named by its handle (Wine past MAX_PATH): its full path.
+        const std::wstring wide = SystemPath(path);
+        got = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(name.size()), name.data(), nullptr);
+        if (got == 0 || got >= name.size())
+            return false;
+    }
     name.resize(got);
     resolved = WithoutTrailingSeparators(Narrow(ShortForm(name)));
     return true;
@@ -410,17 +410,29 @@ bool WinFileSystem::MayCreateIn(const std::string &folder)
     if (!DirectoryExists(folder))
         return false;
     // The folder's rights are the system's to decide: a file made and deleted at once, under
-    // a name of the tool's own (GetTempFileNameW stops at MAX_PATH).
+    // a name of the tool's own (GetTempFileNameW stops at MAX_PATH). The checks write
+    // nothing, so the folder gets its time back.
+    HANDLE folderHandle = CreateFileW(SystemPath(folder).c_str(),
+                                      FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    FILETIME written{};
+    const bool timed = folderHandle != INVALID_HANDLE_VALUE &&
+                       GetFileTime(folderHandle, nullptr, nullptr, &written);
     static std::atomic<unsigned> counter{0};
     const std::string probe =
         JoinPath(folder, ".kxprobe-" + std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(GetTickCount()) + "-" + std::to_string(++counter));
     HANDLE file = CreateFileW(SystemPath(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    return true;
+    const bool created = file != INVALID_HANDLE_VALUE;
+    if (created)
+        CloseHandle(file);
+    if (timed)
+        SetFileTime(folderHandle, nullptr, nullptr, &written);
+    if (folderHandle != INVALID_HANDLE_VALUE)
+        CloseHandle(folderHandle);
+    return created;
 }
 
 bool WinFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)

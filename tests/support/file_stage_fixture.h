@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -56,6 +56,11 @@ protected:
     void MakeWorld()
     {
         namespace fs = std::filesystem;
+        // A read-only file of an earlier case must not stop the removal (Windows).
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(Target(), ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
         fs::remove_all(temp.Path() / "prog");
         fs::remove_all(Target());
         parts.Product.Path = Target().string();
@@ -67,11 +72,13 @@ protected:
         temp.Write("product/sub/b.txt", "old b");
         temp.Write("product/sub/keep.txt", "keep");
         fs::permissions(Target() / "a.txt", fs::perms(0640));
-        const fs::file_time_type past(std::chrono::hours(400000));
+        // Through the system's own call: std::filesystem cannot set a folder's time on Windows.
+        const int64_t past = int64_t{978307200} * 1000000000; // 2001-01-01
+        const int64_t hour = int64_t{3600} * 1000000000;
         for (const char *name : {"a.txt", "sub/b.txt", "sub/keep.txt", "sub", ""})
-            fs::last_write_time(Target() / name, past);
+            ASSERT_TRUE(system.SetModifiedTime((Target() / name).string(), past)) << name;
         for (const char *name : {"a.txt", "sub/b.txt", "fresh/deep/c.txt", "z.txt"})
-            fs::last_write_time(Source() / name, past - std::chrono::hours(1));
+            ASSERT_TRUE(system.SetModifiedTime((Source() / name).string(), past - hour)) << name;
     }
 
     // A reason the checks must find in the world of MakeWorld, once arranged.

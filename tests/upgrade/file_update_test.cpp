@@ -5,6 +5,7 @@
 
 #include "tests/support/file_stage_fixture.h"
 #include "upgrade/file_transaction.h"
+#include "upgrade/update_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -200,7 +201,8 @@ TEST_F(FileUpdateTest, HugeTreeCountsInACoarserUnit)
 
 TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
 {
-    const std::string source = Source().string();
+    // The package's folder as the stage names it.
+    const std::string source = JoinPath(UnpackedPackageFolder(context), kUpdateFilesFolderName);
     const std::string target = Target().string();
     ExpectRefusedBeforeWriting({
         {"a folder where a file goes", [&] { fs::create_directories(Target() / "z.txt"); },
@@ -230,7 +232,7 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
          "24575 bytes free"},
         {"an earlier stage whose journal cannot be read",
          [&] { temp.Write("prog/TempUpdate/UpdateFiles.journal", "not a journal"); },
-         Journal().string()},
+         FileJournalPath(context.ProgramFolder)},
     });
 }
 
