@@ -589,6 +589,29 @@ void CheckScan(const KxpackServices &services, const CheckOptions &options,
     report.Facts["scan"] = std::move(json);
 }
 
+// The driver the connection would take on this machine for the package's database kind.
+void CheckDriver(const KxpackServices &services, int32_t dbType, Report &report)
+{
+    if (!DbTypeName(dbType) || !services.Drivers)
+        return;
+    const auto kind = static_cast<DatabaseKind>(dbType);
+    const OdbcDriverChoice choice = ChooseOdbcDriver(kind, services.Drivers());
+    report.Facts["driver"] = {{"kind", DatabaseKindName(kind)},
+                              {"tried", choice.Tried},
+                              {"driver", choice.Driver},
+                              {"only32Bit", choice.Only32Bit}};
+    if (choice.Driver.empty()) {
+        report.Lines.push_back(std::string("driver: none for ") + DatabaseKindName(kind) +
+                               " on this machine");
+        report.Add(Severity::Error, "driver", "this machine",
+                   choice.Report.substr(choice.Report.find(": ") + 2) +
+                       " (the run shows \"连接产品数据库失败！\")");
+        return;
+    }
+    report.Lines.push_back(std::string("driver: ") + DatabaseKindName(kind) + " through " +
+                           Quoted(choice.Driver) + " on this machine");
+}
+
 } // namespace
 
 CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &options,
@@ -621,5 +644,7 @@ CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &op
         CheckFiles(services.Files, archive.UpdateFiles, report);
     if (options.RegistryStore || options.ThisMachine)
         CheckScan(services, options, scratch, descriptor.Info, report);
+    if (options.ThisMachine)
+        CheckDriver(services, descriptor.Info.DbType, report);
     return report.Count(Severity::Error) > 0 ? CheckOutcome::Errors : CheckOutcome::Clean;
 }

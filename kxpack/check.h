@@ -4,6 +4,7 @@
 #include "kxpack/package_reader.h"
 #include "kxpack/report.h"
 #include "platform/file_system.h"
+#include "platform/odbc/odbc_drivers.h"
 #include "platform/registry.h"
 #include "platform/system_services.h"
 
@@ -19,6 +20,8 @@ struct KxpackServices {
     std::function<std::unique_ptr<IRegistry>(const std::string &store)> RegistryFromStore;
     // This machine's registration, as the tool reads it (--registry without a store).
     std::function<MachineRegistration()> Machine;
+    // This machine's ODBC drivers, as the tool finds them (--registry without a store).
+    std::function<OdbcDriverLists()> Drivers;
 };
 
 struct CheckOptions {
@@ -34,6 +37,7 @@ enum class CheckOutcome {
 };
 
 // Reads the package into scratch (a program folder of its own) and checks the descriptor, the
-// archive, the script, the application files and, with a registry store, the scan's verdict.
+// archive, the script, the application files and, with a registry store, the scan's verdict;
+// with this machine's registration also the ODBC driver the product's database kind would use.
 CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &options,
                           const std::string &scratch, Report &report);

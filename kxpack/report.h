@@ -16,7 +16,7 @@ enum class Severity {
 
 struct Finding {
     Severity Level = Severity::Note;
-    std::string Area;  // "descriptor", "archive", "script", "files" or "scan"
+    std::string Area;  // "descriptor", "archive", "script", "files", "scan" or "driver"
     std::string Where; // e.g. "Update.ini [CONFIG] SQLCount", "UpdateSQL.sql:12"
     std::string Text;
 };

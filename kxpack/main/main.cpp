@@ -4,6 +4,7 @@
 #include "archiver/archiver_commands.h"
 #include "kxpack/kxpack.h"
 #include "platform/console.h"
+#include "platform/odbc/odbc_data_access.h"
 #include "platform/program_folder.h"
 #include "platform/system_services.h"
 
@@ -16,7 +17,8 @@ int main(int argc, char **argv)
     try {
         SystemServices system = MakeSystemServices();
         const KxpackServices services{*system.Files, GetProgramFolder() + kArchiverImageName,
-                                      MakeRegistryFromStore, OpenMachineRegistration};
+                                      MakeRegistryFromStore, OpenMachineRegistration,
+                                      ListOdbcDrivers};
         return RunKxpack(services, ProgramArguments(argc, argv), std::cout, std::cerr);
     } catch (const std::exception &e) {
         std::cerr << "kxpack: " << e.what() << "\n";

@@ -3,13 +3,16 @@
 #include "platform/error.h"
 #include "platform/text.h"
 
+#include <optional>
 #include <string_view>
 
 namespace {
 
-// Connector/ODBC's flag for several statements in one call; without it a block of two
-// statements is refused as a syntax error.
-constexpr std::string_view kMySqlOptions = "OPTION=67108864;CHARSET=utf8mb4;";
+// What every MySQL or MariaDB driver gets besides the fields.
+std::string_view MySqlOptions()
+{
+    return OdbcKeysOfDriver(DatabaseKind::MySql, "").Extra;
+}
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 {
@@ -83,22 +86,32 @@ std::string Attribute(std::string_view key, const std::string &value)
     return out;
 }
 
-std::string FromMsdasql(std::string_view rest)
+// The fields of one of the tool's provider strings.
+struct ProviderFields {
+    // Set when the string is not in the tool's layout and goes on as it is.
+    std::optional<std::string> AsItIs;
+    std::string Driver; // the driver the string names
+    std::optional<DatabaseKind> Kind;
+    std::string Server, Database, User;
+    std::optional<std::string> Password; // none: the string has no password part
+};
+
+ProviderFields FromMsdasql(std::string_view rest)
 {
     constexpr std::string_view driverKey = "DRIVER={";
-    std::string driver, server, database, user;
+    ProviderFields fields;
     size_t pos = driverKey.size();
-    if (StartsWithNoCase(rest, driverKey) && TakeUntil(rest, "};SERVER=", pos, driver) &&
-        TakeUntil(rest, ";DATABASE=", pos, server) && TakeUntil(rest, ";USER=", pos, database) &&
-        TakeUntil(rest, ";PASSWORD=", pos, user) && rest.size() > pos && rest.back() == ';') {
+    if (StartsWithNoCase(rest, driverKey) && TakeUntil(rest, "};SERVER=", pos, fields.Driver) &&
+        TakeUntil(rest, ";DATABASE=", pos, fields.Server) &&
+        TakeUntil(rest, ";USER=", pos, fields.Database) &&
+        TakeUntil(rest, ";PASSWORD=", pos, fields.User) && rest.size() > pos &&
+        rest.back() == ';') {
         // The password runs to the closing semicolon: it may hold anything, ";" included.
-        const std::string password(rest.substr(pos, rest.size() - 1 - pos));
-        std::string odbc = BraceDriver(driver) + Attribute("SERVER", server) +
-                           Attribute("DATABASE", database) + Attribute("USER", user) +
-                           Attribute("PASSWORD", password);
-        if (IsMySqlDriver(driver))
-            odbc += kMySqlOptions;
-        return odbc;
+        fields.Password = std::string(rest.substr(pos, rest.size() - 1 - pos));
+        // Only the tool's own MySQL driver name stands for the kind; another name is meant.
+        if (KindOfToolDriverName(fields.Driver) == DatabaseKind::MySql)
+            fields.Kind = DatabaseKind::MySql;
+        return fields;
     }
 
     // Not the tool's layout: already an ODBC connection string.
@@ -109,35 +122,36 @@ std::string FromMsdasql(std::string_view rest)
             IsMySqlDriver(rest.substr(driverKey.size(), end - driverKey.size()))) {
             if (!odbc.empty() && odbc.back() != ';')
                 odbc += ';';
-            odbc += kMySqlOptions;
+            odbc += MySqlOptions();
         }
     }
-    return odbc;
+    fields.AsItIs = std::move(odbc);
+    return fields;
 }
 
-std::string FromSqlOledb(std::string_view rest)
+ProviderFields FromSqlOledb(std::string_view rest)
 {
     constexpr std::string_view head = "Persist Security Info=False ;Initial Catalog = ";
     constexpr std::string_view passwordKey = " ;password=";
-    std::string database, server, user;
+    ProviderFields fields;
+    fields.Driver = "SQLOLEDB.1";
+    fields.Kind = DatabaseKind::SqlServer;
     size_t pos = head.size();
-    if (!StartsWithNoCase(rest, head) || !TakeUntil(rest, " ;Data Source=", pos, database) ||
-        !TakeUntil(rest, " ;User ID=", pos, server))
+    if (!StartsWithNoCase(rest, head) || !TakeUntil(rest, " ;Data Source=", pos, fields.Database) ||
+        !TakeUntil(rest, " ;User ID=", pos, fields.Server))
         throw KxError("the SQL Server connection string is not in its expected layout");
 
-    std::string odbc =
-        "DRIVER={SQLOLEDB.1};" + Attribute("SERVER", server) + Attribute("DATABASE", database);
     const size_t at = FindNoCase(rest, passwordKey, pos);
     if (at == std::string_view::npos) {
-        odbc += Attribute("UID", std::string(rest.substr(pos)));
+        fields.User = std::string(rest.substr(pos));
     } else {
-        odbc += Attribute("UID", std::string(rest.substr(pos, at - pos)));
-        odbc += Attribute("PWD", std::string(rest.substr(at + passwordKey.size())));
+        fields.User = std::string(rest.substr(pos, at - pos));
+        fields.Password = std::string(rest.substr(at + passwordKey.size()));
     }
-    return odbc;
+    return fields;
 }
 
-std::string FromMsdaora(std::string_view rest)
+ProviderFields FromMsdaora(std::string_view rest)
 {
     constexpr std::string_view head = "Password=";
     constexpr std::string_view tail = ";Persist Security Info=True";
@@ -156,11 +170,37 @@ std::string FromMsdaora(std::string_view rest)
     if (user == std::string_view::npos)
         throw KxError("the Oracle connection string is not in its expected layout");
 
-    const std::string password(body.substr(0, user));
-    const std::string userName(body.substr(user + userKey.size(), source - user - userKey.size()));
-    const std::string dataSource(body.substr(source + sourceKey.size()));
-    return "DRIVER={MSDAORA.1};" + Attribute("DBQ", dataSource) + Attribute("UID", userName) +
-           Attribute("PWD", password);
+    ProviderFields fields;
+    fields.Driver = "MSDAORA.1";
+    fields.Kind = DatabaseKind::Oracle;
+    fields.Password = std::string(body.substr(0, user));
+    fields.User = std::string(body.substr(user + userKey.size(), source - user - userKey.size()));
+    fields.Server = std::string(body.substr(source + sourceKey.size()));
+    return fields;
+}
+
+ProviderFields ReadProviderString(const std::string &providerString)
+{
+    std::string_view text = providerString;
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
+        text.remove_prefix(1);
+    if (text.empty())
+        throw KxError("the connection string is empty");
+
+    struct Provider {
+        std::string_view Prefix;
+        ProviderFields (*Read)(std::string_view);
+    };
+    static constexpr Provider providers[] = {
+        {"Provider=MSDASQL;", FromMsdasql},
+        {"Provider=SQLOLEDB.1;", FromSqlOledb},
+        {"Provider=MSDAORA.1;", FromMsdaora},
+    };
+    for (const Provider &p : providers) {
+        if (StartsWithNoCase(text, p.Prefix))
+            return p.Read(text.substr(p.Prefix.size()));
+    }
+    throw KxError("the connection string names no known provider");
 }
 
 } // namespace
@@ -185,26 +225,31 @@ std::string QuoteOdbcValue(const std::string &value)
     return out;
 }
 
-std::string ToOdbcConnectionString(const std::string &providerString)
+std::optional<DatabaseKind> ProviderDatabaseKind(const std::string &providerString)
 {
-    std::string_view text = providerString;
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
-        text.remove_prefix(1);
-    if (text.empty())
-        throw KxError("the connection string is empty");
+    return ReadProviderString(providerString).Kind;
+}
 
-    struct Provider {
-        std::string_view Prefix;
-        std::string (*Translate)(std::string_view);
-    };
-    static constexpr Provider providers[] = {
-        {"Provider=MSDASQL;", FromMsdasql},
-        {"Provider=SQLOLEDB.1;", FromSqlOledb},
-        {"Provider=MSDAORA.1;", FromMsdaora},
-    };
-    for (const Provider &p : providers) {
-        if (StartsWithNoCase(text, p.Prefix))
-            return p.Translate(text.substr(p.Prefix.size()));
-    }
-    throw KxError("the connection string names no known provider");
+std::string ToOdbcConnectionString(const std::string &providerString, const std::string &driver)
+{
+    const ProviderFields fields = ReadProviderString(providerString);
+    if (fields.AsItIs)
+        return *fields.AsItIs;
+
+    const std::string &name = driver.empty() || !fields.Kind ? fields.Driver : driver;
+    // Another driver the string names under the bridge takes the bridge's keys; a MySQL or
+    // MariaDB one the MySQL options too.
+    const OdbcDriverKeys other{"SERVER", "DATABASE", "USER", "PASSWORD",
+                               IsMySqlDriver(name) ? MySqlOptions() : ""};
+    const OdbcDriverKeys &keys = fields.Kind ? OdbcKeysOfDriver(*fields.Kind, name) : other;
+    std::string odbc = BraceDriver(name);
+    if (!keys.Server.empty())
+        odbc += Attribute(keys.Server, fields.Server);
+    if (!keys.Database.empty())
+        odbc += Attribute(keys.Database, fields.Database);
+    odbc += Attribute(keys.User, fields.User);
+    if (fields.Password)
+        odbc += Attribute(keys.Password, *fields.Password);
+    odbc += keys.Extra;
+    return odbc;
 }

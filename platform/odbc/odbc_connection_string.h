@@ -10,19 +10,30 @@
 // not hold the key text that follows them (for example a server name holding ";DATABASE=").
 // Every value is then written in ODBC quoting, so it reaches the driver as one value.
 
+#include "platform/odbc/odbc_drivers.h"
+
+#include <optional>
 #include <string>
 
 // Provider "MSDASQL": the tool's layout
 //   DRIVER={d};SERVER=s;DATABASE=b;USER=u;PASSWORD=p;
-// becomes the same keys with quoted values; any other rest is passed on as it is. For a
-// MySQL or MariaDB driver the multi-statement option and the utf8mb4 character set are added.
-// Provider "SQLOLEDB.1": DRIVER={SQLOLEDB.1} with SERVER, DATABASE, UID and, when the string
-// has a password part, PWD.
-// Provider "MSDAORA.1": DRIVER={MSDAORA.1} with DBQ (the data source), UID and PWD.
+// with the same fields as ODBC attributes; any other rest is passed on as it is. For a MySQL or
+// MariaDB driver the multi-statement option and the utf8mb4 character set are added.
+// Provider "SQLOLEDB.1": SERVER, DATABASE, UID and, when the string has a password part, PWD.
+// Provider "MSDAORA.1": DBQ (the data source), UID and PWD.
+// Those are the keys of the tool's own driver names; driver, when not empty, is named in place
+// of the tool's own name of the kind, with its own keys (odbc_drivers.h). An MSDASQL string
+// that names another driver than the tool's MySQL one keeps it.
 // Leading blanks before "Provider" are skipped; keys are matched without regard to ASCII case.
 // Throws KxError for an empty string, an unknown provider or a string not in its provider's
 // layout.
-std::string ToOdbcConnectionString(const std::string &providerString);
+std::string ToOdbcConnectionString(const std::string &providerString,
+                                   const std::string &driver = {});
+
+// The database kind whose driver the string asks for by the tool's own name: SQLOLEDB.1, MSDAORA.1,
+// or MSDASQL in the tool's layout with the driver "MySQL ODBC 5.1 Driver". None for an MSDASQL
+// string naming another driver or not in the tool's layout. Throws as ToOdbcConnectionString.
+std::optional<DatabaseKind> ProviderDatabaseKind(const std::string &providerString);
 
 // One attribute value in ODBC quoting: as it is when it holds no character that ODBC gives a
 // meaning and no blank at either end; otherwise in braces with every "}" doubled.

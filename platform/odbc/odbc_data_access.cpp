@@ -1,5 +1,6 @@
 #include "platform/odbc/odbc_data_access.h"
 
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc_connection_string.h"
 
@@ -12,6 +13,8 @@
 #include <cwchar>
 #include <iterator>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -133,7 +136,47 @@ bool Succeeded(SQLRETURN rc)
 
 } // namespace
 
-OdbcConnection::OdbcConnection() = default;
+OdbcDriverLists ListOdbcDrivers()
+{
+    OdbcDriverLists lists;
+    lists.Drivers32 = ListOdbcDrivers32();
+    SQLHANDLE env = SQL_NULL_HANDLE;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+        return lists;
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    for (SQLUSMALLINT direction = SQL_FETCH_FIRST;; direction = SQL_FETCH_NEXT) {
+        SQLSMALLINT nameLength = 0;
+        SQLSMALLINT attributesLength = 0;
+        // A longer name is cut (the call then reports SQL_SUCCESS_WITH_INFO); no real one is.
+#ifdef _WIN32
+        wchar_t name[512] = {};
+        wchar_t attributes[2048] = {};
+        const SQLRETURN rc =
+            SQLDriversW(env, direction, reinterpret_cast<SQLWCHAR *>(name),
+                        static_cast<SQLSMALLINT>(std::size(name)), &nameLength,
+                        reinterpret_cast<SQLWCHAR *>(attributes),
+                        static_cast<SQLSMALLINT>(std::size(attributes)), &attributesLength);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        lists.Drivers.push_back(Utf8(name, std::wcslen(name)));
+#else
+        SQLCHAR name[512] = {};
+        SQLCHAR attributes[2048] = {};
+        const SQLRETURN rc = SQLDrivers(env, direction, name, sizeof name, &nameLength, attributes,
+                                        sizeof attributes, &attributesLength);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        lists.Drivers.emplace_back(reinterpret_cast<const char *>(name));
+#endif
+    }
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return lists;
+}
+
+OdbcConnection::OdbcConnection(std::function<OdbcDriverLists()> drivers)
+    : drivers_(std::move(drivers))
+{
+}
 
 OdbcConnection::~OdbcConnection()
 {
@@ -146,7 +189,15 @@ void OdbcConnection::Open()
 {
     if (dbc_)
         throw KxError("the database connection is already open");
-    const std::string odbc = ToOdbcConnectionString(connectionString_);
+    std::string driver;
+    if (const std::optional<DatabaseKind> kind = ProviderDatabaseKind(connectionString_)) {
+        const OdbcDriverChoice choice = ChooseOdbcDriver(*kind, drivers_());
+        if (choice.Driver.empty())
+            throw KxError(choice.Report);
+        LogInfo(choice.Report);
+        driver = choice.Driver;
+    }
+    const std::string odbc = ToOdbcConnectionString(connectionString_, driver);
 
     if (!env_) {
         SQLHANDLE env = SQL_NULL_HANDLE;

@@ -1,9 +1,9 @@
 #pragma once
 // The data access layer over ODBC (unixODBC on POSIX). Replaces the tool's OLE DB connection,
 // query and command; the provider strings are turned into ODBC connection strings
-// (odbc_connection_string.h), so the drivers are found under the names an administrator
-// registers with the driver manager. Leaves out everything the tool does not use: parameters,
-// cursors beyond the first row, transactions (every statement commits on its own).
+// (odbc_connection_string.h) for the driver of the database kind that the driver manager has
+// (odbc_drivers.h). Leaves out everything the tool does not use: parameters, cursors beyond the
+// first row, transactions (every statement commits on its own).
 //
 // Text passes through the narrow (byte) ODBC calls in the system code page (UTF-8) on POSIX and
 // through the wide calls on Windows, converted from and to the logic's UTF-8; for MySQL and
@@ -11,13 +11,27 @@
 // characters.
 
 #include "platform/data_access.h"
+#include "platform/odbc/odbc_drivers.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
+
+// The drivers registered on this machine: the driver manager's own list (SQLDrivers) and, on
+// Windows, ListOdbcDrivers32. Never throws: a list that cannot be read is empty.
+OdbcDriverLists ListOdbcDrivers();
+
+// Windows: the drivers registered for 32-bit programs, the names installed under
+// HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBCINST.INI\ODBC Drivers in the registry's 32-bit view.
+// Empty on POSIX, and when the key cannot be read.
+std::vector<std::string> ListOdbcDrivers32();
 
 class OdbcConnection : public IConnection {
 public:
-    OdbcConnection();
+    // drivers gives the machine's registered drivers when a connection is opened; tests give
+    // lists of their own.
+    explicit OdbcConnection(std::function<OdbcDriverLists()> drivers = ListOdbcDrivers);
     ~OdbcConnection() override;
     OdbcConnection(const OdbcConnection &) = delete;
     OdbcConnection &operator=(const OdbcConnection &) = delete;
@@ -25,6 +39,9 @@ public:
     void SetConnectionString(const std::string &text) override { connectionString_ = text; }
     std::string ConnectionString() const override { return connectionString_; }
     bool Connected() const override { return dbc_ != nullptr; }
+    // For a string that asks for a database kind by the tool's own driver name, first chooses
+    // the kind's driver among the registered ones and logs the choice; throws KxError with the
+    // reason (the names tried; drivers registered for 32-bit programs only) when there is none.
     // Never prompts for a login; gives up after 15 seconds when the server does not answer.
     // Throws KxError also when the connection is already open.
     void Open() override;
@@ -37,6 +54,7 @@ public:
     uint64_t Generation() const { return generation_; }
 
 private:
+    std::function<OdbcDriverLists()> drivers_;
     std::string connectionString_;
     void *env_ = nullptr;
     void *dbc_ = nullptr;

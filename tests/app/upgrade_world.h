@@ -94,6 +94,9 @@ public:
         folder_.Write("odbcinst.ini",
                       "[MySQL ODBC 5.1 Driver]\n" + driver + "\n\n[MSDAORA.1]\n" + driver + "\n");
         folder_.Write("odbc.ini", "");
+        // Readable by every user, as the system's list is: a run as another user lists the
+        // drivers too.
+        std::filesystem::permissions(folder_.Path(), std::filesystem::perms(0755));
         setenv("ODBCSYSINI", folder_.Path().c_str(), 1);
     }
 
@@ -328,6 +331,8 @@ public:
     const std::vector<RecordedMessage> &Messages() const { return messages_.Messages; }
     void ClearMessages() { messages_.Messages.clear(); }
     TempFolder &Folder() { return folder_; }
+    // This machine's identity as the window sees it; change it before Open().
+    FixedHostIdentity &Host() { return host_; }
     // The window's file system: it passes everything on unless a test asks otherwise.
     FaultyFileSystem &Faults() { return faults_; }
     std::string Journal() const { return program_ + "TempUpdate/UpdateFiles.journal"; }

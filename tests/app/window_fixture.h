@@ -52,6 +52,9 @@ public:
 
 class FixedHostIdentity : public IHostIdentity {
 public:
+    // What the host name resolves to: LocalIP is the last of them (10.0.0.7).
+    std::vector<Ipv4Address> Resolved = {{127, 0, 1, 1}, {10, 0, 0, 7}};
+
     bool HostName(std::string &name) override
     {
         name = "testhost";
@@ -59,8 +62,8 @@ public:
     }
     bool ResolveIPv4(const std::string &, std::vector<Ipv4Address> &addresses) override
     {
-        addresses = {{127, 0, 1, 1}, {10, 0, 0, 7}};
-        return true;
+        addresses = Resolved;
+        return !addresses.empty();
     }
     bool InterfaceIPv4(std::vector<Ipv4Address> &addresses) override
     {

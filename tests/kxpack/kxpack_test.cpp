@@ -536,6 +536,57 @@ TEST(Kxpack, RegistryWithoutAStoreIsThisMachinesStore)
     EXPECT_EQ(ReadWholeFile(store), bytes);
 }
 
+// With this machine's registration, the driver the product's database kind would take from
+// this machine's driver manager: here a private driver list of vendors' names.
+TEST(Kxpack, RegistryOfThisMachineNamesTheDriverTheKindWouldUse)
+{
+    Packages packages;
+    TempFolder world;
+    const std::string store = world.Slashed() + "machine.reg";
+    world.Write("machine.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\ABC\\"
+                               "ClientConfigure]\r\n\"Version\"=\"5\"\r\n\"Build\"=\"5.1\"\r\n");
+    world.Write("odbc/odbcinst.ini", "[MariaDB Unicode]\nDriver=/nonexistent/libmaodbc.so\n\n"
+                                     "[ODBC Driver 17 for SQL Server]\nDriver=/nonexistent/x.so\n");
+    world.Write("odbc/odbc.ini", "");
+    const char *shared = std::getenv("ODBCSYSINI");
+    const std::string saved = shared ? shared : "";
+    setenv("KX_REGISTRY", store.c_str(), 1);
+    setenv("ODBCSYSINI", (world.Slashed() + "odbc").c_str(), 1);
+    struct Case {
+        const char *dbType;
+        int code;
+        std::string driver;
+    };
+    for (const Case &c :
+         {Case{"1", kClean, "MariaDB Unicode"}, Case{"0", kClean, "ODBC Driver 17 for SQL Server"},
+          Case{"2", kErrors, ""}}) {
+        const std::string package = packages.Make(With([&](Recipe &r) {
+            r.Comment = Descriptor({{"DbType", c.dbType}});
+        }));
+        const Outcome run = RunKxpack({"check", package, "--registry", "--json"});
+        const json report = json::parse(run.Output, nullptr, false);
+        EXPECT_EQ(run.Code, c.code) << run.Output;
+        ASSERT_TRUE(report.contains("driver")) << run.Output;
+        EXPECT_EQ(report["driver"]["driver"], c.driver) << c.dbType;
+        EXPECT_EQ(HasFinding(report, "error", "driver",
+                             "Oracle: tried \"MSDAORA.1\", \"Oracle in <home>\""),
+                  c.driver.empty())
+            << run.Output;
+        // The text form says it in one line.
+        const Outcome text = RunKxpack({"check", package, "--registry"});
+        EXPECT_NE(text.Output.find(c.driver.empty()
+                                       ? std::string("driver: none for Oracle on this machine")
+                                       : "through \"" + c.driver + "\" on this machine"),
+                  std::string::npos)
+            << text.Output;
+    }
+    // A store of another machine says nothing of this machine's drivers.
+    const Outcome other = RunKxpack({"check", packages.Make({}), "--registry", store, "--json"});
+    EXPECT_FALSE(json::parse(other.Output, nullptr, false).contains("driver")) << other.Output;
+    unsetenv("KX_REGISTRY");
+    setenv("ODBCSYSINI", saved.c_str(), 1);
+}
+
 TEST(Kxpack, BlocksAreWhatTheScriptStageSends)
 {
     const std::string scripts[] = {

@@ -1,7 +1,10 @@
 #include "upgrade/database_connection.h"
 #include "tests/support/system_services.h"
 
+#include "platform/diagnostics.h"
 #include "platform/error.h"
+#include "platform/odbc/odbc_connection_string.h"
+#include "platform/odbc/odbc_data_access.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
@@ -86,6 +89,101 @@ TEST(BuildConnectionStringTest, BuildsEachKindByteForByte)
         EXPECT_EQ(BuildConnectionString(cases[i].dbType, cases[i].product), cases[i].expected)
             << "case " << i;
     }
+}
+
+// The tool's strings as the builder makes them, read for each driver the kinds' tables can
+// take: the same fields under each driver's own keys.
+TEST(BuildConnectionStringTest, EachDriverGetsTheFieldsUnderItsOwnKeys)
+{
+    struct Case {
+        int32_t dbType;
+        T_ProductReg product;
+        std::string driver; // empty: the tool's own name
+        std::string odbc;
+    };
+    const std::string mySqlOptions = "OPTION=67108864;CHARSET=utf8mb4;";
+    const T_ProductReg sqlServer = Product(" srv\\inst ", " db ", " sa ", " p;w ");
+    const T_ProductReg mySql = Product("localhost", "kxdb", "root", "p}w");
+    const T_ProductReg oracle = Product("orcl", "unused", "scott", "tiger");
+    const std::vector<Case> cases = {
+        {0, sqlServer, "", "DRIVER={SQLOLEDB.1};SERVER=srv\\inst;DATABASE=db;UID=sa;PWD={ p;w };"},
+        {0, sqlServer, "ODBC Driver 18 for SQL Server",
+         "DRIVER={ODBC Driver 18 for SQL Server};SERVER=srv\\inst;DATABASE=db;UID=sa;"
+         "PWD={ p;w };Encrypt=no;"},
+        {0, sqlServer, "ODBC Driver 17 for SQL Server",
+         "DRIVER={ODBC Driver 17 for SQL Server};SERVER=srv\\inst;DATABASE=db;UID=sa;"
+         "PWD={ p;w };"},
+        {0, Product("(local)", "db", "sa", ""), "SQL Server",
+         "DRIVER={SQL Server};SERVER={(local)};DATABASE=db;UID=sa;"},
+        {0, sqlServer, "FreeTDS",
+         "DRIVER={FreeTDS};SERVER=srv\\inst;DATABASE=db;UID=sa;PWD={ p;w };"},
+        {1, mySql, "",
+         "DRIVER={MySQL ODBC 5.1 Driver};SERVER=localhost;DATABASE=kxdb;USER=root;"
+         "PASSWORD={p}}w};" +
+             mySqlOptions},
+        {1, mySql, "MySQL ODBC 8.0 ANSI Driver",
+         "DRIVER={MySQL ODBC 8.0 ANSI Driver};SERVER=localhost;DATABASE=kxdb;USER=root;"
+         "PASSWORD={p}}w};" +
+             mySqlOptions},
+        {1, Product("h", "d", "u", ""), "MariaDB Unicode",
+         "DRIVER={MariaDB Unicode};SERVER=h;DATABASE=d;USER=u;PASSWORD=;" + mySqlOptions},
+        {2, oracle, "", "DRIVER={MSDAORA.1};DBQ=orcl;UID=scott;PWD=tiger;"},
+        {2, oracle, "Oracle in OraClient19Home1",
+         "DRIVER={Oracle in OraClient19Home1};DBQ=orcl;UID=scott;PWD=tiger;"},
+        {2, oracle, "Oracle 21 ODBC driver",
+         "DRIVER={Oracle 21 ODBC driver};DBQ=orcl;UID=scott;PWD=tiger;"},
+        {2, oracle, "Microsoft ODBC for Oracle",
+         "DRIVER={Microsoft ODBC for Oracle};SERVER=orcl;UID=scott;PWD=tiger;"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const std::string built = BuildConnectionString(cases[i].dbType, cases[i].product);
+        EXPECT_EQ(ProviderDatabaseKind(built), static_cast<DatabaseKind>(cases[i].dbType))
+            << "case " << i;
+        EXPECT_EQ(ToOdbcConnectionString(built, cases[i].driver), cases[i].odbc) << "case " << i;
+    }
+}
+
+// A machine with the kind's driver registered only for 32-bit programs: the user sees the
+// connection message, the log says why and what to install.
+TEST(ConnectProductDatabaseTest, DriverForThirtyTwoBitProgramsOnlyIsNamedInTheLog)
+{
+    struct LogLines : ILogSink {
+        void Write(LogLevel level, std::string_view line) override
+        {
+            if (level == LogLevel::Error)
+                Errors.emplace_back(line);
+        }
+        std::vector<std::string> Errors;
+    } log;
+    ScopedLogSink installed(log);
+    T_PackageInfo package;
+    package.DbType = 1;
+    T_ProductReg product = Product("localhost", "kxdb", "root", "pw");
+    std::string computerName = "WS-01", localIP = "10.0.0.5";
+    OdbcConnection connection([] {
+        return OdbcDriverLists{{"SQL Server"}, {"MySQL ODBC 5.3 Unicode Driver"}};
+    });
+    FakeQuery query;
+    FakeCommand command;
+    RecordingWindow window;
+    SystemFileSystem files;
+    NoProcesses processes;
+    UpgradeContext context{"/prog/", package, product, computerName, localIP,  connection,
+                           query,    command, window,  files,        processes};
+
+    EXPECT_FALSE(ConnectProductDatabase(context));
+
+    ASSERT_EQ(window.Messages.size(), 1u);
+    EXPECT_EQ(window.Messages[0].Text, "连接产品数据库失败！");
+    // The reason first, then the stage's end.
+    ASSERT_EQ(log.Errors.size(), 2u);
+    EXPECT_NE(log.Errors[0].find("connection: driver: MySQL: tried "), std::string::npos)
+        << log.Errors[0];
+    EXPECT_NE(log.Errors[0].find("\"MySQL ODBC 5.3 Unicode Driver\" is registered for 32-bit "
+                                 "programs only, which this 64-bit program cannot load: install "
+                                 "the 64-bit MySQL Connector/ODBC"),
+              std::string::npos)
+        << log.Errors[0];
 }
 
 TEST_F(DatabaseConnectionTest, ShowsTheStepPumpsOnceThenOpens)
