@@ -22,6 +22,15 @@ struct FolderEntry {
     uint64_t Size;       // bytes; 0 for a folder
 };
 
+// What stands at a path when a link at its last name is not followed.
+enum class EntryKind {
+    Missing, // nothing, or the path cannot be examined
+    File,    // a plain file
+    Folder,
+    Link,    // a symbolic link (dangling or not); on Windows any reparse point, junctions too
+    Other,   // a FIFO, a device, a socket
+};
+
 struct FileSystemSpace {
     uint64_t Id = 0;        // the same for every path on one file system
     uint64_t Available = 0; // bytes the running user may still write
@@ -55,6 +64,13 @@ public:
     [[nodiscard]] virtual bool FileExists(const std::string &path) = 0;
     // True when path names an existing folder.
     [[nodiscard]] virtual bool DirectoryExists(const std::string &path) = 0;
+    // What is at path itself: a link at its last name is reported as a link, never followed
+    // (lstat; the attributes of the reparse point on Windows). Links above it are followed.
+    [[nodiscard]] virtual EntryKind KindOf(const std::string &path) = 0;
+    // The absolute path of what path names, every link and junction on the way and "." and
+    // ".." resolved, without a trailing separator (realpath; the final path of an open handle
+    // on Windows). False when path is missing or a link on the way leads nowhere.
+    [[nodiscard]] virtual bool ResolvePath(const std::string &path, std::string &resolved) = 0;
     // Deletes one file. True when it was deleted.
     [[nodiscard]] virtual bool RemoveFile(const std::string &path) = 0;
     // Creates the folder with every missing parent. True when the folder exists afterwards.
@@ -97,7 +113,9 @@ public:
     // and the file system allows it (not immutable or append-only, not on a read-only mount).
     // Permission bits alone do not decide: a 0444 file of root's may be replaced by root.
     // False for a missing path, a folder, and a file that may not be replaced (the read-only
-    // attribute on Windows).
+    // attribute on Windows). On Windows the file is opened with the access that setting it
+    // aside needs (delete), sharing everything: a file that another program holds open
+    // without delete sharing is refused, and the system's reason is logged with the path.
     [[nodiscard]] virtual bool MayReplaceFile(const std::string &path) = 0;
 
     // What the file stage needs besides the above: it checks before it starts, writes every

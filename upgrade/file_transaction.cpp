@@ -211,10 +211,30 @@ bool RecoverFileStage(IFileSystem &files, const std::string &programFolder)
         return false;
     }
     if (transaction.Committed) {
-        LogInfo("an earlier file stage was cut short after its files were in place; removing "
-                "the " +
-                std::to_string(transaction.Files.size()) + " kept files it left");
-        RemoveLeftovers(files, transaction);
+        // What is there is said as found: a stage whose kept files were in use when it ended
+        // (a running program it replaced) left only those.
+        std::vector<std::string> left;
+        for (const StagedFile &file : transaction.Files) {
+            for (const std::string *path : {&file.Backup, &file.Temp}) {
+                if (!path->empty() && files.FileExists(*path))
+                    left.push_back(*path);
+            }
+        }
+        std::string named;
+        for (size_t i = 0; i < left.size() && i < 5; ++i)
+            named += (i ? ", " : "") + left[i];
+        if (left.size() > 5)
+            named += ", ...";
+        if (left.empty())
+            LogInfo("an earlier file stage put its " + std::to_string(transaction.Files.size()) +
+                    " files in place and left no kept file; removing its journal " + journal);
+        else
+            LogInfo("an earlier file stage put its " + std::to_string(transaction.Files.size()) +
+                    " files in place and left " + std::to_string(left.size()) +
+                    " kept files that could not be removed then; removing them: " + named);
+        if (!RemoveLeftovers(files, transaction))
+            LogWarning("some kept files of the earlier file stage still cannot be removed (see "
+                       "above); they are no longer needed and may be deleted by hand");
     } else {
         LogWarning("an earlier file stage was cut short before its files were all in place; "
                    "restoring the product's " +

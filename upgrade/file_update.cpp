@@ -1,6 +1,7 @@
 #include "upgrade/file_update.h"
 
 #include "platform/diagnostics.h"
+#include "platform/path_text.h"
 #include "platform/text.h"
 #include "upgrade/file_transaction.h"
 #include "upgrade/stage_log.h"
@@ -19,32 +20,13 @@ namespace {
 const std::string kUpdatingFiles = "正在更新文件...";
 const std::string kUpdatingFilePrefix = "正在更新文件";
 
-std::string WithoutTrailingSeparators(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
-// The folder holding path; empty when path has none above it.
-std::string ParentFolder(const std::string &path)
-{
-    const std::string trimmed = WithoutTrailingSeparators(path);
-    const size_t slash = trimmed.rfind('/');
-    if (slash == std::string::npos)
-        return trimmed == "." || trimmed == "/" ? std::string() : ".";
-    if (slash == 0)
-        return trimmed.size() > 1 ? "/" : std::string();
-    return trimmed.substr(0, slash);
-}
-
 // The "UpdateFiles" folder of the unpacked package; empty when the package name leaves no
 // folder of its own (then nothing was unpacked for it, and the work folder itself must not be
 // taken for it).
 std::string UpdateSourceFolder(const UpgradeContext &context)
 {
     const std::string unpacked = UnpackedPackageFolder(context);
-    return unpacked.empty() ? std::string() : unpacked + "/" + kUpdateFilesFolderName;
+    return unpacked.empty() ? std::string() : JoinPath(unpacked, kUpdateFilesFolderName);
 }
 
 // The smallest power of two as unit that brings total into the bar's int range.
@@ -99,6 +81,11 @@ uint64_t Blocks(uint64_t bytes)
 // a file goes or the reverse; every replaced file may be replaced; the folders receiving
 // entries allow it; each file system has room for the new files while the replaced ones are
 // still kept. Logs the first check that fails, with its path.
+// Every place below the product folder is looked at without following a link there: a link
+// where a new file or folder goes (it would make the stage fail after the blocks, or write
+// where it leads) fails the checks, and a link that stands for a folder is followed only when
+// it leads to a folder inside the product folder. A link that stands for a replaced file is
+// itself set aside and replaced, what it leads to never written.
 class Planner {
 public:
     explicit Planner(IFileSystem &files) : files_(files) {}
@@ -109,6 +96,9 @@ public:
         bool exists = false;
         if (!PlanRoot(dest, anchor, exists))
             return false;
+        // The product folder as the system resolves it, for telling where links below lead.
+        if (exists && !files_.ResolvePath(anchor, productFolder_))
+            return Fail("the product folder " + anchor + " cannot be resolved");
         return PlanFolder(tree, source, dest, exists, anchor) && CheckSpace();
     }
 
@@ -139,7 +129,11 @@ private:
         std::vector<std::string> missing;
         std::string folder = root;
         while (!folder.empty() && !files_.DirectoryExists(folder)) {
-            if (files_.FileExists(folder))
+            const EntryKind kind = files_.KindOf(folder);
+            if (kind == EntryKind::Link)
+                return Fail("a link that leads nowhere stands where the folder " + folder +
+                            " is to be");
+            if (kind != EntryKind::Missing)
                 return Fail("a file stands where the folder " + folder + " is to be");
             missing.push_back(folder);
             folder = ParentFolder(folder);
@@ -172,9 +166,8 @@ private:
                 const ListedFolder &sub = folder.Folders[next++];
                 bool exists = false;
                 if (destExists) {
-                    exists = files_.DirectoryExists(target);
-                    if (!exists && files_.FileExists(target))
-                        return Fail("a file stands where the folder " + target + " is to be");
+                    if (!FolderPlace(target, exists))
+                        return false;
                     if (!exists && !AllowsEntries(dest))
                         return false;
                 }
@@ -190,9 +183,8 @@ private:
                 return Fail("the package's file " + from + " cannot be read");
             PlannedFile file{entry.Name, from, dest, target, entry.Size, false};
             if (destExists) {
-                file.Replaces = files_.FileExists(target);
-                if (!file.Replaces && files_.DirectoryExists(target))
-                    return Fail("a folder stands where the file " + target + " is to be");
+                if (!FilePlace(target, file.Replaces))
+                    return false;
                 if (file.Replaces && !files_.MayReplaceFile(target))
                     return Fail("the file " + target + " may not be replaced by this user");
                 if (!AllowsEntries(dest))
@@ -203,6 +195,60 @@ private:
             needed_[anchor] += Blocks(entry.Size);
             Result.Files.push_back(std::move(file));
         }
+        return true;
+    }
+
+    // What stands where the folder target goes: nothing (it is made), a folder, or a link
+    // that leads to a folder inside the product folder (exists: it receives the entries).
+    bool FolderPlace(const std::string &target, bool &exists)
+    {
+        exists = false;
+        switch (files_.KindOf(target)) {
+        case EntryKind::Missing:
+            return true;
+        case EntryKind::Folder:
+            exists = true;
+            return true;
+        case EntryKind::Link:
+            break;
+        default:
+            return Fail("a file stands where the folder " + target + " is to be");
+        }
+        std::string resolved;
+        if (!files_.ResolvePath(target, resolved))
+            return Fail("a link that leads nowhere stands where the folder " + target +
+                        " is to be");
+        if (!files_.DirectoryExists(resolved))
+            return Fail("a link to a file stands where the folder " + target + " is to be");
+        if (!IsPathWithin(resolved, productFolder_))
+            return Fail("the folder " + target + " is a link that leads outside the product "
+                        "folder " + productFolder_ + ", to " + resolved);
+        exists = true;
+        return true;
+    }
+
+    // What stands where the file target goes: nothing (replaces false), or a file or a link
+    // to one (replaces true: it is set aside, never written through).
+    bool FilePlace(const std::string &target, bool &replaces)
+    {
+        replaces = false;
+        switch (files_.KindOf(target)) {
+        case EntryKind::Missing:
+            return true;
+        case EntryKind::Folder:
+            return Fail("a folder stands where the file " + target + " is to be");
+        case EntryKind::Link:
+            break;
+        default:
+            replaces = true;
+            return true;
+        }
+        std::string resolved;
+        if (!files_.ResolvePath(target, resolved))
+            return Fail("a link that leads nowhere stands where the file " + target + " is to be");
+        if (files_.DirectoryExists(resolved))
+            return Fail("a link to a folder stands where the file " + target + " is to be");
+        replaces = true;
         return true;
     }
 
@@ -246,6 +292,7 @@ private:
     }
 
     IFileSystem &files_;
+    std::string productFolder_; // resolved; empty while the product folder is still to be made
     std::set<std::string> received_;
     std::map<std::string, uint64_t> needed_; // by the nearest existing folder
 };
@@ -417,8 +464,14 @@ private:
         }
         if (backups.empty() || files_.RemoveFiles(backups))
             return true;
-        LogWarning("not every kept file could be removed; the next start removes the rest, as " +
-                   journal_ + " names them");
+        // A replaced program that still runs (Windows keeps its file) cannot go yet: it stays
+        // named in the journal, which the next start reads to remove it.
+        for (const StagedFile &file : transaction_.Files) {
+            if (!file.Backup.empty() && files_.FileExists(file.Backup))
+                LogWarning("the replaced file " + file.Target + " is kept as " + file.Backup +
+                           ", which cannot be removed now (in use?); the next start removes "
+                           "it, as " + journal_ + " names it");
+        }
         return false;
     }
 

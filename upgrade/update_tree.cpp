@@ -1,5 +1,7 @@
 #include "upgrade/update_tree.h"
 
+#include "platform/path_text.h"
+
 bool IsTreeFolder(const FolderEntry &entry)
 {
     return (entry.Attributes & kAttrDirectory) != 0;
@@ -12,9 +14,7 @@ bool IsDotEntry(const FolderEntry &entry)
 
 std::string JoinTreePath(const std::string &folder, const std::string &name)
 {
-    if (!folder.empty() && folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
+    return JoinPath(folder, name);
 }
 
 ListedFolder ListTree(IFileSystem &files, const std::string &path)

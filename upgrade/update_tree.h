@@ -24,7 +24,7 @@ struct ListedFolder {
 bool IsTreeFolder(const FolderEntry &entry);
 bool IsDotEntry(const FolderEntry &entry);
 
-// A name below a folder, with one "/" between them.
+// A name below a folder, with one separator of the system between them (JoinPath).
 std::string JoinTreePath(const std::string &folder, const std::string &name);
 
 // Lists path and every folder below it with the pattern "*.*".

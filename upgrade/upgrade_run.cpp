@@ -92,6 +92,15 @@ private:
 // "ABC_5.1.2 (1).zip") still holds "ABC_5.1.2/", and would otherwise do nothing and succeed.
 bool UnpackPackage(UpgradeContext &context, const std::string &packageFile)
 {
+    // The work folder must be the program folder's own: a link or junction there would move
+    // the unpack, and everything the run writes after it, wherever it leads.
+    const std::string work = context.ProgramFolder + "TempUpdate";
+    const EntryKind workKind = context.Files.KindOf(work);
+    if (workKind != EntryKind::Folder && workKind != EntryKind::Missing) {
+        LogError("the work folder " + work + " is not a folder of the program folder (" +
+                 (workKind == EntryKind::Link ? "a link" : "a file") + "); nothing is unpacked");
+        return false;
+    }
     // Files an earlier run, or an earlier package of the same file name, left in the package's
     // own folder must never reach the database or the product folder.
     const std::string unpacked = UnpackedPackageFolder(context);

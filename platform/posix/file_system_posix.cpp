@@ -295,6 +295,27 @@ bool PosixFileSystem::DirectoryExists(const std::string &path)
     return IsFolder(path);
 }
 
+EntryKind PosixFileSystem::KindOf(const std::string &path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return EntryKind::Missing;
+    if (S_ISLNK(st.st_mode))
+        return EntryKind::Link;
+    if (S_ISDIR(st.st_mode))
+        return EntryKind::Folder;
+    return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+}
+
+bool PosixFileSystem::ResolvePath(const std::string &path, std::string &resolved)
+{
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    if (!real)
+        return false;
+    resolved = real.get();
+    return true;
+}
+
 bool PosixFileSystem::RemoveFile(const std::string &path)
 {
     return ::unlink(path.c_str()) == 0 || Failed("cannot delete " + path);

@@ -18,6 +18,8 @@ class PosixFileSystem : public IFileSystem {
 public:
     bool FileExists(const std::string &path) override;
     bool DirectoryExists(const std::string &path) override;
+    EntryKind KindOf(const std::string &path) override;
+    bool ResolvePath(const std::string &path, std::string &resolved) override;
     bool RemoveFile(const std::string &path) override;
     bool ForceDirectories(const std::string &path) override;
     bool RemoveTree(const std::string &path) override;

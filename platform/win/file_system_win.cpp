@@ -2,6 +2,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"
+#include "platform/path_text.h"
 #include "platform/text.h"
 #include "platform/wildcard.h"
 #include "platform/win/wide.h"
@@ -9,18 +10,79 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <set>
 #include <utility>
 
 namespace {
 
+// From this length on a path takes the long form: the plain calls stop at MAX_PATH, and
+// CreateDirectoryW twelve characters before it.
+constexpr size_t kLongPathFrom = MAX_PATH - 12;
+
+bool IsSeparator(wchar_t c);
+
+// A path in the form the system takes past MAX_PATH: "\\?\C:\..." or "\\?\UNC\server\...",
+// made whole (GetFullPathNameW) with "\" only, since the system then takes it as it stands.
+// Shorter paths, and any that cannot be made whole, stay as they are.
+std::wstring LongForm(std::wstring wide)
+{
+    if (wide.size() < kLongPathFrom || wide.rfind(L"\\\\?\\", 0) == 0)
+        return wide;
+    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return wide;
+    std::wstring full(size, L'\0');
+    const DWORD got = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (got == 0 || got >= size)
+        return wide;
+    full.resize(got);
+    if (full.size() >= 2 && IsSeparator(full[0]) && IsSeparator(full[1]))
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// The wide path the system is handed for the logic's UTF-8 path.
+std::wstring SystemPath(const std::string &path)
+{
+    return LongForm(Widen(path));
+}
+
+// A path the system gave back, without the long form's prefix.
+std::wstring ShortForm(const std::wstring &wide)
+{
+    if (wide.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return L"\\\\" + wide.substr(8);
+    if (wide.rfind(L"\\\\?\\", 0) == 0)
+        return wide.substr(4);
+    return wide;
+}
+
+// The root of the volume holding path ("C:\"). The call takes no path past MAX_PATH, so a
+// longer one is asked by its nearest folder that fits (a volume mounted deeper is not seen).
+bool VolumeOf(const std::wstring &path, std::wstring &volume)
+{
+    std::wstring fits = ShortForm(path);
+    while (fits.size() >= MAX_PATH) {
+        const size_t separator = fits.find_last_of(L"\\/");
+        if (separator == std::wstring::npos || separator == 0)
+            return false;
+        fits.resize(separator);
+    }
+    wchar_t root[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(fits.c_str(), root, MAX_PATH))
+        return false;
+    volume = root;
+    return true;
+}
+
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                   FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE;
 
 DWORD Attributes(const std::string &path)
 {
-    return GetFileAttributesW(Widen(path).c_str());
+    return GetFileAttributesW(SystemPath(path).c_str());
 }
 
 bool IsSeparator(wchar_t c)
@@ -36,8 +98,9 @@ std::wstring Join(const std::wstring &folder, const std::wstring &name)
 }
 
 // Removes path and everything below it; links and junctions are removed, never followed.
-bool RemoveWide(const std::wstring &path)
+bool RemoveWide(const std::wstring &given)
 {
+    const std::wstring path = LongForm(given);
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
@@ -74,9 +137,43 @@ bool WinFileSystem::DirectoryExists(const std::string &path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+EntryKind WinFileSystem::KindOf(const std::string &path)
+{
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return EntryKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return EntryKind::Link;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? EntryKind::Folder : EntryKind::File;
+}
+
+bool WinFileSystem::ResolvePath(const std::string &path, std::string &resolved)
+{
+    // No access asked for: only the name of what the handle reaches is read.
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::wstring name(32768, L'\0');
+    DWORD got = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
+                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    if (got == 0 || got >= name.size()) {
+        // What is there cannot be named by its handle (Wine past MAX_PATH): its full path.
+        const std::wstring wide = SystemPath(path);
+        got = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(name.size()), name.data(), nullptr);
+        if (got == 0 || got >= name.size())
+            return false;
+    }
+    name.resize(got);
+    resolved = WithoutTrailingSeparators(Narrow(ShortForm(name)));
+    return true;
+}
+
 bool WinFileSystem::RemoveFile(const std::string &path)
 {
-    if (DeleteFileW(Widen(path).c_str()))
+    if (DeleteFileW(SystemPath(path).c_str()))
         return true;
     LogWarning("file system: cannot delete " + path + ": " + LastErrorText());
     return false;
@@ -84,9 +181,12 @@ bool WinFileSystem::RemoveFile(const std::string &path)
 
 bool WinFileSystem::ForceDirectories(const std::string &path)
 {
-    const std::wstring wide = Widen(path);
+    const std::wstring wide = SystemPath(path);
+    const std::string shown = Narrow(wide);
+    // The root ("C:\", "\\?\C:\", "\\server\share\") is there or not; it is never made.
+    const size_t root = Widen(shown.substr(0, PathRootLength(shown))).size();
     // Each folder from the top down; the ones that exist are passed over.
-    for (size_t at = 0; at <= wide.size(); ++at) {
+    for (size_t at = root; at <= wide.size(); ++at) {
         if (at < wide.size() && !IsSeparator(wide[at]))
             continue;
         const std::wstring part = wide.substr(0, at);
@@ -106,7 +206,7 @@ bool WinFileSystem::ForceDirectories(const std::string &path)
 
 bool WinFileSystem::RemoveTree(const std::string &path)
 {
-    if (RemoveWide(Widen(path)))
+    if (RemoveWide(SystemPath(path)))
         return true;
     LogWarning("file system: cannot remove " + path + ": " + LastErrorText());
     return Attributes(path) == INVALID_FILE_ATTRIBUTES;
@@ -134,7 +234,7 @@ bool WinFileSystem::ListFolder(const std::string &folder, const std::string &pat
 {
     entries.clear();
     WIN32_FIND_DATAW found{};
-    HANDLE find = FindFirstFileW(Join(Widen(folder), L"*").c_str(), &found);
+    HANDLE find = FindFirstFileW(Join(SystemPath(folder), L"*").c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) {
         LogWarning("file system: cannot list " + folder + ": " + LastErrorText());
         return false;
@@ -161,25 +261,35 @@ bool WinFileSystem::ListFolder(const std::string &folder, const std::string &pat
 
 bool WinFileSystem::MayReplaceFile(const std::string &path)
 {
-    const std::wstring wide = Widen(path);
+    const std::wstring wide = SystemPath(path);
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
         return false;
-    // The rights are the system's to decide: ask it for write access.
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE,
+    // Setting the file aside is a rename, which needs delete access; asked for while sharing
+    // everything, it is refused only when the rights forbid it or another program holds the
+    // file open without delete sharing (a running program's image allows it). A link is set
+    // aside itself, so the link is opened, not what it leads to.
+    HANDLE file = CreateFileW(wide.c_str(), DELETE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_SHARING_VIOLATION; // in use, but ours to replace
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        LogError("file system: " + path + " cannot be set aside: " +
+                 (error == ERROR_SHARING_VIOLATION
+                      ? "another program holds it open without delete sharing ("
+                      : std::string("(")) +
+                 SystemErrorText(error) + ")");
+        return false;
+    }
     CloseHandle(file);
     return true;
 }
 
 bool WinFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
 {
-    const std::wstring wideSource = Widen(source);
-    const std::wstring wideDest = Widen(dest);
+    const std::wstring wideSource = SystemPath(source);
+    const std::wstring wideDest = SystemPath(dest);
     const DWORD sourceAttributes = GetFileAttributesW(wideSource.c_str());
     if (sourceAttributes == INVALID_FILE_ATTRIBUTES ||
         (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -197,10 +307,10 @@ bool WinFileSystem::CopyFileOver(const std::string &source, const std::string &d
         separator == std::wstring::npos ? std::wstring(L".") : wideDest.substr(0, separator);
     wchar_t temporary[MAX_PATH + 1] = {};
     std::wstring temp;
-    if (GetTempFileNameW(folder.c_str(), L"kx", 0, temporary) != 0)
+    if (folder.size() + 14 >= MAX_PATH)
+        temp = wideDest + L".kx-copy"; // a long folder: GetTempFileNameW cannot take it
+    else if (GetTempFileNameW(folder.c_str(), L"kx", 0, temporary) != 0)
         temp = temporary;
-    else if (folder.size() + 14 >= MAX_PATH)
-        temp = wideDest + L".kx-copy"; // a long folder: GetTempFileNameW refuses it
     else {
         LogError("file system: cannot make a temporary file beside " + dest + ": " + LastErrorText());
         return false;
@@ -238,10 +348,10 @@ bool WinFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
     bool ok = true;
     std::set<std::wstring> volumes;
     for (const std::string &path : paths) {
-        const std::wstring wide = Widen(path);
-        wchar_t volume[MAX_PATH + 1] = {};
+        const std::wstring wide = SystemPath(path);
+        std::wstring volume;
         if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES ||
-            !GetVolumePathNameW(wide.c_str(), volume, MAX_PATH)) {
+            !VolumeOf(wide, volume)) {
             LogError("file system: cannot flush the files of " + path + ": " + LastErrorText());
             ok = false;
             continue;
@@ -284,7 +394,7 @@ bool FlushFile(const std::wstring &path)
 
 bool WinFileSystem::MayReadFile(const std::string &path)
 {
-    const std::wstring wide = Widen(path);
+    const std::wstring wide = SystemPath(path);
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
@@ -301,22 +411,40 @@ bool WinFileSystem::MayCreateIn(const std::string &folder)
 {
     if (!DirectoryExists(folder))
         return false;
-    // The folder's rights are the system's to decide: a file made and deleted at once.
-    wchar_t probe[MAX_PATH + 1] = {};
-    if (GetTempFileNameW(Widen(folder).c_str(), L"kx", 0, probe) == 0)
-        return false;
-    DeleteFileW(probe);
-    return true;
+    // The folder's rights are the system's to decide: a file made and deleted at once, under
+    // a name of the tool's own (GetTempFileNameW stops at MAX_PATH). The checks write
+    // nothing, so the folder gets its time back.
+    HANDLE folderHandle = CreateFileW(SystemPath(folder).c_str(),
+                                      FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    FILETIME written{};
+    const bool timed = folderHandle != INVALID_HANDLE_VALUE &&
+                       GetFileTime(folderHandle, nullptr, nullptr, &written);
+    static std::atomic<unsigned> counter{0};
+    const std::string probe =
+        JoinPath(folder, ".kxprobe-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(GetTickCount()) + "-" + std::to_string(++counter));
+    HANDLE file = CreateFileW(SystemPath(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    const bool created = file != INVALID_HANDLE_VALUE;
+    if (created)
+        CloseHandle(file);
+    if (timed)
+        SetFileTime(folderHandle, nullptr, nullptr, &written);
+    if (folderHandle != INVALID_HANDLE_VALUE)
+        CloseHandle(folderHandle);
+    return created;
 }
 
 bool WinFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
 {
-    const std::wstring wide = Widen(path);
-    wchar_t volume[MAX_PATH + 1] = {};
+    const std::wstring wide = SystemPath(path);
+    std::wstring volume;
     DWORD serial = 0;
     ULARGE_INTEGER available{};
-    if (!GetVolumePathNameW(wide.c_str(), volume, MAX_PATH) ||
-        !GetVolumeInformationW(volume, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) ||
+    if (!VolumeOf(wide, volume) ||
+        !GetVolumeInformationW(volume.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) ||
         !GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) {
         LogError("file system: cannot read the free space of the volume of " + path + ": " +
                  LastErrorText());
@@ -330,8 +458,8 @@ bool WinFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
 bool WinFileSystem::CopyFileBeside(const std::string &source, const std::string &dest,
                                    const std::string &temp)
 {
-    const std::wstring wideSource = Widen(source);
-    const std::wstring wideTemp = Widen(temp);
+    const std::wstring wideSource = SystemPath(source);
+    const std::wstring wideTemp = SystemPath(temp);
     const DWORD sourceAttributes = GetFileAttributesW(wideSource.c_str());
     if (sourceAttributes == INVALID_FILE_ATTRIBUTES ||
         (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -343,7 +471,7 @@ bool WinFileSystem::CopyFileBeside(const std::string &source, const std::string 
         LogError("file system: cannot copy " + source + " to " + temp + ": " + LastErrorText());
         return false;
     }
-    const DWORD destAttributes = GetFileAttributesW(Widen(dest).c_str());
+    const DWORD destAttributes = GetFileAttributesW(SystemPath(dest).c_str());
     const bool replacing = destAttributes != INVALID_FILE_ATTRIBUTES &&
                            !(destAttributes & FILE_ATTRIBUTE_DIRECTORY);
     const DWORD kept = replacing ? destAttributes & kKeptAttributes & ~FILE_ATTRIBUTE_READONLY
@@ -360,7 +488,7 @@ bool WinFileSystem::CopyFileBeside(const std::string &source, const std::string 
 bool WinFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)
 {
     const DWORD flags = (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), flags))
+    if (MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), flags))
         return true;
     LogError("file system: cannot rename " + from + " to " + to + ": " + LastErrorText());
     return false;
@@ -376,7 +504,7 @@ bool WinFileSystem::RemoveFiles(const std::vector<std::string> &paths)
 
 bool WinFileSystem::CreateFolder(const std::string &path)
 {
-    if (CreateDirectoryW(Widen(path).c_str(), nullptr))
+    if (CreateDirectoryW(SystemPath(path).c_str(), nullptr))
         return true;
     LogError("file system: cannot create the folder " + path + ": " + LastErrorText());
     return false;
@@ -384,7 +512,7 @@ bool WinFileSystem::CreateFolder(const std::string &path)
 
 bool WinFileSystem::RemoveFolder(const std::string &path)
 {
-    if (RemoveDirectoryW(Widen(path).c_str()))
+    if (RemoveDirectoryW(SystemPath(path).c_str()))
         return true;
     LogError("file system: cannot remove the folder " + path + ": " + LastErrorText());
     return false;
@@ -393,7 +521,7 @@ bool WinFileSystem::RemoveFolder(const std::string &path)
 bool WinFileSystem::ModifiedTime(const std::string &path, int64_t &nanoseconds)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) {
+    if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) {
         LogError("file system: cannot read the time of " + path + ": " + LastErrorText());
         return false;
     }
@@ -406,7 +534,7 @@ bool WinFileSystem::ModifiedTime(const std::string &path, int64_t &nanoseconds)
 bool WinFileSystem::SetModifiedTime(const std::string &path, int64_t nanoseconds)
 {
     // Folders open only with backup semantics.
-    HANDLE file = CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     const int64_t ticks = nanoseconds / 100 + kEpochDifference;
@@ -512,7 +640,7 @@ std::unique_ptr<IFileWriter> WinFileSystem::CreateNewFile(const std::string &pat
 bool WinFileSystem::ReadFile(const std::string &path, std::string &bytes)
 {
     bytes.clear();
-    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -534,7 +662,7 @@ bool WinFileSystem::ReadFile(const std::string &path, std::string &bytes)
 
 bool WinFileSystem::WriteFileDurably(const std::string &path, const std::string &bytes)
 {
-    const std::wstring wide = Widen(path);
+    const std::wstring wide = SystemPath(path);
     const std::wstring temp = wide + L".kx-new";
     HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -10,6 +10,10 @@ class WinFileSystem : public IFileSystem {
 public:
     bool FileExists(const std::string &path) override;
     bool DirectoryExists(const std::string &path) override;
+    // A reparse point (symbolic link, junction) is a link; the resolved path is the final
+    // path of a handle opened through it, without the "\\?\" of its long form.
+    EntryKind KindOf(const std::string &path) override;
+    bool ResolvePath(const std::string &path, std::string &resolved) override;
     bool RemoveFile(const std::string &path) override;
     bool ForceDirectories(const std::string &path) override;
     bool RemoveTree(const std::string &path) override;
@@ -20,7 +24,8 @@ public:
     // CopyFileW to a temporary file beside dest, flushed, then MoveFileExW over dest with
     // write-through. A dest in use by another program is a failure the log names.
     bool CopyFileOver(const std::string &source, const std::string &dest) override;
-    // A file without the read-only attribute that this process can open for writing.
+    // A file without the read-only attribute that this process can open with delete access
+    // while every other handle to it allows that (no program holds it without delete sharing).
     bool MayReplaceFile(const std::string &path) override;
     // Each copy is flushed before it is renamed write-through (CopyFileOver); here each
     // volume is flushed as a whole where the process may (administrators), and the paths are

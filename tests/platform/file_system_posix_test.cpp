@@ -561,4 +561,35 @@ TEST(PosixFileSystemTest, MayCreateInFollowsTheEffectiveUsersRights)
     EXPECT_EQ(result, "010");
 }
 
+
+TEST(PosixFileSystemTest, KindOfLooksAtLinksAndResolvePathFollowsThem)
+{
+    const TempFolder tmp;
+    const fs::path root = tmp.Path();
+    tmp.Write("file", "x");
+    fs::create_directories(root / "folder/inner");
+    fs::create_symlink(root / "file", root / "to-file");
+    fs::create_directory_symlink(root / "folder", root / "to-folder");
+    fs::create_symlink(root / "missing", root / "dangling");
+    ASSERT_EQ(::mkfifo((root / "fifo").c_str(), 0644), 0);
+    PosixFileSystem files;
+    const std::pair<const char *, EntryKind> kinds[] = {
+        {"file", EntryKind::File},       {"folder", EntryKind::Folder},
+        {"to-file", EntryKind::Link},    {"to-folder", EntryKind::Link},
+        {"dangling", EntryKind::Link},   {"fifo", EntryKind::Other},
+        {"missing", EntryKind::Missing}, {"to-folder/inner", EntryKind::Folder},
+    };
+    for (const auto &[name, kind] : kinds)
+        EXPECT_EQ(files.KindOf((root / name).string()), kind) << name;
+
+    std::string resolved;
+    const std::string real = fs::canonical(root).string();
+    ASSERT_TRUE(files.ResolvePath((root / "to-folder/inner/..").string(), resolved));
+    EXPECT_EQ(resolved, real + "/folder");
+    ASSERT_TRUE(files.ResolvePath((root / "to-file").string(), resolved));
+    EXPECT_EQ(resolved, real + "/file");
+    EXPECT_FALSE(files.ResolvePath((root / "dangling").string(), resolved));
+    EXPECT_FALSE(files.ResolvePath((root / "missing").string(), resolved));
+}
+
 } // namespace

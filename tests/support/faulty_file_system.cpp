@@ -23,6 +23,18 @@ bool FaultyFileSystem::DirectoryExists(const std::string &path)
     return !Dead() && !FailCreate.count(path) && real_.DirectoryExists(path);
 }
 
+EntryKind FaultyFileSystem::KindOf(const std::string &path)
+{
+    if (Dead())
+        return EntryKind::Missing;
+    return FailCreate.count(path) ? EntryKind::Missing : real_.KindOf(path);
+}
+
+bool FaultyFileSystem::ResolvePath(const std::string &path, std::string &resolved)
+{
+    return !Dead() && real_.ResolvePath(path, resolved);
+}
+
 bool FaultyFileSystem::RemoveFile(const std::string &path)
 {
     return Pass("RemoveFile") && real_.RemoveFile(path);

@@ -15,6 +15,8 @@ public:
 
     bool FileExists(const std::string &path) override;
     bool DirectoryExists(const std::string &path) override;
+    EntryKind KindOf(const std::string &path) override;
+    bool ResolvePath(const std::string &path, std::string &resolved) override;
     bool RemoveFile(const std::string &path) override;
     bool ForceDirectories(const std::string &path) override;
     bool RemoveTree(const std::string &path) override;
@@ -47,7 +49,7 @@ public:
     // The failing copy throws KxError instead of returning false.
     bool ThrowOnFailedCopy = false;
     // Paths, exactly as passed, whose listing fails / whose creation fails. A path listed in
-    // FailCreate is also reported missing by DirectoryExists.
+    // FailCreate is also reported missing by DirectoryExists and KindOf.
     std::set<std::string> FailListing;
     std::set<std::string> FailCreate;
     // Paths, exactly as passed, that MayReadFile, MayCreateIn and MayReplaceFile refuse.
@@ -57,10 +59,10 @@ public:
     // Replaces what SpaceOf reports as available, when set.
     std::function<void(const std::string &path, FileSystemSpace &space)> EditSpace;
 
-    // Every call but the existence tests and the working directory is an operation, counted
-    // from 1 in Operations. FailOperationAt fails that one operation without effect (it
-    // returns false); from CrashAt on, every call returns false (existence tests too) and does
-    // nothing, as if the process had died there. 0: none.
+    // Every call but the existence tests (KindOf and ResolvePath among them) and the working
+    // directory is an operation, counted from 1 in Operations. FailOperationAt fails that one
+    // operation without effect (it returns false); from CrashAt on, every call returns false
+    // (existence tests too) and does nothing, as if the process had died there. 0: none.
     int FailOperationAt = 0;
     int CrashAt = 0;
     int Operations = 0;

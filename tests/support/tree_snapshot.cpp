@@ -2,8 +2,6 @@
 
 #include "tests/support/temp_folder.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
 
 namespace fs = std::filesystem;
@@ -12,16 +10,21 @@ namespace {
 
 std::string Describe(const fs::path &path, bool folderTimes)
 {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (ec || status.type() == fs::file_type::not_found)
         return "missing";
-    const char *kind = S_ISDIR(st.st_mode) ? "folder" : S_ISREG(st.st_mode) ? "file" : "other";
-    std::string text = std::string(kind) + " mode " + std::to_string(st.st_mode & 07777) +
-                       " owner " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid);
-    if (folderTimes || !S_ISDIR(st.st_mode))
-        text += " mtime " + std::to_string(st.st_mtim.tv_sec) + "." +
-                std::to_string(st.st_mtim.tv_nsec);
-    if (S_ISREG(st.st_mode)) {
+    if (status.type() == fs::file_type::symlink)
+        return "link to " + fs::read_symlink(path, ec).string();
+    const bool folder = status.type() == fs::file_type::directory;
+    const bool file = status.type() == fs::file_type::regular;
+    std::string text = std::string(folder ? "folder" : file ? "file" : "other") + " mode " +
+                       std::to_string(static_cast<unsigned>(status.permissions()) & 07777) + " " +
+                       SystemDetails(path);
+    if (folderTimes || !folder)
+        text += " mtime " +
+                std::to_string(fs::last_write_time(path, ec).time_since_epoch().count());
+    if (file) {
         // Short contents as they are, so that a failure shows them; long ones by a digest.
         const std::string bytes = ReadWholeFile(path);
         if (bytes.size() <= 64) {
@@ -45,7 +48,7 @@ std::map<std::string, std::string> SnapshotTree(const fs::path &root, bool folde
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(root, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        tree[fs::relative(it->path(), root).string()] = Describe(it->path(), folderTimes);
+        tree[fs::relative(it->path(), root).generic_string()] = Describe(it->path(), folderTimes);
     return tree;
 }
 

@@ -2,15 +2,11 @@
 // and data layer over a real temporary program folder.
 
 #include "upgrade/upgrade_run.h"
-#include "tests/support/system_services.h"
 
 #include "platform/error.h"
-#include "tests/support/fake_data_access.h"
 #include "package/package_signature.h"
-#include "tests/support/faulty_file_system.h"
 #include "tests/support/package_signer.h"
-#include "tests/support/recording_window.h"
-#include "tests/support/temp_folder.h"
+#include "tests/support/upgrade_run_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -21,85 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// An archiver that "unpacks" by running OnStart and then ends with ExitCode at once.
-class FakeArchiver : public IProcesses {
-public:
-    bool Start(const std::string &commandLine) override
-    {
-        Started.push_back(commandLine);
-        if (!CanStart)
-            return false;
-        if (OnStart)
-            OnStart();
-        return true;
-    }
-    bool IsProcessRunning(const std::string &) override { return false; }
-    void Sleep(int) override {}
-    std::optional<int> LastExitCode() override { return ExitCode; }
-    bool LastHasEnded() override { return true; }
-    bool EndLast() override { return true; }
-    std::string LastErrorOutput() override { return ErrorOutput; }
-
-    bool CanStart = true;
-    std::optional<int> ExitCode = 0; // nothing: killed by a signal
-    std::function<void()> OnStart;
-    std::string ErrorOutput;
-    std::vector<std::string> Started;
-};
-
-class UpgradeRun : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        program = folder.Slashed();
-        Package.PackageName = "pkg_2.zip";
-        Package.PackagePath = program;
-        Package.DbType = 1;
-        Package.SQLCount = 1;
-        Product.ServerName = "localhost"; // local for MySQL: the script runs
-        Product.Path = (folder.Path() / "product").string();
-        connection.SetConnectionString("unset");
-    }
-
-    bool Run()
-    {
-        UpgradeContext context{program,    Package,  Product, computerName, localIp,
-                               connection, query,    command, window,       files,
-                               archiver};
-        return RunUpgrade(context, program + "pkg_2.zip");
-    }
-
-    // What a good package unpacks: one SQL block and one application file.
-    void UnpackGoodPackage()
-    {
-        folder.Write("TempUpdate/pkg_2/UpdateSQL.sql",
-                     "-- sql begin one\r\ninsert into t values (1)\r\n-- end sql\r\n");
-        folder.Write("TempUpdate/pkg_2/UpdateFiles/bin/app.txt", "new");
-    }
-
-    std::vector<std::string> MessageTexts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto &m : window.Messages)
-            texts.push_back(m.Text);
-        return texts;
-    }
-
-    TempFolder folder;
-    std::string program;
-    T_PackageInfo Package;
-    T_ProductReg Product;
-    std::string computerName = "host";
-    std::string localIp = "10.1.2.3";
-    FakeConnection connection;
-    FakeQuery query;
-    FakeCommand command;
-    RecordingWindow window;
-    SystemFileSystem realFiles;
-    FaultyFileSystem files{realFiles};
-    FakeArchiver archiver;
-};
 
 TEST_F(UpgradeRun, SuccessRunsEveryStageInOrderAndClosesTheConnection)
 {
@@ -220,12 +137,7 @@ TEST_F(UpgradeRun, FailedFileCopyFailsTheRunWithoutAMessage)
 
 TEST_F(UpgradeRun, FilesThatCannotFollowStopTheRunBeforeTheFirstBlock)
 {
-    archiver.OnStart = [this] { UnpackGoodPackage(); };
-    struct Case {
-        const char *what;
-        std::function<void()> arrange;
-    };
-    const Case cases[] = {
+    ExpectStoppedBeforeTheFirstBlock({
         {"a file where the folder bin goes", [&] { folder.Write("product/bin", "a file"); }},
         {"a full disk",
          [&] {
@@ -233,27 +145,7 @@ TEST_F(UpgradeRun, FilesThatCannotFollowStopTheRunBeforeTheFirstBlock)
                  space.Available = 0;
              };
          }},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const std::string where = "case " + std::to_string(i) + " (" + cases[i].what + ")";
-        fs::remove_all(folder.Path() / "product");
-        fs::create_directories(folder.Path() / "product");
-        files.EditSpace = nullptr;
-        cases[i].arrange();
-        command.Executed.clear();
-        window.Steps.clear();
-
-        EXPECT_FALSE(Run()) << where;
-
-        EXPECT_TRUE(command.Executed.empty()) << where;
-        EXPECT_TRUE(window.Messages.empty()) << where;
-        // As a failed file stage: its last step text, and no other stage's.
-        EXPECT_EQ(window.Steps.back(), "更新文件失败") << where;
-        EXPECT_EQ(std::count(window.Steps.begin(), window.Steps.end(), "正在更新文件..."), 0)
-            << where;
-        EXPECT_FALSE(fs::exists(folder.Path() / "product/bin/app.txt")) << where;
-        EXPECT_FALSE(connection.IsOpen) << where;
-    }
+    });
 }
 
 TEST_F(UpgradeRun, ErrorLeavingTheRunClosesTheConnectionFirst)
@@ -362,17 +254,10 @@ TEST_F(SignedUpgradeRun, APackageChangedSinceTheScanIsNeverUnpacked)
 
 TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItself)
 {
-    T_PackageInfo package;
-    T_ProductReg product;
-    std::string none;
-    FakeConnection connection;
-    FakeQuery query;
-    FakeCommand command;
-    RecordingWindow window;
+    UpgradeParts parts;
+    T_PackageInfo &package = parts.Package;
     SystemFileSystem files;
-    FakeArchiver archiver;
-    UpgradeContext context{"/p/",   package, product, none,  none,    connection,
-                           query,   command, window,  files, archiver};
+    UpgradeContext context = parts.Context("/p/", files);
     const std::pair<const char *, const char *> cases[] = {
         {"abc.zip", "/p/TempUpdate/abc"}, {"a b.ZIP", "/p/TempUpdate/a b"}, {".zip", ""},
         {"x", ""},                        {"...zip", ""},                  {"..x.zip", "/p/TempUpdate/..x"},

@@ -159,7 +159,14 @@ TEST_F(WinFileSystemTest, CopyRefusalsLeaveTheTargetAsItWas)
     HANDLE held = CreateFileW(Widen(inUse).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(files.MayReplaceFile(inUse));
     EXPECT_FALSE(files.CopyFileOver(source, inUse));
+    CloseHandle(held);
+    // Held with delete sharing, as a running program's image: it may be set aside.
+    held = CreateFileW(Widen(inUse).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(files.MayReplaceFile(inUse));
     CloseHandle(held);
     EXPECT_EQ(Read(inUse), "running");
     std::vector<FolderEntry> entries;
@@ -186,6 +193,24 @@ TEST_F(WinFileSystemTest, TreesGoWithReadOnlyFilesAndTheWorkingFolderFollows)
     Write(Folder() + "single.txt", "z");
     EXPECT_TRUE(files.RemoveFile(Folder() + "single.txt"));
     EXPECT_FALSE(files.RemoveFile(Folder() + "single.txt"));
+}
+
+
+TEST_F(WinFileSystemTest, KindOfAndResolvedPaths)
+{
+    Write(Folder() + "file.txt", "x");
+    ASSERT_TRUE(files.ForceDirectories(Folder() + "folder\\inner"));
+    EXPECT_EQ(files.KindOf(Folder() + "file.txt"), EntryKind::File);
+    EXPECT_EQ(files.KindOf(Folder() + "folder"), EntryKind::Folder);
+    EXPECT_EQ(files.KindOf(Folder() + "missing"), EntryKind::Missing);
+    std::string resolved;
+    ASSERT_TRUE(files.ResolvePath(Folder() + "folder/inner\\..", resolved));
+    std::string expected;
+    ASSERT_TRUE(files.ResolvePath(Folder() + "folder", expected));
+    EXPECT_EQ(resolved, expected);
+    EXPECT_EQ(resolved.substr(resolved.size() - 7), "\\folder");
+    EXPECT_NE(resolved.substr(0, 4), "\\\\?\\");
+    EXPECT_FALSE(files.ResolvePath(Folder() + "missing\\x", resolved));
 }
 
 } // namespace

@@ -1,0 +1,122 @@
+// The file stage's rows that only POSIX has: FIFOs, symbolic links in the product folder, and
+// a process killed amid the renames.
+
+#include "upgrade/file_update.h"
+
+#include "tests/support/file_stage_fixture.h"
+#include "upgrade/file_transaction.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using FileUpdatePosixTest = FileStageTest;
+
+TEST_F(FileUpdatePosixTest, ChecksRefuseBeforeAnythingIsWritten)
+{
+    const fs::path outside = temp.Path() / "outside";
+    fs::create_directories(outside);
+    ExpectRefusedBeforeWriting({
+        {"a package entry that is no plain file",
+         [&] { ASSERT_EQ(::mkfifo((Source() / "pipe").c_str(), 0644), 0); },
+         Source().string() + "/pipe"},
+        // Links where the stage puts new entries: each would make it fail after the blocks, or
+        // write where the link leads.
+        {"a dangling link where a new file goes",
+         [&] { fs::create_symlink(temp.Path() / "nowhere", Target() / "z.txt"); },
+         Planned("z.txt")},
+        {"a dangling link where a new folder goes",
+         [&] { fs::create_symlink(temp.Path() / "nowhere", Target() / "fresh"); },
+         Planned("fresh")},
+        {"a link to a folder outside where a new folder goes",
+         [&] { fs::create_directory_symlink(outside, Target() / "fresh"); }, Planned("fresh")},
+        {"a link to a folder outside where a replaced file's folder is",
+         [&] {
+             fs::remove_all(temp.Path() / "outside-sub");
+             fs::rename(Target() / "sub", temp.Path() / "outside-sub");
+             fs::create_directory_symlink(temp.Path() / "outside-sub", Target() / "sub");
+         },
+         Planned("sub")},
+        {"a dangling link among the missing parents of the product folder",
+         [&] {
+             fs::create_symlink(temp.Path() / "nowhere", temp.Path() / "gone");
+             parts.Product.Path = (temp.Path() / "gone/product").string();
+         },
+         (temp.Path() / "gone").string()},
+    });
+    EXPECT_TRUE(fs::is_empty(outside));
+}
+
+TEST_F(FileUpdatePosixTest, LinksInsideTheProductFolderAreFollowedAndReplacedLinksSetAside)
+{
+    MakeWorld();
+    // "fresh" leads to a folder of the product: the new files land there.
+    fs::create_directories(Target() / "real/fresh");
+    fs::create_directory_symlink(Target() / "real/fresh", Target() / "fresh");
+    // a.txt is a link to a file outside: the link is replaced, its target never written.
+    const fs::path kept = temp.Write("elsewhere.txt", "elsewhere");
+    fs::remove(Target() / "a.txt");
+    fs::create_symlink(kept, Target() / "a.txt");
+
+    LogRecorder log;
+    ASSERT_TRUE(CopyUpdateFiles(context)) << log.Text();
+
+    EXPECT_EQ(ReadWholeFile(Target() / "real/fresh/deep/c.txt"), "new c");
+    EXPECT_TRUE(fs::is_symlink(Target() / "fresh"));
+    EXPECT_FALSE(fs::is_symlink(Target() / "a.txt"));
+    EXPECT_EQ(ReadWholeFile(Target() / "a.txt"), "new a");
+    EXPECT_EQ(ReadWholeFile(kept), "elsewhere");
+}
+
+TEST_F(FileUpdatePosixTest, ProcessKilledAmidTheRenamesIsRestoredAtTheNextStart)
+{
+    MakeWorld();
+    const auto before = SnapshotTree(Target());
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The stage, stopped at its third rename (a.txt is aside, its new copy not yet in
+        // place) until the parent ends the process.
+        ::close(ready[0]);
+        int renames = 0;
+        files.BeforeOperation = [&](int, const std::string &name) {
+            if (name == "RenameFile" && ++renames == 3) {
+                (void)!::write(ready[1], "r", 1);
+                for (;;)
+                    ::pause();
+            }
+        };
+        (void)CopyUpdateFiles(context);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool reached = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(reached) << "the child ended before its renames";
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(fs::exists(Journal()));
+    EXPECT_NE(SnapshotTree(Target()), before); // the product is half done
+
+    EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder));
+
+    EXPECT_EQ(SnapshotTree(Target()), before);
+    EXPECT_FALSE(fs::exists(Journal()));
+}
+
+} // namespace
