@@ -79,6 +79,7 @@ struct ScanContext {
 
 // Puts the window into the no-package state, then examines the "*.zip" entries of the
 // program folder and accepts the first that fits: Package and Product are filled and the view
-// shows the package. Errors while one entry is examined are absorbed. Throws KxError only when
+// shows the package. An entry whose name leaves it no folder of its own in the work folder
+// (UnpackFolderProblem) is passed over before the archiver sees it. Errors while one entry is examined are absorbed. Throws KxError only when
 // the working directory cannot be changed to the program folder or back.
 void FindUpgradePackage(ScanContext &context, T_PackageInfo &Package, T_ProductReg &Product);

@@ -271,7 +271,8 @@ TEST_F(UpgradeRun, TwoRunsInARowEachOpenTheConnectionAnew)
     EXPECT_FALSE(connection.IsOpen);
 }
 
-TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItself)
+// Removing and filling that folder must take neither the work folder nor a file of the tool's.
+TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItselfOrAToolsFile)
 {
     T_PackageInfo package;
     T_ProductReg product;
@@ -287,6 +288,8 @@ TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItself)
     const std::pair<const char *, const char *> cases[] = {
         {"abc.zip", "/p/TempUpdate/abc"}, {"a b.ZIP", "/p/TempUpdate/a b"}, {".zip", ""},
         {"x", ""},                        {"...zip", ""},                  {"..x.zip", "/p/TempUpdate/..x"},
+        {"Update.ini.zip", ""},           {"updatefiles.JOURNAL.zip", ""}, {"offline-upgrade.lock. .zip", ""},
+        {"a\\b.zip", ""},                  {"Update.ini.txt.zip", "/p/TempUpdate/Update.ini.txt"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         package.PackageName = cases[i].first;
