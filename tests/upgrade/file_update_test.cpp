@@ -23,6 +23,7 @@
 #include <climits>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,7 +113,12 @@ protected:
         for (const char *name : {"a.txt", "sub/b.txt", "fresh/deep/c.txt", "z.txt"})
             fs::last_write_time(Source() / name, past - std::chrono::hours(1));
     }
-    fs::path Journal() const { return temp.Path() / "prog/TempUpdate/UpdateFiles.journal"; }
+    fs::path Journal() const { return temp.Path() / "prog/UpdateFiles.journal"; }
+    // The product as registered, for the next start's recovery.
+    RegisteredFolder Registered() const
+    {
+        return [this](const std::string &) { return std::optional<std::string>(product.Path); };
+    }
 
     TempFolder temp;
     PosixFileSystem posix;
@@ -349,8 +355,16 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
          },
          "24575 bytes free"},
         {"an earlier stage whose journal cannot be read",
-         [&] { temp.Write("prog/TempUpdate/UpdateFiles.journal", "not a journal"); },
-         Journal().string()},
+         [&] { temp.Write("prog/UpdateFiles.journal", "not a journal"); },
+         Journal().string() + " of an earlier file stage is torn"},
+        // Else the blocks would run, and then the journal could not be written.
+        {"a folder where the journal goes",
+         [&] { fs::create_directories(Journal()); }, Journal().string() + " of an earlier file stage is a folder"},
+        {"a journal kept aside earlier",
+         [&] { temp.Write("prog/UpdateFiles.journal.rejected-3", "kept"); },
+         "no upgrade runs from this program folder while " + Journal().string() + ".rejected-3"},
+        {"a program folder the journal may not be written in",
+         [&] { files.Refused = {context.ProgramFolder}; }, "its journal " + Journal().string()},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const std::string where =
@@ -373,7 +387,11 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
         EXPECT_EQ(SnapshotTree(temp.Path() / "product"), before) << where;
         EXPECT_EQ(window.StepText(), kStageStep) << where; // no file was begun
         EXPECT_EQ(window.ProgressPosition(), 0) << where;
-        fs::remove(Journal());
+        std::vector<std::string> kept;
+        EXPECT_TRUE(KeptAsideJournals(posix, context.ProgramFolder, kept)) << where;
+        for (const std::string &path : kept)
+            fs::remove_all(path);
+        fs::remove_all(Journal());
     }
 }
 
@@ -412,7 +430,7 @@ TEST_F(FileUpdateTest, EveryFailedOperationLeavesTheTargetAsItWas)
         } else {
             // A backup or the journal that could not be removed: the next start finishes.
             EXPECT_TRUE(result) << where;
-            EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder)) << where;
+            EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder, Registered())) << where;
             EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
             EXPECT_FALSE(fs::exists(Journal())) << where;
         }
@@ -447,7 +465,7 @@ TEST_F(FileUpdateTest, CutShortAtEveryOperationIsFinishedAtTheNextStart)
         const bool committed = ParseJournal(ReadWholeFile(Journal()), journal) && journal.Committed;
 
         // The next start.
-        EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder)) << where;
+        EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder, Registered())) << where;
 
         if (committed)
             EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
@@ -494,7 +512,7 @@ TEST_F(FileUpdateTest, ProcessKilledAmidTheRenamesIsRestoredAtTheNextStart)
     ASSERT_TRUE(fs::exists(Journal()));
     EXPECT_NE(SnapshotTree(Target()), before); // the product is half done
 
-    EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder));
+    EXPECT_TRUE(RecoverFileStage(posix, context.ProgramFolder, Registered()));
 
     EXPECT_EQ(SnapshotTree(Target()), before);
     EXPECT_FALSE(fs::exists(Journal()));
