@@ -17,8 +17,11 @@ namespace {
 const char kJournalHeader[] = "kx-file-stage-journal 2\n";
 const std::string kTempPrefix = ".kxnew-";
 const std::string kBackupPrefix = ".kxold-";
-// A journal kept aside is renamed to its name, this and a number.
+// A journal kept aside is renamed to its name, this and a number, the first free of 1 to
+// kKeptAsideSlots. Each is looked for by name, so that no listing of the program folder is
+// needed; past that many, a journal that fails its check stays where it is, blocking as well.
 const std::string kKeptAsideInfix = ".rejected-";
+constexpr int kKeptAsideSlots = 9;
 
 // A path as its length, a colon and its bytes, so that no byte of it can end a record.
 void AppendField(std::string &text, const std::string &field)
@@ -385,16 +388,16 @@ RegisteredFolder RegisteredFolderIn(IRegistry &registry)
     };
 }
 
-bool KeptAsideJournals(IFileSystem &files, const std::string &programFolder,
-                       std::vector<std::string> &paths)
+std::vector<std::string> KeptAsideJournals(IFileSystem &files, const std::string &programFolder)
 {
-    paths.clear();
-    std::vector<FolderEntry> entries;
-    if (!files.ListFolder(programFolder, kJournalFileName + kKeptAsideInfix + "*", entries))
-        return false;
-    for (const FolderEntry &entry : entries)
-        paths.push_back(programFolder + entry.Name);
-    return true;
+    std::vector<std::string> paths;
+    const std::string journal = FileJournalPath(programFolder);
+    for (int n = 1; n <= kKeptAsideSlots; ++n) {
+        const std::string path = journal + kKeptAsideInfix + std::to_string(n);
+        if (files.FileExists(path) || files.DirectoryExists(path))
+            paths.push_back(path);
+    }
+    return paths;
 }
 
 namespace {
@@ -419,7 +422,7 @@ std::string JournalFileProblem(IFileSystem &files, const std::string &path,
 bool KeepAside(IFileSystem &files, const std::string &journal, const std::string &problem)
 {
     const std::string what = "the journal " + journal + " of an earlier file stage " + problem;
-    for (int n = 1; n < 10000; ++n) {
+    for (int n = 1; n <= kKeptAsideSlots; ++n) {
         const std::string aside = journal + kKeptAsideInfix + std::to_string(n);
         if (files.FileExists(aside) || files.DirectoryExists(aside))
             continue;
@@ -478,11 +481,7 @@ bool RecoverFileStage(IFileSystem &files, const std::string &programFolder,
             finished = false;
         }
     }
-    std::vector<std::string> kept;
-    if (!KeptAsideJournals(files, programFolder, kept)) {
-        LogError("cannot look for journals kept aside in " + programFolder);
-        return false;
-    }
+    const std::vector<std::string> kept = KeptAsideJournals(files, programFolder);
     for (const std::string &path : kept) {
         FileTransaction transaction;
         const std::string problem = JournalFileProblem(files, path, registered, transaction);

@@ -93,17 +93,16 @@ std::string JournalProblem(const FileTransaction &transaction,
 // Finishes what an earlier file stage left when it was cut short (a journal in the program
 // folder). The journal is checked whole first (ParseJournal, then JournalProblem against the
 // registration that registered gives for its product): one that is torn, cannot be read, is a
-// folder, or fails the check is renamed aside to the first free "UpdateFiles.journal.
-// rejected-N" without anything it names being touched. A journal that passes: a committed one
-// loses its leftovers, any other is rolled back; then it goes. Then every journal kept aside,
+// folder, or fails the check is renamed to the first free "UpdateFiles.journal.rejected-N"
+// (N from 1 to 9; none free: it stays) without anything it names being touched. A journal
+// that passes: a committed one loses its leftovers, any other is rolled back; then it goes.
+// Then every journal kept aside,
 // now or before, is logged with what is wrong with it and what an administrator does about
 // it. True when no journal is left in its place and none is kept aside: a file stage may
-// start. False otherwise (the product could not be restored, a kept-aside journal waits for
-// an administrator, or the program folder cannot be listed); then no upgrade may run.
+// start. False otherwise (the product could not be restored, or a kept-aside journal waits
+// for an administrator); then no upgrade may run.
 bool RecoverFileStage(IFileSystem &files, const std::string &programFolder,
                       const RegisteredFolder &registered);
 
-// The journals kept aside in the program folder, as paths. False when the folder cannot be
-// listed: then it is not known that there are none.
-bool KeptAsideJournals(IFileSystem &files, const std::string &programFolder,
-                       std::vector<std::string> &paths);
+// The journals kept aside in the program folder, as paths.
+std::vector<std::string> KeptAsideJournals(IFileSystem &files, const std::string &programFolder);

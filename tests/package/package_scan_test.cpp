@@ -480,11 +480,11 @@ TEST_F(PackageScan, NamesOfTheToolsFilesAndWhatAnUnpackLeftNeverStopTheScan)
 
     EXPECT_EQ(Package.PackageName, "z_good.zip");
     EXPECT_EQ(processes.Started.size(), 1u);
-    for (size_t i = 0; i < std::size(refused); ++i)
-        EXPECT_NE(log.VerdictOf(refused[i].name).find(std::string("passed over: ") +
-                                                      refused[i].logged),
-                  std::string::npos)
-            << "case " << i << ": " << log.VerdictOf(refused[i].name);
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        const std::string line = log.VerdictOf(refused[i].name);
+        EXPECT_NE(line.find(": passed over: "), std::string::npos) << "case " << i << ": " << line;
+        EXPECT_NE(line.find(refused[i].logged), std::string::npos) << "case " << i << ": " << line;
+    }
 }
 
 TEST_F(PackageScan, MissingArchiverRejectsEveryPackage)

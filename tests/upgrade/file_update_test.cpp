@@ -387,10 +387,8 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
         EXPECT_EQ(SnapshotTree(temp.Path() / "product"), before) << where;
         EXPECT_EQ(window.StepText(), kStageStep) << where; // no file was begun
         EXPECT_EQ(window.ProgressPosition(), 0) << where;
-        std::vector<std::string> kept;
-        EXPECT_TRUE(KeptAsideJournals(posix, context.ProgramFolder, kept)) << where;
-        for (const std::string &path : kept)
-            fs::remove_all(path);
+        for (const std::string &kept : KeptAsideJournals(posix, context.ProgramFolder))
+            fs::remove_all(kept);
         fs::remove_all(Journal());
     }
 }
