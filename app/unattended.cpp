@@ -3,9 +3,11 @@
 #include "app/form/quiet_form.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
+#include "platform/native_path.h"
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/program_folder_lock.h"
 #include "platform/system_services.h"
+#include "platform/text.h"
 #include "upgrade/upgrade_run.h"
 
 #include <exception>
@@ -29,7 +31,8 @@ std::string PackageNameInFolder(const std::string &programFolder, const std::str
                                 std::string &why)
 {
     std::error_code error;
-    const fs::path given = fs::absolute(fs::path(file), error);
+    // UTF-8 texts: a plain narrow path would be read in Windows' ANSI code page.
+    const fs::path given = fs::absolute(NativePath(file), error);
     if (error) {
         why = file + ": " + error.message();
         return {};
@@ -40,12 +43,13 @@ std::string PackageNameInFolder(const std::string &programFolder, const std::str
     }
     // The folder compared as the system resolves it: links and "..", one name for one folder.
     const fs::path folder = fs::canonical(given.parent_path(), error);
-    const fs::path program = error ? fs::path() : fs::canonical(fs::path(programFolder), error);
+    const fs::path program =
+        error ? fs::path() : fs::canonical(NativePath(programFolder), error);
     if (error || folder != program) {
         why = file + ": not in the program folder " + programFolder;
         return {};
     }
-    return given.filename().string();
+    return PathText(given.filename());
 }
 
 } // namespace
@@ -56,13 +60,14 @@ int RunWithoutWindow(const CommandLine &line)
         std::cout << UsageText() << std::flush;
         return 0;
     }
-    std::cerr << "offline-upgrade: " << line.Error << "\n\n" << UsageText() << std::flush;
+    std::cerr << "offline-upgrade: " << EscapeControls(line.Error) << "\n\n"
+              << UsageText() << std::flush;
     return Code(ExitCode::CannotStart);
 }
 
 int RefuseUnattendedStart(const std::string &why)
 {
-    std::cerr << "offline-upgrade: " << why << '\n';
+    std::cerr << "offline-upgrade: " << EscapeControls(why) << '\n';
     return Code(ExitCode::CannotStart);
 }
 
@@ -75,7 +80,7 @@ int RunUnattendedIn(const std::string &programFolder, const CommandLine &line)
             std::string why;
             options.OnlyPackage = PackageNameInFolder(programFolder, line.PackageFile, why);
             if (options.OnlyPackage.empty()) {
-                std::cerr << "offline-upgrade: --package " << why << '\n';
+                std::cerr << "offline-upgrade: --package " << EscapeControls(why) << '\n';
                 LogError("unattended run refused: --package " + why);
                 return Code(ExitCode::CannotStart);
             }
@@ -88,7 +93,8 @@ int RunUnattendedIn(const std::string &programFolder, const CommandLine &line)
             return Code(ExitCode::FolderBusy);
         }
         if (lock.Result() == ProgramFolderLock::Outcome::Failed) {
-            std::cerr << "offline-upgrade: cannot lock the program folder: " << lock.Reason()
+            std::cerr << "offline-upgrade: cannot lock the program folder: "
+                      << EscapeControls(lock.Reason())
                       << '\n';
             LogError("unattended run cannot lock the program folder: " + lock.Reason());
             return Code(ExitCode::CannotStart);
@@ -107,7 +113,7 @@ int RunUnattendedIn(const std::string &programFolder, const CommandLine &line)
     } catch (const std::exception &error) {
         // Only what happens before the logic runs can get here, such as services that cannot
         // be made.
-        std::cerr << "offline-upgrade: " << error.what() << '\n';
+        std::cerr << "offline-upgrade: " << EscapeControls(error.what()) << '\n';
         LogError(std::string("unattended run cannot start: ") + error.what());
         return Code(ExitCode::CannotStart);
     }

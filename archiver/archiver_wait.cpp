@@ -1,6 +1,7 @@
 #include "archiver/archiver_wait.h"
 
 #include "archiver/archiver_commands.h"
+#include "platform/diagnostics.h"
 
 namespace {
 
@@ -17,8 +18,15 @@ bool WaitForArchiver(IProcesses &processes, IWindowFacilities &window,
     const auto start = Clock::now();
     while (processes.IsProcessRunning(kArchiverImageName)) {
         // In milliseconds, so that a limit as large as the type allows cannot overflow.
-        if (std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start) >= limit)
-            return false;
+        if (std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start) >=
+            limit) {
+            if (!processes.LastHasEnded())
+                return false;
+            LogWarning("another program's process named " + std::string(kArchiverImageName) +
+                       " still runs after " + std::to_string(limit.count()) +
+                       " ms; the archiver this tool started has ended, so the wait ends");
+            return true;
+        }
         processes.Sleep(kPlainWaitSleepMs);
         window.ProcessMessages();
     }

@@ -11,8 +11,10 @@
 // The wait of the package scan, after the comment command: while an archiver runs, sleep
 // 10 ms and pump messages once. An archiver already gone ends it without sleeping or pumping.
 // A pass that finds an archiver still running once limit has passed since the start ends the
-// wait with false: one damaged or hostile file must not keep the window from ever showing.
-// True when no archiver runs any more.
+// wait: with false when the archiver this tool started (processes' last) still runs, as one
+// damaged or hostile file must not keep the window from ever showing; with true when ours has
+// ended and only someone else's program of that image name runs on, so that such a program
+// cannot make the scan pass over every package. True also when no archiver runs any more.
 bool WaitForArchiver(IProcesses &processes, IWindowFacilities &window,
                      std::chrono::milliseconds limit);
 

@@ -66,3 +66,17 @@ function(kx_test_dir dir)
         endforeach()
     endforeach()
 endfunction()
+
+# Windows only: gives a console program the manifest cmake/as-invoker.manifest, so that the
+# system starts it with the rights of its caller and never asks for more.
+function(kx_as_invoker target)
+    if(NOT WIN32)
+        return()
+    endif()
+    enable_language(RC)
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-as-invoker.rc)
+    file(WRITE ${rc} "#include <windows.h>\nCREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${PROJECT_SOURCE_DIR}/cmake/as-invoker.manifest\"\n")
+    set_source_files_properties(${rc} PROPERTIES
+        OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/as-invoker.manifest)
+    target_sources(${target} PRIVATE ${rc})
+endfunction()

@@ -1,5 +1,6 @@
 #include "platform/log_file.h"
 #include "platform/native_path.h"
+#include "platform/text.h"
 
 #include <chrono>
 #include <ctime>
@@ -43,6 +44,26 @@ std::string InFolder(const std::string &folder, const std::string &name)
     return folder + "/" + name;
 }
 
+} // namespace
+
+std::string UtcOffsetText(const std::tm &local, const std::tm &utc)
+{
+    // The two calendars are at most a day apart; across a year's end the day of the year
+    // starts again.
+    int days = local.tm_yday - utc.tm_yday;
+    if (local.tm_year != utc.tm_year)
+        days = local.tm_year > utc.tm_year ? 1 : -1;
+    const int minutes =
+        (days * 24 + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min;
+    const int magnitude = minutes < 0 ? -minutes : minutes;
+    char text[8];
+    std::snprintf(text, sizeof text, "%c%02d%02d", minutes < 0 ? '-' : '+', magnitude / 60 % 100,
+                  magnitude % 60);
+    return text;
+}
+
+namespace {
+
 // "2026-12-10 14:38:51.123 +0100". The calendar part is made once per second: the time zone
 // lookup behind it costs more than the rest of a line.
 class TimeStamp {
@@ -54,13 +75,19 @@ public:
         if (seconds != cachedSecond_ || calendar_.empty()) {
             cachedSecond_ = seconds;
             char text[32] = {};
-            char zone[16] = {};
-            if (const std::tm *local = std::localtime(&seconds)) {
-                std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local);
-                std::strftime(zone, sizeof zone, "%z", local);
+            zone_.clear();
+            // Copied at once: both calls may hand out the same static object.
+            const std::tm *localTm = std::localtime(&seconds);
+            const std::tm local = localTm ? *localTm : std::tm{};
+            const std::tm *utcTm = std::gmtime(&seconds);
+            if (localTm) {
+                std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+                // Not strftime's %z: Windows' C library writes the zone's name there, or
+                // nothing (Wine).
+                if (utcTm)
+                    zone_ = UtcOffsetText(local, *utcTm);
             }
             calendar_ = text;
-            zone_ = zone;
         }
         const auto millis =
             std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
@@ -149,14 +176,24 @@ void FileLogSink::Write(LogLevel level, std::string_view line)
     text += LevelName(level);
     text += ' ';
     text.reserve(text.size() + line.size() + 1);
+    // Names from packages, scripts and the file system are in many records: a control
+    // character in one is written as an escape, so that reading the log in a terminal shows
+    // what was there rather than obeying it.
+    // A carriage return right before a line feed belongs to the line end (a Windows driver's or
+    // program's lines).
+    std::string lines;
+    lines.reserve(line.size());
     for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n')
-            continue;
-        if (c == '\n' || c == '\r') {
+        if (!(line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n'))
+            lines += line[i];
+    }
+    const std::string shown = EscapeControls(lines);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const char c = shown[i];
+        if (c == '\n') {
             // A message of several lines (a driver's records, an archiver's output) stays one
             // record: its later lines are indented.
-            if (i + 1 < line.size())
+            if (i + 1 < shown.size())
                 text += "\n    ";
             continue;
         }

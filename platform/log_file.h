@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,6 +52,10 @@ private:
     uint64_t size_ = 0;
     uint64_t rotateBytes_;
 };
+
+// The UTC offset of a local time as the log writes it, "+0800", "-0330": local and utc are the
+// same instant as localtime and gmtime give it.
+std::string UtcOffsetText(const std::tm &local, const std::tm &utc);
 
 // The folders the upgrade log may go to, in order: the program folder, then the user's own
 // state folder for the tool (on Linux $XDG_STATE_HOME/offline-upgrade/, by default

@@ -54,6 +54,31 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b)
     return a.size() == b.size() && CompareIgnoreAsciiCase(a, b) == 0;
 }
 
+std::string EscapeControls(std::string_view text)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((c < 0x20 && c != '\n') || c == 0x7F) {
+            escaped += "\\x";
+            escaped += kHex[c >> 4];
+            escaped += kHex[c & 0xF];
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            const auto code = static_cast<unsigned char>(text[++i]);
+            escaped += "\\u00";
+            escaped += kHex[code >> 4];
+            escaped += kHex[code & 0xF];
+        } else {
+            escaped += static_cast<char>(c);
+        }
+    }
+    return escaped;
+}
+
 bool IsValidUtf8(std::string_view bytes)
 {
     size_t i = 0;

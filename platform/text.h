@@ -12,6 +12,13 @@ int OrdinalCompare(std::string_view a, std::string_view b);
 // Removes the bytes 0..32 (control characters and the blank) at both ends.
 std::string TrimControl(std::string_view text);
 
+// The text with every control character but the line feed written as a visible escape, so that
+// a name from a package, a script or the file system cannot move the cursor, retitle or
+// recolour a terminal, or break a line of the log or of the unattended output where it is
+// shown: the bytes 0..31 but 10, and 127, as "\x1b"; the C1 controls U+0080..U+009F (in UTF-8)
+// as "\u009b". Every other byte stays as it is, a backslash too.
+std::string EscapeControls(std::string_view text);
+
 // ASCII-only case folding (to capitals, as Windows does), for names that Windows matches
 // without regard to letter case.
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);

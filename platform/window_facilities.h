@@ -33,7 +33,17 @@ public:
     // An application-modal box with one OK button; returns when the user has closed it.
     virtual void ShowMessage(const std::string &text, const std::string &caption,
                              MessageIcon icon) = 0;
+
+    // A remark on a run that succeeded, given before its result: what the run left out on
+    // purpose, which the design's texts do not say. The window shows nothing; the unattended
+    // output writes it as one line before the result's.
+    virtual void Remark(const std::string &text) { (void)text; }
 };
+
+// The remark of a run on a machine that is not the database server: the locality rule left
+// the SQL blocks out.
+inline const std::string kScriptsLeftToServerText =
+    "数据库服务器不是本机，升级脚本未执行（数据库部分不在本机升级）。";
 
 // The caption of every message box of the tool.
 inline const std::string kNoticeCaption = "提示";

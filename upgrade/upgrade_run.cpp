@@ -126,6 +126,14 @@ bool RunUpgrade(UpgradeContext &context, const std::string &PackageFile)
 
     if (CopyUpdateFiles(context)) {
         window.SetStepText("更新文件完成");
+        if (!serverIsLocal) {
+            // Not a failure, but nothing said so: an engine's report must not read it as a
+            // whole upgrade of this product's database.
+            LogInfo("upgrade: the SQL blocks did not run: the database server " +
+                    context.Product.ServerName +
+                    " is another machine (the locality rule); only the files were upgraded here");
+            window.Remark(kScriptsLeftToServerText);
+        }
         return run.Done(true);
     }
     window.SetStepText("更新文件失败");

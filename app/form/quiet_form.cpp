@@ -1,13 +1,16 @@
 #include "app/form/quiet_form.h"
 
 #include "platform/diagnostics.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <utility>
 
 void QuietFormView::Line(const std::string &text, bool failure)
 {
-    out_ << text << '\n' << std::flush;
+    // Names from the package and its script are in these lines: a control character in one is
+    // shown as an escape rather than obeyed by the terminal or the engine's reader.
+    out_ << EscapeControls(text) << '\n' << std::flush;
     if (failure)
         LogError("unattended: " + text);
     else
@@ -43,6 +46,11 @@ void QuietFormView::ShowMessage(const std::string &text, const std::string &capt
         ++errorReports_;
         Line(caption + "：" + text, true);
         return;
+    }
+    if (icon == MessageIcon::Information && !remark_.empty()) {
+        // Before the result, so that the result stays the last line.
+        Line(remark_);
+        remark_.clear();
     }
     Line(text, icon == MessageIcon::Error);
 }

@@ -39,6 +39,8 @@ public:
     std::string Caption(FormControl label) const override { return controls_.Caption(label); }
     void SetForceChecked(bool checked) override { controls_.SetForceChecked(checked); }
     bool IsForceChecked() const override { return controls_.IsForceChecked(); }
+    // Kept for the result: a run that succeeded writes it as a line before "升级成功！".
+    void Remark(const std::string &text) override { remark_ = text; }
     // There is no window to close; the run ends when its work is done.
     void RequestClose() override {}
 
@@ -53,6 +55,7 @@ private:
     int progressMax_ = 100;
     int progressPosition_ = 0;
     int errorReports_ = 0;
+    std::string remark_;
 };
 
 struct UnattendedOptions {

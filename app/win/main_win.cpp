@@ -28,6 +28,13 @@
 
 namespace {
 
+// The console twin, offline-upgrade.com, writes redirected lines in its console's code page.
+#ifdef KX_CONSOLE_TWIN
+constexpr bool kConsoleTwin = true;
+#else
+constexpr bool kConsoleTwin = false;
+#endif
+
 // COM for the window's one thread, a single-threaded apartment, as long as the window runs: the
 // accessibility service hands the controls' accessible objects to its clients through it.
 class ComApartment {
@@ -81,7 +88,7 @@ int main()
 {
     const CommandLine line = ParseCommandLine(ProgramArguments(0, nullptr));
     if (line.RunMode != CommandLine::Mode::Window)
-        ConnectStandardOutput();
+        ConnectStandardOutput(kConsoleTwin);
     if (line.RunMode == CommandLine::Mode::Unattended) {
         std::string programFolder;
         try {

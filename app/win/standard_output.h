@@ -6,5 +6,8 @@
 
 // Connects std::cout and std::cerr, each to its redirected handle when it has one, else to
 // the parent's console. Without either, the lines are dropped (the upgrade log still has
-// them). Call once, before anything is written.
-void ConnectStandardOutput();
+// them). A redirected handle gets UTF-8, unless consoleCodePage and this process has a
+// console (the console twin started from a prompt): then the text is written in the console's
+// output code page (936 in a Chinese console), so that "type" in that console shows it; a
+// character the code page lacks becomes "?". Call once, before anything is written.
+void ConnectStandardOutput(bool consoleCodePage = false);

@@ -80,7 +80,7 @@ private:
     void AddFile(const std::string &fsPath, const std::string &name, const fa::PathInfo &info)
     {
         // The library opens the file only when the archive is written, one at a time.
-        zip_source_t *source = zip_source_file(zip_, fsPath.c_str(), 0, 0);
+        zip_source_t *source = zip_source_file(zip_, fa::SystemPath(fsPath).c_str(), 0, 0);
         if (!source)
             Fail("cannot add " + fsPath);
         const zip_int64_t index =
@@ -196,13 +196,19 @@ void CreateArchive(const std::string &archive, const std::vector<std::string> &p
     if (password && !zip_encryption_method_supported(ZIP_EM_AES_256, 1))
         throw RarError(ExitCode::Fatal, "AES-256 encryption is not available");
 
-    // Beside the archive, so that the last step is a rename within one folder.
-    const std::string temp = archive + ".kx_rar-" + std::to_string(fa::ProcessId()) + ".tmp";
+    // Beside the archive, so that the last step is a rename within one folder; a short name
+    // of its own, so that an archive name as long as the file system takes still leaves room
+    // for it (and for the library's own temporary name, which it makes from this one).
+    const size_t slash = archive.find_last_of(fa::kPathSeparators);
+    const std::string folder =
+        slash == std::string::npos ? archive.substr(0, fa::RootLength(archive))
+                                   : archive.substr(0, slash + 1);
+    const std::string temp = folder + ".kx_rar-" + std::to_string(fa::ProcessId()) + ".tmp";
     fa::RemoveFile(temp);
     RemoveUnlessKept tempGuard(temp);
     int error = 0;
     std::unique_ptr<zip_t, ZipDiscard> handle(
-        zip_open(temp.c_str(), ZIP_CREATE | ZIP_EXCL, &error));
+        zip_open(fa::SystemPath(temp).c_str(), ZIP_CREATE | ZIP_EXCL, &error));
     if (!handle)
         throw RarError(ExitCode::CannotCreate, "cannot create " + archive);
 

@@ -3,6 +3,7 @@
 // POSIX the name's bytes as stored, on Windows UTF-8 converted from how the maker stored it,
 // checked against Windows' own name rules, and compared without letter case.
 
+#include "entry_name.h"
 #include "zip_layout.h"
 
 #include <archive.h>
@@ -22,8 +23,14 @@ void PrepareNameReading(archive *reader);
 std::optional<std::string> EntryText(archive_entry *entry, const ZipEntry &stored);
 
 // Why part, one name of an accepted entry's path, cannot be a file name here as stored, or
-// empty: on Windows WindowsNameProblem (entry_name.h); on POSIX every part is a name.
+// empty: longer than the file system takes (NameLengthProblem, entry_name.h, in this system's
+// unit), and on Windows WindowsNameProblem. The Linux form unpacks the names Windows reserves:
+// they are plain names there.
 std::string SystemNameProblem(std::string_view part);
+
+// How this system counts the length of names and paths: bytes on POSIX, UTF-16 units on
+// Windows, and the bytes of UTF-8 on Windows under Wine, whose Linux host holds no more.
+LengthUnit SystemLengthUnit();
 
 // The form of a path under which this system finds the same file: the path itself on POSIX;
 // on Windows, which ignores letter case in names, the path in capitals.

@@ -200,10 +200,13 @@ std::string RefusalOf(archive_entry *entry, const ZipEntry &stored, std::vector<
     return {};
 }
 
-fa::Handle OpenDest(const std::string &dest)
+// Opens the target folder, first creating it and its missing parents (missing, innermost
+// first, as MissingFolders gives them) outermost first.
+fa::Handle OpenDest(const std::string &dest, const std::vector<std::filesystem::path> &missing)
 {
-    std::error_code ec;
-    std::filesystem::create_directories(PathOf(dest), ec);
+    // Another program may make one of them at the same time; the open below tells.
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+        fa::MakeFolder(TextOf(*it));
     fa::Handle fd = fa::OpenFolder(dest);
     if (!fd.Valid())
         throw RarError(ExitCode::CannotCreate,
@@ -269,6 +272,7 @@ void VerifyPassword(const Job &job, size_t probe)
 // the total size against the free space where dest is or will be.
 Survey SurveyEntries(const Job &job, const std::string &dest)
 {
+    const std::string target = fa::FullPath(dest);
     const std::vector<ZipEntry> &layout = *job.Layout;
     ArchiveReader reader(job.ArchiveFd, job.End, job.Archive, job.Password);
     Survey survey;
@@ -291,6 +295,9 @@ Survey SurveyEntries(const Job &job, const std::string &dest)
                                                 shownName +
                                                 "\" does not match its central directory");
         std::string why = RefusalOf(entry, layout[index], parts);
+        if (why.empty())
+            why = PathLengthProblem(target.empty() ? dest : target, Join(parts),
+                                    SystemLengthUnit());
         if (why.empty())
             why = UnsupportedMethod(layout[index], AvailableDecoders());
         if (!why.empty()) {
@@ -456,7 +463,7 @@ void ExtractArchive(const std::string &archive, const std::string &dest,
 
     // Only an archive that passed every check gets its target folder.
     const std::vector<std::filesystem::path> madeForDest = MissingFolders(dest);
-    fa::Handle destFd = OpenDest(dest);
+    fa::Handle destFd = OpenDest(dest, madeForDest);
     job.DestFd = destFd.Get();
 
     unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxWorkers);

@@ -14,7 +14,9 @@
 // directory, no shared data); an absolute name, a drive letter, a ".." part (with "/" or
 // "\"), a symbolic link or another kind that is neither file nor folder, a path that is a file
 // in one entry and a folder in another, and a method that cannot be unpacked refuse the whole
-// archive, and so does a total size larger than the free space where dest is or will be. On
+// archive, and so does a total size larger than the free space where dest is or will be; so
+// do a name longer than kMaxNameLength and a whole path (dest's full path and the entry's)
+// longer than kMaxPathLength, counted in the system's unit (entry_name.h, entry_text.h). On
 // Windows, names that Windows would read otherwise (SystemNameProblem, entry_text.h) refuse
 // it too, and paths are compared without letter case: two entries whose paths differ only in
 // case are duplicates there, of which the later one wins, as with equal names.

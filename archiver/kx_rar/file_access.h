@@ -109,8 +109,22 @@ bool RemoveAt(Native dir, const std::string &name, bool folder);
 // Sets the modification time of the open file; a failure is ignored by the callers.
 void SetModifiedTime(Native handle, int64_t seconds, long nanoseconds);
 
-// Path operations, links followed.
+// Path operations, links followed. On Windows each path goes to the system in its long form
+// (SystemPath), so paths past the old limit of 260 characters work.
+
+// The full path of path as the system resolves it: on POSIX the current folder before a
+// relative path, "." and ".." parts and repeated separators taken out lexically; on Windows
+// what GetFullPathNameW makes of it (drive, "\" separators). No trailing separator but on a
+// root. Empty when it cannot be made.
+std::string FullPath(const std::string &path);
+// The form of path to hand to a library that opens it by name (UTF-8): path itself on
+// POSIX; on Windows its full path behind the long-path prefix "\\?\" ("\\?\UNC\" for a
+// share), or path itself when that cannot be made or it names a device ("\\.\").
+std::string SystemPath(const std::string &path);
 bool Exists(const std::string &path);
+// Creates the folder path (its parent must exist); Failure::Exists when something has that
+// name.
+bool MakeFolder(const std::string &path);
 bool RemoveFile(const std::string &path);
 bool RemoveEmptyFolder(const std::string &path);
 // Renames, replacing a file present under to.

@@ -1,6 +1,7 @@
 #include "platform/win/process_win.h"
 
 #include "platform/diagnostics.h"
+#include "platform/win/inherited_start_win.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -105,8 +106,11 @@ bool WinProcesses::Start(const std::string &commandLine)
     std::wstring line = Widen(commandLine);
     line.push_back(L'\0');
     PROCESS_INFORMATION info{};
-    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                        DETACHED_PROCESS, nullptr, nullptr, &startup, &info);
+    // Only its three standard handles: no other handle of ours (the log file's) stays open
+    // in it.
+    const BOOL started =
+        CreateProcessInheriting(nullptr, line.data(), DETACHED_PROCESS, nullptr, startup,
+                                {startup.hStdInput, startup.hStdOutput, startup.hStdError}, info);
     const std::string cause = started ? std::string() : LastErrorText();
     if (input != INVALID_HANDLE_VALUE)
         CloseHandle(input);
@@ -148,7 +152,10 @@ void WinProcesses::Sleep(int milliseconds)
 {
     if (milliseconds <= 0)
         return;
-    if (last_ != nullptr)
+    // The early wake is for the end of our own archiver; once it has ended its handle is
+    // signalled for good, and a wait on it would return at once in every pass for as long as
+    // someone else's process of that image name runs.
+    if (last_ != nullptr && !LastHasEnded())
         WaitForSingleObject(static_cast<HANDLE>(last_), static_cast<DWORD>(milliseconds));
     else
         ::Sleep(static_cast<DWORD>(milliseconds));

@@ -1,8 +1,9 @@
 #pragma once
 // Processes on Windows: CreateProcessW with the command line as it is, hidden and without any
 // console (DETACHED_PROCESS: no console host is started for a console program, which would
-// keep our own standard handles open), its standard handles on NUL; a Toolhelp snapshot for the process list, matched by
-// the exact image name; the started process's handle for the early wake and its exit code.
+// keep our own standard handles open), its standard handles on NUL and the only handles it
+// inherits; a Toolhelp snapshot for the process list, matched by the exact image name; the
+// started process's handle for the early wake (while it runs) and its exit code.
 
 #include "platform/process.h"
 

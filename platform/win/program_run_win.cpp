@@ -4,6 +4,7 @@
 #include "platform/program_run.h"
 
 #include "platform/diagnostics.h"
+#include "platform/win/inherited_start_win.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -62,9 +63,10 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
     const std::wstring program = Widen(arguments[0]);
     const std::wstring folder = Widen(workingFolder);
     PROCESS_INFORMATION info{};
-    const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                        DETACHED_PROCESS, nullptr,
-                                        folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+    // Only its standard handles: no other handle of ours stays open in it.
+    const BOOL started = CreateProcessInheriting(
+        program.c_str(), line.data(), DETACHED_PROCESS, folder.empty() ? nullptr : folder.c_str(),
+        startup, {input, writeEnd}, info);
     const std::string cause = started ? std::string() : LastErrorText();
     CloseHandle(writeEnd);
     if (input != INVALID_HANDLE_VALUE)

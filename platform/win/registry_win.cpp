@@ -10,6 +10,18 @@ namespace {
 
 constexpr REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
 
+// The system's reason, and for a refusal what it means here: the product keys are opened with
+// full access, which only an administrator has.
+std::string FailureText(LSTATUS rc)
+{
+    std::string text = SystemErrorText(static_cast<unsigned long>(rc));
+    if (rc == ERROR_ACCESS_DENIED)
+        text += " (the product key cannot be opened for lack of rights: full access to "
+                "HKEY_LOCAL_MACHINE needs an administrator; run offline-upgrade.exe as "
+                "administrator)";
+    return text;
+}
+
 bool IsText(DWORD type)
 {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -41,7 +53,7 @@ bool WinRegistry::OpenKey(const std::string &subKey, RegKey &key)
     if (rc != ERROR_SUCCESS) {
         if (rc != ERROR_FILE_NOT_FOUND)
             LogWarning("registry: cannot open HKEY_LOCAL_MACHINE\\" + subKey + ": " +
-                       SystemErrorText(static_cast<unsigned long>(rc)));
+                       FailureText(rc));
         return false;
     }
     key = Remember(handle);
@@ -56,7 +68,7 @@ bool WinRegistry::CreateKey(const std::string &subKey, RegKey &key)
                                        REG_OPTION_NON_VOLATILE, kAccess, nullptr, &handle, nullptr);
     if (rc != ERROR_SUCCESS) {
         LogError("registry: cannot create HKEY_LOCAL_MACHINE\\" + subKey + ": " +
-                 SystemErrorText(static_cast<unsigned long>(rc)));
+                 FailureText(rc));
         return false;
     }
     key = Remember(handle);

@@ -292,6 +292,9 @@ TEST_F(Unattended, BadArgumentsAreRefusedWithTheUsage)
         {"--unattended --unattended", 3, "usage: offline-upgrade"},
         {"--unattended --package OUTSIDE", 3, "not in the program folder"},
         {"--unattended --package missing.zip", 3, "missing.zip: not a file"},
+        // A name that would retitle the terminal is shown escaped.
+        {"--unattended --package \"$(printf 'a\\033]0;x\\007.zip')\"", 3,
+         "a\\x1b]0;x\\x07.zip: not a file"},
         {"--help", 0, nullptr},
     };
     UpgradeWorld world("kx_quiet_args");

@@ -38,11 +38,14 @@ public:
         window_.Calls.push_back("sleep:" + std::to_string(milliseconds));
     }
     std::optional<int> LastExitCode() override { return 0; }
-    bool LastHasEnded() override { return true; }
+    bool LastHasEnded() override { return OursEnded; }
     bool EndLast() override { return true; }
     std::string LastErrorOutput() override { return {}; }
 
     std::vector<std::string> AskedNames;
+    // Whether the archiver this tool started has ended; the running ones above are then
+    // someone else's.
+    bool OursEnded = true;
 
 private:
     RecordingWindow &window_;
@@ -70,24 +73,41 @@ TEST(WaitForArchiver, SleepsTenThenPumpsForEveryPassTheArchiverRuns)
     }
 }
 
-TEST(WaitForArchiver, EndsWithFalseWhenTheArchiverOutlastsTheLimit)
+// At the limit only our own archiver still running ends the wait with false; another
+// program's process of that image name holds the wait up to the limit, and then the package
+// is examined.
+TEST(WaitForArchiver, AtTheLimitOnlyOurOwnArchiverStillRunningGivesUp)
 {
-    RecordingWindow window;
-    FakeProcesses endless(window, 1000000);
-    EXPECT_FALSE(WaitForArchiver(endless, window, std::chrono::milliseconds(0)));
-    EXPECT_EQ(window.Calls, std::vector<std::string>{"check"});
-
-    window.Calls.clear();
-    FakeProcesses gone(window, 0);
-    EXPECT_TRUE(WaitForArchiver(gone, window, std::chrono::milliseconds(0)));
-
-    // A real limit: the passes go on until it has passed, then the wait gives up.
-    window.Calls.clear();
-    const auto start = std::chrono::steady_clock::now();
-    FakeProcesses stuck(window, 1000000);
-    EXPECT_FALSE(WaitForArchiver(stuck, window, std::chrono::milliseconds(30)));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
-    EXPECT_GT(window.Pumps, 0);
+    const struct {
+        int running; // passes in which some KX_Rar.exe runs
+        bool oursEnded;
+        int limitMs;
+        bool expected;
+    } cases[] = {
+        {1000000, false, 0, false}, // ours hangs
+        {1000000, true, 0, true},   // ours ended, a foreign one runs on
+        {0, false, 0, true},        // none runs (ours reaped elsewhere)
+        {1000000, false, 30, false},
+        {1000000, true, 30, true},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        RecordingWindow window;
+        FakeProcesses processes(window, cases[i].running);
+        processes.OursEnded = cases[i].oursEnded;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(WaitForArchiver(processes, window, std::chrono::milliseconds(cases[i].limitMs)),
+                  cases[i].expected)
+            << "case " << i;
+        if (cases[i].limitMs == 0) {
+            EXPECT_EQ(window.Calls, std::vector<std::string>{"check"}) << "case " << i;
+        } else {
+            // A real limit: the passes go on until it has passed, whoever's archiver runs.
+            EXPECT_GE(std::chrono::steady_clock::now() - start,
+                      std::chrono::milliseconds(cases[i].limitMs))
+                << "case " << i;
+            EXPECT_GT(window.Pumps, 0) << "case " << i;
+        }
+    }
 }
 
 TEST(WaitForArchiverWithProgress, ArchiverAlreadyGoneLeavesTheBarAlone)

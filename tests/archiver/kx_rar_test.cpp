@@ -682,6 +682,34 @@ TEST(KxRarExtract, NeverWritesThroughFilesOrLinksInTheTarget)
     }
 }
 
+// Folders past the 260 characters of Windows' old path limit: the archive, the inputs of a,
+// the file cw writes, and the target of x with its missing parents.
+TEST(KxRarExtract, FoldersPastTheOldWindowsPathLimit)
+{
+    const TempFolder tmp;
+    std::string deep;
+    for (int i = 0; (tmp.Path() / deep).string().size() < 300; ++i)
+        deep += "深层 folder " + std::to_string(i) + "/";
+    WritePackageTree(tmp, deep + "src/pkg");
+    const fs::path base = tmp.Path() / deep;
+    const std::string comment = "[CONFIG]\r\nName=deep\r\n";
+    const fs::path commentFile = tmp.Write(deep + "Update.ini", comment);
+    const fs::path archive = base / "升级包.zip";
+    const RunResult a = Kx({"a", "-y", "-pxr352", "-z" + commentFile.string(), archive.string(),
+                            (base / "src").string()});
+    ASSERT_EQ(a.Code, 0) << a.Output;
+    const fs::path out = base / "Temp Update" / "Update.ini";
+    fs::create_directories(out.parent_path());
+    const RunResult cw = Kx({"cw", "-y", archive.string(), out.string()});
+    EXPECT_EQ(cw.Code, 0) << cw.Output;
+    EXPECT_EQ(ReadWholeFile(out), comment);
+    const fs::path dest = base / "new" / "parent" / "TempUpdate";
+    const RunResult x = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
+    EXPECT_EQ(x.Code, 0) << x.Output;
+    // Entries of absolute inputs are named by the whole path, without its root.
+    EXPECT_EQ(Tree(dest / base.relative_path() / "src"), Tree(base / "src"));
+}
+
 TEST(KxRarExtract, EntryLargerThanFreeSpaceIsRefusedBeforeWriting)
 {
     const TempFolder tmp;
@@ -1291,6 +1319,66 @@ TEST(KxRarHostile, RefusedArchiveCreatesNoFolders)
     }
 }
 
+// Names longer than the file system takes (255 bytes on Linux and under Wine, 255 UTF-16
+// units on Windows) and whole paths past the archiver's bound (4,095 of the same units, the
+// target's full path included) refuse the archive before anything is written, even where
+// the system could still reach the folder through the open parent; names and paths at the
+// limits unpack.
+TEST(KxRarHostile, OverlongNamesAndPathsAreRefusedBeforeWriting)
+{
+    const TempFolder tmp;
+    const fs::path dest = tmp.Path() / "new" / "dest";
+    // The target's full path as the program sees it: on Windows with "Z:" before it.
+    const size_t target = dest.string().size() + (WindowsProgram() ? 2 : 0);
+    // Parts of 200 characters, then one to end the path at exactly the given length.
+    const auto pathOf = [&](size_t length) {
+        std::string path;
+        const size_t room = length - target - 1;
+        while (path.size() + 201 < room)
+            path += std::string(200, 'd') + "/";
+        return path + std::string(room - path.size(), 'f');
+    };
+    std::string chinese86, chinese256;
+    for (int i = 0; i < 256; ++i)
+        chinese256 += "中";
+    for (int i = 0; i < 86; ++i)
+        chinese86 += "中";
+    struct Case {
+        std::string Name;
+        const char *Reason; // nullptr: unpacks
+    };
+    const Case cases[] = {
+        {"pkg/" + std::string(256, 'n'), "longer than the 255"},
+        {"pkg/" + std::string(256, 'n') + "/a.txt", "longer than the 255"},
+        {"pkg/" + chinese256, "longer than the 255"},
+        {"pkg/" + pathOf(4096), "longer than the 4095"},
+        {pathOf(6000), "longer than the 4095"},
+        {"pkg/" + std::string(255, 'n'), nullptr},
+        {pathOf(4095), nullptr},
+        // 86 characters of three bytes: 258 bytes for Linux, 86 units for Windows, but Wine
+        // keeps names in UTF-8 on its Linux host, which cuts the name to 85 characters.
+        {"pkg/" + chinese86, "258 bytes"},
+        {"pkg/" + chinese86.substr(0, 85 * 3), nullptr},
+    };
+    for (const Case &c : cases) {
+        const std::string what = c.Name.substr(0, 40) + "... (" + std::to_string(c.Name.size()) +
+                                 " bytes)";
+        const fs::path archive = tmp.Path() / "p.zip";
+        MakeRawZip(archive, {{"pkg/good.txt", "good"}, {c.Name, "data"}});
+        const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
+        if (!c.Reason) {
+            EXPECT_EQ(r.Code, 0) << what << ": " << r.Output;
+            EXPECT_EQ(ReadWholeFile(dest / c.Name), "data") << what;
+        } else {
+            EXPECT_EQ(r.Code, kFatal) << what << ": " << r.Output;
+            EXPECT_NE(r.Output.find("refused entry"), std::string::npos) << what << ": " << r.Output;
+            EXPECT_NE(r.Output.find(c.Reason), std::string::npos) << what << ": " << r.Output;
+            EXPECT_FALSE(fs::exists(tmp.Path() / "new")) << what;
+        }
+        fs::remove_all(tmp.Path() / "new");
+    }
+}
+
 // 1,200 folders under a low limit of open files: the unpack keeps its descriptors well below
 // it.
 TEST(KxRarHostile, ManyFoldersUnpackUnderALowOpenFileLimit)
@@ -1334,6 +1422,38 @@ TEST(KxRarAdd, FailureKeepsTheOldArchive)
     EXPECT_EQ(r.Code, kFatal) << r.Output;
     EXPECT_EQ(ReadWholeFile(archive), before);
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.Path()), {}), 2);
+}
+
+// Names as long as the file system takes (255 bytes, or 255 UTF-16 units on Windows): the
+// archive's own name and the names inside it, made and unpacked again.
+TEST(KxRarAdd, NamesAsLongAsTheFileSystemTakes)
+{
+    const std::string longName = std::string(251, 'p') + ".zip";
+    const std::string longFolder = std::string(255, 'd');
+    const std::string longFile = std::string(251, 'f') + ".txt";
+    struct Case {
+        const char *What;
+        bool InCurrentFolder; // the archive named without a folder
+    };
+    const Case cases[] = {{"archive in another folder", false}, {"archive in the current folder", true}};
+    for (const Case &c : cases) {
+        const TempFolder tmp;
+        tmp.Write("src/" + longFolder + "/" + longFile, "long");
+        tmp.Write("src/" + longFolder + "/UpdateSQL.sql", "select 3;");
+        const fs::path archive = (c.InCurrentFolder ? tmp.Path() / "src" : tmp.Path()) / longName;
+        const RunResult a =
+            Kx({"a", "-y", "-pxr352", c.InCurrentFolder ? longName : archive.string(), longFolder},
+               tmp.Path() / "src");
+        ASSERT_EQ(a.Code, 0) << c.What << ": " << a.Output;
+        const fs::path dest = tmp.Path() / "dest";
+        const RunResult x = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
+        EXPECT_EQ(x.Code, 0) << c.What << ": " << x.Output;
+        EXPECT_EQ(ReadWholeFile(dest / longFolder / longFile), "long") << c.What;
+        // Nothing but the archive is left beside it.
+        EXPECT_EQ(std::distance(fs::directory_iterator(archive.parent_path()), {}),
+                  c.InCurrentFolder ? 2 : 3)
+            << c.What;
+    }
 }
 
 TEST(KxRarCommandLine, BadCommandLinesShowTheUsage)
@@ -1426,6 +1546,16 @@ TEST(KxRarWindows, NamesWindowsReadsOtherwiseAreRefusedBeforeWriting)
         {"pkg/aux .ini", "Windows device (AUX)"},
         {"NUL/a.txt", "Windows device (NUL)"},
         {"pkg/COM9.tar.gz", "Windows device (COM9)"},
+        {"pkg/COM0", "Windows device (COM0)"},
+        {"pkg/LPT0.log", "Windows device (LPT0)"},
+        {"pkg/COM¹", "Windows device (COM¹)"},
+        {"pkg/lpt³.txt", "Windows device (LPT³)"},
+        {"pkg/Com² .log", "Windows device (COM²)"},
+        {"pkg/CONIN$", "Windows device (CONIN$)"},
+        {"pkg/conout$.txt", "Windows device (CONOUT$)"},
+        {"pkg/CoNoUt$ .tar.gz", "Windows device (CONOUT$)"},
+        {"pkg/prn. .", "Windows device (PRN)"},
+        {"pkg/nul.txt/a.txt", "Windows device (NUL)"},
         {"pkg/name.", "ending in"},
         {"pkg/name ", "ending in"},
         {"pkg/folder./a.txt", "ending in"},
@@ -1439,7 +1569,11 @@ TEST(KxRarWindows, NamesWindowsReadsOtherwiseAreRefusedBeforeWriting)
         {"pkg/a\tb", "character Windows forbids"},
         {"pkg/CONSOLE.txt", nullptr},
         {"pkg/COM10", nullptr},
-        {"pkg/LPT0.txt", nullptr},
+        {"pkg/COM⁴", nullptr},
+        {"pkg/LPT¹0.txt", nullptr},
+        {"pkg/CONIN", nullptr},
+        {"pkg/CONOUT$$.txt", nullptr},
+        {"pkg/LPT10.log", nullptr},
         {"pkg/nul-device.txt", nullptr},
         {"pkg/.hidden", nullptr},
         {"pkg/a.b.c", nullptr},

@@ -2,7 +2,7 @@
 # The playbook deploy/ansible/upgrade.yml run for real with this machine as its one host
 # (ansible-playbook -i localhost, -c local): a demo program folder (scripts/demo-folder) is the
 # source, its product database lies on the private test server. Three runs: the first
-# upgrades (exit 0), the second, with the installed build already the package's, has nothing to
+# upgrades (exit 0) and removes a package left on the host from an earlier rollout, the second, with the installed build already the package's, has nothing to
 # do (exit 1), the third, with the product database gone, fails (exit 2) and fails the play.
 # Each run's report, and the fetched log of the first and the last, are checked.
 #   ansible_upgrade.sh SOURCE_DIR BIN_DIR WORK_PARENT
@@ -56,10 +56,18 @@ report_is() {
 }
 
 echo "--- first run: the package fits"
+# Left on the host by earlier rollouts: found first, they would be applied or block the new one.
+mkdir -p "$host_folder"
+cp "$demo/demo_1.2.zip" "$host_folder/a_demo_1.1.zip"
+echo "not a package" >"$host_folder/notes.txt"
 play || { cat "$work/play.out"; fail "the playbook failed"; }
 report_is "localhost	upgraded	0	升级成功！"
 [ -x "$host_folder/offline-upgrade" ] || fail "the program was not copied"
 [ -f "$host_folder/demo_1.2.zip" ] || fail "the package was not copied"
+[ ! -e "$host_folder/a_demo_1.1.zip" ] || fail "a package the play did not ship was left"
+[ -f "$host_folder/notes.txt" ] || fail "a file that is no package was removed"
+grep -q "unattended run: force off, package demo_1.2.zip" "$host_folder/offline-upgrade.log" ||
+    fail "the run was not limited to the shipped package"
 demo_upgraded "$demo"
 cmp -s "$host_folder/offline-upgrade.log" "$logs/localhost.log" || fail "the log was not fetched"
 grep -q "unattended: 升级成功！" "$logs/localhost.log" || fail "the fetched log holds no success"

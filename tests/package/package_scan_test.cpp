@@ -443,6 +443,25 @@ TEST_F(PackageScan, ArchiverStuckOnOnePackageIsEndedAndThePackagePassedOver)
     EXPECT_NE(log.Errors[0].find("a_stuck.zip"), std::string::npos) << log.Errors[0];
 }
 
+TEST_F(PackageScan, AForeignArchiverOutlivingTheLimitDoesNotPassThePackageOver)
+{
+    // Someone else's program that happens to be named KX_Rar.exe, running longer than the
+    // limit: the wait goes on to the limit, then the package is examined, as ours has ended.
+    TempFolder elsewhere;
+    fs::copy_file("/bin/sleep", elsewhere.Path() / "KX_Rar.exe");
+    PosixProcesses foreign;
+    ASSERT_TRUE(foreign.Start("\"" + (elsewhere.Path() / "KX_Rar.exe").string() + "\" 30"));
+    MakePackage("p.zip", Descriptor{});
+    commentWaitLimit = std::chrono::milliseconds(300);
+    RecordingSink log;
+    Scan();
+    EXPECT_EQ(Package.PackageName, "p.zip");
+    EXPECT_EQ(view.Calls.back(), "package:Demo|20|20|" + program + "p.zip");
+    EXPECT_TRUE(log.Errors.empty()) << log.Errors[0];
+    EXPECT_FALSE(foreign.LastHasEnded()); // the foreign program was left alone
+    EXPECT_TRUE(foreign.EndLast());
+}
+
 TEST_F(PackageScan, StaleDescriptorIsNeverInherited)
 {
     // A descriptor that would fit, left by an earlier run; the archiver writes none for the

@@ -61,4 +61,30 @@ TEST(IsValidUtf8, AcceptsUtf8RejectsOtherBytes)
     EXPECT_FALSE(IsValidUtf8("\xe6\x9c"));         // cut short
 }
 
+// Names as packages, scripts and file systems may carry them.
+TEST(EscapeControls, ControlCharactersButTheLineFeedBecomeVisible)
+{
+    const struct {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+        {"demo_1.2.zip", "demo_1.2.zip"},
+        {"更新说明.txt", "更新说明.txt"},
+        {"\x1b]0;owned\x07.zip", "\\x1b]0;owned\\x07.zip"},   // retitles a terminal
+        {"\x1b[31mred\x1b[0m", "\\x1b[31mred\\x1b[0m"},       // recolours it
+        {"a\rupgrade: succeeded", "a\\x0dupgrade: succeeded"}, // a line that reads otherwise
+        {"two\nlines", "two\nlines"},                          // the log indents the second
+        {"tab\there", "tab\\x09here"},
+        {std::string("nul\0in", 6), "nul\\x00in"},
+        {"del\x7f", "del\\x7f"},
+        {"csi\xc2\x9b" "31m", "csi\\u009b31m"}, // the C1 introducer, in UTF-8
+        {"nbsp\xc2\xa0", "nbsp\xc2\xa0"},    // beyond C1: a character like any other
+        {"\xc2", "\xc2"},                      // cut short: left as it is
+        {"C:\\Demo\\x1b", "C:\\Demo\\x1b"}, // a backslash stays as it is
+        {"\xcb\xb7\xe1\xb7", "\xcb\xb7\xe1\xb7"}, // GB18030 bytes stay
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(EscapeControls(cases[i].name), cases[i].shown) << "case " << i;
+}
+
 } // namespace

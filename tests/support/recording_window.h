@@ -26,6 +26,7 @@ public:
     void Repaint() override;
     void ShowMessage(const std::string &text, const std::string &caption,
                      MessageIcon icon) override;
+    void Remark(const std::string &text) override { Remarks.push_back(text); }
 
     // Every call, in order, as short texts: "step:TEXT", "max:N", "pos:N", "pump", "repaint",
     // "message:TEXT".
@@ -33,6 +34,7 @@ public:
     std::vector<std::string> Steps;          // every step text set, in order
     std::vector<int> Positions;              // every position after it was held in range
     std::vector<RecordedMessage> Messages;   // every message box, in order
+    std::vector<std::string> Remarks;        // every remark, in order
     int Pumps = 0;
     int Repaints = 0;
     // Runs inside each pump, as an event handler would.

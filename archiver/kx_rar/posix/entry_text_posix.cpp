@@ -13,9 +13,14 @@ std::optional<std::string> EntryText(archive_entry *entry, const ZipEntry &)
     return std::string(name);
 }
 
-std::string SystemNameProblem(std::string_view)
+std::string SystemNameProblem(std::string_view part)
 {
-    return {};
+    return NameLengthProblem(part, LengthUnit::Bytes);
+}
+
+LengthUnit SystemLengthUnit()
+{
+    return LengthUnit::Bytes;
 }
 
 std::string SameFileKey(const std::string &path)

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 namespace fa {
@@ -152,6 +154,31 @@ void SetModifiedTime(Native handle, int64_t seconds, long nanoseconds)
 {
     const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};
     futimens(Fd(handle), times);
+}
+
+std::string FullPath(const std::string &path)
+{
+    std::string full = path;
+    if (path.empty() || path[0] != '/') {
+        std::unique_ptr<char, void (*)(void *)> cwd(getcwd(nullptr, 0), std::free);
+        if (!cwd)
+            return {};
+        full = std::string(cwd.get()) + "/" + path;
+    }
+    full = std::filesystem::path(full).lexically_normal().string();
+    while (full.size() > 1 && full.back() == '/')
+        full.pop_back();
+    return full;
+}
+
+std::string SystemPath(const std::string &path)
+{
+    return path;
+}
+
+bool MakeFolder(const std::string &path)
+{
+    return mkdir(path.c_str(), 0777) == 0;
 }
 
 bool Exists(const std::string &path)

@@ -21,7 +21,17 @@ std::optional<std::string> EntryText(archive_entry *, const ZipEntry &stored)
 
 std::string SystemNameProblem(std::string_view part)
 {
-    return WindowsNameProblem(part);
+    std::string problem = WindowsNameProblem(part);
+    return problem.empty() ? NameLengthProblem(part, SystemLengthUnit()) : problem;
+}
+
+LengthUnit SystemLengthUnit()
+{
+    // Wine keeps names in UTF-8 on its Linux host, whose 255 bytes hold fewer characters than
+    // Windows' 255 units, and cuts a longer name short without a word: there the bytes count.
+    static const bool wine =
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine ? LengthUnit::Bytes : LengthUnit::Utf16;
 }
 
 std::string SameFileKey(const std::string &path)

@@ -47,9 +47,39 @@ Handle Own(HANDLE h)
     return Handle(h == nullptr || h == INVALID_HANDLE_VALUE ? kNone : reinterpret_cast<Native>(h));
 }
 
+// The full path of wide, grown until it fits; empty when the system cannot make one.
+std::wstring FullWide(const std::wstring &wide)
+{
+    std::wstring full(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()),
+                                              full.data(), nullptr);
+        if (length == 0)
+            return {};
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);
+    }
+    return {};
+}
+
+// Paths past 260 characters reach the system only behind the long-path prefix, which in turn
+// takes the path as it is: full, with "\" alone. Every path gets it, so that short and long
+// ones take the same way.
 std::wstring WidePath(const std::string &path)
 {
-    return Widen(path);
+    const std::wstring wide = Widen(path);
+    if (wide.empty() || wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\"))
+        return wide;
+    const std::wstring full = FullWide(wide);
+    // A device name ("NUL", "CON.txt" where Windows reads it so) comes back as "\\.\NUL".
+    if (full.empty() || full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\"))
+        return full.empty() ? wide : full;
+    if (full.starts_with(L"\\\\"))
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 // Name relative to dir, through the kernel interface. Sets the last error on failure.
@@ -302,6 +332,25 @@ void SetModifiedTime(Native handle, int64_t seconds, long nanoseconds)
     time.dwLowDateTime = static_cast<DWORD>(ticks);
     time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
     SetFileTime(H(handle), nullptr, nullptr, &time);
+}
+
+std::string FullPath(const std::string &path)
+{
+    std::wstring full = FullWide(Widen(path));
+    // A root keeps its separator ("C:\").
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/'))
+        full.pop_back();
+    return Narrow(full);
+}
+
+std::string SystemPath(const std::string &path)
+{
+    return Narrow(WidePath(path));
+}
+
+bool MakeFolder(const std::string &path)
+{
+    return CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
 }
 
 bool Exists(const std::string &path)

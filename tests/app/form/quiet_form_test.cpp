@@ -60,6 +60,47 @@ TEST(QuietFormView, StepsAndMessagesBecomeLines)
     EXPECT_EQ(view.ErrorReports(), 1);
 }
 
+// A block's or a package's name with control characters, in the lines of the stream: visible
+// escapes, never the characters themselves (the log file's sink escapes them on its side).
+TEST(QuietFormView, ControlCharactersInNamesAreEscapedOnTheStream)
+{
+    const struct {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+        {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
+        {"\x1b[2J\x1b[31mb1", "\\x1b[2J\\x1b[31mb1"},
+        {"b1\r升级成功！", "b1\\x0d升级成功！"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::ostringstream out;
+        QuietFormView view(out);
+        view.ShowMessage("执行升级脚本失败(" + cases[i].name + ")！", kNoticeCaption,
+                         MessageIcon::Error);
+        view.SetCaption(FormControl::Lab_Path, "/opt/kx/" + cases[i].name + ".zip");
+        view.Line("升级包路径：" + view.Caption(FormControl::Lab_Path));
+        EXPECT_EQ(out.str(), "执行升级脚本失败(" + cases[i].shown + ")！\n升级包路径：/opt/kx/" +
+                                 cases[i].shown + ".zip\n")
+            << "case " << i;
+    }
+}
+
+// The remark of a run whose blocks were left to the database server's machine: one line
+// before the result when the run succeeded, none when it failed.
+TEST(QuietFormView, ARemarkPrecedesTheSuccessLineOnly)
+{
+    std::ostringstream succeeded, failed;
+    QuietFormView good(succeeded), bad(failed);
+    for (QuietFormView *view : {&good, &bad}) {
+        view->SetStepText("更新文件完成");
+        view->Remark(kScriptsLeftToServerText);
+    }
+    good.ShowMessage("升级成功！", kNoticeCaption, MessageIcon::Information);
+    bad.ShowMessage("升级失败！", kNoticeCaption, MessageIcon::Error);
+    EXPECT_EQ(succeeded.str(), "更新文件完成\n" + kScriptsLeftToServerText + "\n升级成功！\n");
+    EXPECT_EQ(failed.str(), "更新文件完成\n升级失败！\n");
+}
+
 TEST(RunUnattended, ExitCodesWithoutAPackage)
 {
     struct Case {

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,14 +21,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// offline-upgrade.exe of this build (bin/ beside tests/), copied into folder.
-fs::path ProgramIn(const TempFolder &folder)
+// offline-upgrade.exe of this build (bin/ beside tests/), copied into folder (below it, in
+// subfolder, when one is named).
+fs::path ProgramIn(const TempFolder &folder, const std::wstring &subfolder = {})
 {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     const fs::path built =
         fs::path(self).parent_path().parent_path() / "bin" / "offline-upgrade.exe";
-    const fs::path copy = folder.Path() / "offline-upgrade.exe";
+    const fs::path place = subfolder.empty() ? folder.Path() : folder.Path() / subfolder;
+    fs::create_directories(place);
+    const fs::path copy = place / "offline-upgrade.exe";
     fs::copy_file(built, copy, fs::copy_options::overwrite_existing);
     return copy;
 }
@@ -148,6 +152,105 @@ TEST(QuietOutput, ReachesTheFilesAndPipesTheCallerHandsOver)
             }
         }
     }
+}
+
+// --package FILE on Chinese names: the file and the program folder as the user typed them
+// (relative to the current folder, which is the temporary folder, or absolute). A file that
+// is no package fits nothing (exit 1); one outside the program folder is refused (exit 3).
+TEST(QuietOutput, PackageOptionTakesChineseFileAndFolderNames)
+{
+    struct Case {
+        const wchar_t *Folder;  // of the program, below the temporary folder
+        const wchar_t *File;    // made below the temporary folder
+        const wchar_t *Given;   // to --package; nullptr: the absolute path of File
+        DWORD ExitCode;
+    };
+    const Case cases[] = {
+        {L"", L"升级包_1.2.zip", L"升级包_1.2.zip", 1},
+        {L"升级程序", L"升级程序\\demo_1.2.zip", nullptr, 1},
+        {L"升级程序", L"升级程序\\演示_1.2.zip", L"升级程序\\演示_1.2.zip", 1},
+        {L"升级程序", L"升级程序\\演示_1.2.zip", nullptr, 1},
+        {L"升级程序", L"其他\\演示_1.2.zip", nullptr, 3},
+        {L"升级程序", L"升级程序\\没有.zip", L"升级程序\\不在这里.zip", 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(Narrow(c.File));
+        TempFolder folder;
+        const fs::path program = ProgramIn(folder, c.Folder);
+        const fs::path file = folder.Path() / c.File;
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "not an archive";
+        const std::wstring given = c.Given ? c.Given : file.wstring();
+        const Outcome outcome = RunWithSinks(
+            program, L"--unattended --package \"" + given + L"\"", Sink::File, folder);
+        EXPECT_EQ(outcome.ExitCode, c.ExitCode) << outcome.Out << outcome.Error;
+        if (c.ExitCode == 1) {
+            EXPECT_EQ(LastLine(outcome.Out), "未找到有效的升级包文件！") << outcome.Out;
+            EXPECT_EQ(outcome.Error, "");
+        } else {
+            EXPECT_EQ(outcome.Error.rfind("offline-upgrade: --package ", 0), 0u) << outcome.Error;
+        }
+    }
+}
+
+// Runs a command line (cmd.exe ...) in folder and returns its exit code.
+DWORD RunCommand(std::wstring line, const TempFolder &folder)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    // A console of its own, as a prompt has: its code page is what "chcp" sets.
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                        nullptr, folder.Path().c_str(), &startup, &process)) {
+        ADD_FAILURE() << "cannot start: " << LastErrorText();
+        return static_cast<DWORD>(-1);
+    }
+    DWORD code = static_cast<DWORD>(-1);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+// The console twin: "offline-upgrade" without its extension, from cmd /c and from a .bat,
+// is waited for and hands over its exit code; its redirected lines are in the console's code
+// page (936 here), which "type" in that console shows.
+TEST(QuietOutput, APromptAndABatchFileWaitForTheConsoleTwin)
+{
+    TempFolder folder;
+    const fs::path program = ProgramIn(folder);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    fs::copy_file(fs::path(self).parent_path().parent_path() / "bin" / "offline-upgrade.com",
+                  program.parent_path() / "offline-upgrade.com",
+                  fs::copy_options::overwrite_existing);
+    const struct {
+        const wchar_t *arguments;
+        DWORD code;
+    } cases[] = {{L"--unattended", 1}, {L"--no-such-option", 3}, {L"--help", 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(Narrow(c.arguments));
+        EXPECT_EQ(RunCommand(L"cmd.exe /c offline-upgrade " + std::wstring(c.arguments) +
+                                 L" > nul 2>&1",
+                             folder),
+                  c.code);
+        // The code as a .bat sees it, the line after.
+        std::ofstream(folder.Path() / "run.bat")
+            << "@echo off\r\nchcp 936 > nul\r\noffline-upgrade " << Narrow(c.arguments)
+            << " > out.txt 2> error.txt\r\n> code.txt echo %ERRORLEVEL%\r\n";
+        EXPECT_EQ(RunCommand(L"cmd.exe /c run.bat", folder), c.code);
+        EXPECT_EQ(ReadWholeFile(folder.Path() / "code.txt"), std::to_string(c.code) + "\r\n");
+    }
+    // "未找到有效的升级包文件！" in code page 936.
+    std::ofstream(folder.Path() / "run.bat")
+        << "@echo off\r\nchcp 936 > nul\r\noffline-upgrade --unattended > out.txt\r\n";
+    EXPECT_EQ(RunCommand(L"cmd.exe /c run.bat", folder), 1u);
+    const std::string out = ReadWholeFile(folder.Path() / "out.txt");
+    const std::string inCodePage936 =
+        "\xce\xb4\xd5\xd2\xb5\xbd\xd3\xd0\xd0\xa7\xb5\xc4\xc9\xfd\xbc\xb6\xb0\xfc\xce\xc4"
+        "\xbc\xfe\xa3\xa1\n";
+    EXPECT_TRUE(out.ends_with(inCodePage936)) << out;
 }
 
 // What a console window shows, row by row with the blanks at the right cut off.

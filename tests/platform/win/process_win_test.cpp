@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -122,6 +125,67 @@ TEST(WinProcesses, TheScanWaitGoesOnWhileASecondArchiverRuns)
     // The wait ended only once the other archiver was gone too.
     EXPECT_TRUE(others.LastHasEnded());
     EXPECT_FALSE(processes.IsProcessRunning("KX_Rar.exe"));
+}
+
+TEST(WinProcesses, AForeignArchiverOutlivingTheLimitEndsTheScanWaitWithTrue)
+{
+    Programs programs;
+    const std::string archiver = programs.Copy("KX_Rar.exe");
+    WinProcesses others;
+    ASSERT_TRUE(others.Start(Programs::Line(archiver, 60000, 0)));
+    WinProcesses processes;
+    ASSERT_TRUE(processes.Start(Programs::Line(archiver, 0, 0)));
+    RecordingWindow window;
+    // Ours ends at once; the other one runs past the limit: the package is examined.
+    EXPECT_TRUE(WaitForArchiver(processes, window, 300ms));
+    EXPECT_FALSE(others.LastHasEnded());
+    // Ours hanging past the limit: the wait gives up.
+    ASSERT_TRUE(processes.Start(Programs::Line(archiver, 60000, 0)));
+    EXPECT_FALSE(WaitForArchiver(processes, window, 300ms));
+    EXPECT_TRUE(processes.EndLast());
+    EXPECT_TRUE(others.EndLast());
+}
+
+// Once the started program has ended, its handle is signalled for good: a sleep must still
+// sleep, or the waits spin while another program of the archiver's name runs.
+TEST(WinProcesses, SleepSleepsItsTimeOnceTheStartedProgramHasEnded)
+{
+    Programs programs;
+    const std::string program = programs.Copy("KxQuick.exe");
+    WinProcesses processes;
+    ASSERT_TRUE(processes.Start(Programs::Line(program, 0, 0)));
+    processes.Sleep(60000);
+    ASSERT_TRUE(processes.LastHasEnded());
+    for (int i = 0; i < 3; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        processes.Sleep(200);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 190ms) << "sleep " << i;
+    }
+}
+
+// A handle of ours that may be inherited (as the C library's files are), opened without
+// sharing: once we close it, nobody may hold the file, also not the program we started.
+TEST(WinProcesses, TheStartedProgramInheritsOnlyItsStandardHandles)
+{
+    Programs programs;
+    const std::string program = programs.Copy("KxHolder.exe");
+    TempFolder folder;
+    const std::wstring file = (folder.Path() / "offline-upgrade.log").wstring();
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE log = CreateFileW(file.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(log, INVALID_HANDLE_VALUE);
+    WinProcesses processes;
+    ASSERT_TRUE(processes.Start(Programs::Line(program, 60000, 0)));
+    CloseHandle(log);
+    HANDLE again = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = GetLastError();
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << "the started program holds the file: error " << error;
+    if (again != INVALID_HANDLE_VALUE)
+        CloseHandle(again);
+    EXPECT_FALSE(processes.LastHasEnded());
+    EXPECT_TRUE(processes.EndLast());
 }
 
 } // namespace

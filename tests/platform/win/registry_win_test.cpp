@@ -1,5 +1,6 @@
 // The registry service against the system's registry (Wine's, in the build's own prefix): a
 // product registered in the 32-bit view, as 32-bit installers write it, is read whole.
+#include "platform/diagnostics.h"
 #include "platform/system_services.h"
 #include "platform/win/registry_win.h"
 #include "product/product_reg.h"
@@ -8,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -105,6 +108,45 @@ TEST(WinRegistry, TheMachineRegistrationIsReadWithoutWriting)
     product.SetString(L"\\ApplicationPath", L"Path", L"D:\\产品\\");
     ReadProductReg(*machine.Registry, product.Code(), result);
     EXPECT_EQ(result.Path, "D:\\产品\\");
+}
+
+// A product key that this user may only read (as a user without an administrator's rights
+// finds HKEY_LOCAL_MACHINE): not opened, and the log says it is a lack of rights.
+TEST(WinRegistry, AKeyRefusedForLackOfRightsSaysSoInTheLog)
+{
+    class Warnings : public ILogSink {
+    public:
+        Warnings() { SetLogSink(this); }
+        ~Warnings() override { SetLogSink(nullptr); }
+        void Write(LogLevel, std::string_view line) override { All += std::string(line) + "\n"; }
+        std::string All;
+    } log;
+    RegisteredProduct product(L"KXTEST");
+    product.SetString(L"\\ClientConfigure", L"Version", L"5");
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (product.Base() + L"\\ClientConfigure").c_str(), 0,
+                            WRITE_DAC | KEY_WOW64_32KEY, &handle),
+              ERROR_SUCCESS);
+    // Everyone may read, change this rule and delete it; nothing else.
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;;KRWDSD;;;WD)", SDDL_REVISION_1, &readOnly, nullptr));
+    ASSERT_EQ(RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, readOnly), ERROR_SUCCESS);
+    LocalFree(readOnly);
+
+    WinRegistry registry;
+    RegKey key = kNoRegKey;
+    EXPECT_FALSE(registry.OpenKey("Software\\vazerodu\\" + product.Code() + "\\ClientConfigure", key));
+    EXPECT_NE(log.All.find("cannot be opened for lack of rights"), std::string::npos) << log.All;
+    EXPECT_NE(log.All.find("as administrator"), std::string::npos) << log.All;
+
+    // Open to all again, so that the product's keys can go.
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)",
+                                                                    SDDL_REVISION_1, &open, nullptr));
+    RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, open);
+    LocalFree(open);
+    RegCloseKey(handle);
 }
 
 } // namespace
