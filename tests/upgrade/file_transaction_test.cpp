@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -119,9 +118,6 @@ public:
         temp.Write("outside/script.sh", "script");
         fs::create_directories(temp.Path() / "outside/empty");
         fs::create_directories(temp.Path() / "prog");
-        const auto past = fs::last_write_time(temp.Path() / "outside") - std::chrono::hours(100);
-        fs::last_write_time(temp.Path() / "outside", past);
-        fs::last_write_time(temp.Path() / "product", past);
         Journal.ProductCode = "ABC";
         Journal.ProductFolder = P;
         Journal.Files = {{P + "/a.txt", P + "/.kxnew-t-0", P + "/.kxold-t-0"},
