@@ -1,9 +1,8 @@
 #include "archiver/archiver_commands.h"
 
-namespace {
+#include "archiver/work_folder.h"
 
-const std::string kWorkFolderName = "TempUpdate";
-const std::string kDescriptorFileName = "Update.ini";
+namespace {
 
 // Encloses one argument in double quotes so that the Windows rules for splitting a command
 // line give it back unchanged: a double quote inside, and backslashes before a double quote or

@@ -3,6 +3,7 @@
 #include "package/package_signature.h"
 
 #include "archiver/archiver_commands.h"
+#include "archiver/work_folder.h"
 #include "package/package_info.h"
 #include "package/package_scan.h"
 #include "platform/codepage.h"
@@ -290,17 +291,28 @@ ArchiveFacts CheckArchive(IFileSystem &files, const PackageRead &read, Report &r
     }
     facts.Unpacked = true;
 
-    const std::string work = read.ProgramFolder + "TempUpdate";
+    const std::string work = read.ProgramFolder + kWorkFolderName;
     std::vector<FolderEntry> top;
     (void)files.ListFolder(work, "*.*", top);
     const std::string expected =
         read.FileName.size() > 4 ? read.FileName.substr(0, read.FileName.size() - 4) : "";
+    const std::string nameProblem = UnpackFolderProblem(read.FileName);
+    if (!nameProblem.empty())
+        report.Add(Severity::Error, "archive", read.FileName,
+                   nameProblem + ": the scan passes the package over");
     nlohmann::json topNames = nlohmann::json::array();
     for (const FolderEntry &entry : top) {
         topNames.push_back(entry.Name);
-        if (entry.Name != expected || !IsTreeFolder(entry))
-            report.Add(Severity::Warning, "archive", Quoted(entry.Name),
-                       "beside the top folder: the tool never uses it");
+        if (entry.Name == expected && IsTreeFolder(entry))
+            continue;
+        // The run unpacks every entry into its work folder, where only the package's own
+        // folder is the package's.
+        const std::string tool = ToolFileNamed(entry.Name);
+        report.Add(Severity::Error, "archive", Quoted(entry.Name),
+                   "beside the top folder: the tool unpacks it into its work folder " +
+                       kWorkFolderName + ", outside the package's own folder" +
+                       (tool.empty() ? std::string()
+                                     : "; it bears the name of the tool's own file " + tool));
     }
     json["topEntries"] = topNames;
     json["topFolder"] = expected;

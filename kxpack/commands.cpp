@@ -5,6 +5,7 @@
 
 #include "archiver/archiver_commands.h"
 #include "package/package_info.h"
+#include "platform/diagnostics.h"
 #include "platform/error.h"
 #include "platform/ini_file.h"
 #include "platform/native_path.h"
@@ -19,11 +20,23 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The file system's reasons for a failure, for kxpack's error output: it keeps no log.
+class LineCollector : public ILogSink {
+public:
+    void Write(LogLevel, std::string_view line) override
+    {
+        Text += line;
+        Text += '\n';
+    }
+    std::string Text;
+};
 
 struct Arguments {
     std::string Command;
@@ -492,24 +505,35 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
         err << "kxpack: the package has errors; none made\n";
         return kPackErrors;
     }
-    // Written beside its place under a temporary name, so no half package is ever there.
+    // Written beside its place under a temporary name, so no half package is ever there. The
+    // name is made anew and the file created only where nothing is, never through a link or
+    // over a file that someone placed at a name known beforehand.
     const fs::path target = fs::absolute(NativePath(outFile));
-    const fs::path temporary = target.parent_path() / NativePath("." + outName + ".kxpack-tmp");
-    std::error_code error;
-    fs::copy_file(NativePath(made), temporary, fs::copy_options::overwrite_existing, error);
-    if (!error)
-        fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary);
-        err << "kxpack: cannot write " << outFile << ": " << error.message() << "\n";
-        return kPackErrors;
+    const std::string targetPath = PathText(target);
+    LineCollector reasons;
+    const ScopedLogSink collecting(reasons);
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string temporary =
+            PathText(target.parent_path() / NativePath("." + outName + ".kxpack-" +
+                                                       std::to_string(random()) + ".tmp"));
+        if (services.Files.FileExists(temporary) || services.Files.DirectoryExists(temporary))
+            continue;
+        if (!services.Files.CopyFileBeside(made, targetPath, temporary))
+            break;
+        if (!services.Files.RenameFile(temporary, targetPath, true)) {
+            (void)services.Files.RemoveFile(temporary);
+            break;
+        }
+        out << "made " << outFile << "\n";
+        if (args.SignKey &&
+            !WriteSignature(services, key, outFile, outFile,
+                            ReadPackageDescriptor(scratch.Path() + "comment.ini"), out, err))
+            return kPackErrors;
+        return kPackClean;
     }
-    out << "made " << outFile << "\n";
-    if (args.SignKey &&
-        !WriteSignature(services, key, outFile, outFile, ReadPackageDescriptor(scratch.Path() + "comment.ini"),
-                        out, err))
-        return kPackErrors;
-    return kPackClean;
+    err << "kxpack: cannot write " << outFile << "\n" << reasons.Text;
+    return kPackErrors;
 }
 
 } // namespace

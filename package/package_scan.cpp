@@ -4,6 +4,7 @@
 
 #include "archiver/archiver_commands.h"
 #include "archiver/archiver_wait.h"
+#include "archiver/work_folder.h"
 #include "platform/diagnostics.h"
 #include "platform/text.h"
 #include "product/base64.h"
@@ -29,13 +30,17 @@ void DecodePassword(int32_t dbType, T_ProductReg &product)
 }
 
 // Clears the descriptor a previous entry or run left, so that a package the archiver writes no
-// descriptor for cannot inherit another package's. Failures are left to the existence test.
+// descriptor for cannot inherit another package's. Whatever stands in its place goes: an
+// unpack may have put a package's entry there, file or folder, and a folder would keep the
+// archiver from ever writing a descriptor again. Failures are left to the existence test.
 void PrepareWorkFolder(IFileSystem &files, const std::string &workFolder,
                        const std::string &descriptor)
 {
     if (files.DirectoryExists(workFolder)) {
-        if (files.FileExists(descriptor))
-            (void)files.RemoveFile(descriptor);
+        if (files.DirectoryExists(descriptor))
+            LogWarning("scan: a folder stands where the descriptor file " + descriptor +
+                       " goes; it is removed");
+        (void)files.RemoveTree(descriptor);
     } else {
         (void)files.ForceDirectories(workFolder);
     }
@@ -213,12 +218,18 @@ void ScanProgramFolder(ScanContext &context, T_PackageInfo &Package, T_ProductRe
     }
     LogInfo("scan: " + std::to_string(entries.size()) + " packages in " + context.ProgramFolder);
 
-    const std::string workFolder = context.ProgramFolder + "TempUpdate";
-    const std::string descriptor = workFolder + "/Update.ini";
+    const std::string workFolder = context.ProgramFolder + kWorkFolderName;
+    const std::string descriptor = workFolder + "/" + kDescriptorFileName;
     std::set<std::string> unverifiedTold;
     for (const FolderEntry &entry : entries) {
         if (!context.OnlyPackage.empty() && entry.Name != context.OnlyPackage)
             continue;
+        // Its upgrade would remove and fill a folder of that name in the work folder.
+        const std::string nameProblem = UnpackFolderProblem(entry.Name);
+        if (!nameProblem.empty()) {
+            LogInfo("scan: " + entry.Name + ": passed over: " + nameProblem);
+            continue;
+        }
         PrepareWorkFolder(context.Files, workFolder, descriptor);
 
         T_PackageInfo package;

@@ -80,9 +80,11 @@ struct ScanContext {
 
 // Puts the window into the no-package state, then examines the "*.zip" entries of the
 // program folder and accepts the first that fits: Package and Product are filled and the view
-// shows the package. When the product's PackageKey is set, a package that passes the rules is
-// accepted only when its signature verifies (VerifyPackageSignature), and Package.SignedDigest
-// holds the digest of the bytes verified; without it the log says once per scan and product
-// that its packages are not verified. Errors while one entry is examined are absorbed. Throws KxError only when
+// shows the package. An entry whose name leaves it no folder of its own in the work folder
+// (UnpackFolderProblem) is passed over before the archiver sees it. When the product's
+// PackageKey is set, a package that passes the rules is accepted only when its signature
+// verifies (VerifyPackageSignature), and Package.SignedDigest holds the digest of the bytes
+// verified; without it the log says once per scan and product that its packages are not
+// verified. Errors while one entry is examined are absorbed. Throws KxError only when
 // the working directory cannot be changed to the program folder or back.
 void FindUpgradePackage(ScanContext &context, T_PackageInfo &Package, T_ProductReg &Product);

@@ -1,12 +1,14 @@
 #pragma once
 // The lock that keeps a second run of the tool (window or unattended) out of a program folder
 // while one runs there: both would write the same descriptor file and unpack into the same
-// work folder. The lock is a file in the work folder "TempUpdate", locked by the system, so a
-// run that crashes or is killed leaves no stale lock behind.
+// work folder. The lock is a file in the program folder itself, beside the log, locked by the
+// system, so a run that crashes or is killed leaves no stale lock behind. It is not in the
+// work folder "TempUpdate": the archiver unpacks a package's entries there, and an entry of
+// the lock file's name would replace it while it is held.
 
 #include <string>
 
-// The lock file, in the work folder of the program folder.
+// The lock file, in the program folder.
 inline const char kProgramFolderLockName[] = "offline-upgrade.lock";
 
 class ProgramFolderLock {
@@ -17,9 +19,8 @@ public:
         Failed, // the lock file could not be made or locked; Reason says why
     };
 
-    // Creates the work folder "TempUpdate" of programFolder (a trailing separator) when it is
-    // missing, opens or creates the lock file in it and locks it without waiting. Never
-    // throws beyond std::bad_alloc. A held lock records this process's id in the file, which
+    // Opens or creates the lock file in programFolder (with a trailing separator) and locks it
+    // without waiting. Never throws beyond std::bad_alloc. A held lock records this process's id in the file, which
     // a refused run names in its Reason.
     static ProgramFolderLock Acquire(const std::string &programFolder);
 

@@ -3,14 +3,20 @@
 // beside its target under a temporary name; the commit renames every replaced file aside to
 // a backup in its own folder (a rename, never a copy) and every new file into place. Until the
 // commit is complete, RollBack puts every backup back and removes what was written, and a
-// journal in the work folder lets the next start of the program do the same after a crash.
+// journal in the program folder lets the next start of the program do the same after a crash.
+// The next start obeys a journal only when the whole of it is what the file stage writes for
+// the product's folder as registered then; any other is kept aside, untouched.
 
 #include "platform/file_system.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+class IRegistry;
 
 struct StagedFile {
     std::string Target;
@@ -24,6 +30,10 @@ struct FolderTime {
 };
 
 struct FileTransaction {
+    // The product whose folder the stage writes into, and that folder as it was registered:
+    // every path below belongs to it.
+    std::string ProductCode;
+    std::string ProductFolder;
     std::vector<StagedFile> Files;
     std::vector<std::string> NewFolders; // created parents first
     // Existing folders that receive entries, with their modification times before.
@@ -32,8 +42,15 @@ struct FileTransaction {
     bool Committed = false;
 };
 
-// The journal file of the program folder (ending in a separator).
+// The journal file of the program folder (ending in a separator): in the program folder
+// itself, beside the log, where no package entry is ever unpacked.
 std::string FileJournalPath(const std::string &programFolder);
+
+// The names of the temporary file and the backup of the file number index of a stage whose
+// names carry token (lower-case letters and digits): ".kxnew-<token>-<index>" and
+// ".kxold-<token>-<index>", each in the folder of its target.
+std::string StagedTempName(const std::string &token, size_t index);
+std::string StagedBackupName(const std::string &token, size_t index);
 
 // The journal's text, and back. Paths are stored byte for byte whatever they hold; ParseJournal
 // is false for a text that is not a whole journal.
@@ -53,9 +70,39 @@ bool RollBack(IFileSystem &files, const FileTransaction &transaction, size_t ren
 // is left.
 bool RemoveLeftovers(IFileSystem &files, const FileTransaction &transaction);
 
-// Finishes what an earlier file stage left when it was cut short (a journal in the program's
-// work folder): a committed one loses its leftovers, any other is rolled back; then the
-// journal goes. Logs what it did. True when there was nothing to do or it is done; false when
-// the journal stays (it cannot be read, or the product could not be restored), and then no
-// file stage may start.
-bool RecoverFileStage(IFileSystem &files, const std::string &programFolder);
+// The folder a product is registered with now (its Path), or nothing when no product of that
+// code is registered (or its registration cannot be read).
+using RegisteredFolder = std::function<std::optional<std::string>(const std::string &productCode)>;
+
+// The registration in a registry, as the scan reads it. A registration that cannot be read is
+// logged and counts as none.
+RegisteredFolder RegisteredFolderIn(IRegistry &registry);
+
+// Why a transaction read from a journal is not one the file stage wrote for the folder its
+// product is registered with now (registeredFolder), or empty when it is: the product must be
+// registered with a folder that is not blank, and with exactly the journal's folder P; every
+// target lies strictly below P, named as the stage names paths (one "/" after P, then names
+// that are neither empty, "." nor "..", nor more than one name or a stream to this system);
+// its temporary file and backup are the stage's own siblings of it (StagedTempName and
+// StagedBackupName, one token for all, the file's own number); no target is named twice; every
+// folder to remove or whose time to set back is P or below it, or, when the stage was to make
+// P itself, one of P's parents.
+std::string JournalProblem(const FileTransaction &transaction,
+                           const std::optional<std::string> &registeredFolder);
+
+// Finishes what an earlier file stage left when it was cut short (a journal in the program
+// folder). The journal is checked whole first (ParseJournal, then JournalProblem against the
+// registration that registered gives for its product): one that is torn, cannot be read, is a
+// folder, or fails the check is renamed to the first free "UpdateFiles.journal.rejected-N"
+// (N from 1 to 9; none free: it stays) without anything it names being touched. A journal
+// that passes: a committed one loses its leftovers, any other is rolled back; then it goes.
+// Then every journal kept aside,
+// now or before, is logged with what is wrong with it and what an administrator does about
+// it. True when no journal is left in its place and none is kept aside: a file stage may
+// start. False otherwise (the product could not be restored, or a kept-aside journal waits
+// for an administrator); then no upgrade may run.
+bool RecoverFileStage(IFileSystem &files, const std::string &programFolder,
+                      const RegisteredFolder &registered);
+
+// The journals kept aside in the program folder, as paths.
+std::vector<std::string> KeptAsideJournals(IFileSystem &files, const std::string &programFolder);

@@ -12,7 +12,9 @@
 #include <climits>
 #include <exception>
 #include <map>
+#include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -340,8 +342,8 @@ bool CopyBeside(IFileSystem &files, const StagedFile &file, const PlannedFile &p
 // Carries the plan out all together or not at all; see CopyUpdateFiles.
 class FileStage {
 public:
-    FileStage(TreeWalk &walk, const FilePlan &plan)
-        : walk_(walk), files_(walk.context.Files), plan_(plan),
+    FileStage(TreeWalk &walk, const FilePlan &plan, std::string dest)
+        : walk_(walk), files_(walk.context.Files), plan_(plan), dest_(std::move(dest)),
           journal_(FileJournalPath(walk.context.ProgramFolder))
     {
     }
@@ -364,12 +366,14 @@ private:
     bool Prepare()
     {
         const std::string token = StageToken();
+        transaction_.ProductCode = walk_.context.Product.ProductCode;
+        transaction_.ProductFolder = dest_;
         for (size_t i = 0; i < plan_.Files.size(); ++i) {
             const PlannedFile &file = plan_.Files[i];
-            const std::string suffix = token + "-" + std::to_string(i);
             transaction_.Files.push_back(
-                {file.Target, JoinTreePath(file.Folder, ".kxnew-" + suffix),
-                 file.Replaces ? JoinTreePath(file.Folder, ".kxold-" + suffix) : std::string()});
+                {file.Target, JoinTreePath(file.Folder, StagedTempName(token, i)),
+                 file.Replaces ? JoinTreePath(file.Folder, StagedBackupName(token, i))
+                               : std::string()});
         }
         transaction_.NewFolders = plan_.NewFolders;
         for (const std::string &folder : plan_.ExistingFolders) {
@@ -492,6 +496,7 @@ private:
     TreeWalk &walk_;
     IFileSystem &files_;
     const FilePlan &plan_;
+    const std::string dest_; // the product's folder, as given
     const std::string journal_;
     FileTransaction transaction_;
     std::vector<std::string> written_; // folders that received a file, in order, once each
@@ -500,17 +505,51 @@ private:
     size_t created_ = 0;
 };
 
+// The product an earlier stage's journal was written for: this run's product as the scan read
+// it, any other from the registry when the run has one.
+RegisteredFolder RunRegistration(const UpgradeContext &context)
+{
+    return [&context](const std::string &productCode) -> std::optional<std::string> {
+        if (productCode == context.Product.ProductCode)
+            return context.Product.Path;
+        if (context.Registry)
+            return RegisteredFolderIn(*context.Registry)(productCode);
+        return std::nullopt;
+    };
+}
+
+// What must hold before any stage that writes files, and before the first SQL block: an
+// earlier stage cut short is finished, and no journal kept aside waits for an administrator.
+bool FileStageMayStart(UpgradeContext &context)
+{
+    if (!RecoverFileStage(context.Files, context.ProgramFolder, RunRegistration(context))) {
+        LogError("the file stage cannot succeed: what an earlier file stage left blocks it");
+        return false;
+    }
+    return true;
+}
+
+// Checked before the first SQL block, so that the journal cannot fail after they have run.
+// Nothing stands in its place once RecoverFileStage has passed.
+bool JournalCanBeWritten(UpgradeContext &context)
+{
+    if (context.Files.MayCreateIn(context.ProgramFolder))
+        return true;
+    LogError("the file stage cannot succeed: its journal " + FileJournalPath(context.ProgramFolder) +
+             " cannot be written, as files may not be created in " + context.ProgramFolder);
+    return false;
+}
+
 // The checks and the copy of one listed tree.
 bool CopyListedTree(TreeWalk &walk, const ListedFolder &tree, const std::string &source,
                     const std::string &dest)
 {
-    IFileSystem &files = walk.context.Files;
-    if (!RecoverFileStage(files, walk.context.ProgramFolder))
+    if (!FileStageMayStart(walk.context) || !JournalCanBeWritten(walk.context))
         return false;
-    Planner planner(files);
+    Planner planner(walk.context.Files);
     if (!planner.Plan(tree, source, dest))
         return false;
-    return FileStage(walk, planner.Result).Run();
+    return FileStage(walk, planner.Result, dest).Run();
 }
 
 } // namespace
@@ -528,11 +567,15 @@ bool CopyFolderTree(UpgradeContext &context, const std::string &Source, const st
 
 bool CheckUpdateFiles(UpgradeContext &context)
 {
+    // Whether or not this package brings files: a product folder an earlier stage may have
+    // left half done is not upgraded further.
+    if (!FileStageMayStart(context))
+        return false;
     const std::string source = UpdateSourceFolder(context);
     if (source.empty() || !context.Files.DirectoryExists(source) ||
         TrimControl(context.Product.Path).empty())
         return true;
-    if (!RecoverFileStage(context.Files, context.ProgramFolder))
+    if (!JournalCanBeWritten(context))
         return false;
     Planner planner(context.Files);
     return planner.Plan(ListTree(context.Files, source), source, context.Product.Path);

@@ -8,8 +8,11 @@
 #include <string>
 
 // The checks before any SQL block runs: true when the stage can be expected to succeed, or
-// has nothing to do (no "UpdateFiles" folder, a blank Product.Path). An earlier stage that was
-// cut short is finished first (RecoverFileStage). Then: every folder of the tree lists and
+// has nothing to do (no "UpdateFiles" folder, a blank Product.Path). First, whatever the
+// package holds, an earlier stage that was cut short is finished (RecoverFileStage, with this
+// run's product and Registry), and a journal that failed its check (kept aside, or left in its
+// place) fails the checks. Then: the program folder lets the journal be written there; every
+// folder of the tree lists and
 // every file of it can be read; every target folder exists or can be created; no folder stands
 // where a file goes, nor a file where a folder goes; every file to be replaced may be replaced
 // by this user; every existing folder that receives entries allows it; and each file system
@@ -27,7 +30,8 @@ bool CopyUpdateFiles(UpgradeContext &context);
 
 // Copies everything in Source into Dest, subfolders included, all or nothing:
 // - the checks of CheckUpdateFiles; when one fails, nothing is written;
-// - a journal in "TempUpdate" names every temporary file, backup and new folder (flushed);
+// - a journal in the program folder names the product and its folder Dest, every temporary
+//   file, backup and new folder (flushed);
 // - missing folders are created, parents first;
 // - each file is written beside its target under a temporary name: the step text becomes
 //   "正在更新文件" + name + "..." and the window is repainted; after the copy the progress

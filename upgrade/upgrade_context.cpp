@@ -1,13 +1,12 @@
 #include "upgrade/upgrade_context.h"
 
+#include "archiver/work_folder.h"
+
 std::string UnpackedPackageFolder(const std::string &programFolder, const std::string &packageName)
 {
-    if (packageName.size() <= 4)
+    if (!UnpackFolderProblem(packageName).empty())
         return {};
-    const std::string folder = packageName.substr(0, packageName.size() - 4);
-    if (folder == "." || folder == ".." || folder.find('/') != std::string::npos)
-        return {};
-    return programFolder + "TempUpdate/" + folder;
+    return programFolder + kWorkFolderName + "/" + packageName.substr(0, packageName.size() - 4);
 }
 
 std::string UnpackedPackageFolder(const UpgradeContext &context)

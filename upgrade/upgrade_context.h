@@ -9,6 +9,8 @@
 #include "platform/window_facilities.h"
 #include "product/product_reg.h"
 
+class IRegistry;
+
 #include <string>
 
 struct UpgradeContext {
@@ -23,11 +25,15 @@ struct UpgradeContext {
     IWindowFacilities &Window;
     IFileSystem &Files;
     IProcesses &Processes;
+    // Where the recovery of an earlier file stage looks up the product its journal was written
+    // for, when that is not Product; none: only Product is known.
+    IRegistry *Registry = nullptr;
 };
 
 // The folder a package unpacks into: the work folder, then the package file name without its
-// last four characters (its ".zip"). Empty when that leaves no folder name of its own, so no
-// stage ever takes the work folder or the program folder for it.
+// last four characters (its ".zip"). Empty when that leaves no folder name of its own
+// (UnpackFolderProblem), so no stage ever takes the work folder, the program folder or a file
+// of the tool's for it.
 std::string UnpackedPackageFolder(const UpgradeContext &context);
 // The same for a package file name (without folder) in a program folder (with its separator).
 std::string UnpackedPackageFolder(const std::string &programFolder, const std::string &packageName);

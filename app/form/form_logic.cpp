@@ -91,8 +91,10 @@ void FormLogic::FormCreate()
 {
     RunHandler([this] {
         // A file stage cut short (power loss, a killed process) left a journal: the product's
-        // files are put back before anything looks at them.
-        (void)RecoverFileStage(services_.Files, services_.ProgramFolder);
+        // files are put back before anything looks at them. A journal that fails its check is
+        // kept aside; it and any kept before are logged now, and the upgrade fails its checks.
+        (void)RecoverFileStage(services_.Files, services_.ProgramFolder,
+                               RegisteredFolderIn(services_.Registry));
         LocalIP = GetLocalIPAddress(services_.Host);
         ComputerName = GetLocalComputerName(services_.Host);
         FindUpgradePackage();
@@ -159,7 +161,8 @@ void FormLogic::BtnUpdateClick()
                                .updataExec = updataExec,
                                .Window = view_,
                                .Files = services_.Files,
-                               .Processes = services_.Processes};
+                               .Processes = services_.Processes,
+                               .Registry = &services_.Registry};
         const bool upgraded = services_.RunUpgrade(context, PackageFile);
         lastUpgrade_ = upgraded ? UpgradeOutcome::Succeeded : UpgradeOutcome::Failed;
         if (upgraded)

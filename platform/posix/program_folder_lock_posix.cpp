@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,11 +42,7 @@ void ProgramFolderLock::Release()
 
 ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
 {
-    const std::string workFolder = programFolder + "TempUpdate";
-    const std::string path = workFolder + "/" + kProgramFolderLockName;
-    if (::mkdir(workFolder.c_str(), 0777) != 0 && errno != EEXIST)
-        return {Outcome::Failed, path, workFolder + ": " + ErrnoText(errno), -1};
-
+    const std::string path = programFolder + kProgramFolderLockName;
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
         return {Outcome::Failed, path, path + ": " + ErrnoText(errno), -1};

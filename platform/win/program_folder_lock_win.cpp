@@ -49,12 +49,7 @@ void ProgramFolderLock::Release()
 
 ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
 {
-    const std::string workFolder = programFolder + "TempUpdate";
-    const std::string path = workFolder + "/" + kProgramFolderLockName;
-    if (!CreateDirectoryW(Widen(workFolder).c_str(), nullptr) &&
-        GetLastError() != ERROR_ALREADY_EXISTS)
-        return {Outcome::Failed, path, workFolder + ": " + LastErrorText(), -1};
-
+    const std::string path = programFolder + kProgramFolderLockName;
     const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

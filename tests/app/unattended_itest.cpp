@@ -322,8 +322,9 @@ TEST_F(Unattended, BadArgumentsAreRefusedWithTheUsage)
             EXPECT_NE(run.Out.find("Exit codes of --unattended"), std::string::npos) << where;
         }
     }
-    // None of them started a scan or took the work folder.
+    // None of them started a scan or took the lock.
     EXPECT_FALSE(fs::exists(world.ProgramFolder() + "TempUpdate"));
+    EXPECT_FALSE(fs::exists(world.ProgramFolder() + "offline-upgrade.lock"));
     EXPECT_EQ(world.Rows(), kNoTable);
     EXPECT_EQ(world.Files().AppConf, kOldFiles.AppConf);
 }
@@ -338,7 +339,7 @@ TEST_F(Unattended, ASecondRunIsRefusedWhileTheFirstHoldsTheFolder)
     world.PlaceProgram();
     const std::string pipe = world.ProgramFolder() + "a_hold.zip";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    const std::string lockFile = world.ProgramFolder() + "TempUpdate/offline-upgrade.lock";
+    const std::string lockFile = world.ProgramFolder() + "offline-upgrade.lock";
     // The archiver that waits on the pipe is this program standing in (see kStoodIn).
     fs::copy_file(fs::read_symlink("/proc/self/exe"), world.ProgramFolder() + "KX_Rar.exe",
                   fs::copy_options::overwrite_existing);

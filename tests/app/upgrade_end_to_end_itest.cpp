@@ -11,6 +11,7 @@
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/process_posix.h"
 #include "platform/posix/registry_posix.h"
+#include "platform/program_folder_lock.h"
 #include "product/secretkey.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/temp_folder.h"
@@ -599,6 +600,122 @@ TEST_F(UpgradeEndToEnd, KilledRunIsRestoredAtTheNextStart)
     EXPECT_EQ(SnapshotTree(world.ProductFolder()), before);
     EXPECT_FALSE(fs::exists(world.Journal()));
     EXPECT_EQ(world.Rows(), "升级,5.2"); // the blocks stay applied; the files are whole
+}
+
+// Entries of a package named like the tool's own files, beside its top folder (unpacked into
+// the work folder) and inside it: the upgrade runs as usual, the lock held meanwhile stays
+// held, and the next start obeys no journal a package brought and still finds the package.
+TEST_F(UpgradeEndToEnd, PackageEntriesNamedLikeTheToolsFilesReachNoneOfThem)
+{
+    const auto journalNaming = [](const std::string &victim, int version) {
+        const auto field = [](const std::string &text) {
+            return " " + std::to_string(text.size()) + ":" + text;
+        };
+        std::string text = "kx-file-stage-journal " + std::to_string(version) + "\n";
+        if (version == 2)
+            text += "product" + field("E2E") + field("/") + "\n";
+        return text + "file" + field(victim) + field(victim + ".kxnew") + field("") + "\nend\n";
+    };
+    struct Case {
+        const char *what;
+        // Entries by name; "@victim1" and "@victim2" stand for a journal that would remove the
+        // victim, in the first form of the journal and in this one.
+        std::vector<std::pair<std::string, std::string>> extra;
+        // False: the archiver refuses to put the package's folder over the descriptor file,
+        // and the run stops at the unpack with nothing applied.
+        bool unpacks = true;
+    };
+    const Case cases[] = {
+        {"a journal beside the top folder", {{"UpdateFiles.journal", "@victim1"}}},
+        {"a journal of this form beside the top folder", {{"UpdateFiles.journal", "@victim2"}}},
+        {"a folder where the journal was", {{"UpdateFiles.journal/x", "x"}}},
+        {"the lock beside the top folder", {{"offline-upgrade.lock", "1\n"}}},
+        {"the descriptor file beside the top folder", {{"Update.ini", "[CONFIG]\r\ncorp=acme\r\n"}}},
+        {"a folder where the descriptor file goes", {{"Update.ini/x", "x"}}, false},
+        {"the tool's names inside the top folder",
+         {{"demo_5.2/UpdateFiles.journal", "@victim1"},
+          {"demo_5.2/offline-upgrade.lock", "1\n"},
+          {"demo_5.2/Update.ini/x", "x"}}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string where = "case " + std::to_string(i) + " (" + cases[i].what + ")";
+        UpgradeWorld world("kx_e2e_names");
+        const std::string victim = world.Folder().Slashed() + "outside/victim.txt";
+        world.Folder().Write("outside/victim.txt", "victim");
+        PackageSpec spec;
+        for (auto [name, bytes] : cases[i].extra) {
+            if (bytes.starts_with("@victim"))
+                bytes = journalNaming(victim, bytes == "@victim1" ? 1 : 2);
+            spec.Extra.emplace_back(name, bytes);
+        }
+        world.MakePackage(spec);
+        world.Register("localhost");
+        ASSERT_TRUE(world.Open()) << where;
+        const ProgramFolderLock lock = ProgramFolderLock::Acquire(world.ProgramFolder());
+        ASSERT_EQ(lock.Result(), ProgramFolderLock::Outcome::Held) << where;
+
+        world.PressUpgrade();
+
+        const bool unpacks = cases[i].unpacks;
+        const std::vector<std::string> messages =
+            unpacks ? std::vector<std::string>{"升级成功！"}
+                    : std::vector<std::string>{"解压缩升级包文件失败！", "升级失败！"};
+        EXPECT_EQ(world.MessageTexts(), messages) << where;
+        EXPECT_EQ(world.Files().AppConf, unpacks ? kNewFiles.AppConf : kOldFiles.AppConf) << where;
+        EXPECT_EQ(ProgramFolderLock::Acquire(world.ProgramFolder()).Result(),
+                  ProgramFolderLock::Outcome::Busy)
+            << where;
+        // The next start: nothing to recover, nothing kept aside, the package found again.
+        EXPECT_TRUE(world.Open()) << where;
+        EXPECT_EQ(ReadWholeFile(victim), "victim") << where;
+        EXPECT_FALSE(fs::exists(world.Journal())) << where;
+        EXPECT_FALSE(fs::exists(world.Journal() + ".rejected-1")) << where;
+        EXPECT_EQ(world.Rows(), unpacks ? "升级,5.2" : kNoTable) << where;
+    }
+}
+
+// A journal that fails its check is kept aside at the start and blocks the upgrade before any
+// block runs, in the window and unattended, with the design's texts; the log says why and what
+// an administrator does. Once it is removed, the upgrade runs.
+TEST_F(UpgradeEndToEnd, AJournalKeptAsideBlocksTheUpgradeUntilItIsRemoved)
+{
+    UpgradeWorld world("kx_e2e_kept");
+    world.MakePackage({});
+    world.Register("localhost");
+    world.Folder().Write("prog/UpdateFiles.journal", "kx-file-stage-journal 2\nproduct 3:E2E");
+    const auto before = SnapshotTree(world.ProductFolder());
+    const std::string kept = world.Journal() + ".rejected-1";
+
+    ASSERT_TRUE(world.Open());
+    EXPECT_TRUE(fs::exists(kept));
+    world.PressUpgrade();
+
+    EXPECT_EQ(world.MessageTexts(), std::vector<std::string>{"升级失败！"});
+    EXPECT_EQ(world.Form().StepText(), "更新文件失败");
+    EXPECT_EQ(world.Rows(), kNoTable);
+    EXPECT_EQ(SnapshotTree(world.ProductFolder()), before);
+    world.ExpectRestored("after the blocked upgrade");
+    const std::string log = world.Log();
+    EXPECT_NE(log.find("UpdateFiles.journal of an earlier file stage is torn"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("nothing it names was touched, and it is kept as " + kept),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("no upgrade runs from this program folder while " + kept), std::string::npos)
+        << log;
+
+    world.PlaceProgram();
+    const UpgradeWorld::ProgramRun run = world.RunProgram("--unattended");
+    EXPECT_EQ(run.ExitCode, 2) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find("更新文件失败\n升级失败！\n失败步骤：更新文件失败\n"), std::string::npos)
+        << run.Out;
+    EXPECT_EQ(world.Rows(), kNoTable);
+
+    fs::remove(kept);
+    world.ClearMessages();
+    world.PressUpgrade();
+    EXPECT_EQ(world.MessageTexts(), std::vector<std::string>{"升级成功！"});
+    EXPECT_EQ(world.Rows(), "升级,5.2");
 }
 
 } // namespace

@@ -34,6 +34,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 const std::string kTitle = "朔岱产品离线升级程序";
@@ -131,6 +132,9 @@ struct PackageSpec {
     std::string FileName;
     // Made by the package makers' tool, which fills in the descriptor's block count.
     bool ByKxpack = false;
+    // Further entries (with KX_Rar.exe a), named from the archive's root: beside the top
+    // folder, or inside it ("demo_5.2/..."). A name with "/" makes folders.
+    std::vector<std::pair<std::string, std::string>> Extra;
 };
 
 // One program folder with the archiver and a package, the installed product with its folder
@@ -213,9 +217,16 @@ public:
                       "/tests/support/make_zip.py' '" + PackageFile() + "' '" + staging +
                       "comment.ini'";
         } else {
+            std::string names = "'" + packageBase_ + "'";
+            for (const auto &[name, bytes] : recipe.Extra) {
+                folder_.Write("staging/" + name, bytes);
+                const std::string first = name.substr(0, name.find('/'));
+                if (first != packageBase_ && names.find("'" + first + "'") == std::string::npos)
+                    names += " '" + first + "'";
+            }
             command = "cd '" + staging + "' && '" + program_ + "KX_Rar.exe' a -y -p" +
                       recipe.Password + " -z'" + staging + "comment.ini' '" + PackageFile() +
-                      "' '" + packageBase_ + "' >/dev/null";
+                      "' " + names + " >/dev/null";
         }
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         std::filesystem::remove_all(staging);
@@ -335,7 +346,7 @@ public:
     FixedHostIdentity &Host() { return host_; }
     // The window's file system: it passes everything on unless a test asks otherwise.
     FaultyFileSystem &Faults() { return faults_; }
-    std::string Journal() const { return program_ + "TempUpdate/UpdateFiles.journal"; }
+    std::string Journal() const { return program_ + "UpdateFiles.journal"; }
 
     // The program as a child process: copied into the program folder as an administrator
     // ships it, started there with the private registry store, with neither a display nor a

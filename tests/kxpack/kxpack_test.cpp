@@ -301,15 +301,32 @@ TEST(Kxpack, EachFaultGivesItsFinding)
          "archive", "no top folder named \"ABC_5.2 (1)\""},
         {"not named *.zip", With([](Recipe &r) { r.FileName = "ABC_5.2.zip.part"; }), kErrors,
          "error", "archive", "only at files named *.zip"},
+        // The run unpacks it into its work folder, outside the package's own folder.
         {"entry beside the top folder", With([](Recipe &r) {
              r.Extra = {{"notes.txt", "x"}};
          }),
-         kClean, "warning", "archive", "\"notes.txt\""},
-        // Unpacked over the descriptor file of the scan, after the scan has read it.
+         kErrors, "error", "archive", "\"notes.txt\": beside the top folder: the tool unpacks it"},
         {"descriptor file among the entries", With([](Recipe &r) {
              r.Extra = {{"Update.ini", "[CONFIG]\r\ncorp=acme\r\n"}};
          }),
-         kClean, "warning", "archive", "\"Update.ini\": beside the top folder"},
+         kErrors, "error", "archive", "bears the name of the tool's own file Update.ini"},
+        {"journal among the entries", With([](Recipe &r) {
+             r.Extra = {{"UpdateFiles.journal", "kx-file-stage-journal 2\n"}};
+         }),
+         kErrors, "error", "archive", "bears the name of the tool's own file UpdateFiles.journal"},
+        {"folder named like the lock", With([](Recipe &r) {
+             r.Extra = {{"offline-upgrade.lock/x", "x"}};
+         }),
+         kErrors, "error", "archive", "bears the name of the tool's own file offline-upgrade.lock"},
+        {"the tool's names inside the top folder", With([](Recipe &r) {
+             r.Extra = {{"ABC_5.2/UpdateFiles.journal", "x"}, {"ABC_5.2/Update.ini/x", "x"}};
+         }),
+         kClean, "warning", "archive", "\"ABC_5.2/UpdateFiles.journal\": the tool never uses it"},
+        {"package named like the descriptor file", With([](Recipe &r) {
+             r.Top = "Update.ini";
+             r.FileName = "Update.ini.zip";
+         }),
+         kErrors, "error", "archive", "would bear the name of the tool's own file Update.ini"},
         {"entry climbing out", With([](Recipe &r) {
              r.By = Maker::Python;
              r.Extra = {{"../evil.txt", "x"}};
@@ -666,6 +683,25 @@ TEST(Kxpack, FilesSaysWhatIsNewAndWhatIsReplaced)
                                                          {"lib", "blocked: a folder stands there"}};
     EXPECT_EQ(status, expected);
     EXPECT_EQ(report["bytes"], 3 + 3 + 6);
+}
+
+// A link planted where make once wrote its temporary file is never written through.
+TEST(Kxpack, MakeNeverWritesThroughALinkBesideItsPackage)
+{
+    TempFolder temp;
+    temp.Write("src/UpdateSQL.sql", kScript);
+    temp.Write("out/Update.ini", Descriptor());
+    temp.Write("victim.txt", "victim");
+    fs::create_symlink(temp.Path() / "victim.txt", temp.Path() / "out/.ABC_5.2.zip.kxpack-tmp");
+    const std::string out = temp.Slashed() + "out/ABC_5.2.zip";
+    const Outcome run = RunKxpack({"make", "--descriptor", temp.Slashed() + "out/Update.ini",
+                                   "--sql", temp.Slashed() + "src/UpdateSQL.sql", out});
+    EXPECT_EQ(run.Code, kClean) << run.Output;
+    EXPECT_EQ(ReadWholeFile(temp.Path() / "victim.txt"), "victim");
+    EXPECT_TRUE(fs::is_symlink(temp.Path() / "out/.ABC_5.2.zip.kxpack-tmp"));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out)));
+    // Nothing else is left beside it: the descriptor, the link and the package.
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp.Path() / "out"), {}), 3);
 }
 
 TEST(Kxpack, MakeLeavesOnlyPackagesThatPass)

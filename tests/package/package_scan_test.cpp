@@ -480,6 +480,39 @@ TEST_F(PackageScan, StaleDescriptorIsNeverInherited)
     EXPECT_FALSE(fs::exists(folder.Path() / "TempUpdate/Update.ini"));
 }
 
+// A package whose folder in the work folder would bear the name of a file of the tool's is
+// passed over before the archiver sees it; a folder an unpack left where the descriptor goes
+// is cleared, so that the next package still gets its descriptor.
+TEST_F(PackageScan, NamesOfTheToolsFilesAndWhatAnUnpackLeftNeverStopTheScan)
+{
+    const struct {
+        const char *name;
+        const char *logged;
+    } refused[] = {
+        {"Update.ini.zip", "its folder TempUpdate/Update.ini would bear the name of the tool's "
+                           "own file Update.ini"},
+        {"UpdateFiles.journal.zip", "the tool's own file UpdateFiles.journal"},
+        {"offline-upgrade.lock.zip", "the tool's own file offline-upgrade.lock"},
+        {"update.INI. .zip", "the tool's own file Update.ini"},
+        {"...zip", "which is no folder of its own"},
+    };
+    for (const auto &r : refused)
+        MakePackage(r.name, Descriptor{});
+    MakePackage("z_good.zip", Descriptor{});
+    folder.Write("TempUpdate/Update.ini/left.txt", "an entry of an earlier package");
+    LogLines log;
+
+    Scan();
+
+    EXPECT_EQ(Package.PackageName, "z_good.zip");
+    EXPECT_EQ(processes.Started.size(), 1u);
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        const std::string line = log.VerdictOf(refused[i].name);
+        EXPECT_NE(line.find(": passed over: "), std::string::npos) << "case " << i << ": " << line;
+        EXPECT_NE(line.find(refused[i].logged), std::string::npos) << "case " << i << ": " << line;
+    }
+}
+
 TEST_F(PackageScan, MissingArchiverRejectsEveryPackage)
 {
     fs::remove(folder.Path() / "KX_Rar.exe");

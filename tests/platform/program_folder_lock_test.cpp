@@ -28,7 +28,7 @@ TEST(ProgramFolderLock, OneHolderAtATimeUntilItIsReleased)
     {
         ProgramFolderLock first = ProgramFolderLock::Acquire(program);
         ASSERT_EQ(first.Result(), Outcome::Held) << first.Reason();
-        EXPECT_EQ(first.Path(), program + "TempUpdate/offline-upgrade.lock");
+        EXPECT_EQ(first.Path(), program + "offline-upgrade.lock");
         EXPECT_EQ(ReadWholeFile(first.Path()), std::to_string(::getpid()) + "\n");
 
         const ProgramFolderLock second = ProgramFolderLock::Acquire(program);
@@ -73,18 +73,15 @@ TEST(ProgramFolderLock, WhatCannotBeLockedFails)
         void (*prepare)(const TempFolder &folder);
     };
     const Case cases[] = {
-        {"a file where the work folder goes",
-         [](const TempFolder &folder) { folder.Write("TempUpdate", "x"); }},
         {"a link in the lock file's place",
          [](const TempFolder &folder) {
              folder.Write("elsewhere.txt", "keep");
-             fs::create_directory(folder.Path() / "TempUpdate");
              fs::create_symlink(folder.Path() / "elsewhere.txt",
-                                folder.Path() / "TempUpdate/offline-upgrade.lock");
+                                folder.Path() / "offline-upgrade.lock");
          }},
         {"a folder in the lock file's place",
          [](const TempFolder &folder) {
-             fs::create_directories(folder.Path() / "TempUpdate/offline-upgrade.lock");
+             fs::create_directories(folder.Path() / "offline-upgrade.lock");
          }},
     };
     for (const Case &c : cases) {
@@ -92,7 +89,7 @@ TEST(ProgramFolderLock, WhatCannotBeLockedFails)
         c.prepare(folder);
         const ProgramFolderLock lock = ProgramFolderLock::Acquire(folder.Slashed());
         EXPECT_EQ(lock.Result(), Outcome::Failed) << c.what;
-        EXPECT_NE(lock.Reason().find("TempUpdate"), std::string::npos)
+        EXPECT_NE(lock.Reason().find("offline-upgrade.lock"), std::string::npos)
             << c.what << ": " << lock.Reason();
     }
     TempFolder folder;

@@ -10,6 +10,7 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/tree_snapshot.h"
 #include "tests/support/upgrade_parts.h"
+#include "upgrade/file_transaction.h"
 #include "upgrade/file_update.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,7 +41,14 @@ protected:
 
     Path Source() const { return temp.Path() / "prog/TempUpdate/pkg-2.1/UpdateFiles"; }
     Path Target() const { return temp.Path() / "product"; }
-    Path Journal() const { return temp.Path() / "prog/TempUpdate/UpdateFiles.journal"; }
+    Path Journal() const { return temp.Path() / "prog/UpdateFiles.journal"; }
+    // The product as registered, for the next start's recovery.
+    RegisteredFolder Registered() const
+    {
+        return [this](const std::string &) {
+            return std::optional<std::string>(parts.Product.Path);
+        };
+    }
     Path WriteSource(const std::string &relative, const std::string &bytes) const
     {
         return temp.Write("prog/TempUpdate/pkg-2.1/UpdateFiles/" + relative, bytes);
@@ -111,7 +120,9 @@ protected:
             EXPECT_EQ(SnapshotTree(temp.Path() / "product"), before) << where;
             EXPECT_EQ(parts.Window.StepText(), kStageStep) << where; // no file was begun
             EXPECT_EQ(parts.Window.ProgressPosition(), 0) << where;
-            std::filesystem::remove(Journal());
+            for (const std::string &kept : KeptAsideJournals(system, context.ProgramFolder))
+                std::filesystem::remove_all(kept);
+            std::filesystem::remove_all(Journal());
             parts.Product.Path = Target().string();
         }
     }

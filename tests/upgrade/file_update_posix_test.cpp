@@ -113,7 +113,7 @@ TEST_F(FileUpdatePosixTest, ProcessKilledAmidTheRenamesIsRestoredAtTheNextStart)
     ASSERT_TRUE(fs::exists(Journal()));
     EXPECT_NE(SnapshotTree(Target()), before); // the product is half done
 
-    EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder));
+    EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered()));
 
     EXPECT_EQ(SnapshotTree(Target()), before);
     EXPECT_FALSE(fs::exists(Journal()));

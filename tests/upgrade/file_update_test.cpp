@@ -13,6 +13,8 @@
 #include <chrono>
 #include <climits>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -231,8 +233,16 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
          },
          "24575 bytes free"},
         {"an earlier stage whose journal cannot be read",
-         [&] { temp.Write("prog/TempUpdate/UpdateFiles.journal", "not a journal"); },
-         FileJournalPath(context.ProgramFolder)},
+         [&] { temp.Write("prog/UpdateFiles.journal", "not a journal"); },
+         Journal().string() + " of an earlier file stage is torn"},
+        // Else the blocks would run, and then the journal could not be written.
+        {"a folder where the journal goes", [&] { fs::create_directories(Journal()); },
+         Journal().string() + " of an earlier file stage is a folder"},
+        {"a journal kept aside earlier",
+         [&] { temp.Write("prog/UpdateFiles.journal.rejected-3", "kept"); },
+         "no upgrade runs from this program folder while " + Journal().string() + ".rejected-3"},
+        {"a program folder the journal may not be written in",
+         [&] { files.Refused = {context.ProgramFolder}; }, "its journal " + Journal().string()},
     });
 }
 
@@ -271,7 +281,7 @@ TEST_F(FileUpdateTest, EveryFailedOperationLeavesTheTargetAsItWas)
         } else {
             // A backup or the journal that could not be removed: the next start finishes.
             EXPECT_TRUE(result) << where;
-            EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder)) << where;
+            EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered())) << where;
             EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
             EXPECT_FALSE(fs::exists(Journal())) << where;
         }
@@ -306,7 +316,7 @@ TEST_F(FileUpdateTest, CutShortAtEveryOperationIsFinishedAtTheNextStart)
         const bool committed = ParseJournal(ReadWholeFile(Journal()), journal) && journal.Committed;
 
         // The next start.
-        EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder)) << where;
+        EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered())) << where;
 
         if (committed)
             EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
@@ -337,7 +347,7 @@ TEST_F(FileUpdateTest, ReplacedFileThatCannotBeRemovedIsKeptAndNamedAtTheNextSta
     fs::remove(fs::path(Target()) / StageLeftovers(Target()).begin()->first);
 
     LogRecorder next;
-    EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder));
+    EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered()));
     EXPECT_TRUE(next.Holds("put its 4 files in place and left 1 kept files")) << next.Text();
     EXPECT_FALSE(next.Holds("cut short")) << next.Text();
     EXPECT_TRUE(StageLeftovers(Target()).empty());

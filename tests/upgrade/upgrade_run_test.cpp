@@ -252,7 +252,8 @@ TEST_F(SignedUpgradeRun, APackageChangedSinceTheScanIsNeverUnpacked)
     }
 }
 
-TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItself)
+// Removing and filling that folder must take neither the work folder nor a file of the tool's.
+TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItselfOrAToolsFile)
 {
     UpgradeParts parts;
     T_PackageInfo &package = parts.Package;
@@ -261,6 +262,8 @@ TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItself)
     const std::pair<const char *, const char *> cases[] = {
         {"abc.zip", "/p/TempUpdate/abc"}, {"a b.ZIP", "/p/TempUpdate/a b"}, {".zip", ""},
         {"x", ""},                        {"...zip", ""},                  {"..x.zip", "/p/TempUpdate/..x"},
+        {"Update.ini.zip", ""},           {"updatefiles.JOURNAL.zip", ""}, {"offline-upgrade.lock. .zip", ""},
+        {"a\\b.zip", ""},                  {"Update.ini.txt.zip", "/p/TempUpdate/Update.ini.txt"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         package.PackageName = cases[i].first;

@@ -12,6 +12,9 @@
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
+#ifdef _WIN32
+#include "tests/support/registered_product_win.h"
+#endif
 #include "upgrade/file_transaction.h"
 
 #include <gtest/gtest.h>
@@ -184,6 +187,27 @@ public:
     LogicFixture() : files(realFiles), registry(folder.Slashed() + "registry.reg") {}
 #endif
 
+    // Registers a product with its folder (and nothing else); its code.
+    std::string RegisterProduct(const std::string &code, const std::string &path)
+    {
+#ifdef _WIN32
+        registered = std::make_unique<RegisteredProduct>(std::wstring(code.begin(), code.end()));
+        registered->SetString(L"\\ClientConfigure", L"Version", L"5");
+        registered->SetString(L"\\ApplicationPath", L"Path", std::wstring(path.begin(), path.end()));
+        return registered->Code();
+#else
+        std::string escaped;
+        for (char c : path)
+            escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        folder.Write("registry.reg",
+                     "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" + code +
+                         "\\ClientConfigure]\r\n\"Version\"=\"5\"\r\n\r\n"
+                         "[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" +
+                         code + "\\ApplicationPath]\r\n\"Path\"=\"" + escaped + "\"\r\n");
+        return code;
+#endif
+    }
+
     FormLogic &Make(UpgradeRunner runner = {}, std::string programFolder = {})
     {
         if (programFolder.empty())
@@ -207,6 +231,9 @@ public:
     FakeCommand command;
     RecordingFormView view;
     std::unique_ptr<FormLogic> logic;
+#ifdef _WIN32
+    std::unique_ptr<RegisteredProduct> registered;
+#endif
 };
 
 enum class State { NoPackage, PackageFound, UpgradeRunning };
@@ -254,33 +281,39 @@ TEST(FormLogicStates, AFileStageCutShortIsUndoneBeforeTheScan)
     LogicFixture fixture;
     RecordingSink log;
     // What a stage killed amid its renames leaves: the new a.txt in place, the old one kept
-    // aside, the journal naming both.
+    // aside, the journal naming both, for the product as it is registered.
     const std::string product = fixture.folder.Slashed() + "product/";
+    const std::string code = fixture.RegisterProduct("FLT", product);
     fixture.folder.Write("product/a.txt", "new");
     fixture.folder.Write("product/.kxold-t-0", "old");
     FileTransaction transaction;
+    transaction.ProductCode = code;
+    transaction.ProductFolder = product;
     transaction.Files.push_back(
         {product + "a.txt", product + ".kxnew-t-0", product + ".kxold-t-0"});
-    fixture.folder.Write("TempUpdate/UpdateFiles.journal", JournalText(transaction));
+    fixture.folder.Write("UpdateFiles.journal", JournalText(transaction));
     FormLogic &logic = fixture.Make();
 
     logic.FormCreate();
 
     EXPECT_EQ(ReadWholeFile(product + "a.txt"), "old");
     EXPECT_FALSE(std::filesystem::exists(product + ".kxold-t-0"));
-    EXPECT_FALSE(std::filesystem::exists(fixture.folder.Path() / "TempUpdate/UpdateFiles.journal"));
+    EXPECT_FALSE(std::filesystem::exists(fixture.folder.Path() / "UpdateFiles.journal"));
     const std::vector<std::string> &names = fixture.files.OperationNames;
     const auto rename = std::find(names.begin(), names.end(), "RenameFile");
     const auto scan = std::find(names.begin(), names.end(), "ListFolder");
     EXPECT_LT(rename, scan);
     ExpectState(fixture.view, State::NoPackage, "after the scan");
 
-    // A journal that cannot be read stays, is logged, and the start goes on.
-    fixture.folder.Write("TempUpdate/UpdateFiles.journal", "torn");
+    // A torn journal is kept aside untouched, logged with what to do, and the start goes on.
+    fixture.folder.Write("UpdateFiles.journal", "torn");
     logic.FormCreate();
-    EXPECT_TRUE(log.Has("UpdateFiles.journal"));
-    EXPECT_TRUE(std::filesystem::exists(fixture.folder.Path() / "TempUpdate/UpdateFiles.journal"));
+    EXPECT_TRUE(log.Has("UpdateFiles.journal of an earlier file stage is torn"));
+    EXPECT_TRUE(log.Has("no upgrade runs from this program folder while"));
+    EXPECT_FALSE(std::filesystem::exists(fixture.folder.Path() / "UpdateFiles.journal"));
+    EXPECT_EQ(ReadWholeFile(fixture.folder.Path() / "UpdateFiles.journal.rejected-1"), "torn");
     EXPECT_TRUE(fixture.view.Window.Messages.empty());
+    ExpectState(fixture.view, State::NoPackage, "after the second scan");
 }
 
 TEST(FormLogicStates, ThePackageFoundStateIsSetInItsOrderAndTheResetKeepsTheCheckBox)

@@ -26,7 +26,7 @@ TEST(ProgramFolderLockWin, OneHolderAtATimeAndItsIdReadable)
     {
         ProgramFolderLock first = ProgramFolderLock::Acquire(program);
         ASSERT_EQ(first.Result(), Outcome::Held) << first.Reason();
-        EXPECT_EQ(first.Path(), program + "TempUpdate/offline-upgrade.lock");
+        EXPECT_EQ(first.Path(), program + "offline-upgrade.lock");
         EXPECT_EQ(ReadWholeFile(first.Path()), id + "\n"); // the lock leaves the content readable
 
         const ProgramFolderLock second = ProgramFolderLock::Acquire(program);
@@ -58,14 +58,13 @@ TEST(ProgramFolderLockWin, WhatCannotBeLockedFails)
 {
     {
         TempFolder folder;
-        folder.Write("TempUpdate", "x"); // a file where the work folder goes
-        const ProgramFolderLock lock = ProgramFolderLock::Acquire(folder.Slashed());
+        const ProgramFolderLock lock = ProgramFolderLock::Acquire(folder.Slashed() + "missing\\");
         EXPECT_EQ(lock.Result(), Outcome::Failed);
         EXPECT_FALSE(lock.Reason().empty());
     }
     {
         TempFolder folder;
-        fs::create_directories(folder.Path() / "TempUpdate" / "offline-upgrade.lock");
+        fs::create_directories(folder.Path() / "offline-upgrade.lock");
         const ProgramFolderLock lock = ProgramFolderLock::Acquire(folder.Slashed());
         EXPECT_EQ(lock.Result(), Outcome::Failed);
         EXPECT_NE(lock.Reason().find("offline-upgrade.lock"), std::string::npos) << lock.Reason();
