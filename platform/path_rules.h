@@ -2,11 +2,10 @@
 // How this system splits a path and reads the names in it, for checking paths that the tool
 // reads back rather than builds itself. One implementation per system (posix/, win/).
 
+#include "platform/path_text.h" // IsPathSeparator: the system's separator rule
+
 #include <string>
 #include <string_view>
-
-// True when c separates folders in a path: "/" on POSIX; "/" and "\" on Windows.
-bool IsPathSeparator(char c);
 
 // Why part cannot stand for exactly one name within a folder on this system, or empty when it
 // can. Never: an empty part, "." and "..", a part holding a separator or a zero byte. On

@@ -230,8 +230,8 @@ bool RemoveLeftovers(IFileSystem &files, const FileTransaction &transaction)
 
 namespace {
 
-// The names that path adds below folder, joined as the file stage joins them (JoinTreePath:
-// one "/" after the folder unless it ends in one, one "/" between names). False, with why,
+// The names that path adds below folder, joined as the file stage joins them (JoinPath: one
+// separator after the folder unless it ends in one, one between names). False, with why,
 // when path is not so built or a name is not one name to this system. No names: path is the
 // folder itself.
 bool NamesBelow(const std::string &folder, const std::string &path,
@@ -246,15 +246,17 @@ bool NamesBelow(const std::string &folder, const std::string &path,
     }
     std::string_view rest(path);
     rest.remove_prefix(folder.size());
-    if (folder.back() != '/') {
-        if (rest.front() != '/') {
+    if (!IsPathSeparator(folder.back())) {
+        if (!IsPathSeparator(rest.front())) {
             why = "lies outside the product folder " + folder;
             return false;
         }
         rest.remove_prefix(1);
     }
     for (;;) {
-        const size_t slash = rest.find('/');
+        const auto separator = std::find_if(rest.begin(), rest.end(), IsPathSeparator);
+        const size_t slash = separator == rest.end() ? std::string_view::npos
+                                                     : static_cast<size_t>(separator - rest.begin());
         const std::string_view name = rest.substr(0, slash);
         const std::string problem = PathPartProblem(name);
         if (!problem.empty()) {
@@ -326,7 +328,7 @@ std::string FoldersProblem(const FileTransaction &transaction)
 {
     const std::string &product = transaction.ProductFolder;
     std::string root = product;
-    while (root.size() > 1 && root.back() == '/')
+    while (root.size() > 1 && IsPathSeparator(root.back()))
         root.pop_back();
     const bool rootIsNew =
         std::any_of(transaction.NewFolders.begin(), transaction.NewFolders.end(),

@@ -2,11 +2,6 @@
 
 #include "platform/path_rules.h"
 
-bool IsPathSeparator(char c)
-{
-    return c == '/';
-}
-
 std::string PathPartProblem(std::string_view part)
 {
     if (part.empty())

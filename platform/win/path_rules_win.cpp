@@ -27,11 +27,6 @@ bool IsDeviceName(std::string_view part)
 
 } // namespace
 
-bool IsPathSeparator(char c)
-{
-    return c == '/' || c == '\\';
-}
-
 std::string PathPartProblem(std::string_view part)
 {
     if (part.empty())
