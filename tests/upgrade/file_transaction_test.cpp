@@ -216,7 +216,7 @@ TEST(FileJournal, OnlyTheStagesOwnJournalForTheRegisteredFolderIsObeyed)
              t.Files[1] = {w.P + "/sub\\..\\..\\outside\\victim.txt",
                            w.P + "/sub\\..\\..\\outside\\.kxnew-t-1", ""};
          },
-         "a separator within a name", Text::Whole, "P", true},
+         "the name \"..\"", Text::Whole, "P", true},
         {"a Windows stream",
          [](JournalWorld &w, FileTransaction &t) { t.Files[0].Target = w.P + "/a.txt:x"; },
          "a \":\"", Text::Whole, "P", true},

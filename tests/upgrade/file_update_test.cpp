@@ -234,15 +234,16 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
          "24575 bytes free"},
         {"an earlier stage whose journal cannot be read",
          [&] { temp.Write("prog/UpdateFiles.journal", "not a journal"); },
-         Journal().string() + " of an earlier file stage is torn"},
+         FileJournalPath(context.ProgramFolder) + " of an earlier file stage is torn"},
         // Else the blocks would run, and then the journal could not be written.
         {"a folder where the journal goes", [&] { fs::create_directories(Journal()); },
-         Journal().string() + " of an earlier file stage is a folder"},
+         FileJournalPath(context.ProgramFolder) + " of an earlier file stage is a folder"},
         {"a journal kept aside earlier",
          [&] { temp.Write("prog/UpdateFiles.journal.rejected-3", "kept"); },
-         "no upgrade runs from this program folder while " + Journal().string() + ".rejected-3"},
+         "no upgrade runs from this program folder while " +
+             FileJournalPath(context.ProgramFolder) + ".rejected-3"},
         {"a program folder the journal may not be written in",
-         [&] { files.Refused = {context.ProgramFolder}; }, "its journal " + Journal().string()},
+         [&] { files.Refused = {context.ProgramFolder}; }, "its journal " + FileJournalPath(context.ProgramFolder)},
     });
 }
 

@@ -13,8 +13,9 @@
 #   drivers_under_wine.sh SOURCE_DIR WIN_BUILD_DIR HOST_BIN_DIR
 #
 # Needs the private database server of scripts/db-server, ODBCSYSINI naming its driver list
-# (ctest sets it) and this machine's address being 127.0.0.1, where the server listens (the
-# separate network of kx-isolated). The prefix is KX_WINE_PREFIX, else WIN_BUILD_DIR/wine.
+# (ctest sets it) and a computer name that leads to 127.0.0.1, where the server listens (the
+# host name is loopback's on Debian by default). The prefix is KX_WINE_PREFIX, else
+# WIN_BUILD_DIR/wine.
 set -euo pipefail
 
 readonly DB_USER=kxtest
@@ -85,8 +86,10 @@ windows_path() {
 }
 
 # A demo program folder (scripts/demo-folder) with the Windows programs; for the SQL Server
-# kind its package made again with DbType=0 and the product registered with its server at
-# 127.0.0.1 and the password stored as those products store it.
+# kind its package made again with DbType=0 and the product registered with its server named
+# by this machine's computer name (so the locality rule takes it for this machine whatever its
+# addresses, and the driver reaches the server through the name) and the password stored as
+# those products store it.
 make_folder() {
     local folder=$1 kind=$2
     "$source_dir/scripts/demo-folder" "$folder" "$host_bin" "$DATABASE" "$DB_USER" "$DB_PASSWORD"
@@ -106,7 +109,7 @@ make_folder() {
     {
         printf 'Windows Registry Editor Version 5.00\r\n\r\n'
         printf '[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\%s\\ClientConfigure]\r\n' "$PRODUCT_CODE"
-        printf '"Version"="1"\r\n"Build"="1.1"\r\n"ServerName"="127.0.0.1"\r\n'
+        printf '"Version"="1"\r\n"Build"="1.1"\r\n"ServerName"="%s"\r\n' "$server_name"
         printf '"DBaseName"="%s"\r\n"UserName"="%s"\r\n' "$DATABASE" "$DB_USER"
         printf '"PassWord"="%s"\r\n\r\n' "$DB_PASSWORD_SCRAMBLED"
         printf '[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\%s\\ApplicationPath]\r\n' "$PRODUCT_CODE"
@@ -136,16 +139,19 @@ log_has() {
     grep -qF -- "$2" "$1/offline-upgrade.log" || fail "the log of $1 lacks: $2"
 }
 
-# SQL Server kind through Microsoft's driver name.
+# SQL Server kind through Microsoft's driver name. The server is named as Windows names this
+# machine; the name must lead the driver to the server on 127.0.0.1.
+server_name=$(wine cmd /c echo %COMPUTERNAME% </dev/null 2>/dev/null | tr -d '\r\n')
+[ -n "$server_name" ] || fail "Wine gives no computer name"
+getent hosts "$server_name" | grep -q '^127\.' ||
+    fail "the computer name $server_name does not lead to this machine's loopback, where the test server listens"
 make_folder "$work/sqlserver" sqlserver
 stage_folder "$work/sqlserver"
 status=$(run_unattended "$work/sqlserver" "$work/vendors")
-grep -qF 'LocalIP: 127.0.0.1' "$work/sqlserver/offline-upgrade.log" ||
-    fail "this machine's address is not 127.0.0.1 here (run the tests inside kx-isolated): $(grep -F 'LocalIP:' "$work/sqlserver/offline-upgrade.log")"
 [ "$status" = 0 ] || fail "the SQL Server-kind upgrade ended with $status: $(cat "$work/sqlserver/out.txt")"
 demo_upgraded "$work/sqlserver"
 log_has "$work/sqlserver" 'driver: SQL Server: tried "SQLOLEDB.1", "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server"; took "ODBC Driver 17 for SQL Server"'
-log_has "$work/sqlserver" 'locality: SQL Server "127.0.0.1"'
+log_has "$work/sqlserver" "locality: SQL Server \"$server_name\""
 log_has "$work/sqlserver" 'block 更新版本号: ran in'
 echo "sqlserver: upgraded through $(grep -o 'took "[^"]*"' "$work/sqlserver/offline-upgrade.log")"
 
