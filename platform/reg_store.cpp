@@ -78,11 +78,6 @@ std::string_view TrimBlanks(std::string_view s)
     return s;
 }
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix)
-{
-    return s.size() >= prefix.size() && EqualsIgnoreAsciiCase(s.substr(0, prefix.size()), prefix);
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -217,7 +212,7 @@ bool IsEndOfData(std::string_view rest)
 
 bool IsHexData(std::string_view data)
 {
-    return StartsWithNoCase(data, "hex:") || StartsWithNoCase(data, "hex(");
+    return StartsWithIgnoreAsciiCase(data, "hex:") || StartsWithIgnoreAsciiCase(data, "hex(");
 }
 
 bool IsStringType(uint32_t type)
@@ -237,7 +232,7 @@ std::optional<RegStoreValue> ParseData(std::string_view data, bool unicodeHex)
         value.Data += '\0'; // stored with its terminator, as an import stores it
         return value;
     }
-    if (StartsWithNoCase(data, "dword:")) {
+    if (StartsWithIgnoreAsciiCase(data, "dword:")) {
         const auto number = ParseHex32(TrimBlanks(WithoutComment(data.substr(6))));
         if (!number)
             return std::nullopt;
@@ -247,10 +242,10 @@ std::optional<RegStoreValue> ParseData(std::string_view data, bool unicodeHex)
         return value;
     }
     std::string_view list;
-    if (StartsWithNoCase(data, "hex:")) {
+    if (StartsWithIgnoreAsciiCase(data, "hex:")) {
         value.Type = kRegBinary;
         list = data.substr(4);
-    } else if (StartsWithNoCase(data, "hex(")) {
+    } else if (StartsWithIgnoreAsciiCase(data, "hex(")) {
         const size_t close = data.find("):");
         const auto type = close == data.npos ? std::nullopt : ParseHex32(data.substr(4, close - 4));
         if (!type)

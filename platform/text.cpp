@@ -54,6 +54,18 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b)
     return a.size() == b.size() && CompareIgnoreAsciiCase(a, b) == 0;
 }
 
+bool StartsWithIgnoreAsciiCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() &&
+           EqualsIgnoreAsciiCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool EndsWithIgnoreAsciiCase(std::string_view text, std::string_view suffix)
+{
+    return text.size() >= suffix.size() &&
+           EqualsIgnoreAsciiCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
 std::string EscapeControls(std::string_view text)
 {
     static const char kHex[] = "0123456789abcdef";

@@ -23,6 +23,8 @@ std::string EscapeControls(std::string_view text);
 // without regard to letter case.
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 int CompareIgnoreAsciiCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoreAsciiCase(std::string_view text, std::string_view prefix);
+bool EndsWithIgnoreAsciiCase(std::string_view text, std::string_view suffix);
 
 // True when the bytes form valid UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view bytes);

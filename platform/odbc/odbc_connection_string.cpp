@@ -14,18 +14,6 @@ std::string_view MySqlOptions()
     return OdbcKeysOfDriver(DatabaseKind::MySql, "").Extra;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() &&
-           EqualsIgnoreAsciiCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool EndsWithNoCase(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() &&
-           EqualsIgnoreAsciiCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 size_t FindNoCase(std::string_view text, std::string_view key, size_t from)
 {
     for (size_t i = from; i + key.size() <= text.size(); ++i) {
@@ -101,7 +89,7 @@ ProviderFields FromMsdasql(std::string_view rest)
     constexpr std::string_view driverKey = "DRIVER={";
     ProviderFields fields;
     size_t pos = driverKey.size();
-    if (StartsWithNoCase(rest, driverKey) && TakeUntil(rest, "};SERVER=", pos, fields.Driver) &&
+    if (StartsWithIgnoreAsciiCase(rest, driverKey) && TakeUntil(rest, "};SERVER=", pos, fields.Driver) &&
         TakeUntil(rest, ";DATABASE=", pos, fields.Server) &&
         TakeUntil(rest, ";USER=", pos, fields.Database) &&
         TakeUntil(rest, ";PASSWORD=", pos, fields.User) && rest.size() > pos &&
@@ -116,7 +104,7 @@ ProviderFields FromMsdasql(std::string_view rest)
 
     // Not the tool's layout: already an ODBC connection string.
     std::string odbc(rest);
-    if (StartsWithNoCase(rest, driverKey)) {
+    if (StartsWithIgnoreAsciiCase(rest, driverKey)) {
         const size_t end = rest.find('}', driverKey.size());
         if (end != std::string_view::npos &&
             IsMySqlDriver(rest.substr(driverKey.size(), end - driverKey.size()))) {
@@ -137,7 +125,7 @@ ProviderFields FromSqlOledb(std::string_view rest)
     fields.Driver = "SQLOLEDB.1";
     fields.Kind = DatabaseKind::SqlServer;
     size_t pos = head.size();
-    if (!StartsWithNoCase(rest, head) || !TakeUntil(rest, " ;Data Source=", pos, fields.Database) ||
+    if (!StartsWithIgnoreAsciiCase(rest, head) || !TakeUntil(rest, " ;Data Source=", pos, fields.Database) ||
         !TakeUntil(rest, " ;User ID=", pos, fields.Server))
         throw KxError("the SQL Server connection string is not in its expected layout");
 
@@ -157,7 +145,7 @@ ProviderFields FromMsdaora(std::string_view rest)
     constexpr std::string_view tail = ";Persist Security Info=True";
     constexpr std::string_view sourceKey = ";Data Source=";
     constexpr std::string_view userKey = ";User ID=";
-    if (!StartsWithNoCase(rest, head) || !EndsWithNoCase(rest, tail) ||
+    if (!StartsWithIgnoreAsciiCase(rest, head) || !EndsWithIgnoreAsciiCase(rest, tail) ||
         rest.size() < head.size() + tail.size())
         throw KxError("the Oracle connection string is not in its expected layout");
 
@@ -197,7 +185,7 @@ ProviderFields ReadProviderString(const std::string &providerString)
         {"Provider=MSDAORA.1;", FromMsdaora},
     };
     for (const Provider &p : providers) {
-        if (StartsWithNoCase(text, p.Prefix))
+        if (StartsWithIgnoreAsciiCase(text, p.Prefix))
             return p.Read(text.substr(p.Prefix.size()));
     }
     throw KxError("the connection string names no known provider");

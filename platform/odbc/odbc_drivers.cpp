@@ -95,24 +95,12 @@ const char *WhatToInstall(DatabaseKind kind)
     return "";
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() &&
-           EqualsIgnoreAsciiCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool EndsWithNoCase(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() &&
-           EqualsIgnoreAsciiCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 // The version of a family's name ("8.0" of "MySQL ODBC 8.0 Unicode Driver"), as numbers; none
 // when the name is not of the family.
 std::optional<std::vector<uint32_t>> FamilyVersion(const DriverName &entry, std::string_view name)
 {
     if (name.size() <= entry.Text.size() + entry.Suffix.size() ||
-        !StartsWithNoCase(name, entry.Text) || !EndsWithNoCase(name, entry.Suffix))
+        !StartsWithIgnoreAsciiCase(name, entry.Text) || !EndsWithIgnoreAsciiCase(name, entry.Suffix))
         return std::nullopt;
     const std::string_view version =
         name.substr(entry.Text.size(), name.size() - entry.Text.size() - entry.Suffix.size());
@@ -142,7 +130,7 @@ bool Matches(const DriverName &entry, std::string_view name)
     case NameMatch::Exact:
         return EqualsIgnoreAsciiCase(name, entry.Text);
     case NameMatch::Prefix:
-        return name.size() > entry.Text.size() && StartsWithNoCase(name, entry.Text);
+        return name.size() > entry.Text.size() && StartsWithIgnoreAsciiCase(name, entry.Text);
     case NameMatch::Family:
         return FamilyVersion(entry, name).has_value();
     }
