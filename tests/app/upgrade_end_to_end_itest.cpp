@@ -642,13 +642,13 @@ TEST_F(UpgradeEndToEnd, PackageEntriesNamedLikeTheToolsFilesReachNoneOfThem)
         UpgradeWorld world("kx_e2e_names");
         const std::string victim = world.Folder().Slashed() + "outside/victim.txt";
         world.Folder().Write("outside/victim.txt", "victim");
-        PackageSpec spec;
+        PackageSpec recipe;
         for (auto [name, bytes] : cases[i].extra) {
             if (bytes.starts_with("@victim"))
                 bytes = journalNaming(victim, bytes == "@victim1" ? 1 : 2);
-            spec.Extra.emplace_back(name, bytes);
+            recipe.Extra.emplace_back(name, bytes);
         }
-        world.MakePackage(spec);
+        world.MakePackage(recipe);
         world.Register("localhost");
         ASSERT_TRUE(world.Open()) << where;
         const ProgramFolderLock lock = ProgramFolderLock::Acquire(world.ProgramFolder());
