@@ -160,7 +160,7 @@ TEST_F(Unattended, NothingFitsAndNothingIsTouched)
         const std::string where = "case " + std::to_string(i) + " (" + c.what + ")";
         UpgradeWorld world("kx_quiet_none_" + std::to_string(i));
         if (c.build) {
-            PackageSpec recipe;
+            PackageRecipe recipe;
             recipe.Build = c.build;
             world.MakePackage(recipe);
         }
@@ -183,7 +183,7 @@ TEST_F(Unattended, NothingFitsAndNothingIsTouched)
 TEST_F(Unattended, TheInstalledBuildIsAppliedAgainWithForce)
 {
     UpgradeWorld world("kx_quiet_force");
-    PackageSpec recipe;
+    PackageRecipe recipe;
     recipe.Build = "5.1";
     world.MakePackage(recipe);
     world.Register("localhost");
@@ -202,14 +202,14 @@ TEST_F(Unattended, AFailedUpgradeEndsWithItsStep)
 {
     struct Case {
         const char *what;
-        PackageSpec package;
+        PackageRecipe package;
         std::vector<std::string> lines; // the lines that end the output, in order
         std::string rows;
         std::vector<std::string> logged; // each stands in the log
     };
-    PackageSpec failingBlock;
+    PackageRecipe failingBlock;
     failingBlock.Script = kFailingScript;
-    PackageSpec damaged;
+    PackageRecipe damaged;
     damaged.Damaged = true;
     const Case cases[] = {
         {"failing block",
@@ -258,7 +258,7 @@ TEST_F(Unattended, AFailedUpgradeEndsWithItsStep)
 TEST_F(Unattended, AnErrorLeavingTheRunIsAFailureWithItsText)
 {
     UpgradeWorld world("kx_quiet_escape");
-    PackageSpec recipe;
+    PackageRecipe recipe;
     recipe.DbType = 2;
     world.MakePackage(recipe);
     world.Register("orcl", 2);

@@ -78,7 +78,7 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
     struct Case {
         const char *what;
         const char *serverName; // "localhost" is this machine; "127.0.0.1" is not to the window
-        PackageSpec package;
+        PackageRecipe package;
         Readme readme;
         std::vector<std::string> messages;
         const char *lastStep; // nullptr: not checked
@@ -87,32 +87,32 @@ TEST_F(UpgradeEndToEnd, OutcomesOfOnePress)
         std::vector<std::string> logged{}; // each stands in the upgrade log
     };
     const auto damaged = [] {
-        PackageSpec recipe;
+        PackageRecipe recipe;
         recipe.Damaged = true;
         return recipe;
     };
     const auto wrongPassword = [] {
-        PackageSpec recipe;
+        PackageRecipe recipe;
         recipe.Password = "xr353";
         return recipe;
     };
     const auto failingBlock = [] {
-        PackageSpec recipe;
+        PackageRecipe recipe;
         recipe.Script = kFailingScript;
         return recipe;
     };
     const auto renamed = [] {
-        PackageSpec recipe;
+        PackageRecipe recipe;
         recipe.FileName = "demo_5.2 (1).zip"; // as a browser names a second download
         return recipe;
     };
     const auto byKxpack = [] {
-        PackageSpec recipe;
+        PackageRecipe recipe;
         recipe.ByKxpack = true;
         return recipe;
     };
     const auto holding = [](Content content) {
-        PackageSpec recipe;
+        PackageRecipe recipe;
         recipe.Holds = content;
         return recipe;
     };
@@ -355,7 +355,7 @@ TEST_F(UpgradeEndToEnd, ErrorLeavingTheRunReachesTheDefaultErrorReport)
     // An Oracle product: the connection opens, and the host-address query of the locality
     // rule fails, which no stage handles.
     UpgradeWorld world("kx_e2e_escape");
-    PackageSpec recipe;
+    PackageRecipe recipe;
     recipe.DbType = 2;
     world.MakePackage(recipe);
     world.Register("orcl", 2);
@@ -412,7 +412,7 @@ TEST_F(UpgradeEndToEnd, NoSecretReachesTheLog)
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case &c = cases[i];
         UpgradeWorld world("kx_e2e_secret_" + std::to_string(i));
-        PackageSpec recipe;
+        PackageRecipe recipe;
         recipe.DbType = c.dbType;
         world.MakePackage(recipe);
         world.Register(c.serverName, c.dbType);
@@ -642,7 +642,7 @@ TEST_F(UpgradeEndToEnd, PackageEntriesNamedLikeTheToolsFilesReachNoneOfThem)
         UpgradeWorld world("kx_e2e_names");
         const std::string victim = world.Folder().Slashed() + "outside/victim.txt";
         world.Folder().Write("outside/victim.txt", "victim");
-        PackageSpec recipe;
+        PackageRecipe recipe;
         for (auto [name, bytes] : cases[i].extra) {
             if (bytes.starts_with("@victim"))
                 bytes = journalNaming(victim, bytes == "@victim1" ? 1 : 2);

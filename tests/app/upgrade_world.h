@@ -120,7 +120,7 @@ enum class Content {
     Nothing,    // no entry at all
 };
 
-struct PackageSpec {
+struct PackageRecipe {
     std::string Password = "xr352";
     // The package's build; the product is installed with 5.1.
     std::string Build = "5.2";
@@ -171,7 +171,7 @@ public:
 
     // Makes the package in the program folder with KX_Rar.exe: the descriptor as the archive
     // comment and one top folder named like the file, holding UpdateSQL.sql and UpdateFiles.
-    void MakePackage(const PackageSpec &recipe)
+    void MakePackage(const PackageRecipe &recipe)
     {
         if (!recipe.FileName.empty())
             packageFile_ = program_ + recipe.FileName;

@@ -100,7 +100,7 @@ TEST_F(VendorDriverNames, EachKindIsUpgradedThroughTheDriverItFinds)
     for (const Case &c : cases) {
         UpgradeWorld world(std::string("kx_e2e_vendor_") + std::to_string(c.dbType));
         world.Host().Resolved = {{10, 0, 0, 7}, {127, 0, 0, 1}};
-        PackageSpec recipe;
+        PackageRecipe recipe;
         recipe.DbType = c.dbType;
         world.MakePackage(recipe);
         world.Register(c.serverName, c.dbType);
