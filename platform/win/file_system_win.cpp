@@ -616,7 +616,7 @@ private:
 
 std::unique_ptr<IFileReader> WinFileSystem::OpenFileForReading(const std::string &path)
 {
-    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ,
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -628,7 +628,7 @@ std::unique_ptr<IFileReader> WinFileSystem::OpenFileForReading(const std::string
 
 std::unique_ptr<IFileWriter> WinFileSystem::CreateNewFile(const std::string &path)
 {
-    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         LogError("file system: cannot create " + path + ": " + LastErrorText());
