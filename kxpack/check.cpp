@@ -75,8 +75,7 @@ size_t EditDistance(const std::string &a, const std::string &b)
         row[0] = i;
         for (size_t j = 1; j <= b.size(); ++j) {
             const size_t above = row[j];
-            const bool same = std::toupper(static_cast<unsigned char>(a[i - 1])) ==
-                              std::toupper(static_cast<unsigned char>(b[j - 1]));
+            const bool same = FoldAsciiCase(a[i - 1]) == FoldAsciiCase(b[j - 1]);
             row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
             diagonal = above;
         }
@@ -124,9 +123,7 @@ DescriptorFacts CheckDescriptor(const PackageRead &read, Report &report)
                    "no key in a section [CONFIG]: the tool reads every key as missing");
     std::map<std::string, int> seen; // by upper-case name
     for (const std::string &key : keys) {
-        std::string folded = key;
-        std::transform(folded.begin(), folded.end(), folded.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        const std::string folded = FoldAsciiCase(key);
         if (++seen[folded] == 2)
             report.Add(Severity::Warning, "descriptor", Where(key.c_str()),
                        "given more than once: the tool takes the first");
@@ -180,7 +177,7 @@ DescriptorFacts CheckDescriptor(const PackageRead &read, Report &report)
                        "longer than the tool reads: it is cut to " + std::to_string(kValueLimit) +
                            " bytes");
         if (codePage == "UTF-8" && !IsAscii(value)) {
-            const std::string other = Gb18030ToSystemText(value);
+            const std::string other = Gb18030ToUtf8(value);
             entry["asGb18030"] = other;
             report.Add(Severity::Warning, "descriptor", Where(key.Name),
                        "read as UTF-8 " + Quoted(value) +

@@ -10,8 +10,8 @@
 // blanks removed) when the file cannot be read or holds no such section or key. Never throws.
 //
 // A file that begins with a UTF-16 byte-order mark (little- or big-endian: what Notepad saves as
-// "Unicode") is read as UTF-16 and its values come back as UTF-8. Other files are taken as text
-// of the system code page (ToSystemText: bytes that are not valid UTF-8 are read as GB18030); a
+// "Unicode") is read as UTF-16 and its values come back as UTF-8. Other files are read by
+// ToUtf8 (valid UTF-8 as it is, anything else as GB18030); a
 // UTF-8 byte-order mark at the start is skipped. Lines end in CR LF, LF or a lone CR. Blanks are
 // the space, tab, CR, LF, vertical tab and form feed; leading and trailing blanks of a line are
 // ignored; then:

@@ -6,63 +6,9 @@
 
 #include <utility>
 
-namespace {
-
-// The code point starting at text[i], advancing i; an invalid sequence gives U+FFFD for its
-// first byte.
-char32_t NextCodePoint(std::string_view text, size_t &i)
-{
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t len = c < 0x80                 ? 1
-                 : c >= 0xC2 && c <= 0xDF ? 2
-                 : c >= 0xE0 && c <= 0xEF ? 3
-                 : c >= 0xF0 && c <= 0xF4 ? 4
-                                          : 0;
-    if (len == 0 || i + len > text.size() || !IsValidUtf8(text.substr(i, len))) {
-        ++i;
-        return 0xFFFD;
-    }
-    char32_t cp = len == 1 ? c : c & (0xFF >> (len + 1));
-    for (size_t k = 1; k < len; ++k)
-        cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    i += len;
-    return cp;
-}
-
-} // namespace
-
-std::string Utf8ToUtf16Le(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size() * 2);
-    auto put = [&](char32_t u) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-    };
-    for (size_t i = 0; i < text.size();) {
-        const char32_t cp = NextCodePoint(text, i);
-        if (cp >= 0x10000) {
-            put(0xD800 + ((cp - 0x10000) >> 10));
-            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            put(cp);
-        }
-    }
-    return out;
-}
-
 // --- Parsing --------------------------------------------------------------------------------
 
 namespace {
-
-std::string FoldAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - ('a' - 'A'));
-    return out;
-}
 
 bool IsBlank(char c)
 {
@@ -167,7 +113,7 @@ std::optional<std::string> FoldRegKeyPath(std::string_view subKey)
             break;
         start = sep + 1;
     }
-    return FoldAscii(subKey);
+    return FoldAsciiCase(subKey);
 }
 
 namespace {
@@ -258,9 +204,9 @@ std::optional<RegStoreValue> ParseData(std::string_view data, bool unicodeHex)
     auto bytes = ParseHexList(WithoutComment(list));
     if (!bytes)
         return std::nullopt;
-    // String data is handed out in the system code page, as the 8-bit registry calls do.
+    // String data is handed out as UTF-8, the logic's text, whatever the file's encoding.
     if (IsStringType(value.Type)) {
-        value.Data = unicodeHex ? Utf16ToUtf8(*bytes) : ToSystemText(*bytes);
+        value.Data = unicodeHex ? Utf16ToUtf8(*bytes) : ToUtf8(*bytes);
         // The import closes string data that lacks its terminator.
         if (!value.Data.empty() && value.Data.back() != '\0')
             value.Data += '\0';
@@ -360,7 +306,7 @@ RegStore ParseRegStore(const std::string &raw)
         store.text = std::string(body);
         if (!IsValidUtf8(store.text)) {
             store.encoding = RegStoreEncoding::Gb18030;
-            store.text = ToSystemText(store.text);
+            store.text = ToUtf8(store.text);
         }
     }
     const size_t end = store.text.find_first_of("\r\n");

@@ -62,6 +62,3 @@ RegStore ParseRegStore(const std::string &raw);
 // The folded path of a key below the root, or nothing when a name is empty or holds a control
 // character (those cannot be written back as one line). "" is the root itself.
 std::optional<std::string> FoldRegKeyPath(std::string_view subKey);
-
-// UTF-8 text as UTF-16LE bytes; an invalid sequence gives U+FFFD for its first byte.
-std::string Utf8ToUtf16Le(std::string_view text);

@@ -44,8 +44,8 @@ class IRegistry {
     [[nodiscard]] virtual bool CreateKey(const std::string &subKey, RegKey &key) = 0;
 
     // The type (kReg*) and data size in bytes of the value name of an open key ("" is the
-    // key's default value); names match without regard to letter case. String data is in the
-    // system code page and its size counts the terminating zero when one is stored. False
+    // key's default value); names match without regard to letter case. String data is UTF-8 text
+    // (as the logic's texts are) and its size counts the terminating zero when one is stored. False
     // when the value does not exist or key is not an open handle. Never throws.
     [[nodiscard]] virtual bool QueryValueInfo(RegKey key, const std::string &name, uint32_t &type,
                                               uint32_t &size) = 0;

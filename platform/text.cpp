@@ -29,18 +29,25 @@ std::string TrimControl(std::string_view text)
 }
 
 // Folds to capitals, as Windows does, so "_" sorts after the letters.
-static unsigned char FoldAscii(char c)
+char FoldAsciiCase(char c)
 {
-    auto u = static_cast<unsigned char>(c);
-    return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+
+std::string FoldAsciiCase(std::string_view text)
+{
+    std::string folded(text);
+    for (char &c : folded)
+        c = FoldAsciiCase(c);
+    return folded;
 }
 
 int CompareIgnoreAsciiCase(std::string_view a, std::string_view b)
 {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        const unsigned char x = FoldAscii(a[i]);
-        const unsigned char y = FoldAscii(b[i]);
+        const auto x = static_cast<unsigned char>(FoldAsciiCase(a[i]));
+        const auto y = static_cast<unsigned char>(FoldAsciiCase(b[i]));
         if (x != y)
             return x < y ? -1 : 1;
     }
@@ -128,7 +135,7 @@ bool IsValidUtf8(std::string_view bytes)
     return true;
 }
 
-static void AppendUtf8(std::string &out, char32_t cp)
+void AppendUtf8(std::string &out, char32_t cp)
 {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -147,7 +154,26 @@ static void AppendUtf8(std::string &out, char32_t cp)
     }
 }
 
-// Written by hand rather than with iconv because it must be total.
+char32_t NextUtf8CodePoint(std::string_view text, size_t &at)
+{
+    const auto c = static_cast<unsigned char>(text[at]);
+    const size_t len = c < 0x80                 ? 1
+                       : c >= 0xC2 && c <= 0xDF ? 2
+                       : c >= 0xE0 && c <= 0xEF ? 3
+                       : c >= 0xF0 && c <= 0xF4 ? 4
+                                                : 0;
+    if (len == 0 || at + len > text.size() || !IsValidUtf8(text.substr(at, len))) {
+        ++at;
+        return 0xFFFD;
+    }
+    char32_t cp = len == 1 ? c : c & (0xFF >> (len + 1));
+    for (size_t k = 1; k < len; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+    at += len;
+    return cp;
+}
+
+// Written by hand rather than with a converter because it must be total.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
 {
     std::string out;
@@ -168,6 +194,26 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
             u = 0xFFFD;
         }
         AppendUtf8(out, u);
+    }
+    return out;
+}
+
+std::string Utf8ToUtf16Le(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() * 2);
+    auto put = [&](char32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (size_t i = 0; i < text.size();) {
+        const char32_t cp = NextUtf8CodePoint(text, i);
+        if (cp >= 0x10000) {
+            put(0xD800 + ((cp - 0x10000) >> 10));
+            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            put(cp);
+        }
     }
     return out;
 }

@@ -1,6 +1,8 @@
 #pragma once
-// Text conventions of the tool. Texts are byte strings in the system code page (UTF-8 on POSIX,
-// the ANSI code page on Windows), one byte a character, lengths in bytes.
+// Text conventions of the tool. The logic's texts are UTF-8 byte strings on both systems (file
+// names on POSIX: their bytes as they are), lengths in bytes. This module and codepage.h are the
+// one home of text conversion: UTF-8, UTF-16 and the ASCII case fold here, GB18030 there;
+// platform/win/wide.h only hands these texts to the wide Windows calls.
 
 #include <string>
 #include <string_view>
@@ -20,7 +22,9 @@ std::string TrimControl(std::string_view text);
 std::string EscapeControls(std::string_view text);
 
 // ASCII-only case folding (to capitals, as Windows does), for names that Windows matches
-// without regard to letter case.
+// without regard to letter case. Bytes beyond ASCII stay as they are.
+char FoldAsciiCase(char c);
+std::string FoldAsciiCase(std::string_view text);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 int CompareIgnoreAsciiCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoreAsciiCase(std::string_view text, std::string_view prefix);
@@ -29,6 +33,17 @@ bool EndsWithIgnoreAsciiCase(std::string_view text, std::string_view suffix);
 // True when the bytes form valid UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view bytes);
 
+// The code point of the UTF-8 sequence at text[at], moving at past it. A byte that starts no
+// valid sequence (also one cut off at the end) gives U+FFFD and moves at by one.
+char32_t NextUtf8CodePoint(std::string_view text, size_t &at);
+
+// Appends the UTF-8 form of the code point cp (at most U+10FFFF).
+void AppendUtf8(std::string &out, char32_t cp);
+
 // UTF-16 (little-endian unless bigEndian) as UTF-8. Total: a lone surrogate becomes U+FFFD, an
 // odd last byte is dropped, zero units stay zero bytes.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian = false);
+
+// UTF-8 text as UTF-16LE bytes (no byte-order mark); an invalid sequence gives U+FFFD for its
+// first byte.
+std::string Utf8ToUtf16Le(std::string_view text);

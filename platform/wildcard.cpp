@@ -1,13 +1,9 @@
 // The Windows wildcard rule, kept apart from either file system so that both list alike.
 #include "platform/wildcard.h"
 
-namespace {
+#include "platform/text.h"
 
-unsigned char FoldAscii(char c)
-{
-    const auto u = static_cast<unsigned char>(c);
-    return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
-}
+namespace {
 
 bool WildcardMatch(std::string_view name, std::string_view pattern)
 {
@@ -21,7 +17,7 @@ bool WildcardMatch(std::string_view name, std::string_view pattern)
             starP = p++;
             starN = n;
         } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+                   (pattern[p] == '?' || FoldAsciiCase(pattern[p]) == FoldAsciiCase(name[n]))) {
             ++p;
             ++n;
         } else if (starP != std::string_view::npos) {

@@ -129,12 +129,12 @@ ScriptCutter::~ScriptCutter() = default;
 
 namespace {
 
-// A piece of the script as text of the system code page.
+// A piece of the script as UTF-8 text.
 std::string ScriptText(const std::string &bytes, ScriptCodePage codePage)
 {
     if (codePage != ScriptCodePage::Gb18030 || IsAscii(bytes))
         return bytes;
-    return Gb18030ToSystemText(bytes);
+    return Gb18030ToUtf8(bytes);
 }
 
 } // namespace

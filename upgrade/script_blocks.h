@@ -11,7 +11,7 @@
 // between gives an empty command (the lines it would repeat never run twice).
 //
 // The file is UTF-8 when it is wholly valid UTF-8 (a leading byte-order mark is skipped), else
-// GB18030; names and commands come in the system code page.
+// GB18030; names and commands come as UTF-8 text.
 
 #include <memory>
 #include <string>

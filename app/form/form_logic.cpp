@@ -48,7 +48,7 @@ void FormLogic::ShowPackage(const std::string &product, const std::string &currB
     view_.SetCaption(FormControl::Lab_NewBuild, newBuild);
     // The path's bytes may be in the Chinese code page; the label shows them readable, and
     // the run takes them from Package, never back from the label.
-    view_.SetCaption(FormControl::Lab_Path, ToSystemText(path));
+    view_.SetCaption(FormControl::Lab_Path, ToUtf8(path));
     // The check box's handler runs for every change of its state, the program's too.
     if (!view_.IsForceChecked()) {
         view_.SetForceChecked(true);

@@ -54,12 +54,7 @@ private:
         pending_.erase(0, whole);
         if (wide.empty())
             return true;
-        const int size = WideCharToMultiByte(codePage_, 0, wide.data(),
-                                             static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                             nullptr);
-        std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
-        WideCharToMultiByte(codePage_, 0, wide.data(), static_cast<int>(wide.size()),
-                            bytes.data(), size, nullptr, nullptr);
+        const std::string bytes = Narrow(wide, codePage_);
         DWORD wrote = 0;
         return bytes.empty() || (WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()),
                                            &wrote, nullptr) &&

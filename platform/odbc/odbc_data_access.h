@@ -5,7 +5,7 @@
 // (odbc_drivers.h). Leaves out everything the tool does not use: parameters, cursors beyond the
 // first row, transactions (every statement commits on its own).
 //
-// Text passes through the narrow (byte) ODBC calls in the system code page (UTF-8) on POSIX and
+// Text passes through the narrow (byte) ODBC calls as UTF-8 on POSIX and
 // through the wide calls on Windows, converted from and to the logic's UTF-8; for MySQL and
 // MariaDB drivers the connection asks for utf8mb4, so UTF-8 text arrives as the same
 // characters.

@@ -94,7 +94,8 @@ std::string_view Field(std::string_view raw)
 }
 
 // The file as text: UTF-16 with a byte-order mark (what Notepad saves as "Unicode") becomes
-// UTF-8; a UTF-8 byte-order mark is skipped; other bytes are text of the system code page.
+// UTF-8; a UTF-8 byte-order mark is skipped; other bytes are read by ToUtf8
+// (valid UTF-8 as it is, else GB18030).
 std::string DecodeFile(std::string_view bytes)
 {
     if (bytes.starts_with("\xFF\xFE"))
@@ -103,7 +104,7 @@ std::string DecodeFile(std::string_view bytes)
         return Utf16ToUtf8(bytes.substr(2), true);
     if (bytes.starts_with("\xEF\xBB\xBF"))
         bytes.remove_prefix(3);
-    return ToSystemText(std::string(bytes));
+    return ToUtf8(std::string(bytes));
 }
 
 std::string StripMatchingQuotes(std::string value)

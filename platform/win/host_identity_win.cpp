@@ -36,11 +36,7 @@ bool WinHostIdentity::HostName(std::string &name)
         return false;
     }
     // Winsock gives the name in the ANSI code page.
-    const std::string ansi = buffer;
-    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), length);
-    name = Narrow(wide);
+    name = Narrow(Widen(buffer, kAnsiCodePage));
     return true;
 }
 

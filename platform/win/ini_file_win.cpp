@@ -1,6 +1,6 @@
 // INI reading on Windows: the system's GetPrivateProfileStringW on the full path. A file with a
 // byte-order mark is read by the system as Unicode; any other file in the ANSI code page, whose
-// bytes are taken back as they were and read by the logic's rule (ToSystemText), so that a
+// bytes are taken back as they were and read by the logic's rule (ToUtf8), so that a
 // descriptor in GB18030 gives the same fields on every Windows and on POSIX.
 
 #include "platform/ini_file.h"
@@ -43,34 +43,10 @@ std::string TrimTrailingBlanks(std::string text)
     return text;
 }
 
-// The bytes as the system reads a file without a byte-order mark: in the ANSI code page.
-std::wstring FromAnsi(const std::string &bytes)
-{
-    if (bytes.empty())
-        return {};
-    const int size = static_cast<int>(bytes.size());
-    const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), length);
-    return wide;
-}
-
-// The wide text as the ANSI code page bytes it was read from.
-std::string AnsiBytes(const std::wstring &wide)
-{
-    if (wide.empty())
-        return {};
-    const int size = static_cast<int>(wide.size());
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(), length, nullptr, nullptr);
-    return bytes;
-}
-
 // The system's text of a file without a byte-order mark, read back as the logic reads text.
 std::string FromFileText(const std::wstring &text, bool unicode)
 {
-    return unicode ? Narrow(text) : ToSystemText(AnsiBytes(text));
+    return unicode ? Narrow(text) : ToUtf8(Narrow(text, kAnsiCodePage));
 }
 
 } // namespace
@@ -79,7 +55,7 @@ std::vector<std::string> ReadIniKeys(const std::string &section, const std::stri
 {
     const std::wstring widePath = Widen(path);
     const bool unicode = StartsWithByteOrderMark(widePath);
-    const std::wstring wideSection = unicode ? Widen(section) : FromAnsi(section);
+    const std::wstring wideSection = unicode ? Widen(section) : Widen(section, kAnsiCodePage);
     // With no key, the system gives every key name of the section, each ended by a zero, and
     // one more zero after the last.
     std::wstring names(1024, L'\0');
@@ -108,8 +84,8 @@ std::string ReadIniString(const std::string &section, const std::string &key,
     const std::wstring widePath = Widen(path);
     // Names are compared byte for byte with the file's: given as the system reads the file.
     const bool unicode = StartsWithByteOrderMark(widePath);
-    const std::wstring wideSection = unicode ? Widen(section) : FromAnsi(section);
-    const std::wstring wideKey = unicode ? Widen(key) : FromAnsi(key);
+    const std::wstring wideSection = unicode ? Widen(section) : Widen(section, kAnsiCodePage);
+    const std::wstring wideKey = unicode ? Widen(key) : Widen(key, kAnsiCodePage);
     std::wstring value(256, L'\0');
     for (;;) {
         const DWORD got = GetPrivateProfileStringW(wideSection.c_str(), wideKey.c_str(), kMissing,

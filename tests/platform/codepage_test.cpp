@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace {
@@ -15,7 +16,7 @@ struct ConvertCase {
     std::string expected;
 };
 
-TEST(ToSystemText, Utf8KeptOtherBytesReadAsGb18030)
+TEST(ToUtf8, Utf8KeptOtherBytesReadAsGb18030)
 {
     // clang-format off
     const ConvertCase cases[] = {
@@ -39,20 +40,61 @@ TEST(ToSystemText, Utf8KeptOtherBytesReadAsGb18030)
     };
     // clang-format on
     for (size_t i = 0; i < std::size(cases); ++i) {
-        const std::string result = ToSystemText(cases[i].bytes);
+        const std::string result = ToUtf8(cases[i].bytes);
         EXPECT_EQ(result, cases[i].expected) << "case " << i;
         EXPECT_TRUE(IsValidUtf8(result)) << "case " << i;
     }
 }
 
-TEST(ToSystemText, EveryByteValueGivesValidUtf8)
+TEST(ToUtf8, EveryByteValueGivesValidUtf8)
 {
     std::string all;
     for (int b = 0; b < 256; ++b)
         all += static_cast<char>(b);
-    const std::string result = ToSystemText(all);
+    const std::string result = ToUtf8(all);
     EXPECT_TRUE(IsValidUtf8(result));
     EXPECT_TRUE(result.starts_with(all.substr(0, 128)));
+}
+
+struct EncodeCase {
+    std::string text;
+    std::optional<std::string> expected;
+};
+
+TEST(Utf8ToGb18030, EncodesAsTheDecoderReads)
+{
+    // clang-format off
+    const EncodeCase cases[] = {
+        {"", ""s},
+        {"plain ascii\r\n", "plain ascii\r\n"s},
+        {"a\0b"s, "a\0b"s},
+        {"朔岱产品", "\xCB\xB7\xE1\xB7\xB2\xFA\xC6\xB7"s},
+        {"€", "\xA2\xE3"s},
+        {"\xC2\x80", "\x81\x30\x81\x30"s},
+        {"Ä", "\x81\x30\x87\x32"s},
+        {"\xEF\xBF\xBF", "\x84\x31\xA4\x39"s},
+        {"😀", "\x94\x39\xFC\x36"s},
+        {"\xF4\x8F\xBF\xBF", "\xE3\x32\x9A\x35"s},
+        // not UTF-8: nothing to encode
+        {"\xD6\xD0", std::nullopt},
+        {"\xED\xA0\x80", std::nullopt},
+    };
+    // clang-format on
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(Utf8ToGb18030(cases[i].text), cases[i].expected) << "case " << i;
+}
+
+TEST(Utf8ToGb18030, EveryCodePointComesBackThroughTheDecoder)
+{
+    for (char32_t cp = 1; cp <= 0x10FFFF; cp += cp < 0x10000 ? 1 : 61) {
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            continue;
+        std::string text;
+        AppendUtf8(text, cp);
+        const std::optional<std::string> encoded = Utf8ToGb18030(text);
+        ASSERT_TRUE(encoded) << "U+" << std::hex << static_cast<uint32_t>(cp);
+        ASSERT_EQ(Gb18030ToUtf8(*encoded), text) << "U+" << std::hex << static_cast<uint32_t>(cp);
+    }
 }
 
 } // namespace

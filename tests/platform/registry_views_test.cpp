@@ -4,6 +4,7 @@
 #include "platform/native_path.h"
 #include "platform/reg_store.h"
 #include "platform/registry_views.h"
+#include "platform/text.h"
 #include "product/product_reg.h"
 #include "tests/support/temp_folder.h"
 

@@ -393,7 +393,7 @@ TEST_F(ReadersVsWindows, IniLookupsAgreeWithGetPrivateProfileString)
         // A UTF-16 file is compared with the wide function; an 8-bit one with the bytes the
         // 8-bit function hands out, read as text the way the tool reads the system code page.
         const bool utf16 = c.file.starts_with("\xFF\xFE") || c.file.starts_with("\xFE\xFF");
-        const std::string windows = utf16 ? FromHex(w) : ToSystemText(FromHex(a));
+        const std::string windows = utf16 ? FromHex(w) : ToUtf8(FromHex(a));
         const std::string path = (folder_.Path() / ("i" + std::to_string(i) + ".ini")).string();
         const std::string ours = ReadIniString(c.section, c.key, "<none>", path);
         Compare("ini row " + std::to_string(i) + " [" + Visible(c.file.substr(0, 60)) + "]", ours,
@@ -468,7 +468,7 @@ TEST_F(ReadersVsWindows, StoreReadsAgreeWithTheRegistryEditorsImport)
             std::string data = FromHex(side.substr(colon + 1));
             if (c.format == Format::V4 &&
                 (type == kRegSz || type == kRegExpandSz || type == kRegMultiSz))
-                data = ToSystemText(data);
+                data = ToUtf8(data);
             windows = std::to_string(type) + " " + ToHex(data);
         }
         const std::string store = (folder_.Path() / ("r" + std::to_string(i) + ".reg")).string();

@@ -16,7 +16,7 @@ void PrepareNameReading(archive *reader)
 
 std::optional<std::string> EntryText(archive_entry *, const ZipEntry &stored)
 {
-    return ToSystemText(stored.Name);
+    return ToUtf8(stored.Name);
 }
 
 std::string SystemNameProblem(std::string_view part)

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the GB18030 decoding tables of the Windows form (gb18030_table.cpp) from Python's own
-codec, so that the build needs no system converter: Wine has none for code page 54936."""
+"""Writes the GB18030 decoding tables (gb18030_table.cpp) from Python's own codec, so that both
+forms read GB18030 alike and need no system converter (Wine has none for code page 54936)."""
 import sys
 
 TRAILS = list(range(0x40, 0x7F)) + list(range(0x80, 0xFF))
@@ -44,7 +44,7 @@ def main(out):
     ranges = four_byte_ranges()
     with open(out, "w") as f:
         f.write("// Made by gb18030_table.py at build time; do not edit.\n")
-        f.write('#include "platform/win/gb18030.h"\n\n')
+        f.write('#include "platform/gb18030.h"\n\n')
         f.write("const uint16_t kGb18030TwoByte[126 * 190] = {\n")
         for i in range(0, len(two), 16):
             f.write("    " + ", ".join(str(v) for v in two[i:i + 16]) + ",\n")
