@@ -2,16 +2,9 @@
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"
+#include "platform/odbc/odbc_calls.h"
 #include "platform/odbc/odbc_connection_string.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-#include <sql.h>
-#include <sqlext.h>
-
-#include <cwchar>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -20,90 +13,18 @@ namespace {
 
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
 
-#ifdef _WIN32
-// On Windows the narrow calls speak the ANSI code page, not the logic's UTF-8: every text goes
-// through the wide calls instead, converted here.
-std::wstring Wide(const std::string &text)
-{
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-    return wide;
-}
-
-std::string Utf8(const wchar_t *text, size_t length)
-{
-    if (length == 0)
-        return {};
-    const int size = static_cast<int>(length);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, size, utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
-}
-
-SQLRETURN ExecDirect(SQLHSTMT stmt, const std::string &text)
-{
-    std::wstring wide = Wide(text);
-    return SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR *>(wide.data()),
-                          static_cast<SQLINTEGER>(wide.size()));
-}
-
-SQLRETURN DriverConnect(SQLHDBC dbc, const std::string &text)
-{
-    std::wstring wide = Wide(text);
-    return SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR *>(wide.data()),
-                             static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, nullptr,
-                             SQL_DRIVER_NOPROMPT);
-}
-#else
-SQLRETURN ExecDirect(SQLHSTMT stmt, const std::string &text)
-{
-    return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR *>(const_cast<char *>(text.c_str())),
-                         static_cast<SQLINTEGER>(text.size()));
-}
-
-SQLRETURN DriverConnect(SQLHDBC dbc, const std::string &text)
-{
-    return SQLDriverConnect(dbc, nullptr,
-                            reinterpret_cast<SQLCHAR *>(const_cast<char *>(text.c_str())), SQL_NTS,
-                            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-}
-#endif
-
 // Every diagnostic record of a handle, as "[SQLSTATE] (native error N) message" lines.
 std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle)
 {
     std::string text;
-    for (SQLSMALLINT record = 1;; ++record) {
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-#ifdef _WIN32
-        wchar_t state[6] = {};
-        wchar_t message[1024] = {};
-        const SQLRETURN rc = SQLGetDiagRecW(type, handle, record, reinterpret_cast<SQLWCHAR *>(state),
-                                            &native, reinterpret_cast<SQLWCHAR *>(message),
-                                            static_cast<SQLSMALLINT>(std::size(message)), &length);
-        if (!SQL_SUCCEEDED(rc))
-            break;
-        const std::string stateText = Utf8(state, std::wcslen(state));
-        const std::string messageText = Utf8(message, std::wcslen(message));
-#else
-        SQLCHAR state[6] = {};
-        SQLCHAR message[1024] = {};
-        const SQLRETURN rc =
-            SQLGetDiagRec(type, handle, record, state, &native, message, sizeof message, &length);
-        if (!SQL_SUCCEEDED(rc))
-            break;
-        const std::string stateText = reinterpret_cast<const char *>(state);
-        const std::string messageText = reinterpret_cast<const char *>(message);
-#endif
+    std::string state;
+    std::string message;
+    SQLINTEGER native = 0;
+    for (SQLSMALLINT record = 1; OdbcDiagnosticRecord(type, handle, record, state, native, message);
+         ++record) {
         if (!text.empty())
             text += '\n';
-        text += '[' + stateText + "] (native error " + std::to_string(native) + ") " + messageText;
+        text += '[' + state + "] (native error " + std::to_string(native) + ") " + message;
     }
     return text.empty() ? "no diagnostics" : text;
 }
@@ -144,31 +65,10 @@ OdbcDriverLists ListOdbcDrivers()
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
         return lists;
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    for (SQLUSMALLINT direction = SQL_FETCH_FIRST;; direction = SQL_FETCH_NEXT) {
-        SQLSMALLINT nameLength = 0;
-        SQLSMALLINT attributesLength = 0;
-        // A longer name is cut (the call then reports SQL_SUCCESS_WITH_INFO); no real one is.
-#ifdef _WIN32
-        wchar_t name[512] = {};
-        wchar_t attributes[2048] = {};
-        const SQLRETURN rc =
-            SQLDriversW(env, direction, reinterpret_cast<SQLWCHAR *>(name),
-                        static_cast<SQLSMALLINT>(std::size(name)), &nameLength,
-                        reinterpret_cast<SQLWCHAR *>(attributes),
-                        static_cast<SQLSMALLINT>(std::size(attributes)), &attributesLength);
-        if (!SQL_SUCCEEDED(rc))
-            break;
-        lists.Drivers.push_back(Utf8(name, std::wcslen(name)));
-#else
-        SQLCHAR name[512] = {};
-        SQLCHAR attributes[2048] = {};
-        const SQLRETURN rc = SQLDrivers(env, direction, name, sizeof name, &nameLength, attributes,
-                                        sizeof attributes, &attributesLength);
-        if (!SQL_SUCCEEDED(rc))
-            break;
-        lists.Drivers.emplace_back(reinterpret_cast<const char *>(name));
-#endif
-    }
+    std::string name;
+    for (SQLUSMALLINT direction = SQL_FETCH_FIRST; OdbcNextDriver(env, direction, name);
+         direction = SQL_FETCH_NEXT)
+        lists.Drivers.push_back(name);
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     return lists;
 }
@@ -213,7 +113,7 @@ void OdbcConnection::Open()
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                       reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
 
-    const SQLRETURN rc = DriverConnect(dbc, odbc);
+    const SQLRETURN rc = OdbcDriverConnect(dbc, odbc);
     if (!SQL_SUCCEEDED(rc)) {
         const std::string diagnostics = Diagnostics(SQL_HANDLE_DBC, dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
@@ -246,7 +146,7 @@ void OdbcQuery::Open()
 {
     Close();
     StatementHandle stmt = NewStatement(connection_);
-    const SQLRETURN rc = ExecDirect(stmt.get(), sql_);
+    const SQLRETURN rc = OdbcExecDirect(stmt.get(), sql_);
     if (!Succeeded(rc))
         Fail("the query failed", SQL_HANDLE_STMT, stmt.get());
     stmt_ = stmt.release();
@@ -266,38 +166,10 @@ std::string OdbcQuery::FirstFieldText()
     if (!SQL_SUCCEEDED(fetch))
         Fail("cannot read the query's row", SQL_HANDLE_STMT, stmt_);
 
-    // Long texts come in pieces; each piece but the last fills the buffer up to its NUL.
-#ifdef _WIN32
-    using Unit = wchar_t;
-    constexpr SQLSMALLINT kTextType = SQL_C_WCHAR;
-#else
-    using Unit = char;
-    constexpr SQLSMALLINT kTextType = SQL_C_CHAR;
-#endif
-    std::basic_string<Unit> text;
-    Unit buffer[512];
-    for (;;) {
-        SQLLEN indicator = 0; // in bytes
-        const SQLRETURN rc = SQLGetData(stmt_, 1, kTextType, buffer, sizeof buffer, &indicator);
-        if (rc == SQL_NO_DATA)
-            break;
-        if (!SQL_SUCCEEDED(rc))
-            Fail("cannot read the query's field", SQL_HANDLE_STMT, stmt_);
-        if (indicator == SQL_NULL_DATA)
-            break;
-        const bool whole = rc == SQL_SUCCESS;
-        if (whole && indicator != SQL_NO_TOTAL && indicator < static_cast<SQLLEN>(sizeof buffer))
-            text.append(buffer, static_cast<size_t>(indicator) / sizeof(Unit));
-        else
-            text.append(buffer, std::size(buffer) - 1);
-        if (whole)
-            break;
-    }
-#ifdef _WIN32
-    firstField_ = Utf8(text.data(), text.size());
-#else
-    firstField_ = text;
-#endif
+    std::string text;
+    if (!SQL_SUCCEEDED(OdbcColumnText(stmt_, 1, text)))
+        Fail("cannot read the query's field", SQL_HANDLE_STMT, stmt_);
+    firstField_ = std::move(text);
     fetched_ = true;
     return firstField_;
 }
@@ -308,7 +180,7 @@ void OdbcCommand::Execute()
     // No time limit for a block: an upgrade statement may rebuild a large table.
     SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN{0}), 0);
 
-    SQLRETURN rc = ExecDirect(stmt.get(), text_);
+    SQLRETURN rc = OdbcExecDirect(stmt.get(), text_);
     std::string failure;
     if (rc == SQL_ERROR)
         failure = Diagnostics(SQL_HANDLE_STMT, stmt.get());

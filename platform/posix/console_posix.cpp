@@ -1,5 +1,7 @@
 #include "platform/console.h"
 
+#include "platform/posix/unique_fd.h"
+
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,9 +19,10 @@ void UseUtf8StandardStreams() {}
 bool ReadSecretFromTerminal(const std::string &prompt, std::string &secret)
 {
     secret.clear();
-    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-    if (tty < 0)
+    const UniqueFd terminal(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
+    if (!terminal)
         return false;
+    const int tty = terminal.get();
     struct termios saved;
     const bool echoOff = ::tcgetattr(tty, &saved) == 0;
     if (echoOff) {
@@ -42,7 +45,6 @@ bool ReadSecretFromTerminal(const std::string &prompt, std::string &secret)
     if (echoOff)
         (void)::tcsetattr(tty, TCSAFLUSH, &saved);
     (void)!::write(tty, "\n", 1);
-    ::close(tty);
     if (!secret.empty() && secret.back() == '\r')
         secret.pop_back();
     return ok;

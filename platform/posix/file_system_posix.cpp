@@ -5,6 +5,8 @@
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"
+#include "platform/posix/durable_write.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/text.h"
 #include "platform/wildcard.h"
 
@@ -31,30 +33,6 @@
 #include <utility>
 
 namespace {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset(int fd)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 struct DirCloser {
     void operator()(DIR *dir) const { ::closedir(dir); }
@@ -490,7 +468,7 @@ const char *FillCopy(int in, const struct stat &from, UniqueFd &out, bool replac
     // No fsync here: the rename keeps a failed copy from ever showing under the target's
     // name, and the stage flushes each file system once at its end (FlushFileSystems), which
     // costs far less than a flush per file.
-    if (::close(out.release()) != 0)
+    if (!out.Close())
         return "write the copy";
     return nullptr;
 }
@@ -708,7 +686,7 @@ public:
     }
     bool Close() override
     {
-        if (::close(fd_.release()) != 0)
+        if (!fd_.Close())
             return Failed("cannot close " + path_);
         return true;
     }
@@ -768,33 +746,9 @@ bool PosixFileSystem::ReadFile(const std::string &path, std::string &bytes)
 
 bool PosixFileSystem::WriteFileDurably(const std::string &path, const std::string &bytes)
 {
-    const auto failed = [&](const char *step) {
-        return Failed("cannot write " + path + ": " + step);
-    };
-    std::string temp;
-    UniqueFd out = CreateBeside(path, 0644, temp);
-    if (!out)
-        return failed("create a file beside it");
-    TempFileGuard guard(temp);
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(out.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return failed("write the bytes");
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(out.get()) != 0 || ::close(out.release()) != 0)
-        return failed("flush the bytes");
-    if (::rename(temp.c_str(), path.c_str()) != 0)
-        return failed("rename it into place");
-    guard.Disarm();
-    // The new name is stable only once its folder is.
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return (dir && ::fsync(dir.get()) == 0) || failed("flush its folder");
+    const DurableWriteStep step = WriteDurably(path, bytes);
+    return step == DurableWriteStep::Done ||
+           Failed("cannot write " + path + ": " + DurableWriteStepText(step));
 }
 
 bool PosixFileSystem::FlushFileSystems(const std::vector<std::string> &paths)

@@ -4,6 +4,7 @@
 #include "platform/ini_file.h"
 
 #include "platform/codepage.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/text.h"
 
 #include <fcntl.h>
@@ -18,27 +19,11 @@
 
 namespace {
 
-class FileHandle {
-public:
-    explicit FileHandle(int fd) : fd_(fd) {}
-    ~FileHandle()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // The whole file, or nothing when it is missing, not a regular file or cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string &path)
 {
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0)
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file)
         return std::nullopt;
     struct stat info {};
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))

@@ -46,32 +46,15 @@ std::string_view FileNameOf(std::string_view path)
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    ~FdGuard()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FdGuard(const FdGuard &) = delete;
-    FdGuard &operator=(const FdGuard &) = delete;
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 // Reads up to size bytes of a /proc file below dirFd; -1 when it cannot be read.
 ssize_t ReadProcFile(int dirFd, const char *path, char *buffer, size_t size)
 {
-    const FdGuard fd(openat(dirFd, path, O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0)
+    const UniqueFd fd(openat(dirFd, path, O_RDONLY | O_CLOEXEC));
+    if (!fd)
         return -1;
     ssize_t got;
     do {
-        got = read(fd.Get(), buffer, size);
+        got = read(fd.get(), buffer, size);
     } while (got < 0 && errno == EINTR);
     return got;
 }
@@ -291,36 +274,9 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string &commandLine)
     return arguments;
 }
 
-PosixProcesses::Child::Child(Child &&other) noexcept
-    : pid_(other.pid_), pidFd_(other.pidFd_), imageName_(std::move(other.imageName_))
-{
-    other.pidFd_ = -1;
-}
-
-PosixProcesses::Child &PosixProcesses::Child::operator=(Child &&other) noexcept
-{
-    if (this != &other) {
-        if (pidFd_ >= 0)
-            close(pidFd_);
-        pid_ = other.pid_;
-        pidFd_ = other.pidFd_;
-        imageName_ = std::move(other.imageName_);
-        other.pidFd_ = -1;
-    }
-    return *this;
-}
-
-PosixProcesses::Child::~Child()
-{
-    if (pidFd_ >= 0)
-        close(pidFd_);
-}
-
 PosixProcesses::~PosixProcesses()
 {
     ReapEnded();
-    if (lastErrorFd_ >= 0)
-        close(lastErrorFd_);
 }
 
 bool PosixProcesses::ReapEnded()
@@ -351,10 +307,7 @@ bool PosixProcesses::Start(const std::string &commandLine)
     lastPid_ = 0;
     lastEnded_ = false;
     lastExitCode_.reset();
-    if (lastErrorFd_ >= 0) {
-        close(lastErrorFd_);
-        lastErrorFd_ = -1;
-    }
+    lastErrorFd_.reset();
 
     const std::vector<std::string> arguments = SplitWindowsCommandLine(commandLine);
     if (arguments.empty() || arguments[0].empty())
@@ -367,10 +320,10 @@ bool PosixProcesses::Start(const std::string &commandLine)
 
     // A file, not a pipe: the child never blocks on a full pipe nobody reads, and what it
     // wrote is still there after it ended. Where memfds are refused, errors are dropped.
-    FdGuard errors(static_cast<int>(syscall(SYS_memfd_create, "kx-stderr", 1U)));
+    UniqueFd errors(static_cast<int>(syscall(SYS_memfd_create, "kx-stderr", 1U)));
     SpawnActions actions;
     SpawnAttributes attributes;
-    if (!PrepareActions(actions, errors.Get()) || !PrepareAttributes(attributes))
+    if (!PrepareActions(actions, errors.get()) || !PrepareAttributes(attributes))
         return false;
     // glibc's posix_spawn returns only once the new program runs, and reports a failed exec
     // (missing, not executable, no valid program) as its result, never as a child that exits
@@ -387,29 +340,29 @@ bool PosixProcesses::Start(const std::string &commandLine)
     // The descriptor closes on exec, so no later child inherits it.
     children_.emplace_back(pid, OpenPidFd(pid), std::move(imageName));
     lastPid_ = pid;
-    lastErrorFd_ = errors.Release();
+    lastErrorFd_ = std::move(errors);
     return true;
 }
 
 bool PosixProcesses::IsProcessRunning(const std::string &imageName)
 {
     ReapEnded();
-    const FdGuard procFd(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (procFd.Get() < 0)
+    const UniqueFd procFd(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!procFd)
         return false;
     // The processes this object started come first: while the archiver it started runs, the
     // answer is there without walking the whole list.
     for (const Child &child : children_) {
-        if (IsRunningAs(procFd.Get(), std::to_string(child.Pid()), imageName))
+        if (IsRunningAs(procFd.get(), std::to_string(child.Pid()), imageName))
             return true;
     }
     // The listing gets a descriptor of its own; procFd stays for the lookups below it.
     const std::unique_ptr<DIR, int (*)(DIR *)> dir(
-        fdopendir(openat(procFd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), closedir);
+        fdopendir(openat(procFd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), closedir);
     if (!dir)
         return false;
     while (const dirent *entry = readdir(dir.get())) {
-        if (IsProcessId(entry->d_name) && IsRunningAs(procFd.Get(), entry->d_name, imageName))
+        if (IsProcessId(entry->d_name) && IsRunningAs(procFd.get(), entry->d_name, imageName))
             return true;
     }
     return false;
@@ -488,16 +441,16 @@ std::optional<int> PosixProcesses::LastExitCode()
 
 std::string PosixProcesses::LastErrorOutput()
 {
-    if (lastPid_ == 0 || lastErrorFd_ < 0)
+    if (lastPid_ == 0 || !lastErrorFd_)
         return {};
     struct stat st;
-    if (fstat(lastErrorFd_, &st) != 0 || st.st_size <= 0)
+    if (fstat(lastErrorFd_.get(), &st) != 0 || st.st_size <= 0)
         return {};
     // The end: a program's last words say why it stopped.
     const auto size = static_cast<size_t>(st.st_size);
     const size_t keep = std::min(size, kErrorOutputLimit);
     std::string text(keep, '\0');
-    const ssize_t got = pread(lastErrorFd_, text.data(), keep, static_cast<off_t>(size - keep));
+    const ssize_t got = pread(lastErrorFd_.get(), text.data(), keep, static_cast<off_t>(size - keep));
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return text;
 }

@@ -4,6 +4,7 @@
 // /proc; pidfds (Linux 5.3) only make Sleep wake early and are done without where the kernel
 // refuses them.
 
+#include "platform/posix/unique_fd.h"
 #include "platform/process.h"
 
 #include <optional>
@@ -66,16 +67,13 @@ private:
             : pid_(pid), pidFd_(pidFd), imageName_(std::move(imageName))
         {
         }
-        Child(Child &&other) noexcept;
-        Child &operator=(Child &&other) noexcept;
-        ~Child();
         pid_t Pid() const { return pid_; }
-        int PidFd() const { return pidFd_; } // -1 where the kernel gives none
+        int PidFd() const { return pidFd_.get(); } // -1 where the kernel gives none
         const std::string &ImageName() const { return imageName_; }
 
     private:
         pid_t pid_;
-        int pidFd_;
+        UniqueFd pidFd_;
         std::string imageName_;
     };
 
@@ -90,5 +88,5 @@ private:
     pid_t lastPid_ = 0; // 0: the last Start failed or none was made
     bool lastEnded_ = false;
     std::optional<int> lastExitCode_;
-    int lastErrorFd_ = -1; // the memory file the last started process writes its errors to
+    UniqueFd lastErrorFd_; // the memory file the last started process writes its errors to
 };

@@ -3,6 +3,8 @@
 
 #include "platform/program_folder_lock.h"
 
+#include "platform/posix/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -43,13 +45,14 @@ void ProgramFolderLock::Release()
 ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
 {
     const std::string path = programFolder + kProgramFolderLockName;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0)
+    UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+    const int fd = file.get();
+    if (!file)
         return {Outcome::Failed, path, path + ": " + ErrnoText(errno), -1};
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         std::string holder = error == EWOULDBLOCK ? RecordedHolder(fd) : std::string();
-        ::close(fd);
+        file.reset();
         if (error != EWOULDBLOCK)
             return {Outcome::Failed, path, path + ": " + ErrnoText(error), -1};
         return {Outcome::Busy, path,
@@ -61,5 +64,5 @@ ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
         const ssize_t written = ::pwrite(fd, id.data(), id.size(), 0);
         (void)written;
     }
-    return {Outcome::Held, path, {}, fd};
+    return {Outcome::Held, path, {}, file.release()};
 }

@@ -2,6 +2,8 @@
 
 #include "platform/program_run.h"
 
+#include "platform/posix/unique_fd.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -20,11 +22,13 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return outcome;
+    UniqueFd readEnd(pipeFds[0]);
+    UniqueFd writeEnd(pipeFds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 2);
     if (!workingFolder.empty())
         posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
     std::vector<char *> argv;
@@ -34,15 +38,14 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
     pid_t pid = 0;
     const int error = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (error != 0) {
-        ::close(pipeFds[0]);
+    // Only the child holds the write end now, so the reads below end when it does.
+    writeEnd.reset();
+    if (error != 0)
         return outcome;
-    }
     outcome.Started = true;
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        const ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
         if (n > 0) {
             outcome.Messages.append(buffer, static_cast<size_t>(n));
             continue;
@@ -51,7 +54,7 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
             continue;
         break;
     }
-    ::close(pipeFds[0]);
+    readEnd.reset();
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

@@ -4,11 +4,13 @@
 
 #include "platform/posix/registry_posix.h"
 
+#include "platform/codepage.h"
+#include "platform/posix/durable_write.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/reg_store.h"
 #include "platform/text.h"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,64 +30,6 @@ const mode_t kNewFolderMode = 0755;
 
 using Value = RegStoreValue;
 
-class FileHandle {
-public:
-    explicit FileHandle(int fd = -1) : fd_(fd) {}
-    ~FileHandle() { Reset(); }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-    int get() const { return fd_; }
-    void Reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    // Closes now, reporting whether the close (and so a delayed write error) succeeded.
-    bool Close()
-    {
-        const int fd = std::exchange(fd_, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-// A temporary file that is removed unless it was renamed into place.
-class TempFile {
-public:
-    explicit TempFile(std::string path) : path_(std::move(path)) {}
-    ~TempFile()
-    {
-        if (!path_.empty())
-            ::unlink(path_.c_str());
-    }
-    TempFile(const TempFile &) = delete;
-    TempFile &operator=(const TempFile &) = delete;
-    void Keep() { path_.clear(); }
-
-private:
-    std::string path_;
-};
-
-class Iconv {
-public:
-    Iconv(const char *to, const char *from) : cd_(::iconv_open(to, from)) {}
-    ~Iconv()
-    {
-        if (ok())
-            ::iconv_close(cd_);
-    }
-    Iconv(const Iconv &) = delete;
-    Iconv &operator=(const Iconv &) = delete;
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return cd_; }
-
-private:
-    iconv_t cd_;
-};
-
 std::optional<std::string> ReadAll(int fd)
 {
     std::string bytes;
@@ -101,39 +45,6 @@ std::optional<std::string> ReadAll(int fd)
         }
         bytes.append(chunk, static_cast<size_t>(n));
     }
-}
-
-bool WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// --- Text encodings -------------------------------------------------------------------------
-
-std::optional<std::string> Utf8ToGb18030(std::string_view text)
-{
-    Iconv converter("GB18030", "UTF-8");
-    if (!converter.ok())
-        return std::nullopt;
-    std::string in(text);
-    char *src = in.data();
-    size_t srcLeft = in.size();
-    std::string out(in.size() * 4 + 16, '\0');
-    char *dst = out.data();
-    size_t dstLeft = out.size();
-    if (::iconv(converter.get(), &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1))
-        return std::nullopt;
-    out.resize(out.size() - dstLeft);
-    return out;
 }
 
 using Store = RegStore;
@@ -205,34 +116,16 @@ bool MakeFolders(const std::filesystem::path &folder)
     return errno == EEXIST && std::filesystem::is_directory(folder, ec);
 }
 
-// Writes bytes to a temporary file beside target, flushes it to disk and renames it over
-// target; the file keeps target's permission bits and, where allowed, its owner.
+// Writes bytes durably over target; the file keeps target's permission bits and, where
+// allowed, its owner. That its folder could not be flushed does not fail the write: the key is
+// in place for this run, and the next writer flushes the folder again.
 bool ReplaceFile(const std::filesystem::path &target, const std::string &bytes,
                  const struct stat *old)
 {
-    const std::filesystem::path folder = target.parent_path();
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    FileHandle file(::mkstemp(pattern.data()));
-    if (file.get() < 0)
-        return false;
-    TempFile temp(pattern);
-    const mode_t mode = old ? (old->st_mode & 07777) : kNewStoreMode;
-    if (::fchmod(file.get(), mode) != 0)
-        return false;
-    if (old && ::fchown(file.get(), old->st_uid, old->st_gid) != 0) {
-        // Not ours to give away: keep at least the group when we belong to it.
-        [[maybe_unused]] int ignored = ::fchown(file.get(), static_cast<uid_t>(-1), old->st_gid);
-    }
-    if (!WriteAll(file.get(), bytes) || ::fsync(file.get()) != 0)
-        return false;
-    if (!file.Close() || ::rename(pattern.c_str(), target.c_str()) != 0)
-        return false;
-    temp.Keep();
-    // The rename itself must reach the disk before the store counts as written.
-    FileHandle dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
-    return true;
+    const DurableFileRights rights{old ? static_cast<mode_t>(old->st_mode & 07777) : kNewStoreMode,
+                                   true, old};
+    const DurableWriteStep step = WriteDurably(target.string(), bytes, rights);
+    return step == DurableWriteStep::Done || step == DurableWriteStep::FlushFolder;
 }
 
 } // namespace
@@ -256,8 +149,8 @@ bool RegFileRegistry::OpenKey(const std::string &subKey, RegKey &key)
         return false;
     // Full access: the store must open for reading and writing, as the write rights on the
     // registry decide on Windows.
-    FileHandle file(::open(storePath_.c_str(), O_RDWR | O_CLOEXEC));
-    if (file.get() < 0)
+    UniqueFd file(::open(storePath_.c_str(), O_RDWR | O_CLOEXEC));
+    if (!file)
         return false;
     const auto raw = ReadAll(file.get());
     if (!raw)
@@ -283,22 +176,22 @@ bool RegFileRegistry::CreateKey(const std::string &subKey, RegKey &key)
     if (ec || target.empty())
         target = storePath_;
     struct stat old {};
-    FileHandle probe(::open(target.c_str(), O_RDWR | O_CLOEXEC));
-    const bool exists = probe.get() >= 0;
+    UniqueFd probe(::open(target.c_str(), O_RDWR | O_CLOEXEC));
+    const bool exists = static_cast<bool>(probe);
     if (!exists && errno != ENOENT)
         return false; // there, but not ours to write
     if (exists && (::fstat(probe.get(), &old) != 0 || !S_ISREG(old.st_mode)))
         return false;
-    probe.Reset();
+    probe.reset();
     if (!MakeFolders(target.parent_path()))
         return false;
 
     // Writers take turns on a lock file beside the store; the store itself is replaced by
     // rename, so a lock on it would be lost with the old file.
     const std::string lockPath = target.string() + ".lock";
-    FileHandle lock(::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC,
+    UniqueFd lock(::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC,
                            exists ? (old.st_mode & 0666) : kNewStoreMode));
-    if (lock.get() < 0)
+    if (!lock)
         return false;
     while (::flock(lock.get(), LOCK_EX) != 0)
         if (errno != EINTR)
@@ -306,8 +199,8 @@ bool RegFileRegistry::CreateKey(const std::string &subKey, RegKey &key)
 
     // Under the lock, read again: another writer may have changed the store meanwhile.
     std::string raw;
-    FileHandle file(::open(target.c_str(), O_RDWR | O_CLOEXEC));
-    const bool existsNow = file.get() >= 0;
+    UniqueFd file(::open(target.c_str(), O_RDWR | O_CLOEXEC));
+    const bool existsNow = static_cast<bool>(file);
     if (existsNow) {
         if (::fstat(file.get(), &old) != 0 || !S_ISREG(old.st_mode))
             return false;

@@ -5,6 +5,7 @@
 
 #include "platform/console.h"
 
+#include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -119,44 +120,38 @@ void UseUtf8StandardStreams()
 bool ReadSecretFromTerminal(const std::string &prompt, std::string &secret)
 {
     secret.clear();
-    HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
-    HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    const UniqueFileHandle input(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    const UniqueFileHandle output(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
     DWORD mode = 0;
-    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) {
-        if (input != INVALID_HANDLE_VALUE)
-            CloseHandle(input);
-        if (output != INVALID_HANDLE_VALUE)
-            CloseHandle(output);
+    if (!input || !GetConsoleMode(input.get(), &mode))
         return false;
-    }
-    if (output != INVALID_HANDLE_VALUE) {
+    if (output) {
         const std::wstring wide = Widen(prompt);
         DWORD wrote = 0;
-        WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &wrote, nullptr);
+        WriteConsoleW(output.get(), wide.data(), static_cast<DWORD>(wide.size()), &wrote, nullptr);
     }
-    SetConsoleMode(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
+    SetConsoleMode(input.get(),
+                   (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
     std::wstring line;
     wchar_t piece[256];
     DWORD got = 0;
     bool ok = false;
-    while (ReadConsoleW(input, piece, 256, &got, nullptr) && got > 0) {
+    while (ReadConsoleW(input.get(), piece, 256, &got, nullptr) && got > 0) {
         line.append(piece, got);
         if (line.find(L'\n') != std::wstring::npos || line.find(L'\r') != std::wstring::npos) {
             ok = true;
             break;
         }
     }
-    SetConsoleMode(input, mode);
-    if (output != INVALID_HANDLE_VALUE) {
+    SetConsoleMode(input.get(), mode);
+    if (output) {
         DWORD wrote = 0;
-        WriteConsoleW(output, L"\r\n", 2, &wrote, nullptr);
-        CloseHandle(output);
+        WriteConsoleW(output.get(), L"\r\n", 2, &wrote, nullptr);
     }
-    CloseHandle(input);
     const size_t end = line.find_first_of(L"\r\n");
     secret = Narrow(line.substr(0, end));
     return ok;

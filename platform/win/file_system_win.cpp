@@ -5,6 +5,7 @@
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "platform/wildcard.h"
+#include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -110,17 +111,25 @@ bool RemoveWide(const std::wstring &given)
         return DeleteFileW(path.c_str()) != 0;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         WIN32_FIND_DATAW found{};
-        HANDLE find = FindFirstFileW(Join(path, L"*").c_str(), &found);
-        if (find != INVALID_HANDLE_VALUE) {
+        UniqueFindHandle find(FindFirstFileW(Join(path, L"*").c_str(), &found));
+        if (find) {
             do {
                 const std::wstring name = found.cFileName;
                 if (name != L"." && name != L"..")
                     RemoveWide(Join(path, name));
-            } while (FindNextFileW(find, &found));
-            FindClose(find);
+            } while (FindNextFileW(find.get(), &found));
+            // Closed before the folder goes, which the search holds open.
+            find.reset();
         }
     }
     return RemoveDirectoryW(path.c_str()) != 0;
+}
+
+bool FlushFile(const std::wstring &path)
+{
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
 }
 
 } // namespace
@@ -150,15 +159,15 @@ EntryKind WinFileSystem::KindOf(const std::string &path)
 bool WinFileSystem::ResolvePath(const std::string &path, std::string &resolved)
 {
     // No access asked for: only the name of what the handle reaches is read.
-    HANDLE file = CreateFileW(SystemPath(path).c_str(), 0,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    UniqueFileHandle file(CreateFileW(SystemPath(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file)
         return false;
     std::wstring name(32768, L'\0');
-    DWORD got = GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()),
+    DWORD got = GetFinalPathNameByHandleW(file.get(), name.data(), static_cast<DWORD>(name.size()),
                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    CloseHandle(file);
+    file.reset();
     if (got == 0 || got >= name.size()) {
         // What is there cannot be named by its handle (Wine past MAX_PATH): its full path.
         const std::wstring wide = SystemPath(path);
@@ -234,8 +243,8 @@ bool WinFileSystem::ListFolder(const std::string &folder, const std::string &pat
 {
     entries.clear();
     WIN32_FIND_DATAW found{};
-    HANDLE find = FindFirstFileW(Join(SystemPath(folder), L"*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle find(FindFirstFileW(Join(SystemPath(folder), L"*").c_str(), &found));
+    if (!find) {
         LogWarning("file system: cannot list " + folder + ": " + LastErrorText());
         return false;
     }
@@ -250,8 +259,7 @@ bool WinFileSystem::ListFolder(const std::string &folder, const std::string &pat
         const uint64_t size =
             isFolder ? 0 : (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         entries.push_back({std::move(name), found.dwFileAttributes & kKeptAttributes, size});
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &found));
     std::sort(entries.begin(), entries.end(), [](const FolderEntry &a, const FolderEntry &b) {
         const int folded = CompareIgnoreAsciiCase(a.Name, b.Name);
         return folded != 0 ? folded < 0 : OrdinalCompare(a.Name, b.Name) < 0;
@@ -270,10 +278,11 @@ bool WinFileSystem::MayReplaceFile(const std::string &path)
     // everything, it is refused only when the rights forbid it or another program holds the
     // file open without delete sharing (a running program's image allows it). A link is set
     // aside itself, so the link is opened, not what it leads to.
-    HANDLE file = CreateFileW(wide.c_str(), DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueFileHandle file(CreateFileW(wide.c_str(), DELETE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                            nullptr));
+    if (!file) {
         const DWORD error = GetLastError();
         LogError("file system: " + path + " cannot be set aside: " +
                  (error == ERROR_SHARING_VIOLATION
@@ -284,63 +293,6 @@ bool WinFileSystem::MayReplaceFile(const std::string &path)
     }
     CloseHandle(file);
     return true;
-}
-
-bool WinFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
-{
-    const std::wstring wideSource = SystemPath(source);
-    const std::wstring wideDest = SystemPath(dest);
-    const DWORD sourceAttributes = GetFileAttributesW(wideSource.c_str());
-    if (sourceAttributes == INVALID_FILE_ATTRIBUTES ||
-        (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        LogError("file system: cannot copy " + source + ": not a file");
-        return false;
-    }
-    const DWORD destAttributes = GetFileAttributesW(wideDest.c_str());
-    const bool replacing = destAttributes != INVALID_FILE_ATTRIBUTES;
-    if (replacing && !MayReplaceFile(dest)) {
-        LogError("file system: may not replace " + dest);
-        return false;
-    }
-    const size_t separator = wideDest.find_last_of(L"\\/");
-    const std::wstring folder =
-        separator == std::wstring::npos ? std::wstring(L".") : wideDest.substr(0, separator);
-    wchar_t temporary[MAX_PATH + 1] = {};
-    std::wstring temp;
-    if (folder.size() + 14 >= MAX_PATH)
-        temp = wideDest + L".kx-copy"; // a long folder: GetTempFileNameW cannot take it
-    else if (GetTempFileNameW(folder.c_str(), L"kx", 0, temporary) != 0)
-        temp = temporary;
-    else {
-        LogError("file system: cannot make a temporary file beside " + dest + ": " + LastErrorText());
-        return false;
-    }
-    // CopyFileW keeps the modification time; the read-only attribute of a source is not
-    // carried over to the copy.
-    bool ok = CopyFileW(wideSource.c_str(), temp.c_str(), FALSE) != 0;
-    std::string cause = ok ? std::string() : "cannot copy to " + Narrow(temp) + ": " + LastErrorText();
-    if (ok) {
-        const DWORD kept =
-            replacing ? destAttributes & ~FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_ARCHIVE;
-        SetFileAttributesW(temp.c_str(), kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept);
-        HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-        if (!ok)
-            cause = "cannot flush " + Narrow(temp) + ": " + LastErrorText();
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-    }
-    if (ok && !MoveFileExW(temp.c_str(), wideDest.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ok = false;
-        cause = "cannot replace it (in use?): " + LastErrorText();
-    }
-    if (!ok) {
-        DeleteFileW(temp.c_str());
-        LogError("file system: cannot copy " + source + " over " + dest + ": " + cause);
-    }
-    return ok;
 }
 
 bool WinFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
@@ -362,15 +314,14 @@ bool WinFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
         // "C:\" as the device "\\.\C:"; flushing a whole volume needs administrator rights.
         if (volume.size() < 2 || volume[1] != L':')
             continue;
-        HANDLE device = CreateFileW((L"\\\\.\\" + volume.substr(0, 2)).c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr);
-        if (device == INVALID_HANDLE_VALUE)
+        const UniqueFileHandle device(CreateFileW((L"\\\\.\\" + volume.substr(0, 2)).c_str(),
+                                                  GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!device)
             continue; // no rights: each copy was flushed on its own
-        if (!FlushFileBuffers(device))
+        if (!FlushFileBuffers(device.get()))
             LogWarning("file system: cannot flush the volume " + Narrow(volume) + ": " +
                        LastErrorText());
-        CloseHandle(device);
     }
     return ok;
 }
@@ -380,16 +331,6 @@ namespace {
 // FILETIME counts 100 ns from 1601; the logic counts ns from 1970.
 constexpr int64_t kEpochDifference = 116444736000000000LL;
 
-bool FlushFile(const std::wstring &path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    const bool ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return ok;
-}
-
 } // namespace
 
 bool WinFileSystem::MayReadFile(const std::string &path)
@@ -398,13 +339,10 @@ bool WinFileSystem::MayReadFile(const std::string &path)
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    return true;
+    const UniqueFileHandle file(CreateFileW(wide.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
 }
 
 bool WinFileSystem::MayCreateIn(const std::string &folder)
@@ -414,26 +352,25 @@ bool WinFileSystem::MayCreateIn(const std::string &folder)
     // The folder's rights are the system's to decide: a file made and deleted at once, under
     // a name of the tool's own (GetTempFileNameW stops at MAX_PATH). The checks write
     // nothing, so the folder gets its time back.
-    HANDLE folderHandle = CreateFileW(SystemPath(folder).c_str(),
-                                      FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const UniqueFileHandle folderHandle(
+        CreateFileW(SystemPath(folder).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FILETIME written{};
-    const bool timed = folderHandle != INVALID_HANDLE_VALUE &&
-                       GetFileTime(folderHandle, nullptr, nullptr, &written);
+    const bool timed = folderHandle && GetFileTime(folderHandle.get(), nullptr, nullptr, &written);
     static std::atomic<unsigned> counter{0};
     const std::string probe =
         JoinPath(folder, ".kxprobe-" + std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(GetTickCount()) + "-" + std::to_string(++counter));
-    HANDLE file = CreateFileW(SystemPath(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    const bool created = file != INVALID_HANDLE_VALUE;
-    if (created)
-        CloseHandle(file);
+    UniqueFileHandle probeFile(CreateFileW(SystemPath(probe).c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_NEW,
+                                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                           nullptr));
+    const bool created = static_cast<bool>(probeFile);
+    // Deleted on close, before the folder's time is set back.
+    probeFile.reset();
     if (timed)
-        SetFileTime(folderHandle, nullptr, nullptr, &written);
-    if (folderHandle != INVALID_HANDLE_VALUE)
-        CloseHandle(folderHandle);
+        SetFileTime(folderHandle.get(), nullptr, nullptr, &written);
     return created;
 }
 
@@ -534,18 +471,17 @@ bool WinFileSystem::ModifiedTime(const std::string &path, int64_t &nanoseconds)
 bool WinFileSystem::SetModifiedTime(const std::string &path, int64_t nanoseconds)
 {
     // Folders open only with backup semantics.
-    HANDLE file = CreateFileW(SystemPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const UniqueFileHandle file(CreateFileW(SystemPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
     const int64_t ticks = nanoseconds / 100 + kEpochDifference;
     FILETIME written;
     written.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
     written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    const bool ok = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &written);
+    const bool ok = file && SetFileTime(file.get(), nullptr, nullptr, &written);
     if (!ok)
         LogError("file system: cannot set the time of " + path + ": " + LastErrorText());
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
     return ok;
 }
 
@@ -553,16 +489,16 @@ namespace {
 
 class WinFileReader : public IFileReader {
 public:
-    WinFileReader(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
-    ~WinFileReader() override { CloseHandle(file_); }
-    WinFileReader(const WinFileReader &) = delete;
-    WinFileReader &operator=(const WinFileReader &) = delete;
+    WinFileReader(UniqueFileHandle file, std::string path)
+        : file_(std::move(file)), path_(std::move(path))
+    {
+    }
     bool Read(char *buffer, size_t capacity, size_t &got) override
     {
         DWORD n = 0;
         got = 0;
         const DWORD ask = static_cast<DWORD>(std::min<size_t>(capacity, 1u << 30));
-        if (!::ReadFile(file_, buffer, ask, &n, nullptr)) {
+        if (!::ReadFile(file_.get(), buffer, ask, &n, nullptr)) {
             LogError("file system: cannot read " + path_ + ": " + LastErrorText());
             return false;
         }
@@ -571,26 +507,22 @@ public:
     }
 
 private:
-    HANDLE file_;
+    UniqueFileHandle file_;
     std::string path_;
 };
 
 class WinFileWriter : public IFileWriter {
 public:
-    WinFileWriter(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
-    ~WinFileWriter() override
+    WinFileWriter(UniqueFileHandle file, std::string path)
+        : file_(std::move(file)), path_(std::move(path))
     {
-        if (file_ != INVALID_HANDLE_VALUE)
-            CloseHandle(file_);
     }
-    WinFileWriter(const WinFileWriter &) = delete;
-    WinFileWriter &operator=(const WinFileWriter &) = delete;
     bool Write(const char *data, size_t size) override
     {
         while (size > 0) {
             DWORD wrote = 0;
             const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-            if (!WriteFile(file_, data, chunk, &wrote, nullptr) || wrote == 0) {
+            if (!WriteFile(file_.get(), data, chunk, &wrote, nullptr) || wrote == 0) {
                 LogError("file system: cannot write " + path_ + ": " + LastErrorText());
                 return false;
             }
@@ -601,14 +533,14 @@ public:
     }
     bool Close() override
     {
-        const bool ok = CloseHandle(std::exchange(file_, INVALID_HANDLE_VALUE)) != 0;
+        const bool ok = file_.Close();
         if (!ok)
             LogError("file system: cannot close " + path_ + ": " + LastErrorText());
         return ok;
     }
 
 private:
-    HANDLE file_;
+    UniqueFileHandle file_;
     std::string path_;
 };
 
@@ -616,43 +548,44 @@ private:
 
 std::unique_ptr<IFileReader> WinFileSystem::OpenFileForReading(const std::string &path)
 {
-    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueFileHandle file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
         LogError("file system: cannot open " + path + ": " + LastErrorText());
         return nullptr;
     }
-    return std::make_unique<WinFileReader>(file, path);
+    return std::make_unique<WinFileReader>(std::move(file), path);
 }
 
 std::unique_ptr<IFileWriter> WinFileSystem::CreateNewFile(const std::string &path)
 {
-    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueFileHandle file(CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                                      nullptr));
+    if (!file) {
         LogError("file system: cannot create " + path + ": " + LastErrorText());
         return nullptr;
     }
-    return std::make_unique<WinFileWriter>(file, path);
+    return std::make_unique<WinFileWriter>(std::move(file), path);
 }
 
 bool WinFileSystem::ReadFile(const std::string &path, std::string &bytes)
 {
     bytes.clear();
-    HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueFileHandle file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         LogError("file system: cannot open " + path + ": " + LastErrorText());
         return false;
     }
     char chunk[65536];
     DWORD got = 0;
     bool ok = true;
-    while ((ok = ::ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) && got > 0)
+    while ((ok = ::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) != 0) && got > 0)
         bytes.append(chunk, got);
-    CloseHandle(file);
+    file.reset();
     if (!ok) {
         bytes.clear();
         LogError("file system: cannot read " + path + ": " + LastErrorText());
@@ -664,18 +597,17 @@ bool WinFileSystem::WriteFileDurably(const std::string &path, const std::string 
 {
     const std::wstring wide = SystemPath(path);
     const std::wstring temp = wide + L".kx-new";
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool ok = file != INVALID_HANDLE_VALUE;
+    UniqueFileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool ok = static_cast<bool>(file);
     for (size_t done = 0; ok && done < bytes.size();) {
         DWORD wrote = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
-        ok = WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) != 0;
+        ok = WriteFile(file.get(), bytes.data() + done, chunk, &wrote, nullptr) != 0;
         done += wrote;
     }
-    ok = ok && FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    ok = ok && FlushFileBuffers(file.get());
+    file.reset();
     ok = ok && MoveFileExW(temp.c_str(), wide.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!ok) {

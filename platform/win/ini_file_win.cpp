@@ -6,6 +6,7 @@
 #include "platform/ini_file.h"
 
 #include "platform/codepage.h"
+#include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -21,14 +22,14 @@ const wchar_t kMissing[] = L"\x01\x02kx-missing\x02\x01";
 
 bool StartsWithByteOrderMark(const std::wstring &path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return false;
     unsigned char head[3] = {};
     DWORD got = 0;
-    const BOOL read = ReadFile(file, head, sizeof head, &got, nullptr);
-    CloseHandle(file);
+    const BOOL read = ReadFile(file.get(), head, sizeof head, &got, nullptr);
     if (!read)
         return false;
     if (got >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF)))

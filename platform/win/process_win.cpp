@@ -2,6 +2,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/win/inherited_start_win.h"
+#include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -27,7 +28,7 @@ HANDLE OpenNull(DWORD access)
 // A new temporary file for a started program's standard error: the program's inheritable
 // handle to write, and our own handle to read (its own file position). The file goes when both
 // are closed. False when it cannot be made; errors then go to NUL.
-bool MakeErrorFile(HANDLE &write, HANDLE &read)
+bool MakeErrorFile(UniqueFileHandle &write, UniqueFileHandle &read)
 {
     wchar_t folder[MAX_PATH + 1] = {};
     wchar_t path[MAX_PATH + 1] = {};
@@ -35,16 +36,16 @@ bool MakeErrorFile(HANDLE &write, HANDLE &read)
         return false;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    write = CreateFileW(path, GENERIC_WRITE, kShareAll, &inherit, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (write == INVALID_HANDLE_VALUE) {
+    write.reset(CreateFileW(path, GENERIC_WRITE, kShareAll, &inherit, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!write) {
         DeleteFileW(path);
         return false;
     }
-    read = CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    if (read == INVALID_HANDLE_VALUE) {
-        CloseHandle(write);
+    read.reset(CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    if (!read) {
+        write.reset();
         return false;
     }
     return true;
@@ -74,12 +75,8 @@ WinProcesses::~WinProcesses()
 
 void WinProcesses::Forget()
 {
-    if (last_ != nullptr)
-        CloseHandle(static_cast<HANDLE>(last_));
-    last_ = nullptr;
-    if (errors_ != nullptr)
-        CloseHandle(static_cast<HANDLE>(errors_));
-    errors_ = nullptr;
+    last_.reset();
+    errors_.reset();
     ended_ = false;
 }
 
@@ -90,18 +87,18 @@ bool WinProcesses::Start(const std::string &commandLine)
         LogError("processes: cannot start an empty command line");
         return false;
     }
-    HANDLE input = OpenNull(GENERIC_READ);
-    HANDLE output = OpenNull(GENERIC_WRITE);
-    HANDLE errorWrite = INVALID_HANDLE_VALUE, errorRead = INVALID_HANDLE_VALUE;
-    if (!MakeErrorFile(errorWrite, errorRead))
-        errorWrite = errorRead = INVALID_HANDLE_VALUE;
+    UniqueFileHandle input(OpenNull(GENERIC_READ));
+    UniqueFileHandle output(OpenNull(GENERIC_WRITE));
+    UniqueFileHandle errorWrite, errorRead;
+    // Without the file (both stay empty), standard error goes to NUL.
+    static_cast<void>(MakeErrorFile(errorWrite, errorRead));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = errorWrite != INVALID_HANDLE_VALUE ? errorWrite : output;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = output.get();
+    startup.hStdError = errorWrite ? errorWrite.get() : output.get();
     // The system may write into the command line.
     std::wstring line = Widen(commandLine);
     line.push_back(L'\0');
@@ -112,28 +109,20 @@ bool WinProcesses::Start(const std::string &commandLine)
         CreateProcessInheriting(nullptr, line.data(), DETACHED_PROCESS, nullptr, startup,
                                 {startup.hStdInput, startup.hStdOutput, startup.hStdError}, info);
     const std::string cause = started ? std::string() : LastErrorText();
-    if (input != INVALID_HANDLE_VALUE)
-        CloseHandle(input);
-    if (output != INVALID_HANDLE_VALUE)
-        CloseHandle(output);
-    if (errorWrite != INVALID_HANDLE_VALUE)
-        CloseHandle(errorWrite);
     if (!started) {
-        if (errorRead != INVALID_HANDLE_VALUE)
-            CloseHandle(errorRead);
         LogError("processes: cannot start " + commandLine + ": " + cause);
         return false;
     }
-    CloseHandle(info.hThread);
-    last_ = info.hProcess;
-    errors_ = errorRead != INVALID_HANDLE_VALUE ? errorRead : nullptr;
+    const UniqueKernelHandle thread(info.hThread); // not needed: closed at once
+    last_.reset(info.hProcess);
+    errors_ = std::move(errorRead);
     return true;
 }
 
 bool WinProcesses::IsProcessRunning(const std::string &imageName)
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
         LogWarning("processes: cannot read the process list: " + LastErrorText());
         return false;
     }
@@ -141,10 +130,9 @@ bool WinProcesses::IsProcessRunning(const std::string &imageName)
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     bool found = false;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
-         more = Process32NextW(snapshot, &entry))
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !found;
+         more = Process32NextW(snapshot.get(), &entry))
         found = !wanted.empty() && wanted == entry.szExeFile;
-    CloseHandle(snapshot);
     return found;
 }
 
@@ -155,8 +143,8 @@ void WinProcesses::Sleep(int milliseconds)
     // The early wake is for the end of our own archiver; once it has ended its handle is
     // signalled for good, and a wait on it would return at once in every pass for as long as
     // someone else's process of that image name runs.
-    if (last_ != nullptr && !LastHasEnded())
-        WaitForSingleObject(static_cast<HANDLE>(last_), static_cast<DWORD>(milliseconds));
+    if (last_ && !LastHasEnded())
+        WaitForSingleObject(last_.get(), static_cast<DWORD>(milliseconds));
     else
         ::Sleep(static_cast<DWORD>(milliseconds));
 }
@@ -166,16 +154,16 @@ std::optional<int> WinProcesses::LastExitCode()
     if (ended_ || !LastHasEnded())
         return std::nullopt;
     DWORD code = 0;
-    if (!GetExitCodeProcess(static_cast<HANDLE>(last_), &code))
+    if (!GetExitCodeProcess(last_.get(), &code))
         return std::nullopt;
     return static_cast<int>(code);
 }
 
 std::string WinProcesses::LastErrorOutput()
 {
-    if (last_ == nullptr || errors_ == nullptr)
+    if (!last_ || !errors_)
         return {};
-    const HANDLE file = static_cast<HANDLE>(errors_);
+    const HANDLE file = errors_.get();
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0)
         return {};
@@ -200,18 +188,18 @@ std::string WinProcesses::LastErrorOutput()
 
 bool WinProcesses::LastHasEnded()
 {
-    return last_ != nullptr && WaitForSingleObject(static_cast<HANDLE>(last_), 0) == WAIT_OBJECT_0;
+    return last_ && WaitForSingleObject(last_.get(), 0) == WAIT_OBJECT_0;
 }
 
 bool WinProcesses::EndLast()
 {
-    if (last_ == nullptr)
+    if (!last_)
         return false;
     if (LastHasEnded())
         return true;
-    if (TerminateProcess(static_cast<HANDLE>(last_), 1))
+    if (TerminateProcess(last_.get(), 1))
         ended_ = true;
     else
         LogWarning("processes: cannot end the archiver: " + LastErrorText());
-    return WaitForSingleObject(static_cast<HANDLE>(last_), kEndWaitMs) == WAIT_OBJECT_0;
+    return WaitForSingleObject(last_.get(), kEndWaitMs) == WAIT_OBJECT_0;
 }

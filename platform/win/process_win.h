@@ -6,6 +6,7 @@
 // started process's handle for the early wake (while it runs) and its exit code.
 
 #include "platform/process.h"
+#include "platform/win/unique_handle.h"
 
 #include <optional>
 #include <string>
@@ -35,7 +36,7 @@ public:
 private:
     void Forget();
 
-    void *last_ = nullptr; // the handle of the process last started, while Start succeeded
-    void *errors_ = nullptr; // our own reading handle of its standard error file
+    UniqueKernelHandle last_;  // the process last started, while Start succeeded
+    UniqueFileHandle errors_;  // our own reading handle of its standard error file
     bool ended_ = false;   // EndLast ended it: no exit code of its own
 };

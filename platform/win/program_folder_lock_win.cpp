@@ -4,6 +4,7 @@
 
 #include "platform/program_folder_lock.h"
 
+#include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -50,17 +51,18 @@ void ProgramFolderLock::Release()
 ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
 {
     const std::string path = programFolder + kProgramFolderLockName;
-    const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    UniqueFileHandle owned(CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const HANDLE file = owned.get();
+    if (!owned)
         return {Outcome::Failed, path, path + ": " + LastErrorText(), -1};
     OVERLAPPED range{};
     range.OffsetHigh = kLockOffsetHigh;
     if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
         const DWORD error = GetLastError();
         const std::string holder = error == ERROR_LOCK_VIOLATION ? RecordedHolder(file) : std::string();
-        CloseHandle(file);
+        owned.reset();
         if (error != ERROR_LOCK_VIOLATION)
             return {Outcome::Failed, path, path + ": " + SystemErrorText(error), -1};
         return {Outcome::Busy, path,
@@ -71,5 +73,5 @@ ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
     DWORD written = 0;
     if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file))
         WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
-    return {Outcome::Held, path, {}, ToLong(file)};
+    return {Outcome::Held, path, {}, ToLong(owned.release())};
 }

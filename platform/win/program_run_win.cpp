@@ -5,6 +5,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/win/inherited_start_win.h"
+#include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -40,19 +41,20 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
     if (arguments.empty())
         return outcome;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+    HANDLE pipeRead = nullptr, pipeWrite = nullptr;
+    if (!CreatePipe(&pipeRead, &pipeWrite, &inherit, 0))
         return outcome;
+    UniqueKernelHandle readEnd(pipeRead), writeEnd(pipeWrite);
     // Only the writing end goes to the program.
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    UniqueFileHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inherit, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
     std::wstring line;
     for (const std::string &argument : arguments) {
         if (!line.empty())
@@ -66,27 +68,25 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
     // Only its standard handles: no other handle of ours stays open in it.
     const BOOL started = CreateProcessInheriting(
         program.c_str(), line.data(), DETACHED_PROCESS, folder.empty() ? nullptr : folder.c_str(),
-        startup, {input, writeEnd}, info);
+        startup, {input.get(), writeEnd.get()}, info);
     const std::string cause = started ? std::string() : LastErrorText();
-    CloseHandle(writeEnd);
-    if (input != INVALID_HANDLE_VALUE)
-        CloseHandle(input);
+    // Only the program holds the writing end now, so the reads below end when it does.
+    writeEnd.reset();
+    input.reset();
     if (!started) {
-        CloseHandle(readEnd);
         LogError("cannot start " + arguments[0] + ": " + cause);
         return outcome;
     }
     outcome.Started = true;
-    CloseHandle(info.hThread);
+    const UniqueKernelHandle process(info.hProcess), thread(info.hThread);
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
         outcome.Messages.append(buffer, got);
-    CloseHandle(readEnd);
-    WaitForSingleObject(info.hProcess, INFINITE);
+    readEnd.reset();
+    WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
-    if (GetExitCodeProcess(info.hProcess, &code))
+    if (GetExitCodeProcess(process.get(), &code))
         outcome.ExitCode = static_cast<int>(code);
-    CloseHandle(info.hProcess);
     return outcome;
 }

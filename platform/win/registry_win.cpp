@@ -29,18 +29,12 @@ bool IsText(DWORD type)
 
 } // namespace
 
-WinRegistry::~WinRegistry()
-{
-    for (const auto &[key, handle] : open_)
-        RegCloseKey(static_cast<HKEY>(handle));
-}
-
-RegKey WinRegistry::Remember(void *handle)
+RegKey WinRegistry::Remember(UniqueRegKey handle)
 {
     const RegKey key = next_++;
     if (next_ == kNoRegKey)
         ++next_;
-    open_[key] = handle;
+    open_[key] = std::move(handle);
     return key;
 }
 
@@ -56,7 +50,7 @@ bool WinRegistry::OpenKey(const std::string &subKey, RegKey &key)
                        FailureText(rc));
         return false;
     }
-    key = Remember(handle);
+    key = Remember(UniqueRegKey(handle));
     return true;
 }
 
@@ -71,7 +65,7 @@ bool WinRegistry::CreateKey(const std::string &subKey, RegKey &key)
                  FailureText(rc));
         return false;
     }
-    key = Remember(handle);
+    key = Remember(UniqueRegKey(handle));
     return true;
 }
 
@@ -80,7 +74,7 @@ bool WinRegistry::Read(RegKey key, const std::string &name, uint32_t &type, std:
     const auto found = open_.find(key);
     if (found == open_.end())
         return false;
-    const HKEY handle = static_cast<HKEY>(found->second);
+    const HKEY handle = static_cast<HKEY>(found->second.get());
     const std::wstring wideName = Widen(name);
     // The value may grow between the two calls: ask again with the new size.
     for (int attempt = 0; attempt < 4; ++attempt) {
@@ -131,6 +125,5 @@ void WinRegistry::CloseKey(RegKey key)
     const auto found = open_.find(key);
     if (found == open_.end())
         return;
-    RegCloseKey(static_cast<HKEY>(found->second));
     open_.erase(found);
 }

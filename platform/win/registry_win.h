@@ -6,13 +6,13 @@
 // counted in those UTF-8 bytes; other data is given as it is stored.
 
 #include "platform/registry.h"
+#include "platform/win/unique_handle.h"
 
 #include <map>
 
 class WinRegistry : public IRegistry {
   public:
     WinRegistry() = default;
-    ~WinRegistry() override;
     WinRegistry(const WinRegistry &) = delete;
     WinRegistry &operator=(const WinRegistry &) = delete;
 
@@ -25,10 +25,10 @@ class WinRegistry : public IRegistry {
     void CloseKey(RegKey key) override;
 
   private:
-    RegKey Remember(void *handle);
+    RegKey Remember(UniqueRegKey handle);
     // The value as the logic sees it; false when it cannot be read.
     bool Read(RegKey key, const std::string &name, uint32_t &type, std::string &data);
 
-    std::map<RegKey, void *> open_; // our handles to the system's HKEYs
+    std::map<RegKey, UniqueRegKey> open_; // our handles to the system's HKEYs
     RegKey next_ = 1;
 };

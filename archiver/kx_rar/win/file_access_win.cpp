@@ -5,6 +5,7 @@
 
 #include "file_access.h"
 
+#include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -409,17 +410,17 @@ bool ListFolder(const std::string &path, std::vector<std::string> &names)
     names.clear();
     WIN32_FIND_DATAW found;
     const std::wstring pattern = WidePath(path) + L"\\*";
-    HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE)
+    UniqueFindHandle search(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0));
+    if (!search)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
         const std::wstring_view name(found.cFileName);
         if (name != L"." && name != L"..")
             names.push_back(Narrow(name));
-    } while (FindNextFileW(search, &found));
+    } while (FindNextFileW(search.get(), &found));
     const DWORD error = GetLastError();
-    FindClose(search);
+    search.reset();
     SetLastError(error);
     return error == ERROR_NO_MORE_FILES;
 }

@@ -4,6 +4,7 @@
 #include "platform/odbc/odbc_data_access.h"
 
 #include "platform/text.h"
+#include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -11,10 +12,12 @@
 std::vector<std::string> ListOdbcDrivers32()
 {
     std::vector<std::string> names;
-    HKEY key = nullptr;
+    HKEY opened = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers", 0,
-                      KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+                      KEY_QUERY_VALUE | KEY_WOW64_32KEY, &opened) != ERROR_SUCCESS)
         return names;
+    const UniqueRegKey owned(opened);
+    const HKEY key = opened;
     // A value name holds at most 16383 characters.
     std::wstring name(16384, L'\0');
     for (DWORD index = 0;; ++index) {
@@ -33,6 +36,5 @@ std::vector<std::string> ListOdbcDrivers32()
         if (EqualsIgnoreAsciiCase(TrimControl(state), "Installed"))
             names.push_back(Narrow(std::wstring_view(name.data(), nameLength)));
     }
-    RegCloseKey(key);
     return names;
 }
