@@ -93,21 +93,6 @@ public:
     [[nodiscard]] virtual bool ListFolder(const std::string &folder, const std::string &pattern,
                                           std::vector<FolderEntry> &entries) = 0;
 
-    // Copies one file over dest, replacing a file that is there. The copy is written beside
-    // dest under a temporary name and renamed over it, so dest is never left half-written and
-    // a running program file can be replaced. Keeps the modification time. The bits of the
-    // result follow the rules below (ReplacedFileMode, NewFileMode on POSIX):
-    // - A replaced file keeps the permission bits and the owner and group of the file it
-    //   replaces: the product's installation decided them, not the machine the package was
-    //   made on. Where the process may not give the copy the old owner or group, the copy
-    //   belongs to the process and loses set-user-ID and set-group-ID.
-    // - A new file takes the permission bits of source, never set-user-ID, set-group-ID or
-    //   sticky; it belongs to the process.
-    // A dest that MayReplaceFile refuses, or a folder, is not replaced, and only a file is
-    // copied. True when dest now holds the copy; false leaves dest as it was and no temporary
-    // file behind. The copy is not yet on stable storage: see FlushFileSystems.
-    [[nodiscard]] virtual bool CopyFileOver(const std::string &source, const std::string &dest) = 0;
-
     // True when path names an existing file (not a folder) that the running user may replace:
     // as cp and install decide, the effective user may write it (root may write any file),
     // and the file system allows it (not immutable or append-only, not on a read-only mount).
@@ -133,9 +118,18 @@ public:
     // examined.
     [[nodiscard]] virtual bool SpaceOf(const std::string &path, FileSystemSpace &space) = 0;
     // Writes a copy of source to temp, a new file in the folder of dest (temp must not exist;
-    // false when it does). The bits, owner and times follow CopyFileOver's rule as if temp
-    // replaced dest (dest need not exist). True when temp holds the whole copy; false leaves
-    // no temp behind. dest itself is not touched.
+    // false when it does), made to be renamed over dest (RenameFile): dest need not exist and
+    // is not touched. Only a file is copied. The copy keeps source's modification time; its
+    // bits follow the rules below as if it had replaced dest (ReplacedFileMode, NewFileMode on
+    // POSIX; on Windows a replaced file's attributes but read-only, a new file's archive):
+    // - A replaced file keeps the permission bits and the owner and group of the file it
+    //   replaces: the product's installation decided them, not the machine the package was
+    //   made on. Where the process may not give the copy the old owner or group, the copy
+    //   belongs to the process and loses set-user-ID and set-group-ID.
+    // - A new file takes the permission bits of source, never set-user-ID, set-group-ID or
+    //   sticky; it belongs to the process.
+    // True when temp holds the whole copy; false leaves no temp behind. On POSIX the copy is
+    // not yet on stable storage (see FlushFileSystems); on Windows it is flushed.
     [[nodiscard]] virtual bool CopyFileBeside(const std::string &source, const std::string &dest,
                                               const std::string &temp) = 0;
     // Renames an entry within one file system in one step. With replace, a file at to is

@@ -223,25 +223,6 @@ bool ModeSurvivesCreation(mode_t mode)
     return mask >= 0 && (mode & 07000) == 0 && (mode & static_cast<mode_t>(mask)) == 0;
 }
 
-// Creates a new file beside dest, so that the rename stays on one file system; a short name,
-// so that a long target name cannot make it too long. Sets temp to its path.
-UniqueFd CreateBeside(const std::string &dest, mode_t mode, std::string &temp)
-{
-    static unsigned counter = 0;
-    static const pid_t pid = ::getpid(); // a stale one after fork only costs a retry
-    const size_t slash = dest.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string() : dest.substr(0, slash + 1);
-    const std::string prefix = folder + ".kxcopy-" + std::to_string(pid) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp = prefix + std::to_string(counter++);
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST)
-            return UniqueFd(fd);
-    }
-    return UniqueFd();
-}
-
 // Unlinks the temporary copy unless it was renamed into place.
 class TempFileGuard {
 public:
@@ -441,7 +422,7 @@ mode_t CreationMode(const struct stat &from, bool replacing, const struct stat &
 }
 
 // Fills the new file out with the bytes of in and gives it the bits, owner and times of the
-// rule of CopyFileOver (old: the file it is to replace, when replacing; final: it was created
+// rule of CopyFileBeside (old: the file it is to replace, when replacing; final: it was created
 // with its final bits and owner). Closes out. Nullptr, or the step that failed (errno says
 // why).
 const char *FillCopy(int in, const struct stat &from, UniqueFd &out, bool replacing,
@@ -474,40 +455,6 @@ const char *FillCopy(int in, const struct stat &from, UniqueFd &out, bool replac
 }
 
 } // namespace
-
-bool PosixFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
-{
-    const auto failed = [&](const char *step) {
-        return Failed("cannot copy " + source + " to " + dest + ": " + step);
-    };
-    UniqueFd in;
-    struct stat from;
-    if (const char *step = OpenSource(source, in, from))
-        return failed(step);
-
-    struct stat old;
-    const bool replacing = ::stat(dest.c_str(), &old) == 0;
-    if (replacing && S_ISDIR(old.st_mode)) {
-        errno = EISDIR;
-        return failed("the target is a folder");
-    }
-    if (replacing && !MayReplaceFile(dest))
-        return failed("the target may not be replaced");
-
-    bool final = false;
-    const mode_t mode = CreationMode(from, replacing, old, final);
-    std::string temp;
-    UniqueFd out = CreateBeside(dest, mode, temp);
-    if (!out)
-        return failed("create a file beside the target");
-    TempFileGuard guard(temp);
-    if (const char *step = FillCopy(in.get(), from, out, replacing, old, final))
-        return failed(step);
-    if (::rename(temp.c_str(), dest.c_str()) != 0)
-        return failed("rename the copy over the target");
-    guard.Disarm();
-    return true;
-}
 
 bool PosixFileSystem::MayReadFile(const std::string &path)
 {

@@ -27,7 +27,6 @@ public:
     void SetCurrentDir(const std::string &path) override;
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
-    bool CopyFileOver(const std::string &source, const std::string &dest) override;
     // faccessat(W_OK, AT_EACCESS) on a file: the effective ids, root's override, immutable
     // files and read-only mounts, as the system itself decides them.
     bool MayReplaceFile(const std::string &path) override;
@@ -59,7 +58,7 @@ public:
 };
 
 // The permission bits of a copy that replaces the file described by old (the rule of
-// IFileSystem::CopyFileOver): old's bits, without set-user-ID and set-group-ID when the copy could
+// IFileSystem::CopyFileBeside): old's bits, without set-user-ID and set-group-ID when the copy could
 // not be given old's owner and group (ownerKept false).
 mode_t ReplacedFileMode(const struct stat &old, bool ownerKept);
 // The permission bits of a new file copied from a file of sourceMode: its read, write and

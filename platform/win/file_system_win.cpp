@@ -291,7 +291,6 @@ bool WinFileSystem::MayReplaceFile(const std::string &path)
                  SystemErrorText(error) + ")");
         return false;
     }
-    CloseHandle(file);
     return true;
 }
 

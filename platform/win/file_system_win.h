@@ -21,20 +21,17 @@ public:
     void SetCurrentDir(const std::string &path) override;
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
-    // CopyFileW to a temporary file beside dest, flushed, then MoveFileExW over dest with
-    // write-through. A dest in use by another program is a failure the log names.
-    bool CopyFileOver(const std::string &source, const std::string &dest) override;
     // A file without the read-only attribute that this process can open with delete access
     // while every other handle to it allows that (no program holds it without delete sharing).
     bool MayReplaceFile(const std::string &path) override;
-    // Each copy is flushed before it is renamed write-through (CopyFileOver); here each
+    // Each copy is flushed before it is renamed write-through (CopyFileBeside); here each
     // volume is flushed as a whole where the process may (administrators), and the paths are
     // checked to exist.
     bool FlushFileSystems(const std::vector<std::string> &paths) override;
 
     // The file stage's operations. MayCreateIn asks the system by making and deleting a
     // temporary file in the folder; SpaceOf's Id is the volume's serial number; a copy beside
-    // its target is flushed as CopyFileOver's is; renames are write-through.
+    // its target (CopyFileW) is flushed; renames are write-through.
     bool MayReadFile(const std::string &path) override;
     bool MayCreateIn(const std::string &folder) override;
     bool SpaceOf(const std::string &path, FileSystemSpace &space) override;

@@ -1,6 +1,7 @@
 #include "platform/posix/file_system_posix.h"
 
 #include "platform/error.h"
+#include "tests/support/copy_in_place.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/unprivileged.h"
 
@@ -190,7 +191,7 @@ TEST(PosixFileSystemTest, CopyGivesNewFilesTheSourceBitsAndReplacedFilesTheirOwn
         known.push_back(fresh.filename().string());
         known.push_back(existing.filename().string());
         for (const fs::path &dest : {fresh, existing}) {
-            ASSERT_TRUE(files.CopyFileOver(source.string(), dest.string())) << "case " << i << dest;
+            ASSERT_TRUE(CopyInPlace(files, source.string(), dest.string())) << "case " << i << dest;
             EXPECT_EQ(ReadWholeFile(dest), ReadWholeFile(source)) << "case " << i << dest;
             const struct stat st = StatOf(dest);
             EXPECT_EQ(st.st_mode & 07777, dest == fresh ? c.fresh : c.replaced)
@@ -212,7 +213,7 @@ TEST(PosixFileSystemTest, ReplacedFileKeepsItsOwner)
     ASSERT_EQ(::chown(program.c_str(), kUnprivilegedId, kUnprivilegedId), 0);
     SetMode(program, 04750);
     PosixFileSystem files;
-    ASSERT_TRUE(files.CopyFileOver(source.string(), program.string()));
+    ASSERT_TRUE(CopyInPlace(files, source.string(), program.string()));
     const struct stat st = StatOf(program);
     EXPECT_EQ(st.st_uid, kUnprivilegedId);
     EXPECT_EQ(st.st_gid, kUnprivilegedId);
@@ -271,7 +272,7 @@ TEST(PosixFileSystemTest, MayReplaceFileFollowsTheEffectiveUsersRights)
         for (const Case &c : cases) {
             const std::string path = temp.Slashed() + c.name;
             may += userFiles.MayReplaceFile(path) ? '1' : '0';
-            copied += userFiles.CopyFileOver(source.string(), path) ? '1' : '0';
+            copied += CopyInPlace(userFiles, source.string(), path) ? '1' : '0';
         }
         return may + "/" + copied;
     });
@@ -302,7 +303,7 @@ TEST(PosixFileSystemTest, ReplacedFileOfAnotherUserLosesSetIdBits)
     SetMode(target, 06777);
     const std::string result = RunUnprivileged([&] {
         PosixFileSystem files;
-        return std::string(files.CopyFileOver(source.string(), target.string()) ? "copied" : "not");
+        return std::string(CopyInPlace(files, source.string(), target.string()) ? "copied" : "not");
     });
     EXPECT_EQ(result, "copied");
     const struct stat st = StatOf(target);
@@ -326,7 +327,7 @@ TEST(PosixFileSystemTest, CopyReplacesARunningProgram)
     TempFolder temp;
     const fs::path program = temp.Path() / "prog";
     PosixFileSystem files;
-    ASSERT_TRUE(files.CopyFileOver("/bin/sleep", program.string()));
+    ASSERT_TRUE(CopyInPlace(files, "/bin/sleep", program.string()));
 
     pid_t pid = 0;
     std::string path = program.string();
@@ -339,7 +340,7 @@ TEST(PosixFileSystemTest, CopyReplacesARunningProgram)
     if (fd >= 0)
         ::close(fd);
 
-    const bool replaced = files.CopyFileOver("/bin/true", program.string());
+    const bool replaced = CopyInPlace(files, "/bin/true", program.string());
     const bool stillRunning = ::waitpid(pid, nullptr, WNOHANG) == 0;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);

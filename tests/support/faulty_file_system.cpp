@@ -70,17 +70,6 @@ bool FaultyFileSystem::ListFolder(const std::string &folder, const std::string &
     return true;
 }
 
-bool FaultyFileSystem::CopyFileOver(const std::string &source, const std::string &dest)
-{
-    CopiedTo.push_back(dest);
-    if (static_cast<int>(CopiedTo.size()) == FailCopyAt) {
-        if (ThrowOnFailedCopy)
-            throw KxError("injected copy failure: " + dest);
-        return false;
-    }
-    return Pass("CopyFileOver") && real_.CopyFileOver(source, dest);
-}
-
 bool FaultyFileSystem::MayReplaceFile(const std::string &path)
 {
     return Pass("MayReplaceFile") && !Refused.count(path) && real_.MayReplaceFile(path);

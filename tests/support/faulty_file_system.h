@@ -24,7 +24,6 @@ public:
     void SetCurrentDir(const std::string &path) override;
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
-    bool CopyFileOver(const std::string &source, const std::string &dest) override;
     bool MayReplaceFile(const std::string &path) override;
     bool MayReadFile(const std::string &path) override;
     bool MayCreateIn(const std::string &folder) override;
@@ -43,7 +42,7 @@ public:
     bool WriteFileDurably(const std::string &path, const std::string &bytes) override;
     bool FlushFileSystems(const std::vector<std::string> &paths) override;
 
-    // The copy (CopyFileOver or CopyFileBeside) with this number (the first is 1) fails
+    // The copy (CopyFileBeside) with this number (the first is 1) fails
     // without copying; 0: none.
     int FailCopyAt = 0;
     // The failing copy throws KxError instead of returning false.

@@ -2,6 +2,7 @@
 // attributes, the copy over a file and its refusals, folders made and removed.
 #include "platform/win/file_system_win.h"
 
+#include "tests/support/copy_in_place.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -121,12 +122,12 @@ TEST_F(WinFileSystemTest, CopyReplacesAFileAndKeepsTheModificationTime)
     CloseHandle(file);
 
     EXPECT_TRUE(files.MayReplaceFile(dest));
-    ASSERT_TRUE(files.CopyFileOver(source, dest));
+    ASSERT_TRUE(CopyInPlace(files, source, dest));
     EXPECT_EQ(Read(dest), "new content");
     const FILETIME written = WriteTime(dest);
     EXPECT_EQ(CompareFileTime(&past, &written), 0);
     // A new file, and nothing left beside them.
-    ASSERT_TRUE(files.CopyFileOver(source, Folder() + "copy.dll"));
+    ASSERT_TRUE(CopyInPlace(files, source, Folder() + "copy.dll"));
     std::vector<FolderEntry> entries;
     ASSERT_TRUE(files.ListFolder(Folder(), "*", entries));
     EXPECT_EQ(entries.size(), 3u);
@@ -143,14 +144,14 @@ TEST_F(WinFileSystemTest, CopyRefusalsLeaveTheTargetAsItWas)
     Write(readOnly, "old");
     SetAttributes(readOnly, FILE_ATTRIBUTE_READONLY);
     EXPECT_FALSE(files.MayReplaceFile(readOnly));
-    EXPECT_FALSE(files.CopyFileOver(source, readOnly));
+    EXPECT_FALSE(CopyInPlace(files, source, readOnly));
     EXPECT_EQ(Read(readOnly), "old");
     // A folder, and a source that is no file.
     ASSERT_TRUE(files.ForceDirectories(Folder() + "folder.exe"));
     EXPECT_FALSE(files.MayReplaceFile(Folder() + "folder.exe"));
-    EXPECT_FALSE(files.CopyFileOver(source, Folder() + "folder.exe"));
-    EXPECT_FALSE(files.CopyFileOver(Folder() + "folder.exe", Folder() + "x.exe"));
-    EXPECT_FALSE(files.CopyFileOver(Folder() + "missing.exe", Folder() + "x.exe"));
+    EXPECT_FALSE(CopyInPlace(files, source, Folder() + "folder.exe"));
+    EXPECT_FALSE(CopyInPlace(files, Folder() + "folder.exe", Folder() + "x.exe"));
+    EXPECT_FALSE(CopyInPlace(files, Folder() + "missing.exe", Folder() + "x.exe"));
     EXPECT_FALSE(files.FileExists(Folder() + "x.exe"));
     EXPECT_FALSE(files.MayReplaceFile(Folder() + "missing.exe"));
     // A file another program holds open without letting it be deleted or renamed over.
@@ -160,7 +161,7 @@ TEST_F(WinFileSystemTest, CopyRefusalsLeaveTheTargetAsItWas)
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(files.MayReplaceFile(inUse));
-    EXPECT_FALSE(files.CopyFileOver(source, inUse));
+    EXPECT_FALSE(CopyInPlace(files, source, inUse));
     CloseHandle(held);
     // Held with delete sharing, as a running program's image: it may be set aside.
     held = CreateFileW(Widen(inUse).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
