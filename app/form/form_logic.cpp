@@ -4,7 +4,7 @@
 #include "platform/diagnostics.h"
 #include "platform/text.h"
 #include "upgrade/file_transaction.h"
-#include "upgrade/host_identity.h"
+#include "upgrade/local_machine.h"
 
 #include <exception>
 

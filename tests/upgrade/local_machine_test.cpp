@@ -1,4 +1,4 @@
-#include "upgrade/host_identity.h"
+#include "upgrade/local_machine.h"
 #include "platform/text.h"
 #include "tests/support/system_services.h"
 
