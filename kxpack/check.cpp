@@ -86,11 +86,11 @@ size_t EditDistance(const std::string &a, const std::string &b)
 const char *DbTypeName(int32_t type)
 {
     switch (type) {
-    case 0:
+    case kDbTypeSqlServer:
         return "SQL Server";
-    case 1:
+    case kDbTypeMySql:
         return "MySQL";
-    case 2:
+    case kDbTypeOracle:
         return "Oracle";
     default:
         return nullptr;

@@ -5,6 +5,12 @@
 #include <string>
 #include <string_view>
 
+// The database kinds a descriptor's DbType names; any other number names none. Their order is
+// that of DatabaseKind (platform/odbc/odbc_drivers.h).
+inline constexpr int32_t kDbTypeSqlServer = 0;
+inline constexpr int32_t kDbTypeMySql = 1;
+inline constexpr int32_t kDbTypeOracle = 2;
+
 struct T_PackageInfo {
     std::string corp;        // maker; a package is valid only from "glenmarsh"
     std::string Soft;        // product display name
@@ -14,7 +20,7 @@ struct T_PackageInfo {
     int32_t SQLCount = 0;    // number of SQL blocks in the upgrade script
     std::string PackagePath; // folder of the package file, with a trailing separator
     std::string PackageName; // file name of the package file
-    int32_t DbType = 0;      // 0 SQL Server, 1 MySQL, 2 Oracle
+    int32_t DbType = kDbTypeSqlServer; // kDbType*
     std::string ExeName;     // kept, not used
     std::string RegValue;    // product code of the installed product
     // Not from the descriptor: the BLAKE2b-512 of the bytes whose signature the scan verified

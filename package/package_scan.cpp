@@ -23,7 +23,7 @@ const std::string kPasswordKey = "\x0B\x17\x02\x1C\x09\x12\x04\x1E\x0D\x15\x07\x
 // Decodes the stored password in place: MySQL products keep it in Base64, the others scrambled.
 void DecodePassword(int32_t dbType, T_ProductReg &product)
 {
-    if (dbType == 1)
+    if (dbType == kDbTypeMySql)
         product.PassWord = DecodeBase64Text(product.PassWord);
     else
         product.PassWord = UnscramblePassword(product.PassWord, kPasswordKey);

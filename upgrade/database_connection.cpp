@@ -9,7 +9,7 @@
 std::string BuildConnectionString(int32_t DbType, const T_ProductReg &Product)
 {
     switch (DbType) {
-    case 0: {
+    case kDbTypeSqlServer: {
         std::string text = " Provider=SQLOLEDB.1;Persist Security Info=False ;Initial Catalog = " +
                            TrimControl(Product.DBaseName) +
                            " ;Data Source=" + TrimControl(Product.ServerName) +
@@ -19,11 +19,11 @@ std::string BuildConnectionString(int32_t DbType, const T_ProductReg &Product)
             text += " ;password=" + Product.PassWord;
         return text;
     }
-    case 1:
+    case kDbTypeMySql:
         return "Provider=MSDASQL;DRIVER={MySQL ODBC 5.1 Driver};SERVER=" + Product.ServerName +
                ";" + "DATABASE=" + Product.DBaseName + ";" + "USER=" + Product.UserName + ";" +
                "PASSWORD=" + Product.PassWord + ";";
-    case 2:
+    case kDbTypeOracle:
         return "Provider=MSDAORA.1;Password=" + Product.PassWord + ";" +
                "User ID=" + Product.UserName + ";" + "Data Source=" + Product.ServerName + ";" +
                "Persist Security Info=True";
@@ -88,17 +88,17 @@ bool IsDatabaseServerLocal(UpgradeContext &context, int32_t DbType, const std::s
     const std::string names = " with ComputerName " + Quoted(context.ComputerName) +
                               " and LocalIP " + Quoted(context.LocalIP);
     switch (DbType) {
-    case 0:
+    case kDbTypeSqlServer:
         return LogLocality(ServerName == "(local)" || ServerName == "." ||
                                ServerName == context.ComputerName || ServerName == context.LocalIP,
                            "SQL Server " + Quoted(ServerName) +
                                " compared with \"(local)\", \".\"" + names);
-    case 1:
+    case kDbTypeMySql:
         return LogLocality(ServerName == "localhost" || ServerName == context.ComputerName ||
                                ServerName == context.LocalIP,
                            "MySQL server " + Quoted(ServerName) + " compared with \"localhost\"" +
                                names);
-    case 2: {
+    case kDbTypeOracle: {
         IQuery &query = context.ADOQuery;
         query.Close();
         query.SetSQL("select utl_inaddr.get_host_address from dual");

@@ -158,7 +158,7 @@ int main(int argc, char **argv)
 
         T_PackageInfo package;
         package.PackageName = "bench.zip";
-        package.DbType = 1;
+        package.DbType = kDbTypeMySql;
         T_ProductReg product;
         product.ServerName = kServer;
         product.DBaseName = kDatabase;

@@ -254,7 +254,7 @@ int main(int argc, char **argv)
         T_PackageInfo package;
         package.PackageName = kPackage + ".zip";
         package.PackagePath = program;
-        package.DbType = 1;
+        package.DbType = kDbTypeMySql;
         package.SQLCount = kBlocks;
         T_ProductReg product;
         product.ServerName = "localhost"; // this machine: the scripts run
