@@ -5,12 +5,15 @@
 #include "platform/error.h"
 #include "platform/odbc/odbc_connection_string.h"
 #include "platform/odbc/odbc_data_access.h"
+#include "platform/text.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/no_processes.h"
 #include "tests/support/recording_window.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -140,6 +143,97 @@ TEST(BuildConnectionStringTest, EachDriverGetsTheFieldsUnderItsOwnKeys)
         EXPECT_EQ(ProviderDatabaseKind(built), static_cast<DatabaseKind>(cases[i].dbType))
             << "case " << i;
         EXPECT_EQ(ToOdbcConnectionString(built, cases[i].driver), cases[i].odbc) << "case " << i;
+    }
+}
+
+// An ODBC connection string read as a driver manager reads it: attributes separated by ";",
+// the key up to "=", a value in braces up to the "}" that closes it ("}}" is one "}"), any
+// other value up to the next ";". Keys in capitals.
+std::map<std::string, std::string> ReadOdbcAttributes(const std::string &text)
+{
+    std::map<std::string, std::string> attributes;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t equals = text.find('=', at);
+        if (equals == std::string::npos)
+            break;
+        std::string key = FoldAsciiCase(text.substr(at, equals - at));
+        std::string value;
+        at = equals + 1;
+        if (at < text.size() && text[at] == '{') {
+            for (++at; at < text.size(); ++at) {
+                if (text[at] == '}' && at + 1 < text.size() && text[at + 1] == '}')
+                    value += text[at++];
+                else if (text[at] == '}')
+                    break;
+                else
+                    value += text[at];
+            }
+            ++at; // the closing brace
+        } else {
+            const size_t end = std::min(text.find(';', at), text.size());
+            value = text.substr(at, end - at);
+            at = end;
+        }
+        EXPECT_TRUE(attributes.emplace(key, value).second) << key << " twice in " << text;
+        if (at < text.size() && text[at] == ';')
+            ++at;
+    }
+    return attributes;
+}
+
+// What the builder makes and the provider string's reading turns into ODBC reaches the driver
+// as the fields meant: each kind, and values holding what ODBC or the tool's layouts give a
+// meaning (";", "{", "}", "=", blanks). SQL Server's names are trimmed by the builder; nothing
+// else is.
+TEST(BuildConnectionStringTest, OdbcReadsBackTheFieldsAsBuilt)
+{
+    using Fields = std::map<std::string, std::string>;
+    struct Case {
+        int32_t dbType;
+        T_ProductReg product;
+        Fields expected; // besides the driver and MySQL's options
+    };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {kDbTypeSqlServer, Product("srv", "db", "sa", "pw"),
+         {{"SERVER", "srv"}, {"DATABASE", "db"}, {"UID", "sa"}, {"PWD", "pw"}}},
+        {kDbTypeSqlServer, Product(" srv\\inst ", " d;b ", " s=a ", " p;w "),
+         {{"SERVER", "srv\\inst"}, {"DATABASE", "d;b"}, {"UID", "s=a"}, {"PWD", " p;w "}}},
+        {kDbTypeSqlServer, Product("s{r}v", "d}}b", "{sa}", "p}w{;=x"),
+         {{"SERVER", "s{r}v"}, {"DATABASE", "d}}b"}, {"UID", "{sa}"}, {"PWD", "p}w{;=x"}}},
+        {kDbTypeSqlServer, Product("srv", "db", "sa", ""),
+         {{"SERVER", "srv"}, {"DATABASE", "db"}, {"UID", "sa"}}},
+        {kDbTypeSqlServer, Product("srv", "db", "sa", "  "),
+         {{"SERVER", "srv"}, {"DATABASE", "db"}, {"UID", "sa"}, {"PWD", "  "}}},
+        {kDbTypeMySql, Product("localhost", "kxdb", "root", "a;b"),
+         {{"SERVER", "localhost"}, {"DATABASE", "kxdb"}, {"USER", "root"}, {"PASSWORD", "a;b"}}},
+        {kDbTypeMySql, Product(" host ", " d=b ", "u}", "{p;w} "),
+         {{"SERVER", " host "}, {"DATABASE", " d=b "}, {"USER", "u}"}, {"PASSWORD", "{p;w} "}}},
+        {kDbTypeMySql, Product("h", "d", "u", ";PASSWORD=x;"),
+         {{"SERVER", "h"}, {"DATABASE", "d"}, {"USER", "u"}, {"PASSWORD", ";PASSWORD=x;"}}},
+        {kDbTypeMySql, Product("h", "d", "u", ""),
+         {{"SERVER", "h"}, {"DATABASE", "d"}, {"USER", "u"}, {"PASSWORD", ""}}},
+        {kDbTypeOracle, Product("orcl", "unused", "scott", "tiger"),
+         {{"DBQ", "orcl"}, {"UID", "scott"}, {"PWD", "tiger"}}},
+        {kDbTypeOracle, Product(" or;cl ", "", " sc=ott", "ti;ger}{"),
+         {{"DBQ", " or;cl "}, {"UID", " sc=ott"}, {"PWD", "ti;ger}{"}}},
+        {kDbTypeOracle, Product("orcl", "", "scott", "Password=x;User ID=y"),
+         {{"DBQ", "orcl"}, {"UID", "scott"}, {"PWD", "Password=x;User ID=y"}}},
+    };
+    // clang-format on
+    const Fields tools = {{"0", "SQLOLEDB.1"}, {"1", "MySQL ODBC 5.1 Driver"}, {"2", "MSDAORA.1"}};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case &c = cases[i];
+        Fields expected = c.expected;
+        expected["DRIVER"] = tools.at(std::to_string(c.dbType));
+        if (c.dbType == kDbTypeMySql) {
+            expected["OPTION"] = "67108864";
+            expected["CHARSET"] = "utf8mb4";
+        }
+        const std::string built = BuildConnectionString(c.dbType, c.product);
+        EXPECT_EQ(ReadOdbcAttributes(ToOdbcConnectionString(built)), expected)
+            << "case " << i << ": " << built;
     }
 }
 
