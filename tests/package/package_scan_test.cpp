@@ -70,7 +70,7 @@ TEST_F(PackageScan, OtherDatabaseKindsUnscrambleThePassword)
     d.DbType = "0";
     MakePackage("p.zip", d);
     Scan();
-    ASSERT_EQ(Product.ProductCode, "SQL");
+    ASSERT_EQ(Product.ProductCode, Code("SQL"));
     EXPECT_EQ(Product.PassWord, UnscramblePassword(stored, kPasswordKey));
 }
 
