@@ -326,19 +326,6 @@ std::string StageToken()
     return token;
 }
 
-bool CopyBeside(IFileSystem &files, const StagedFile &file, const PlannedFile &planned)
-{
-    try {
-        if (files.CopyFileBeside(planned.Source, planned.Target, file.Temp))
-            return true;
-    } catch (const std::exception &error) {
-        LogError("cannot copy " + planned.Source + " to " + file.Temp + ": " + error.what());
-        return false;
-    }
-    LogError("cannot copy " + planned.Source + " to " + file.Temp);
-    return false;
-}
-
 // Carries the plan out all together or not at all; see CopyUpdateFiles.
 class FileStage {
 public:
@@ -354,9 +341,13 @@ public:
             return false;
         if (!CreateFolders() || !WriteFiles() || !Rename() || !Commit())
             return Undo();
-        // A backup that cannot be removed keeps the journal, so that the next start removes it.
-        if (RemoveBackups() && !files_.RemoveFile(journal_))
-            LogWarning("cannot remove the journal " + journal_);
+        // The files are in place: the kept ones go once the result is shown. A backup that
+        // cannot be removed keeps the journal, so that the next start removes it.
+        walk_.context.AfterResult = [&files = files_, transaction = transaction_,
+                                     journal = journal_] {
+            if (RemoveBackups(files, transaction, journal) && !files.RemoveFile(journal))
+                LogWarning("cannot remove the journal " + journal);
+        };
         return true;
     }
 
@@ -403,17 +394,22 @@ private:
         return true;
     }
 
+    // The copies may be made several at once; the window follows them in the plan's order.
     bool WriteFiles()
     {
         IWindowFacilities &window = walk_.context.Window;
+        std::vector<IFileSystem::FileCopy> copies;
+        copies.reserve(plan_.Files.size());
         for (size_t i = 0; i < plan_.Files.size(); ++i) {
+            const PlannedFile &file = plan_.Files[i];
+            copies.push_back({file.Source, file.Target, transaction_.Files[i].Temp});
+            if (writtenSet_.insert(file.Folder).second)
+                written_.push_back(file.Folder);
+        }
+        return files_.CopyFilesBeside(copies, [&](size_t i) {
             const PlannedFile &file = plan_.Files[i];
             window.SetStepText(kUpdatingFilePrefix + file.Name + "...");
             window.Repaint();
-            if (!CopyBeside(files_, transaction_.Files[i], file))
-                return false;
-            if (writtenSet_.insert(file.Folder).second)
-                written_.push_back(file.Folder);
             walk_.done += file.Size;
             // An unchanged position (an empty file, or less than one unit of a coarse bar) is
             // not set again: a real bar may repaint itself on every change.
@@ -421,8 +417,7 @@ private:
             if (position != window.ProgressPosition())
                 window.SetProgressPosition(position);
             window.Repaint();
-        }
-        return true;
+        });
     }
 
     bool Rename()
@@ -459,22 +454,23 @@ private:
 
     // After the commit every backup is there and every temporary file renamed: all go in one
     // call, without a test each.
-    bool RemoveBackups()
+    static bool RemoveBackups(IFileSystem &files, const FileTransaction &transaction,
+                              const std::string &journal)
     {
         std::vector<std::string> backups;
-        for (const StagedFile &file : transaction_.Files) {
+        for (const StagedFile &file : transaction.Files) {
             if (!file.Backup.empty())
                 backups.push_back(file.Backup);
         }
-        if (backups.empty() || files_.RemoveFiles(backups))
+        if (backups.empty() || files.RemoveFiles(backups))
             return true;
         // A replaced program that still runs (Windows keeps its file) cannot go yet: it stays
         // named in the journal, which the next start reads to remove it.
-        for (const StagedFile &file : transaction_.Files) {
-            if (!file.Backup.empty() && files_.FileExists(file.Backup))
+        for (const StagedFile &file : transaction.Files) {
+            if (!file.Backup.empty() && files.FileExists(file.Backup))
                 LogWarning("the replaced file " + file.Target + " is kept as " + file.Backup +
                            ", which cannot be removed now (in use?); the next start removes "
-                           "it, as " + journal_ + " names it");
+                           "it, as " + journal + " names it");
         }
         return false;
     }
