@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -139,18 +138,6 @@ public:
     // no temp behind. dest itself is not touched.
     [[nodiscard]] virtual bool CopyFileBeside(const std::string &source, const std::string &dest,
                                               const std::string &temp) = 0;
-    struct FileCopy {
-        std::string Source;
-        std::string Dest;
-        std::string Temp;
-    };
-    // Makes each copy as CopyFileBeside does; a system may make several at once. copied(i)
-    // runs on the calling thread once copy i is whole, in the list's order, up to the first
-    // copy that fails. True when every copy is whole; false when one failed (the cause is
-    // logged), and then any other copy's temp may or may not exist. This one makes them one
-    // after the other.
-    [[nodiscard]] virtual bool CopyFilesBeside(const std::vector<FileCopy> &copies,
-                                               const std::function<void(size_t)> &copied);
     // Renames an entry within one file system in one step. With replace, a file at to is
     // replaced; without, the rename fails when anything is at to. False leaves both as they
     // were.

@@ -326,6 +326,19 @@ std::string StageToken()
     return token;
 }
 
+bool CopyBeside(IFileSystem &files, const StagedFile &file, const PlannedFile &planned)
+{
+    try {
+        if (files.CopyFileBeside(planned.Source, planned.Target, file.Temp))
+            return true;
+    } catch (const std::exception &error) {
+        LogError("cannot copy " + planned.Source + " to " + file.Temp + ": " + error.what());
+        return false;
+    }
+    LogError("cannot copy " + planned.Source + " to " + file.Temp);
+    return false;
+}
+
 // Carries the plan out all together or not at all; see CopyUpdateFiles.
 class FileStage {
 public:
@@ -394,22 +407,17 @@ private:
         return true;
     }
 
-    // The copies may be made several at once; the window follows them in the plan's order.
     bool WriteFiles()
     {
         IWindowFacilities &window = walk_.context.Window;
-        std::vector<IFileSystem::FileCopy> copies;
-        copies.reserve(plan_.Files.size());
         for (size_t i = 0; i < plan_.Files.size(); ++i) {
-            const PlannedFile &file = plan_.Files[i];
-            copies.push_back({file.Source, file.Target, transaction_.Files[i].Temp});
-            if (writtenSet_.insert(file.Folder).second)
-                written_.push_back(file.Folder);
-        }
-        return files_.CopyFilesBeside(copies, [&](size_t i) {
             const PlannedFile &file = plan_.Files[i];
             window.SetStepText(kUpdatingFilePrefix + file.Name + "...");
             window.Repaint();
+            if (!CopyBeside(files_, transaction_.Files[i], file))
+                return false;
+            if (writtenSet_.insert(file.Folder).second)
+                written_.push_back(file.Folder);
             walk_.done += file.Size;
             // An unchanged position (an empty file, or less than one unit of a coarse bar) is
             // not set again: a real bar may repaint itself on every change.
@@ -417,7 +425,8 @@ private:
             if (position != window.ProgressPosition())
                 window.SetProgressPosition(position);
             window.Repaint();
-        });
+        }
+        return true;
     }
 
     bool Rename()

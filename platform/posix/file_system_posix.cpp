@@ -21,7 +21,6 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -579,75 +578,6 @@ bool PosixFileSystem::CopyFileBeside(const std::string &source, const std::strin
         return failed(step);
     guard.Disarm();
     return true;
-}
-
-bool PosixFileSystem::CopyFilesBeside(const std::vector<FileCopy> &copies,
-                                      const std::function<void(size_t)> &copied)
-{
-    constexpr size_t kThreads = 4;
-    constexpr size_t kFilesPerThread = 16; // fewer do not pay for a thread
-    const size_t extra = std::min(kThreads, copies.size() / kFilesPerThread);
-    if (extra < 2)
-        return IFileSystem::CopyFilesBeside(copies, copied);
-
-    enum class State : unsigned char { Pending, Whole, Failed };
-    std::vector<State> states(copies.size(), State::Pending);
-    std::mutex lock;
-    std::condition_variable changed;
-    std::atomic<size_t> next{0};
-    std::atomic<bool> stop{false};
-    const auto work = [&] {
-        // Every copy taken is made, so that the reporting loop never waits for one in vain.
-        while (!stop) {
-            const size_t i = next++;
-            if (i >= copies.size())
-                break;
-            const FileCopy &copy = copies[i];
-            bool whole = false;
-            try {
-                whole = CopyFileBeside(copy.Source, copy.Dest, copy.Temp);
-            } catch (const std::exception &error) {
-                LogError("cannot copy " + copy.Source + " to " + copy.Temp + ": " + error.what());
-            }
-            {
-                const std::lock_guard<std::mutex> hold(lock);
-                states[i] = whole ? State::Whole : State::Failed;
-            }
-            changed.notify_all();
-            if (!whole)
-                stop = true;
-        }
-    };
-    std::vector<std::thread> helpers;
-    try {
-        for (size_t i = 0; i < extra; ++i)
-            helpers.emplace_back(work);
-    } catch (const std::system_error &) {
-        // No more threads to be had: fewer do the same work.
-    }
-    // The copies are reported in order while the helpers go on ahead; with no helper at all
-    // this thread makes them.
-    const bool alone = helpers.empty();
-    bool ok = true;
-    for (size_t i = 0; i < copies.size() && ok; ++i) {
-        if (alone && states[i] == State::Pending)
-            work();
-        State state;
-        {
-            std::unique_lock<std::mutex> hold(lock);
-            changed.wait(hold, [&] { return states[i] != State::Pending; });
-            state = states[i];
-        }
-        if (state == State::Failed) {
-            ok = false;
-            break;
-        }
-        copied(i);
-    }
-    stop = true;
-    for (std::thread &helper : helpers)
-        helper.join();
-    return ok;
 }
 
 bool PosixFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)

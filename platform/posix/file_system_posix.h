@@ -37,10 +37,6 @@ public:
     bool SpaceOf(const std::string &path, FileSystemSpace &space) override;
     bool CopyFileBeside(const std::string &source, const std::string &dest,
                         const std::string &temp) override;
-    // A few threads at once when there are enough copies: creating a file, copying its bytes
-    // and setting its times wait on the file system, and such waits overlap.
-    bool CopyFilesBeside(const std::vector<FileCopy> &copies,
-                         const std::function<void(size_t)> &copied) override;
     // Without replace: renameat2 with RENAME_NOREPLACE, or a test and rename where the file
     // system has no such flag.
     bool RenameFile(const std::string &from, const std::string &to, bool replace) override;

@@ -1,7 +1,6 @@
 #include "platform/posix/file_system_posix.h"
 
 #include "platform/error.h"
-#include "tests/support/log_recorder.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/unprivileged.h"
 
@@ -16,7 +15,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -592,56 +590,6 @@ TEST(PosixFileSystemTest, KindOfLooksAtLinksAndResolvePathFollowsThem)
     EXPECT_EQ(resolved, real + "/file");
     EXPECT_FALSE(files.ResolvePath((root / "dangling").string(), resolved));
     EXPECT_FALSE(files.ResolvePath((root / "missing").string(), resolved));
-}
-
-// Many copies are made by several threads at once: each is whole and the window hears of them
-// in the list's order; at the first that fails the rest are not reported and the call fails,
-// naming the file.
-TEST(PosixFileSystemTest, CopiesMadeSeveralAtOnceAreReportedInOrderUpToTheFirstFailure)
-{
-    struct Case {
-        const char *name;
-        size_t count;
-        std::optional<size_t> taken; // a temp that already exists: that copy fails
-    };
-    const Case cases[] = {
-        {"a few, one after the other", 3, std::nullopt},
-        {"many, several at once", 300, std::nullopt},
-        {"many, the first fails", 300, 0},
-        {"many, one in the middle fails", 300, 150},
-        {"many, the last fails", 300, 299},
-    };
-    for (const Case &c : cases) {
-        TempFolder temp;
-        PosixFileSystem files;
-        std::vector<IFileSystem::FileCopy> copies;
-        for (size_t i = 0; i < c.count; ++i) {
-            const std::string n = std::to_string(i);
-            copies.push_back({temp.Write("src/" + n, "bytes of " + n).string(),
-                              temp.Slashed() + "dst/" + n, temp.Slashed() + "dst/.new-" + n});
-        }
-        fs::create_directory(temp.Path() / "dst");
-        if (c.taken)
-            temp.Write("dst/.new-" + std::to_string(*c.taken), "someone else's");
-        LogRecorder log;
-        std::vector<size_t> reported;
-        const bool ok = files.CopyFilesBeside(copies, [&](size_t i) {
-            // Whole when reported.
-            EXPECT_EQ(ReadWholeFile(copies[i].Temp), "bytes of " + std::to_string(i)) << c.name;
-            reported.push_back(i);
-        });
-        EXPECT_EQ(ok, !c.taken) << c.name;
-        std::vector<size_t> expected(c.taken ? *c.taken : c.count);
-        for (size_t i = 0; i < expected.size(); ++i)
-            expected[i] = i;
-        EXPECT_EQ(reported, expected) << c.name;
-        if (c.taken) {
-            EXPECT_EQ(ReadWholeFile(copies[*c.taken].Temp), "someone else's") << c.name;
-            EXPECT_TRUE(log.Holds(copies[*c.taken].Temp)) << c.name << log.Text();
-        }
-        for (const IFileSystem::FileCopy &copy : copies)
-            EXPECT_FALSE(fs::exists(copy.Dest)) << c.name;
-    }
 }
 
 } // namespace
