@@ -169,6 +169,8 @@ void FormLogic::BtnUpdateClick()
             view_.ShowMessage("升级成功！", kNoticeCaption, MessageIcon::Information);
         else
             view_.ShowMessage("升级失败！", kNoticeCaption, MessageIcon::Error);
+        // The files the stage kept go once the result is out, so that no one waits for them.
+        FinishUpgrade(context);
     });
 }
 

@@ -551,8 +551,15 @@ TEST(FormLogicErrorReport, OutcomesOfTheRunAndErrorsThatLeaveIt)
         RecordingSink log;
         LogicFixture fixture;
         RecordingFormView &view = fixture.view;
-        FormLogic &logic =
-            fixture.Make([&](UpgradeContext &, const std::string &) { return cases[i].result(); });
+        // What a run leaves for after its result (the file stage's kept files) waits for the
+        // box; a run that throws leaves it to the next start.
+        int boxesWhenFinished = -1;
+        FormLogic &logic = fixture.Make([&](UpgradeContext &context, const std::string &) {
+            context.AfterResult = [&] {
+                boxesWhenFinished = static_cast<int>(view.Window.Messages.size());
+            };
+            return cases[i].result();
+        });
         logic.FormCreate();
         logic.ShowPackage("产品", "1", "2", "/p/x.zip");
         bool runningAtTheBox = false;
@@ -569,6 +576,7 @@ TEST(FormLogicErrorReport, OutcomesOfTheRunAndErrorsThatLeaveIt)
         EXPECT_EQ(runningAtTheBox, !cases[i].logged);
         ExpectState(view, State::PackageFound, "after the run");
         EXPECT_EQ(log.Has(cases[i].box.Text), cases[i].logged);
+        EXPECT_EQ(boxesWhenFinished, cases[i].logged ? -1 : 1);
         // The logic goes on: a second upgrade runs.
         view.OnMessage = nullptr;
         logic.BtnUpdateClick();
