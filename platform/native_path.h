@@ -29,13 +29,19 @@ template <typename Path = std::filesystem::path> Path LongSystemPath(const Path 
         const std::wstring &text = path.native();
         if (text.size() < kLongFrom || text.starts_with(L"\\\\?\\"))
             return path;
+        std::wstring full = text;
+        std::replace(full.begin(), full.end(), L'/', L'\\');
+        // A share's path is whole already (and absolute would take it for a folder of the
+        // current drive).
+        const bool share = full.starts_with(L"\\\\");
         std::error_code error;
-        // absolute keeps an absolute path as it is: the long form takes no "/", "." or "..".
-        std::wstring full = std::filesystem::absolute(path, error).lexically_normal().native();
+        // absolute keeps an absolute path as it is: the long form takes no "." or "..".
+        full = share ? L"\\\\" + Path(full.substr(2)).lexically_normal().native()
+                     : std::filesystem::absolute(Path(full), error).lexically_normal().native();
         if (error || full.empty())
             return path;
         std::replace(full.begin(), full.end(), L'/', L'\\');
-        if (full.starts_with(L"\\\\"))
+        if (share)
             return Path(L"\\\\?\\UNC\\" + full.substr(2));
         return Path(L"\\\\?\\" + full);
     } else {
