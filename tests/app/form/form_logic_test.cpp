@@ -12,9 +12,7 @@
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
-#ifdef _WIN32
-#include "tests/support/registered_product_win.h"
-#endif
+#include "tests/support/test_registrations.h"
 #include "upgrade/file_transaction.h"
 
 #include <gtest/gtest.h>
@@ -180,32 +178,15 @@ public:
 // The logic on an empty temporary program folder, with the real scan behind it.
 class LogicFixture {
 public:
-#ifdef _WIN32
-    // The system's registry, where no product of these tests is registered.
+    // The system's registry, where no product of these tests is registered until a test does.
     LogicFixture() : files(realFiles) {}
-#else
-    LogicFixture() : files(realFiles), registry(folder.Slashed() + "registry.reg") {}
-#endif
 
-    // Registers a product with its folder (and nothing else); its code.
+    // Registers a product with its folder (and nothing else); its code as registered.
     std::string RegisterProduct(const std::string &code, const std::string &path)
     {
-#ifdef _WIN32
-        registered = std::make_unique<RegisteredProduct>(std::wstring(code.begin(), code.end()));
-        registered->SetString(L"\\ClientConfigure", L"Version", L"5");
-        registered->SetString(L"\\ApplicationPath", L"Path", std::wstring(path.begin(), path.end()));
-        return registered->Code();
-#else
-        std::string escaped;
-        for (char c : path)
-            escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-        folder.Write("registry.reg",
-                     "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" + code +
-                         "\\ClientConfigure]\r\n\"Version\"=\"5\"\r\n\r\n"
-                         "[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" +
-                         code + "\\ApplicationPath]\r\n\"Path\"=\"" + escaped + "\"\r\n");
-        return code;
-#endif
+        registrations.SetText(code, "ClientConfigure", "Version", "5");
+        registrations.SetText(code, "ApplicationPath", "Path", path);
+        return registrations.Code(code);
     }
 
     FormLogic &Make(UpgradeRunner runner = {}, std::string programFolder = {})
@@ -224,16 +205,14 @@ public:
     SystemFileSystem realFiles;
     FaultyFileSystem files;
     SystemProcesses processes;
-    SystemRegistry registry;
+    TestRegistrations registrations{folder.Path()};
+    IRegistry &registry = registrations.Registry();
     FixedHost host;
     FakeConnection connection;
     FakeQuery query;
     FakeCommand command;
     RecordingFormView view;
     std::unique_ptr<FormLogic> logic;
-#ifdef _WIN32
-    std::unique_ptr<RegisteredProduct> registered;
-#endif
 };
 
 enum class State { NoPackage, PackageFound, UpgradeRunning };
