@@ -4,6 +4,7 @@
 
 #include "platform/program_folder_lock.h"
 
+#include "platform/native_path.h"
 #include "platform/win/wide.h"
 
 #include <windows.h>
@@ -50,7 +51,8 @@ void ProgramFolderLock::Release()
 ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
 {
     const std::string path = programFolder + kProgramFolderLockName;
-    const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+    // A program folder deeper than MAX_PATH takes the long form.
+    const HANDLE file = CreateFileW(LongNativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

@@ -61,7 +61,8 @@ const char *Name(FormControl control)
 
 // A view that keeps the controls in memory and records every change made to them, in order,
 // as "show:NAME", "hide:NAME", "enable:NAME", "disable:NAME", "caption:NAME=TEXT", "check:0|1"
-// and "close:granted|refused"; the facilities go to a recording window.
+// and "close:granted|refused" (refused also while the close waits for a scan); the facilities
+// go to a recording window.
 class RecordingFormView : public IFormView {
 public:
     void SetStepText(const std::string &text) override
@@ -110,10 +111,9 @@ public:
     bool IsForceChecked() const override { return controls.IsForceChecked(); }
     void RequestClose() override
     {
-        bool CanClose = true;
-        Logic->FormCloseQuery(CanClose);
-        Closed = Closed || CanClose;
-        Calls.push_back(CanClose ? "close:granted" : "close:refused");
+        const bool closes = Logic->CloseRequested();
+        Closed = Closed || closes;
+        Calls.push_back(closes ? "close:granted" : "close:refused");
     }
 
     // The user changes the check box: the view forwards the change.
@@ -461,33 +461,51 @@ TEST(FormLogicReentry, HandlersReachedDuringAnUpgradeStartNothingAndCannotClose)
 
 TEST(FormLogicReentry, HandlersReachedDuringAScanStartNothingButCloseIsGranted)
 {
-    LogicFixture fixture;
-    RecordingFormView &view = fixture.view;
-    int runs = 0;
-    FormLogic &logic = fixture.Make([&](UpgradeContext &, const std::string &) {
-        ++runs;
-        return true;
-    });
-    // A package file makes the listing succeed; the archiver is missing, so it is rejected.
-    fixture.folder.Write("a.zip", "PK");
-    fixture.files.EditListing = [&](const std::string &, std::vector<FolderEntry> &) {
-        if (fixture.files.Listed.size() > 1)
-            return; // a second scan started: counted below, not repeated
-        EXPECT_TRUE(logic.ScanRunning());
-        logic.Btn_refreshClick();
-        view.SetEnabled(FormControl::BtnUpdate, true);
-        logic.BtnUpdateClick();
-        logic.BtnCloseClick();
+    // A close asked for inside the scan's pump is granted, but the window stays until the
+    // scan has returned: only then does the program end.
+    struct Case {
+        const char *scan;
+        void (FormLogic::*start)();
     };
-    logic.FormCreate();
-    EXPECT_EQ(fixture.files.Listed.size(), 1u);
-    EXPECT_EQ(runs, 0);
-    EXPECT_TRUE(view.Closed);
-    EXPECT_TRUE(view.Window.Messages.empty());
+    const Case cases[] = {
+        {"the first scan", &FormLogic::FormCreate},
+        {"a refresh", &FormLogic::Btn_refreshClick},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(std::string("case ") + std::to_string(i) + " " + cases[i].scan);
+        LogicFixture fixture;
+        RecordingFormView &view = fixture.view;
+        int runs = 0;
+        FormLogic &logic = fixture.Make([&](UpgradeContext &, const std::string &) {
+            ++runs;
+            return true;
+        });
+        // A package file makes the listing succeed; the archiver is missing, so it is
+        // rejected.
+        fixture.folder.Write("a.zip", "PK");
+        bool closedInScan = true;
+        fixture.files.EditListing = [&](const std::string &, std::vector<FolderEntry> &) {
+            if (fixture.files.Listed.size() > 1)
+                return; // a second scan started: counted below, not repeated
+            EXPECT_TRUE(logic.ScanRunning());
+            logic.Btn_refreshClick();
+            view.SetEnabled(FormControl::BtnUpdate, true);
+            logic.BtnUpdateClick();
+            logic.BtnCloseClick();
+            closedInScan = view.Closed || logic.CloseGranted();
+        };
+        (logic.*cases[i].start)();
+        EXPECT_EQ(fixture.files.Listed.size(), 1u);
+        EXPECT_EQ(runs, 0);
+        EXPECT_FALSE(closedInScan);
+        EXPECT_TRUE(view.Closed);
+        EXPECT_TRUE(logic.CloseGranted());
+        EXPECT_TRUE(view.Window.Messages.empty());
 
-    fixture.files.EditListing = nullptr;
-    logic.Btn_refreshClick();
-    EXPECT_EQ(fixture.files.Listed.size(), 2u);
+        fixture.files.EditListing = nullptr;
+        logic.Btn_refreshClick();
+        EXPECT_EQ(fixture.files.Listed.size(), 2u);
+    }
 }
 
 TEST(FormLogicReentry, AnUpgradeAskedForWhileTheButtonIsDisabledDoesNothing)
