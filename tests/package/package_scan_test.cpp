@@ -247,7 +247,9 @@ TEST_F(PackageScan, ArchiverStuckOnOnePackageIsEndedAndThePackagePassedOver)
     MakePackage("b_good.zip", Descriptor{});
     fs::remove(folder.Path() / "KX_Rar.exe");
     fs::copy_file(ThisProgram(), folder.Path() / "KX_Rar.exe");
-    commentWaitLimit = std::chrono::milliseconds(300);
+    // Long enough for the good package's stand-in to start the real archiver in turn (under
+    // Wine two program starts may take most of a second on a busy machine).
+    commentWaitLimit = std::chrono::seconds(3);
     LogRecorder log;
 
     SetTestVariable(kStandInVariable, Archiver().string().c_str());
@@ -276,7 +278,7 @@ TEST_F(PackageScan, AForeignArchiverOutlivingTheLimitDoesNotPassThePackageOver)
     SetTestVariable(kStandInVariable, nullptr);
     ASSERT_TRUE(started);
     MakePackage("p.zip", Descriptor{});
-    commentWaitLimit = std::chrono::milliseconds(300);
+    commentWaitLimit = std::chrono::seconds(3);
     LogRecorder log;
     Scan();
     EXPECT_EQ(Package.PackageName, "p.zip");
