@@ -1,22 +1,19 @@
 // Program start: the upgrade log, the application title and icon, the window with the
-// system's services, the first scan, then the message loop until the window is closed. The
-// window takes no argument; with arguments (--unattended, --help) the program runs without a
-// window and without any Qt application (app/unattended.h), with the same log. No
-// configuration of its own is read; the registry store and the database drivers are found as
-// the platform layer says.
+// services of the one start (app/start_up.h), the first scan, then the message loop until the
+// window is closed. The window takes no argument; with arguments (--unattended, --help) the
+// program runs without a window and without any Qt application (app/unattended.h), with the
+// same log. No configuration of its own is read; the registry store and the database drivers
+// are found as the platform layer says.
 
 #include "app/message_box.h"
 #include "app/pictures.h"
+#include "app/start_up.h"
 #include "app/u_main.h"
 #include "app/unattended.h"
 #include "platform/console.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
-#include "platform/odbc/odbc_data_access.h"
 #include "platform/program_folder.h"
-#include "platform/program_folder_lock.h"
-#include "platform/system_services.h"
-#include "upgrade/upgrade_run.h"
 
 #include <QApplication>
 #include <QFont>
@@ -34,24 +31,16 @@ namespace {
 int Run(const std::string &programFolder)
 {
     QtMessagePresenter messages;
-    // One run at a time in a program folder, whichever face it has.
-    const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
-    if (lock.Result() == ProgramFolderLock::Outcome::Busy) {
-        LogError("the window is refused: " + lock.Reason());
+    const StartUp start = StartIn(programFolder, StartFace::Window);
+    if (start.Result != StartUp::Outcome::Started) {
         messages.Show(nullptr, kFolderBusyText, kNoticeCaption, MessageIcon::Error);
         return static_cast<int>(ExitCode::FolderBusy);
     }
-    // A folder that cannot be written fails at the scan as it always did.
-    if (lock.Result() == ProgramFolderLock::Outcome::Failed)
-        LogWarning("the program folder is not locked: " + lock.Reason());
-    SystemServices system = MakeSystemServices();
-    OdbcConnection connection;
-    OdbcQuery query(connection);
-    OdbcCommand command(connection);
-
-    TForm1 form(TForm1Services{programFolder, *system.Files, *system.Processes, *system.Registry,
-                               *system.Host, connection, query, command, messages, RunUpgrade});
+    TForm1 form(start.Services->Form(), messages);
     form.FormCreate();
+    // Closed while the first scan ran, before it was ever shown.
+    if (form.CloseGranted())
+        return 0;
 
     form.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form.size(),
                                          form.screen()->availableGeometry()));

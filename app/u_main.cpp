@@ -1,6 +1,7 @@
 #include "app/u_main.h"
 #include "ui_u_main.h"
 
+#include "app/form/off_window_thread.h"
 #include "app/pictures.h"
 #include "platform/error.h"
 
@@ -22,12 +23,9 @@ QString Text(const std::string &text)
 
 } // namespace
 
-TForm1::TForm1(TForm1Services services, QWidget *parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TForm1>()), messages_(services.Messages),
-      logic_(FormServices{services.ProgramFolder, services.Files, services.Processes,
-                          services.Registry, services.Host, services.tempConnection,
-                          services.ADOQuery, services.updataExec, std::move(services.RunUpgrade)},
-             *this),
+TForm1::TForm1(FormServices services, IMessagePresenter &messages, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TForm1>()), messages_(messages),
+      logic_(std::move(services), *this),
       Package(logic_.Package), Product(logic_.Product), ComputerName(logic_.ComputerName),
       LocalIP(logic_.LocalIP), tempConnection(logic_.tempConnection), ADOQuery(logic_.ADOQuery),
       updataExec(logic_.updataExec)
@@ -124,6 +122,11 @@ void TForm1::ProcessMessages()
     // An expose handled in the pump paints without going through event().
     PreparePaint();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TForm1::RunWhileAnswering(const std::function<void()> &work)
+{
+    RunOffWindowThread(*this, work);
 }
 
 void TForm1::Repaint()
@@ -272,9 +275,8 @@ void TForm1::Btn_refreshClick()
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    bool CanClose = true;
-    FormCloseQuery(CanClose);
-    if (CanClose)
+    // Refused, or put off while a scan runs: the window stays as it is.
+    if (logic_.CloseRequested())
         event->accept();
     else
         event->ignore();

@@ -30,21 +30,6 @@ namespace Ui {
 class TForm1;
 }
 
-// What the window works with: the logic's services and the message boxes. Every object named
-// here must outlive the window.
-struct TForm1Services {
-    std::string ProgramFolder; // with a trailing separator
-    IFileSystem &Files;
-    IProcesses &Processes;
-    IRegistry &Registry;
-    IHostIdentity &Host;
-    IConnection &tempConnection;
-    IQuery &ADOQuery;
-    ICommand &updataExec;
-    IMessagePresenter &Messages;
-    UpgradeRunner RunUpgrade;
-};
-
 class TForm1 : public QDialog, public IFormView {
     Q_OBJECT
 
@@ -54,7 +39,9 @@ class TForm1 : public QDialog, public IFormView {
     FormLogic logic_;
 
 public:
-    explicit TForm1(TForm1Services services, QWidget *parent = nullptr);
+    // The services are the logic's, as every face of the program gets them (app/start_up.h);
+    // the boxes go through messages. Every object named must outlive the window.
+    TForm1(FormServices services, IMessagePresenter &messages, QWidget *parent = nullptr);
     ~TForm1() override;
 
     // Window facilities.
@@ -71,6 +58,8 @@ public:
     // one of thousands of small files would otherwise spend most of its time painting.
     void Repaint() override;
     static constexpr std::chrono::milliseconds kRepaintInterval{10};
+    // On a thread of its own while this thread pumps (app/form/off_window_thread.h).
+    void RunWhileAnswering(const std::function<void()> &work) override;
     void ShowMessage(const std::string &text, const std::string &caption,
                      MessageIcon icon) override;
 
@@ -95,6 +84,8 @@ public:
 
     // Asked before the window closes, whatever asked for the close.
     void FormCloseQuery(bool &CanClose) { logic_.FormCloseQuery(CanClose); }
+    // A close has been granted: the window is closed, or closes once the scan has returned.
+    bool CloseGranted() const { return logic_.CloseGranted(); }
 
     // The state of the program, held by the logic.
     T_PackageInfo &Package;

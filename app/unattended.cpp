@@ -1,14 +1,11 @@
 #include "app/unattended.h"
 
 #include "app/form/quiet_form.h"
+#include "app/start_up.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
 #include "platform/native_path.h"
-#include "platform/odbc/odbc_data_access.h"
-#include "platform/program_folder_lock.h"
-#include "platform/system_services.h"
 #include "platform/text.h"
-#include "upgrade/upgrade_run.h"
 
 #include <exception>
 #include <filesystem>
@@ -86,28 +83,17 @@ int RunUnattendedIn(const std::string &programFolder, const CommandLine &line)
             }
         }
 
-        const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
-        if (lock.Result() == ProgramFolderLock::Outcome::Busy) {
+        const StartUp start = StartIn(programFolder, StartFace::Unattended);
+        if (start.Result == StartUp::Outcome::FolderBusy) {
             std::cout << kFolderBusyText << std::endl;
-            LogError("unattended run refused: " + lock.Reason());
             return Code(ExitCode::FolderBusy);
         }
-        if (lock.Result() == ProgramFolderLock::Outcome::Failed) {
+        if (start.Result != StartUp::Outcome::Started) {
             std::cerr << "offline-upgrade: cannot lock the program folder: "
-                      << EscapeControls(lock.Reason())
-                      << '\n';
-            LogError("unattended run cannot lock the program folder: " + lock.Reason());
+                      << EscapeControls(start.Reason) << '\n';
             return Code(ExitCode::CannotStart);
         }
-
-        SystemServices system = MakeSystemServices();
-        OdbcConnection connection;
-        OdbcQuery query(connection);
-        OdbcCommand command(connection);
-        const ExitCode code = RunUnattended(
-            FormServices{programFolder, *system.Files, *system.Processes, *system.Registry,
-                         *system.Host, connection, query, command, RunUpgrade},
-            options, std::cout);
+        const ExitCode code = RunUnattended(start.Services->Form(), options, std::cout);
         LogInfo("unattended run ends with exit code " + std::to_string(Code(code)));
         return Code(code);
     } catch (const std::exception &error) {

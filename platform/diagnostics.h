@@ -20,7 +20,8 @@ public:
 // the sink alive until it installs another one or nullptr.
 void SetLogSink(ILogSink *sink);
 
-// Records one line through the installed sink. Never throws.
+// Records one line through the installed sink, one line at a time from any thread. Never
+// throws.
 void LogLine(LogLevel level, std::string_view line);
 
 inline void LogInfo(std::string_view line) { LogLine(LogLevel::Info, line); }

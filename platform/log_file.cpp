@@ -14,7 +14,7 @@ namespace {
 std::FILE *OpenForAppending(const std::string &path)
 {
 #ifdef _WIN32
-    return _wfopen(NativePath(path).c_str(), L"ab");
+    return _wfopen(LongNativePath(path).c_str(), L"ab");
 #else
     return std::fopen(path.c_str(), "ab");
 #endif
@@ -131,14 +131,14 @@ bool FileLogSink::OpenIn(const std::string &folder)
     if (folder.empty())
         return false;
     std::error_code error;
-    fs::create_directories(NativePath(folder), error);
+    fs::create_directories(LongNativePath(folder), error);
     const std::string path = InFolder(folder, kLogFileName);
     std::FILE *file = OpenForAppending(path);
     if (!file)
         return false;
     file_ = file;
     path_ = path;
-    const auto size = fs::file_size(NativePath(path), error);
+    const auto size = fs::file_size(LongNativePath(path), error);
     size_ = error ? 0 : static_cast<uint64_t>(size);
     if (size_ >= rotateBytes_)
         Rotate();
@@ -150,7 +150,7 @@ void FileLogSink::Rotate()
     std::fclose(file_);
     std::error_code error;
     // Replaces the older part kept before; where the rename fails the file just grows on.
-    fs::rename(NativePath(path_), NativePath(path_ + ".1"), error);
+    fs::rename(LongNativePath(path_), LongNativePath(path_ + ".1"), error);
     file_ = OpenForAppending(path_);
     size_ = 0;
 }

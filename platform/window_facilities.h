@@ -1,8 +1,10 @@
 #pragma once
 // What the main window offers to the scan and the upgrade stages to report through: the step
-// label, the progress bar, the message pump, the repaint and the message box. The window
-// implements it; tests replace it with a recording object, so no test blocks on a modal box.
+// label, the progress bar, the message pump, the repaint, the message box and the run of a
+// long call while the window keeps answering. The window implements it; tests replace it with
+// a recording object, so no test blocks on a modal box.
 
+#include <functional>
 #include <string>
 
 // Message box icons, with the values of the Windows flags.
@@ -29,6 +31,14 @@ public:
 
     // Paints at once what is pending for painting; handles no other message.
     virtual void Repaint() = 0;
+
+    // Runs work to its end while the window keeps answering: painting, input (the handlers'
+    // states refuse what must wait), so a long call does not leave it frozen. work must touch
+    // nothing the window's thread uses: the window, these facilities, the state the handlers
+    // read; what it has to show is shown by the caller after it returned. What work throws is
+    // thrown here. A window runs it on a thread of its own and pumps meanwhile; this default,
+    // for faces without messages to answer, runs it in place.
+    virtual void RunWhileAnswering(const std::function<void()> &work) { work(); }
 
     // An application-modal box with one OK button; returns when the user has closed it.
     virtual void ShowMessage(const std::string &text, const std::string &caption,

@@ -50,7 +50,7 @@ bool ConnectProductDatabase(UpgradeContext &context)
         window.SetStepText("正在连接产品数据库...");
         window.SetProgressPosition(100);
         window.SetProgressPosition(0);
-        // The open blocks the thread: paint the step text first.
+        // Paint the step text before the open starts.
         window.ProcessMessages();
 
         const std::string text = BuildConnectionString(context.Package.DbType, context.Product);
@@ -58,7 +58,9 @@ bool ConnectProductDatabase(UpgradeContext &context)
             connection.Close();
         LogInfo("connection: " + MaskedConnectionString(context.Package.DbType, context.Product));
         connection.SetConnectionString(text);
-        connection.Open();
+        // An unreachable server holds the open until the driver gives up: the window keeps
+        // answering meanwhile.
+        window.RunWhileAnswering([&connection] { connection.Open(); });
         return stage.Done(true);
     } catch (const std::exception &error) {
         LogError(std::string("connection: ") + error.what());
@@ -100,11 +102,14 @@ bool IsDatabaseServerLocal(UpgradeContext &context, int32_t DbType, const std::s
                                names);
     case kDbTypeOracle: {
         IQuery &query = context.ADOQuery;
-        query.Close();
-        query.SetSQL("select utl_inaddr.get_host_address from dual");
-        query.Open();
-        const std::string address = query.FirstFieldText();
-        query.Close();
+        std::string address;
+        context.Window.RunWhileAnswering([&query, &address] {
+            query.Close();
+            query.SetSQL("select utl_inaddr.get_host_address from dual");
+            query.Open();
+            address = query.FirstFieldText();
+            query.Close();
+        });
         return LogLocality(address == context.LocalIP,
                            "the Oracle server " + Quoted(ServerName) + " reports host address " +
                                Quoted(address) + ", compared with LocalIP " +

@@ -462,7 +462,7 @@ bool FinishTransaction(IFileSystem &files, const std::string &journal,
         else
             LogInfo("an earlier file stage put its " + std::to_string(transaction.Files.size()) +
                     " files in place and left " + std::to_string(left.size()) +
-                    " kept files that could not be removed then; removing them: " + named);
+                    " kept files that were not removed then; removing them: " + named);
         if (!RemoveLeftovers(files, transaction))
             LogWarning("some kept files of the earlier file stage still cannot be removed (see "
                        "above); they are no longer needed and may be deleted by hand");

@@ -354,9 +354,13 @@ public:
             return false;
         if (!CreateFolders() || !WriteFiles() || !Rename() || !Commit())
             return Undo();
-        // A backup that cannot be removed keeps the journal, so that the next start removes it.
-        if (RemoveBackups() && !files_.RemoveFile(journal_))
-            LogWarning("cannot remove the journal " + journal_);
+        // The files are in place: the kept ones go once the result is shown. A backup that
+        // cannot be removed keeps the journal, so that the next start removes it.
+        walk_.context.AfterResult = [&files = files_, transaction = transaction_,
+                                     journal = journal_] {
+            if (RemoveBackups(files, transaction, journal) && !files.RemoveFile(journal))
+                LogWarning("cannot remove the journal " + journal);
+        };
         return true;
     }
 
@@ -459,22 +463,23 @@ private:
 
     // After the commit every backup is there and every temporary file renamed: all go in one
     // call, without a test each.
-    bool RemoveBackups()
+    static bool RemoveBackups(IFileSystem &files, const FileTransaction &transaction,
+                              const std::string &journal)
     {
         std::vector<std::string> backups;
-        for (const StagedFile &file : transaction_.Files) {
+        for (const StagedFile &file : transaction.Files) {
             if (!file.Backup.empty())
                 backups.push_back(file.Backup);
         }
-        if (backups.empty() || files_.RemoveFiles(backups))
+        if (backups.empty() || files.RemoveFiles(backups))
             return true;
         // A replaced program that still runs (Windows keeps its file) cannot go yet: it stays
         // named in the journal, which the next start reads to remove it.
-        for (const StagedFile &file : transaction_.Files) {
-            if (!file.Backup.empty() && files_.FileExists(file.Backup))
+        for (const StagedFile &file : transaction.Files) {
+            if (!file.Backup.empty() && files.FileExists(file.Backup))
                 LogWarning("the replaced file " + file.Target + " is kept as " + file.Backup +
                            ", which cannot be removed now (in use?); the next start removes "
-                           "it, as " + journal_ + " names it");
+                           "it, as " + journal + " names it");
         }
         return false;
     }

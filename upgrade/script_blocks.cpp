@@ -26,7 +26,7 @@ bool IsAscii(std::string_view text)
 // Reads a script file line by line, in chunks, so no more than one line is held at a time.
 class ScriptCutter::LineReader {
 public:
-    explicit LineReader(const std::string &path) : in_(NativePath(path), std::ios::binary)
+    explicit LineReader(const std::string &path) : in_(LongNativePath(path), std::ios::binary)
     {
         if (!in_)
             throw KxError("cannot open the script file " + path);

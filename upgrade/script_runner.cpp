@@ -59,7 +59,10 @@ bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
                 inBlock = true;
                 blockStart = std::chrono::steady_clock::now();
                 context.updataExec.SetCommandText(piece.Command);
-                context.updataExec.Execute();
+                // A block may run for minutes: the window paints and answers meanwhile (its
+                // upgrade-running state refuses what must wait), and the step text and the bar
+                // are set here again once the block has ended.
+                window.RunWhileAnswering([&command = context.updataExec] { command.Execute(); });
                 inBlock = false;
                 LogInfo("block " + blockName + ": ran in " + MillisecondsSince(blockStart));
                 ++executed;

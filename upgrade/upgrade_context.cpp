@@ -13,3 +13,12 @@ std::string UnpackedPackageFolder(const UpgradeContext &context)
 {
     return UnpackedPackageFolder(context.ProgramFolder, context.Package.PackageName);
 }
+
+void FinishUpgrade(UpgradeContext &context)
+{
+    if (!context.AfterResult)
+        return;
+    const std::function<void()> work = std::move(context.AfterResult);
+    context.AfterResult = nullptr;
+    work();
+}

@@ -11,6 +11,7 @@
 
 class IRegistry;
 
+#include <functional>
 #include <string>
 
 struct UpgradeContext {
@@ -28,7 +29,14 @@ struct UpgradeContext {
     // Where the recovery of an earlier file stage looks up the product its journal was written
     // for, when that is not Product; none: only Product is known.
     IRegistry *Registry = nullptr;
+    // What the run leaves until its result has been shown, so that no one waits for it: the
+    // removal of the files a successful file stage kept. FinishUpgrade runs it.
+    std::function<void()> AfterResult = {};
 };
+
+// Runs what the run left for after its result (once; nothing when it left nothing). A run
+// never finished so leaves a journal that the next start finishes.
+void FinishUpgrade(UpgradeContext &context);
 
 // The folder a package unpacks into: the work folder, then the package file name without its
 // last four characters (its ".zip"). Empty when that leaves no folder name of its own

@@ -99,6 +99,7 @@ void FormLogic::FormCreate()
         ComputerName = GetLocalComputerName(services_.Host);
         FindUpgradePackage();
     });
+    CloseIfPutOff();
 }
 
 void FormLogic::BtnCloseClick()
@@ -169,6 +170,8 @@ void FormLogic::BtnUpdateClick()
             view_.ShowMessage("升级成功！", kNoticeCaption, MessageIcon::Information);
         else
             view_.ShowMessage("升级失败！", kNoticeCaption, MessageIcon::Error);
+        // The files the stage kept go once the result is out, so that no one waits for them.
+        FinishUpgrade(context);
     });
 }
 
@@ -177,10 +180,35 @@ void FormLogic::Btn_refreshClick()
     if (scanRunning_ || upgradeRunning_)
         return;
     RunHandler([this] { FindUpgradePackage(); });
+    CloseIfPutOff();
+}
+
+void FormLogic::CloseIfPutOff()
+{
+    if (!closePutOff_)
+        return;
+    closePutOff_ = false;
+    view_.RequestClose();
 }
 
 void FormLogic::FormCloseQuery(bool &CanClose)
 {
     // The progress bar is shown exactly while an upgrade runs.
     CanClose = !view_.IsVisible(FormControl::ProgressBar);
+}
+
+bool FormLogic::CloseRequested()
+{
+    bool CanClose = true;
+    FormCloseQuery(CanClose);
+    if (!CanClose)
+        return false;
+    // The scan is still on the stack, inside the pump that brought this request: the window
+    // stays until it has returned, then closes.
+    if (scanRunning_) {
+        closePutOff_ = true;
+        return false;
+    }
+    closeGranted_ = true;
+    return true;
 }

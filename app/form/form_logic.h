@@ -101,6 +101,14 @@ public:
     void Btn_refreshClick();
     void FormCloseQuery(bool &CanClose);
 
+    // What the view does with every close request (the title bar's close, RequestClose): true
+    // when it closes now. FormCloseQuery decides; a close it grants while a scan runs is put
+    // off, and the window stays, until the scan has returned: then the logic asks the view to
+    // close again (RequestClose), and this grants it.
+    bool CloseRequested();
+    // A close has been granted: the window is closed and the program ends.
+    bool CloseGranted() const { return closeGranted_; }
+
     // Scan view: the no-package and package-found states.
     void ShowNoPackage() override;
     void ShowPackage(const std::string &product, const std::string &currBuild,
@@ -125,6 +133,8 @@ public:
 
 private:
     void FindUpgradePackage();
+    // After a scan has returned: the close put off during it.
+    void CloseIfPutOff();
     // Runs a handler's work; a failure that leaves it is shown as the default error report.
     void RunHandler(const std::function<void()> &work);
     void EnterUpgradeRunning();
@@ -137,5 +147,7 @@ private:
     bool scanRunning_ = false;
     bool upgradeRunning_ = false;
     UpgradeOutcome lastUpgrade_ = UpgradeOutcome::NotRun;
+    bool closePutOff_ = false;
+    bool closeGranted_ = false;
     std::string onlyPackage_;
 };

@@ -1,20 +1,17 @@
-// Program start on Windows: the upgrade log, the window with the system's services, the first
-// scan, then the message loop until the window is closed. With arguments (--unattended, --help)
-// the program runs without a window, as on Linux, its lines going to the caller's redirected
-// output or console.
+// Program start on Windows: the upgrade log, the window with the services of the one start
+// (app/start_up.h), the first scan, then the message loop until the window is closed. With
+// arguments (--unattended, --help) the program runs without a window, as on Linux, its lines
+// going to the caller's redirected output or console.
 
+#include "app/start_up.h"
 #include "app/unattended.h"
 #include "app/win/standard_output.h"
 #include "app/win/u_main_win.h"
 #include "platform/console.h"
 #include "platform/diagnostics.h"
 #include "platform/log_file.h"
-#include "platform/odbc/odbc_data_access.h"
 #include "platform/program_folder.h"
-#include "platform/program_folder_lock.h"
-#include "platform/system_services.h"
 #include "platform/win/wide.h"
-#include "upgrade/upgrade_run.h"
 
 #include <windows.h>
 
@@ -62,22 +59,12 @@ int Run(const std::string &programFolder)
 {
     const ComApartment com;
     Win32MessagePresenter messages;
-    // One run at a time in a program folder, whichever face it has.
-    const ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
-    if (lock.Result() == ProgramFolderLock::Outcome::Busy) {
-        LogError("the window is refused: " + lock.Reason());
+    const StartUp start = StartIn(programFolder, StartFace::Window);
+    if (start.Result != StartUp::Outcome::Started) {
         messages.Show(nullptr, kFolderBusyText, kNoticeCaption, MessageIcon::Error);
         return static_cast<int>(ExitCode::FolderBusy);
     }
-    if (lock.Result() == ProgramFolderLock::Outcome::Failed)
-        LogWarning("the program folder is not locked: " + lock.Reason());
-    SystemServices system = MakeSystemServices();
-    OdbcConnection connection;
-    OdbcQuery query(connection);
-    OdbcCommand command(connection);
-
-    TForm1 form(TForm1Services{programFolder, *system.Files, *system.Processes, *system.Registry,
-                               *system.Host, connection, query, command, messages, RunUpgrade});
+    TForm1 form(start.Services->Form(), messages);
     form.FormCreate();
     return form.Run();
 }

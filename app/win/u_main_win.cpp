@@ -1,5 +1,6 @@
 #include "app/win/u_main_win.h"
 
+#include "app/form/off_window_thread.h"
 #include "app/win/accessible_name.h"
 #include "app/win/resource_ids.h"
 #include "platform/diagnostics.h"
@@ -151,12 +152,8 @@ void Win32MessagePresenter::Show(HWND owner, const std::string &text, const std:
     }
 }
 
-TForm1::TForm1(TForm1Services services)
-    : messages_(services.Messages),
-      logic_(FormServices{services.ProgramFolder, services.Files, services.Processes,
-                          services.Registry, services.Host, services.tempConnection,
-                          services.ADOQuery, services.updataExec, std::move(services.RunUpgrade)},
-             *this),
+TForm1::TForm1(FormServices services, IMessagePresenter &messages)
+    : messages_(messages), logic_(std::move(services), *this),
       Package(logic_.Package), Product(logic_.Product), ComputerName(logic_.ComputerName),
       LocalIP(logic_.LocalIP)
 {
@@ -421,6 +418,11 @@ void TForm1::ProcessMessages()
     }
 }
 
+void TForm1::RunWhileAnswering(const std::function<void()> &work)
+{
+    RunOffWindowThread(*this, work);
+}
+
 void TForm1::Repaint()
 {
     const auto now = std::chrono::steady_clock::now();
@@ -496,6 +498,9 @@ void TForm1::RequestClose()
 
 int TForm1::Run()
 {
+    // Closed while the first scan ran, before it was ever shown.
+    if (!hwnd_)
+        return 0;
     ShowWindow(hwnd_, SW_SHOW);
     UpdateWindow(hwnd_);
     running_ = true;
@@ -595,13 +600,11 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_PAINT:
         PreparePaint();
         break;
-    case WM_CLOSE: {
-        bool CanClose = true;
-        FormCloseQuery(CanClose);
-        if (CanClose)
+    case WM_CLOSE:
+        // Refused, or put off while a scan runs: the window stays as it is.
+        if (logic_.CloseRequested())
             DestroyWindow(hwnd);
         return 0;
-    }
     case WM_GETDPISCALEDSIZE: {
         // Asked before WM_DPICHANGED: the size the window takes at the new dpi, so that the
         // place the system then suggests is made for it.

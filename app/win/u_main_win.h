@@ -55,29 +55,16 @@ enum TForm1ControlId : int {
     IdImage1,
 };
 
-// What the window works with: the logic's services and the message boxes. Every object named
-// here must outlive the window.
-struct TForm1Services {
-    std::string ProgramFolder; // with a trailing separator
-    IFileSystem &Files;
-    IProcesses &Processes;
-    IRegistry &Registry;
-    IHostIdentity &Host;
-    IConnection &tempConnection;
-    IQuery &ADOQuery;
-    ICommand &updataExec;
-    IMessagePresenter &Messages;
-    UpgradeRunner RunUpgrade;
-};
-
 class TForm1 : public IFormView {
     // First, so that the references to the logic's state below bind to a logic that exists.
     IMessagePresenter &messages_;
     FormLogic logic_;
 
 public:
-    // Makes the window, hidden and centred on the primary monitor's work area.
-    explicit TForm1(TForm1Services services);
+    // Makes the window, hidden and centred on the primary monitor's work area. The services
+    // are the logic's, as every face of the program gets them (app/start_up.h); the boxes go
+    // through messages. Every object named must outlive the window.
+    TForm1(FormServices services, IMessagePresenter &messages);
     ~TForm1() override;
     TForm1(const TForm1 &) = delete;
     TForm1 &operator=(const TForm1 &) = delete;
@@ -86,7 +73,8 @@ public:
     HWND Control(int id) const { return GetDlgItem(Owner(id), id); }
     // The window is destroyed (closed and allowed to close).
     bool Closed() const { return hwnd_ == nullptr; }
-    // Shows the window and runs the message loop until it is closed.
+    // Shows the window and runs the message loop until it is closed; returns at once when a
+    // close was granted already.
     int Run();
 
     // Window facilities.
@@ -101,6 +89,8 @@ public:
     // kRepaintInterval ago (a stage may repaint after each of thousands of small files).
     void Repaint() override;
     static constexpr std::chrono::milliseconds kRepaintInterval{10};
+    // On a thread of its own while this thread pumps (app/form/off_window_thread.h).
+    void RunWhileAnswering(const std::function<void()> &work) override;
     void ShowMessage(const std::string &text, const std::string &caption,
                      MessageIcon icon) override;
 

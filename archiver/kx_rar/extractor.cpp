@@ -1,5 +1,6 @@
 #include "extractor.h"
 
+#include "aes_reader.h"
 #include "archive_reader.h"
 #include "dest_tree.h"
 #include "entry_name.h"
@@ -71,15 +72,20 @@ public:
         const ZipEntry &e = (*job.Layout)[index];
         if (job.Password && e.Encrypted && !e.Aes)
             own_.emplace(job.ArchiveFd, e, *job.Password, shown);
+        else if (job.Password && e.Aes)
+            aes_ = OpenAesEntry(job.ArchiveFd, e, *job.Password, shown);
     }
     bool ReadBlock(const void *&data, size_t &size)
     {
-        return own_ ? own_->ReadBlock(data, size) : reader_.ReadBlock(data, size);
+        if (own_)
+            return own_->ReadBlock(data, size);
+        return aes_ ? aes_->ReadBlock(data, size) : reader_.ReadBlock(data, size);
     }
 
 private:
     ArchiveReader &reader_;
     std::optional<TraditionalEntryReader> own_;
+    std::unique_ptr<EntryReader> aes_;
 };
 
 // What the check of all entries found out before anything was written.

@@ -262,8 +262,11 @@ std::vector<ZipEntry> ReadZipEntries(fa::Native fd, const ZipEnd &end, const std
             } else if (id == kAesExtraId && length >= 7) {
                 aesFound = true;
                 e.Aes = e.Method == kAesMethod;
-                if (e.Aes)
+                if (e.Aes) {
                     e.Method = static_cast<uint16_t>(Le(data + 5, 2));
+                    e.AesVersion = static_cast<uint16_t>(Le(data, 2));
+                    e.AesStrength = data[4];
+                }
             }
             x = data + length;
         }

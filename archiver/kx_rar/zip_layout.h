@@ -45,6 +45,8 @@ struct ZipEntry {
     bool Encrypted = false;  // flag bit 0
     bool Aes = false;        // method 99 with its extra field
     bool Strong = false;     // flag bit 6: a kind of encryption no reader here knows
+    uint16_t AesVersion = 0; // AES entries: 1 keeps the checksum, 2 leaves it 0
+    uint8_t AesStrength = 0; // AES entries: 1, 2, 3 for keys of 128, 192, 256 bits
     uint32_t Crc = 0;        // 0 in AES entries of the second kind
     uint64_t CompressedSize = 0;
     uint64_t Size = 0;

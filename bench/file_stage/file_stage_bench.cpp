@@ -1,11 +1,16 @@
 // The file stage against `cp -r` followed by one `sync`: both copy the same tree over an
-// existing copy of it (every file is replaced; the stage keeps each replaced file until it
-// ends, cp overwrites it in place) and bring it to stable storage, alternately, for several
-// rounds; prints the medians, the median ratio and the peak memory of each.
+// existing copy of it (every file is replaced; the stage keeps each replaced file until its
+// result is out, cp overwrites it in place) and bring it to stable storage, alternately, for
+// several rounds; prints the medians, the median ratio and the peak memory of each.
 //
-// file_stage_bench BASE [ROUNDS [TREE]]   makes its trees under BASE/kx-file-stage-bench and
-//                                         removes them at the end; TREE "large" or "small"
-//                                         measures only that one.
+// file_stage_bench BASE [ROUNDS [TREE [OTHER]]]
+//     makes its trees under BASE/kx-file-stage-bench and removes them at the end; TREE "large"
+//     or "small" measures only that one ("both": each). OTHER: another build of this program
+//     (an older one, say), whose stage then runs in every round too, so that two versions are
+//     judged in one run.
+// file_stage_bench --once PROGRAM TARGET
+//     runs one stage of PROGRAM/TempUpdate/pkg/UpdateFiles over TARGET and prints the seconds
+//     to its result and the seconds of what it left for after the result.
 
 #include "bench/support/bench_support.h"
 #include "platform/diagnostics.h"
@@ -98,21 +103,101 @@ double Seconds(std::chrono::steady_clock::time_point since)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-// Runs one program to its end; sets its peak memory in KiB.
-void RunProgram(std::vector<std::string> arguments, long &peakKiB)
+// What the run left for after its result, where the stage being measured has such a thing
+// (an older build removes its kept files before it returns). Found by argument-dependent
+// look-up, so that this file builds against an older tree as well.
+template <class Context>
+auto FinishAfterResult(Context &context, int) -> decltype(FinishUpgrade(context), void())
+{
+    FinishUpgrade(context);
+}
+template <class Context>
+void FinishAfterResult(Context &, long)
+{
+}
+
+// One stage over target with the tree below program; the seconds to the result and of what
+// was left for after it.
+struct StageTimes {
+    double ToResult = 0;
+    double AfterResult = 0;
+};
+
+StageTimes RunStage(const std::string &program, const std::string &target)
+{
+    PosixFileSystem files;
+    // The upgrade log in the program folder, as the program keeps it.
+    FileLogSink log({program});
+    const ScopedLogSink installed(log);
+    NoOpWindow window;
+    T_PackageInfo package;
+    package.PackageName = "pkg.zip";
+    T_ProductReg product;
+    product.Path = target;
+    const std::string computer = "bench";
+    const std::string ip = "127.0.0.1";
+    NoConnection connection;
+    NoQuery query;
+    NoCommand command;
+    NoProcesses processes;
+    UpgradeContext context{program, package, product, computer, ip,       connection,
+                           query,   command, window,  files,    processes};
+    StageTimes times;
+    const auto start = std::chrono::steady_clock::now();
+    if (!CopyUpdateFiles(context))
+        Fail("the file stage failed");
+    times.ToResult = Seconds(start);
+    const auto after = std::chrono::steady_clock::now();
+    FinishAfterResult(context, 0);
+    times.AfterResult = Seconds(after);
+    return times;
+}
+
+// Runs one program to its end; sets its peak memory in KiB. With output, what it writes to
+// its standard output goes there.
+void RunProgram(std::vector<std::string> arguments, long &peakKiB, std::string *output = nullptr)
 {
     std::vector<char *> argv;
     for (std::string &argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
+    int pipeFds[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    if (output) {
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+            Fail("cannot make a pipe");
+        ::posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    }
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    const int started = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (started != 0)
         Fail("cannot start " + arguments[0]);
+    if (output) {
+        ::close(pipeFds[1]);
+        char buffer[256];
+        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            output->append(buffer, static_cast<size_t>(n));
+        ::close(pipeFds[0]);
+    }
     int status = 0;
     struct rusage usage {};
     if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         Fail(arguments[0] + " failed");
     peakKiB = std::max(peakKiB, usage.ru_maxrss);
+}
+
+// One stage run by a build of this program in a process of its own.
+StageTimes RunStageIn(const std::string &binary, const std::string &program,
+                      const std::string &target, long &peakKiB)
+{
+    std::string output;
+    RunProgram({binary, "--once", program, target}, peakKiB, &output);
+    StageTimes times;
+    if (std::sscanf(output.c_str(), "%lf %lf", &times.ToResult, &times.AfterResult) != 2)
+        Fail(binary + " --once printed no times: " + output);
+    return times;
 }
 
 // Runs cp -r, then sync, as a careful user would before calling a copy done; returns the time
@@ -127,92 +212,98 @@ double RunCp(const std::string &source, const std::string &target, long &peakKiB
     return Seconds(start);
 }
 
-void Measure(const std::string &base, const TreeSpec &shape, int rounds)
+void Measure(const std::string &base, const TreeSpec &shape, int rounds, const std::string &self,
+             const std::string &other)
 {
     PosixFileSystem files;
     const std::string program = base + "/" + shape.name + "/";
     const std::string source = program + "TempUpdate/pkg/UpdateFiles";
     const std::string target = base + "/" + shape.name + "-target";
     const uint64_t bytes = MakeTree(source, shape);
-    // The upgrade log in the program folder, as the program keeps it.
-    FileLogSink log({program});
-    const ScopedLogSink installed(log);
 
-    NoOpWindow window;
-    T_PackageInfo package;
-    package.PackageName = "pkg.zip";
-    T_ProductReg product;
-    product.Path = target;
-    const std::string computer = "bench";
-    const std::string ip = "127.0.0.1";
-    NoConnection connection;
-    NoQuery query;
-    NoCommand command;
-    NoProcesses processes;
-    UpgradeContext context{program, package, product, computer, ip,       connection,
-                           query,   command, window,  files,    processes};
-
-    std::vector<double> ours;
-    std::vector<double> theirs;
-    std::vector<double> ratios;
-    long cpPeakKiB = 0;
-    long repaints = 0;
+    // Each contender in turn, in an order that rotates from round to round; before each, a
+    // target that holds the whole tree, and the previous copy's dirty pages written out.
+    struct Contender {
+        std::string Name;
+        std::string Binary; // empty: cp -r + sync
+        std::vector<double> Seconds, After, Ratios;
+        long PeakKiB = 0;
+    };
+    std::vector<Contender> contenders{{"stage", self, {}, {}, {}, 0}};
+    if (!other.empty())
+        contenders.push_back({"other", other, {}, {}, {}, 0});
+    contenders.push_back({"cp", "", {}, {}, {}, 0});
     for (int round = 0; round < rounds; ++round) {
-        double oursSeconds = 0;
-        double cpSeconds = 0;
-        for (int turn = 0; turn < 2; ++turn) {
-            // Untimed: a target that holds the whole tree, and the previous copy's dirty pages
-            // written out.
+        std::printf("  %-6s round %d:", shape.name, round + 1);
+        for (size_t turn = 0; turn < contenders.size(); ++turn) {
+            Contender &c = contenders[(turn + static_cast<size_t>(round)) % contenders.size()];
             if (!files.DirectoryExists(target)) {
                 long ignored = 0;
                 RunProgram({"cp", "-rT", source, target}, ignored);
             }
             ::sync();
-            if ((turn == 0) == (round % 2 == 0)) {
-                const long before = window.Repaints;
-                const auto start = std::chrono::steady_clock::now();
-                if (!CopyUpdateFiles(context))
-                    Fail("the file stage failed");
-                oursSeconds = Seconds(start);
-                repaints = window.Repaints - before;
+            if (c.Binary.empty()) {
+                c.Seconds.push_back(RunCp(source, target, c.PeakKiB));
             } else {
-                cpSeconds = RunCp(source, target, cpPeakKiB);
+                const StageTimes times = RunStageIn(c.Binary, program, target, c.PeakKiB);
+                c.Seconds.push_back(times.ToResult);
+                c.After.push_back(times.AfterResult);
             }
         }
-        ours.push_back(oursSeconds);
-        theirs.push_back(cpSeconds);
-        ratios.push_back(oursSeconds / cpSeconds);
-        std::printf("  %-6s round %d: stage %.3f s, cp -r + sync %.3f s, ratio %.2f\n", shape.name,
-                    round + 1, oursSeconds, cpSeconds, oursSeconds / cpSeconds);
+        const double cp = contenders.back().Seconds.back();
+        for (Contender &c : contenders) {
+            c.Ratios.push_back(c.Seconds.back() / cp);
+            std::printf(" %s %.3f s", c.Name.c_str(), c.Seconds.back());
+            if (!c.After.empty())
+                std::printf(" (+%.3f s after)", c.After.back());
+            std::printf(",");
+        }
+        std::printf(" stage/cp %.2f\n", contenders[0].Ratios.back());
+        std::fflush(stdout);
     }
     files.RemoveTree(target);
     files.RemoveTree(base + "/" + shape.name);
 
-    struct rusage self {};
-    ::getrusage(RUSAGE_SELF, &self);
-    const double cpMedian = Median(theirs);
     std::printf("%s: %d files, %.1f MB on %s\n", shape.name, shape.files, bytes / 1e6,
                 base.c_str());
-    std::printf("  median stage %.3f s, median cp -r + sync %.3f s, median ratio %.2f (goal <= "
-                "1.30)\n",
-                Median(ours), cpMedian, Median(ratios));
-    std::printf("  peak RSS: bench process %ld KiB, cp -r %ld KiB\n", self.ru_maxrss, cpPeakKiB);
-    // What a real window may spend per repaint before the stage misses the goal.
-    const double slack = 1.3 * cpMedian - Median(ours);
-    std::printf("  repaints per run %ld; budget per repaint for the goal %.1f us\n", repaints,
-                repaints ? std::max(slack, 0.0) / static_cast<double>(repaints) * 1e6 : 0.0);
+    for (const Contender &c : contenders) {
+        std::printf("  %-5s median %.3f s", c.Name.c_str(), Median(c.Seconds));
+        if (!c.After.empty())
+            std::printf(" to the result, %.3f s after it", Median(c.After));
+        if (!c.Binary.empty())
+            std::printf(", median ratio to cp -r + sync %.2f (goal <= 1.20)", Median(c.Ratios));
+        std::printf("; peak RSS %ld KiB\n", c.PeakKiB);
+    }
+    if (!other.empty()) {
+        std::vector<double> versus;
+        for (size_t i = 0; i < contenders[0].Seconds.size(); ++i)
+            versus.push_back(contenders[0].Seconds[i] / contenders[1].Seconds[i]);
+        std::printf("  median ratio stage / other %.2f\n", Median(versus));
+    }
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 2 || argc > 4) {
-        std::fprintf(stderr, "usage: file_stage_bench BASE [ROUNDS [large|small]]\n");
+    if (argc == 4 && std::string(argv[1]) == "--once") {
+        const StageTimes times = RunStage(argv[2], argv[3]);
+        std::printf("%.6f %.6f\n", times.ToResult, times.AfterResult);
+        return 0;
+    }
+    if (argc < 2 || argc > 5) {
+        std::fprintf(stderr, "usage: file_stage_bench BASE [ROUNDS [large|small|both [OTHER]]]\n"
+                             "       file_stage_bench --once PROGRAM TARGET\n");
         return 2;
     }
     const int rounds = argc >= 3 ? std::max(1, std::atoi(argv[2])) : 5;
-    const std::string only = argc == 4 ? argv[3] : "";
+    const std::string only = argc >= 4 && std::string(argv[3]) != "both" ? argv[3] : "";
+    const std::string other = argc == 5 ? argv[4] : "";
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        Fail("cannot find this program's own file");
+    self[length] = '\0';
     PosixFileSystem files;
     const std::string base = std::string(argv[1]) + "/kx-file-stage-bench";
     files.RemoveTree(base);
@@ -222,9 +313,9 @@ int main(int argc, char **argv)
     const TreeSpec large{"large", 5000, 100, 20000, 100000}; // about 300 MB
     const TreeSpec small{"small", 2000, 50, 100, 4000};
     if (only.empty() || only == large.name)
-        Measure(base, large, rounds);
+        Measure(base, large, rounds, self, other);
     if (only.empty() || only == small.name)
-        Measure(base, small, rounds);
+        Measure(base, small, rounds, self, other);
     files.RemoveTree(base);
     return 0;
 }

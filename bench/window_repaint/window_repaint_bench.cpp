@@ -164,8 +164,9 @@ int main(int argc, char **argv)
     NoQuery query;
     NoCommand command;
     NoMessages messages;
-    TForm1 form(TForm1Services{
-        program, files, processes, registry, host, connection, query, command, messages, {}});
+    TForm1 form(
+        FormServices{program, files, processes, registry, host, connection, query, command, {}},
+        messages);
     // The upgrade-running state: the step label and the bar are shown.
     Child<QWidget>(form, "Lab_CurrentStep").show();
     Child<QWidget>(form, "ProgressBar").show();

@@ -5,6 +5,7 @@
 #include "platform/path_text.h"
 #include "platform/text.h"
 #include "platform/wildcard.h"
+#include "platform/win/short_path_win.h"
 #include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
@@ -234,7 +235,9 @@ std::string WinFileSystem::GetCurrentDir()
 
 void WinFileSystem::SetCurrentDir(const std::string &path)
 {
-    if (!SetCurrentDirectoryW(Widen(path).c_str()))
+    // The working folder is never longer than MAX_PATH on Windows, and a program started
+    // from a longer one (Wine allows it) fails: a deep folder goes in its short names.
+    if (!SetCurrentDirectoryW(WithinMaxPath(Widen(path)).c_str()))
         throw KxError("cannot change to the folder " + path + ": " + LastErrorText());
 }
 

@@ -6,6 +6,7 @@
 #include "platform/ini_file.h"
 
 #include "platform/codepage.h"
+#include "platform/win/short_path_win.h"
 #include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
@@ -54,7 +55,8 @@ std::string FromFileText(const std::wstring &text, bool unicode)
 
 std::vector<std::string> ReadIniKeys(const std::string &section, const std::string &path)
 {
-    const std::wstring widePath = Widen(path);
+    // The INI functions take no path past MAX_PATH (a deep program folder's descriptor).
+    const std::wstring widePath = WithinMaxPath(Widen(path));
     const bool unicode = StartsWithByteOrderMark(widePath);
     const std::wstring wideSection = unicode ? Widen(section) : Widen(section, kAnsiCodePage);
     // With no key, the system gives every key name of the section, each ended by a zero, and
@@ -82,7 +84,8 @@ std::vector<std::string> ReadIniKeys(const std::string &section, const std::stri
 std::string ReadIniString(const std::string &section, const std::string &key,
                           const std::string &defaultValue, const std::string &path)
 {
-    const std::wstring widePath = Widen(path);
+    // The INI functions take no path past MAX_PATH (a deep program folder's descriptor).
+    const std::wstring widePath = WithinMaxPath(Widen(path));
     // Names are compared byte for byte with the file's: given as the system reads the file.
     const bool unicode = StartsWithByteOrderMark(widePath);
     const std::wstring wideSection = unicode ? Widen(section) : Widen(section, kAnsiCodePage);

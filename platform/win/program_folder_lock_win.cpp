@@ -4,6 +4,7 @@
 
 #include "platform/program_folder_lock.h"
 
+#include "platform/native_path.h"
 #include "platform/win/unique_handle.h"
 #include "platform/win/wide.h"
 
@@ -51,7 +52,8 @@ void ProgramFolderLock::Release()
 ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
 {
     const std::string path = programFolder + kProgramFolderLockName;
-    UniqueFileHandle owned(CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+    // A program folder deeper than MAX_PATH takes the long form.
+    UniqueFileHandle owned(CreateFileW(LongNativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     const HANDLE file = owned.get();

@@ -1,18 +1,26 @@
 // The window's repaint on a shown window: what changed is painted at once and nothing else is
-// handled; a repaint put off because the window was just painted is never lost.
+// handled; a repaint put off because the window was just painted is never lost; while a block
+// of the upgrade script runs, the window paints and answers.
 
 #include "tests/app/window_fixture.h"
+#include "upgrade/script_runner.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -122,6 +130,93 @@ TEST(Repaint, AStateLeftPendingIsPaintedByTheNextPaintOfAnyKind)
         EXPECT_EQ(w.barPaints.Painted.back(), "2000") << "case " << i << " " << cases[i].what;
         EXPECT_EQ(w.label.size(), w.label.sizeHint()) << "case " << i << " " << cases[i].what;
     }
+}
+
+TEST(Repaint, TheWindowPaintsAndAnswersWhileABlockRuns)
+{
+    WindowFixture fixture;
+    fixture.folder.Write("TempUpdate/demo_1.2/UpdateSQL.sql",
+                         "-- sql begin 建表\ncreate\n-- end sql\n-- sql begin 写入\ninsert\n-- end sql\n");
+    TForm1 &form = fixture.Make([](UpgradeContext &context, const std::string &) {
+        return RunUpgradeScripts(context, true);
+    });
+    form.Package.PackagePath = fixture.folder.Slashed();
+    form.Package.PackageName = "demo_1.2.zip";
+    form.Package.SQLCount = 2;
+    form.ShowPackage("演示产品", "1.1", "1.2", fixture.folder.Slashed() + "demo_1.2.zip");
+    form.show();
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    QLabel &label = Control<QLabel>(form, "Lab_CurrentStep");
+    QProgressBar &bar = Control<QProgressBar>(form, "ProgressBar");
+
+    // The first block holds the database until the window has painted both controls again
+    // after something covered them (as another window does), and a close was asked for.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool blockRunning = false;
+    bool labelPainted = false;
+    bool barPainted = false;
+    std::vector<std::string> paintedInBlock;
+    PaintRecorder labelPaints([&] {
+        const std::lock_guard<std::mutex> hold(mutex);
+        if (blockRunning) {
+            paintedInBlock.push_back("step:" + label.text().toStdString());
+            labelPainted = true;
+            changed.notify_all();
+        }
+        return std::string();
+    });
+    PaintRecorder barPaints([&] {
+        const std::lock_guard<std::mutex> hold(mutex);
+        if (blockRunning) {
+            paintedInBlock.push_back("bar:" + std::to_string(bar.value()) + "/" +
+                                     std::to_string(bar.maximum()));
+            barPainted = true;
+            changed.notify_all();
+        }
+        return std::string();
+    });
+    label.installEventFilter(&labelPaints);
+    bar.installEventFilter(&barPaints);
+    bool closedInBlock = true;
+    bool visibleInBlock = false;
+    const std::thread::id windowThread = std::this_thread::get_id();
+    fixture.command.OnExecute = [&](const std::string &text) {
+        // On the window's own thread nothing could paint while it waits.
+        if (text != "create" || std::this_thread::get_id() == windowThread)
+            return;
+        std::unique_lock<std::mutex> hold(mutex);
+        blockRunning = true;
+        QMetaObject::invokeMethod(
+            &form,
+            [&] {
+                label.update();
+                bar.update();
+                closedInBlock = form.close();
+                visibleInBlock = form.isVisible();
+            },
+            Qt::QueuedConnection);
+        changed.wait_for(hold, std::chrono::seconds(30), [&] { return labelPainted && barPainted; });
+        blockRunning = false;
+    };
+
+    Control<QPushButton>(form, "BtnUpdate").click();
+
+    const std::vector<std::string> expected = {"step:正在执行升级脚本(0/2)...", "bar:0/2"};
+    for (const std::string &paint : expected)
+        EXPECT_NE(std::find(paintedInBlock.begin(), paintedInBlock.end(), paint),
+                  paintedInBlock.end())
+            << paint;
+    // The close stays refused while the block runs.
+    EXPECT_FALSE(closedInBlock);
+    EXPECT_TRUE(visibleInBlock);
+    EXPECT_EQ(fixture.command.Executed, (std::vector<std::string>{"create", "insert"}));
+    ASSERT_EQ(fixture.messages.Messages.size(), 1u);
+    EXPECT_EQ(fixture.messages.Messages[0].Text, "升级成功！");
+    EXPECT_TRUE(form.isVisible());
 }
 
 } // namespace

@@ -167,22 +167,28 @@ TEST(Btn_refreshClick, IsIgnoredWhileAScanRuns)
     TForm1 &form = fixture.Make();
     // A package file makes the listing succeed; the archiver is missing, so it is rejected.
     fixture.folder.Write("a.zip", "PK");
-    bool closeGranted = false;
+    bool closedInScan = true;
+    bool shownInScan = false;
     // The listing runs inside the scan; handlers reached through the message pump run there.
     fixture.files.EditListing = [&](const std::string &, std::vector<FolderEntry> &) {
         if (fixture.files.Listed.size() > 1)
             return; // a second scan started: counted below, not repeated
         Control<QPushButton>(form, "Btn_refresh").click();
         form.Btn_refreshClick();
-        closeGranted = form.close();
+        // The title bar's close and 退出: granted, but the window stays while the scan runs.
+        closedInScan = form.close();
+        Control<QPushButton>(form, "BtnClose").click();
+        shownInScan = form.isVisible();
     };
     form.show();
-    form.FormCreate();
+    form.Btn_refreshClick();
     EXPECT_EQ(fixture.files.Listed.size(), 1u);
     EXPECT_TRUE(fixture.messages.Messages.empty());
-    // A close asked for during a scan is granted.
-    EXPECT_TRUE(closeGranted);
+    EXPECT_FALSE(closedInScan);
+    EXPECT_TRUE(shownInScan);
+    // Once the scan has returned, the window closes.
     EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(form.CloseGranted());
 
     // Once the scan has ended, the button scans again.
     fixture.files.EditListing = nullptr;

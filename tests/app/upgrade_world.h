@@ -267,9 +267,10 @@ public:
     bool Open()
     {
         registry_.emplace(folder_.Slashed() + "registry.reg");
-        form_ = std::make_unique<TForm1>(TForm1Services{program_, faults_, processes_, *registry_,
-                                                        host_, connection_, query_, command_,
-                                                        messages_, RunUpgrade});
+        form_ = std::make_unique<TForm1>(FormServices{program_, faults_, processes_, *registry_,
+                                                      host_, connection_, query_, command_,
+                                                      RunUpgrade},
+                                         messages_);
         form_->FormCreate();
         return form_->Package.PackagePath + form_->Package.PackageName == PackageFile();
     }

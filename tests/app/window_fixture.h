@@ -99,9 +99,10 @@ public:
     {
         if (programFolder.empty())
             programFolder = folder.Slashed();
-        form = std::make_unique<TForm1>(TForm1Services{programFolder, files, processes, registry,
-                                                       host, connection, query, command, messages,
-                                                       std::move(runner)});
+        form = std::make_unique<TForm1>(FormServices{programFolder, files, processes, registry,
+                                                     host, connection, query, command,
+                                                     std::move(runner)},
+                                        messages);
         return *form;
     }
 

@@ -1264,6 +1264,38 @@ TEST(KxRarHostile, WrongPasswordPassingTheQuickCheckWritesNothing)
     }
 }
 
+// AES data changed after it was written: a flipped byte of the data or of the authentication
+// code is found by the code (the stored checksum is the data's own), and the entry is refused.
+TEST(KxRarHostile, ChangedAesDataOrCodeIsRefused)
+{
+    const std::string content = PseudoRandom(70000, 5);
+    const Crafted secret{"pkg/secret.bin", content, Crafted::Aes};
+    const std::string sealed = AesEncrypt("xr352", content);
+    const std::string clean = CraftZip({secret});
+    const size_t at = clean.find(sealed);
+    ASSERT_NE(at, std::string::npos);
+    const struct {
+        const char *what;
+        size_t offset; // within the entry's data: salt, verifier, encrypted data, code
+    } cases[] = {
+        {"the first encrypted byte", 18},
+        {"the last encrypted byte", sealed.size() - 11},
+        {"the authentication code", sealed.size() - 1},
+    };
+    for (const auto &c : cases) {
+        std::string changed = clean;
+        changed[at + c.offset] ^= 0x20;
+        const TempFolder tmp;
+        const fs::path archive = tmp.Write("p.zip", changed);
+        const RunResult r =
+            Kx({"x", "-y", "-pxr352", archive.string(), (tmp.Path() / "dest").string()});
+        EXPECT_EQ(r.Code, kWrongPassword) << c.what << ": " << r.Output;
+        EXPECT_FALSE(fs::exists(tmp.Path() / "dest" / secret.Name) &&
+                     ReadWholeFile(tmp.Path() / "dest" / secret.Name) == content)
+            << c.what;
+    }
+}
+
 TEST(KxRarHostile, FileAndFolderAtOnePathAreRefusedBeforeWriting)
 {
     const std::vector<std::vector<std::string>> cases = {
@@ -1545,7 +1577,7 @@ TEST(KxRarWindows, NamesWindowsReadsOtherwiseAreRefusedBeforeWriting)
         {"pkg/sub/Lpt1.log", "Windows device (LPT1)"},
         {"pkg/aux .ini", "Windows device (AUX)"},
         {"NUL/a.txt", "Windows device (NUL)"},
-        {"pkg/COM9.tar.gz", "Windows device (COM9)"},
+        {"pkg/COM9.tar.bin", "Windows device (COM9)"},
         {"pkg/COM0", "Windows device (COM0)"},
         {"pkg/LPT0.log", "Windows device (LPT0)"},
         {"pkg/COM¹", "Windows device (COM¹)"},
@@ -1553,7 +1585,7 @@ TEST(KxRarWindows, NamesWindowsReadsOtherwiseAreRefusedBeforeWriting)
         {"pkg/Com² .log", "Windows device (COM²)"},
         {"pkg/CONIN$", "Windows device (CONIN$)"},
         {"pkg/conout$.txt", "Windows device (CONOUT$)"},
-        {"pkg/CoNoUt$ .tar.gz", "Windows device (CONOUT$)"},
+        {"pkg/CoNoUt$ .tar.bin", "Windows device (CONOUT$)"},
         {"pkg/prn. .", "Windows device (PRN)"},
         {"pkg/nul.txt/a.txt", "Windows device (NUL)"},
         {"pkg/name.", "ending in"},

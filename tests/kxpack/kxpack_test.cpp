@@ -8,7 +8,7 @@
 #include "platform/posix/registry_posix.h"
 #include "platform/program_run.h"
 #include "tests/support/fake_data_access.h"
-#include "tests/support/no_processes.h"
+#include "tests/support/upgrade_parts.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
 #include "upgrade/script_runner.h"
@@ -622,27 +622,14 @@ TEST(Kxpack, BlocksAreWhatTheScriptStageSends)
 
         TempFolder temp;
         temp.Write("prog/TempUpdate/ABC_5.2/UpdateSQL.sql", script);
-        T_PackageInfo info;
-        info.PackageName = "ABC_5.2.zip";
-        T_ProductReg product;
-        std::string computer, ip;
+        UpgradeParts parts;
+        parts.Package.PackageName = "ABC_5.2.zip";
         FakeConnection connection;
         FakeQuery query;
         FakeCommand command;
-        RecordingWindow window;
         PosixFileSystem files;
-        NoProcesses processes;
-        UpgradeContext context{temp.Slashed() + "prog/",
-                               info,
-                               product,
-                               computer,
-                               ip,
-                               connection,
-                               query,
-                               command,
-                               window,
-                               files,
-                               processes};
+        UpgradeContext context = parts.Context(temp.Slashed() + "prog/", files, connection,
+                                               query, command, parts.Processes);
         ASSERT_TRUE(RunUpgradeScripts(context, true));
 
         std::vector<std::string> listed;
@@ -755,7 +742,7 @@ TEST(Kxpack, MakeLeavesOnlyPackagesThatPass)
         fs::remove(comment);
     }
     const Outcome badName = RunKxpack(
-        {"make", "--descriptor", temp.Slashed() + "out1/Update.ini", temp.Slashed() + "x.rar"});
+        {"make", "--descriptor", temp.Slashed() + "out1/Update.ini", temp.Slashed() + "x.tar"});
     EXPECT_EQ(badName.Code, kBadCommand) << badName.Output;
 }
 

@@ -7,8 +7,7 @@
 #include "platform/odbc/odbc_data_access.h"
 #include "platform/text.h"
 #include "tests/support/fake_data_access.h"
-#include "tests/support/no_processes.h"
-#include "tests/support/recording_window.h"
+#include "tests/support/upgrade_parts.h"
 
 #include <gtest/gtest.h>
 
@@ -22,18 +21,18 @@ namespace {
 
 class DatabaseConnectionTest : public ::testing::Test {
 protected:
-    T_PackageInfo package;
-    T_ProductReg product;
-    std::string computerName = "WS-01";
-    std::string localIP = "192.168.1.20";
+    UpgradeParts parts{.ComputerName = "WS-01", .LocalIP = "192.168.1.20"};
+    T_PackageInfo &package = parts.Package;
+    T_ProductReg &product = parts.Product;
+    std::string &computerName = parts.ComputerName;
+    std::string &localIP = parts.LocalIP;
+    RecordingWindow &window = parts.Window;
     FakeConnection connection;
     FakeQuery query;
     FakeCommand command;
-    RecordingWindow window;
     SystemFileSystem files;
-    NoProcesses processes;
-    UpgradeContext context{"/prog/", package, product, computerName, localIP,  connection,
-                           query,    command, window,  files,        processes};
+    UpgradeContext context =
+        parts.Context("/prog/", files, connection, query, command, parts.Processes);
 };
 
 T_ProductReg Product(std::string server, std::string database, std::string user,
@@ -250,20 +249,19 @@ TEST(ConnectProductDatabaseTest, DriverForThirtyTwoBitProgramsOnlyIsNamedInTheLo
         std::vector<std::string> Errors;
     } log;
     ScopedLogSink installed(log);
-    T_PackageInfo package;
-    package.DbType = 1;
-    T_ProductReg product = Product("localhost", "kxdb", "root", "pw");
-    std::string computerName = "WS-01", localIP = "10.0.0.5";
+    UpgradeParts parts{.Product = Product("localhost", "kxdb", "root", "pw"),
+                       .ComputerName = "WS-01",
+                       .LocalIP = "10.0.0.5"};
+    parts.Package.DbType = 1;
     OdbcConnection connection([] {
         return OdbcDriverLists{{"SQL Server"}, {"MySQL ODBC 5.3 Unicode Driver"}};
     });
     FakeQuery query;
     FakeCommand command;
-    RecordingWindow window;
+    RecordingWindow &window = parts.Window;
     SystemFileSystem files;
-    NoProcesses processes;
-    UpgradeContext context{"/prog/", package, product, computerName, localIP,  connection,
-                           query,    command, window,  files,        processes};
+    UpgradeContext context =
+        parts.Context("/prog/", files, connection, query, command, parts.Processes);
 
     EXPECT_FALSE(ConnectProductDatabase(context));
 
@@ -322,11 +320,15 @@ TEST_F(DatabaseConnectionTest, AnyFailureShowsOneMessageAndGivesFalse)
     for (size_t i = 0; i < cases.size(); ++i) {
         FakeConnection failing;
         failing.FailOpen = cases[i].failOpen;
-        RecordingWindow shown;
         package.DbType = cases[i].dbType;
         product = Product("srv", "db", "sa", "pw");
-        UpgradeContext ctx{"/prog/", package, product, computerName, localIP,  failing,
-                           query,    command, shown,   files,        processes};
+        UpgradeParts caseParts{.Package = package,
+                               .Product = product,
+                               .ComputerName = computerName,
+                               .LocalIP = localIP};
+        RecordingWindow &shown = caseParts.Window;
+        UpgradeContext ctx = caseParts.Context("/prog/", files, failing, query, command,
+                                               caseParts.Processes);
 
         EXPECT_FALSE(ConnectProductDatabase(ctx)) << "case " << i;
 

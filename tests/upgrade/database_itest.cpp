@@ -4,7 +4,7 @@
 #include "platform/error.h"
 #include "tests/support/system_services.h"
 #include "platform/odbc/odbc_data_access.h"
-#include "tests/support/no_processes.h"
+#include "tests/support/upgrade_parts.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_database.h"
@@ -46,27 +46,16 @@ protected:
     }
 
     TempFolder temp;
-    T_PackageInfo package;
-    T_ProductReg product;
-    std::string computerName = "WS-01";
-    std::string localIP = "10.0.0.5";
+    UpgradeParts parts{.ComputerName = "WS-01", .LocalIP = "10.0.0.5"};
+    T_PackageInfo &package = parts.Package;
+    T_ProductReg &product = parts.Product;
+    RecordingWindow &window = parts.Window;
     OdbcConnection tempConnection;
     OdbcQuery ADOQuery{tempConnection};
     OdbcCommand updataExec{tempConnection};
-    RecordingWindow window;
     SystemFileSystem files;
-    NoProcesses processes;
-    UpgradeContext context{temp.Slashed() + "prog/",
-                           package,
-                           product,
-                           computerName,
-                           localIP,
-                           tempConnection,
-                           ADOQuery,
-                           updataExec,
-                           window,
-                           files,
-                           processes};
+    UpgradeContext context = parts.Context(temp.Slashed() + "prog/", files, tempConnection,
+                                           ADOQuery, updataExec, parts.Processes);
     std::optional<TestDatabase> db;
 };
 

@@ -69,7 +69,7 @@ TEST_F(FileUpdatePosixTest, LinksInsideTheProductFolderAreFollowedAndReplacedLin
     fs::create_symlink(kept, Target() / "a.txt");
 
     LogRecorder log;
-    ASSERT_TRUE(CopyUpdateFiles(context)) << log.Text();
+    ASSERT_TRUE(RunStage()) << log.Text();
 
     EXPECT_EQ(ReadWholeFile(Target() / "real/fresh/deep/c.txt"), "new c");
     EXPECT_TRUE(fs::is_symlink(Target() / "fresh"));
@@ -98,7 +98,7 @@ TEST_F(FileUpdatePosixTest, ProcessKilledAmidTheRenamesIsRestoredAtTheNextStart)
                     ::pause();
             }
         };
-        (void)CopyUpdateFiles(context);
+        (void)RunStage();
         ::_exit(0);
     }
     ::close(ready[1]);

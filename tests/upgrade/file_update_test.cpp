@@ -39,7 +39,7 @@ TEST_F(FileUpdateTest, NestedTreeWithHiddenAndReadOnlyEntries)
     temp.Write("product/keep.cfg", "local settings");
     const std::string workingDir = files.GetCurrentDir();
 
-    EXPECT_TRUE(CopyUpdateFiles(context));
+    EXPECT_TRUE(RunStage());
 
     for (const char *name :
          {"a.txt", ".hidden", "sub/b.bin", "sub/deeper/c", "sub/.hdir/x", "sub/.hdir/zero"}) {
@@ -92,7 +92,7 @@ TEST_F(FileUpdateTest, TargetPathForms)
         fs::create_directories(base + "2");
         files.CopiedTo.clear();
         parts.Product.Path = cases[i].path;
-        EXPECT_TRUE(CopyUpdateFiles(context)) << "case " << i;
+        EXPECT_TRUE(RunStage()) << "case " << i;
         EXPECT_EQ(files.CopiedTo, (std::vector<std::string>{cases[i].a, cases[i].b}))
             << "case " << i;
         EXPECT_EQ(ReadWholeFile(cases[i].root + "/sub/b.txt"), "b") << "case " << i;
@@ -103,13 +103,13 @@ TEST_F(FileUpdateTest, NothingToCopy)
 {
     // No "UpdateFiles": nothing happens at all, not even the size walk.
     fs::create_directories(Source().parent_path());
-    EXPECT_TRUE(CopyUpdateFiles(context));
+    EXPECT_TRUE(RunStage());
     EXPECT_EQ(window.Calls, std::vector<std::string>{});
     EXPECT_EQ(files.Listed, std::vector<std::string>{});
 
     // An empty "UpdateFiles": the stage shows itself and copies nothing.
     fs::create_directories(Source());
-    EXPECT_TRUE(CopyUpdateFiles(context));
+    EXPECT_TRUE(RunStage());
     EXPECT_EQ(window.Calls,
               (std::vector<std::string>{"step:" + kStageStep, "max:0", "pos:0", "pos:0"}));
     EXPECT_EQ(files.CopiedTo, std::vector<std::string>{});
@@ -123,7 +123,7 @@ TEST_F(FileUpdateTest, NameWithoutAFolderOfItsOwnCopiesNothing)
     const char *names[] = {".zip", "x", "..zip", "...zip"};
     for (size_t i = 0; i < std::size(names); ++i) {
         parts.Package.PackageName = names[i];
-        EXPECT_TRUE(CopyUpdateFiles(context)) << "case " << i;
+        EXPECT_TRUE(RunStage()) << "case " << i;
     }
     EXPECT_EQ(window.Calls, std::vector<std::string>{});
     EXPECT_EQ(files.Listed, std::vector<std::string>{});
@@ -136,7 +136,7 @@ TEST_F(FileUpdateTest, BlankTargetCopiesNothing)
     for (const char *path : {"", " \t\r\n"}) {
         window.Calls.clear();
         parts.Product.Path = path;
-        EXPECT_TRUE(CopyUpdateFiles(context)) << "'" << path << "'";
+        EXPECT_TRUE(RunStage()) << "'" << path << "'";
         EXPECT_EQ(window.Calls, (std::vector<std::string>{"step:" + kStageStep, "max:5", "pos:0"}))
             << "'" << path << "'";
     }
@@ -149,7 +149,7 @@ TEST_F(FileUpdateTest, WrittenFoldersAreFlushedOnceAtTheEnd)
     WriteSource("b.txt", "b");
     WriteSource("sub/c.txt", "c");
     fs::create_directories(Source() / "empty");
-    EXPECT_TRUE(CopyUpdateFiles(context));
+    EXPECT_TRUE(RunStage());
     // One call after the copy, naming each folder that received a file once.
     ASSERT_EQ(files.Flushed.size(), 1u);
     EXPECT_EQ(files.Flushed[0], (std::vector<std::string>{Target().string(),
@@ -159,7 +159,7 @@ TEST_F(FileUpdateTest, WrittenFoldersAreFlushedOnceAtTheEnd)
     files.Flushed.clear();
     files.FailFlush = true;
     WriteSource("sub/c.txt", "c2");
-    EXPECT_FALSE(CopyUpdateFiles(context));
+    EXPECT_FALSE(RunStage());
     EXPECT_EQ(files.Flushed.size(), 1u);
     EXPECT_EQ(ReadWholeFile(Target() / "sub/c.txt"), "c");
     EXPECT_EQ(window.ProgressPosition(), 0);
@@ -168,7 +168,7 @@ TEST_F(FileUpdateTest, WrittenFoldersAreFlushedOnceAtTheEnd)
     // Nothing written, nothing to flush.
     files.Flushed.clear();
     parts.Product.Path = "";
-    EXPECT_TRUE(CopyUpdateFiles(context));
+    EXPECT_TRUE(RunStage());
     EXPECT_TRUE(files.Flushed.empty());
 }
 
@@ -187,7 +187,7 @@ TEST_F(FileUpdateTest, HugeTreeCountsInACoarserUnit)
 
     EXPECT_EQ(GetFolderSize(context, Source().string()), 3 * claimed);
     bool result = false;
-    ASSERT_NO_THROW(result = CopyUpdateFiles(context));
+    ASSERT_NO_THROW(result = RunStage());
     EXPECT_TRUE(result);
 
     const int maximum = window.ProgressMax();
@@ -251,7 +251,7 @@ TEST_F(FileUpdateTest, EveryFailedOperationLeavesTheTargetAsItWas)
 {
     // A run that succeeds: its operations, and the tree it leaves.
     MakeWorld();
-    ASSERT_TRUE(CopyUpdateFiles(context));
+    ASSERT_TRUE(RunStage());
     const auto after = SnapshotTree(Target(), false);
     const std::vector<std::string> names = files.OperationNames;
     const int total = files.Operations;
@@ -272,7 +272,7 @@ TEST_F(FileUpdateTest, EveryFailedOperationLeavesTheTargetAsItWas)
         files.OperationNames.clear();
         files.FailOperationAt = n;
 
-        const bool result = CopyUpdateFiles(context);
+        const bool result = RunStage();
 
         files.FailOperationAt = 0;
         if (n <= committed) {
@@ -293,7 +293,7 @@ TEST_F(FileUpdateTest, EveryFailedOperationLeavesTheTargetAsItWas)
 TEST_F(FileUpdateTest, CutShortAtEveryOperationIsFinishedAtTheNextStart)
 {
     MakeWorld();
-    ASSERT_TRUE(CopyUpdateFiles(context));
+    ASSERT_TRUE(RunStage());
     const auto after = SnapshotTree(Target(), false);
     const int total = files.Operations;
 
@@ -305,7 +305,7 @@ TEST_F(FileUpdateTest, CutShortAtEveryOperationIsFinishedAtTheNextStart)
         const auto beforeVisible = SnapshotTree(Target(), false);
         files.Operations = 0;
         files.CrashAt = n; // from here on the process does nothing more, as if it had died
-        (void)CopyUpdateFiles(context);
+        (void)RunStage();
         files.CrashAt = 0;
         // What a user sees of the product between the cut and the next start.
         auto visible = SnapshotTree(Target(), false);
@@ -340,7 +340,7 @@ TEST_F(FileUpdateTest, ReplacedFileThatCannotBeRemovedIsKeptAndNamedAtTheNextSta
             files.FailOperationAt = number;
     };
     LogRecorder log;
-    ASSERT_TRUE(CopyUpdateFiles(context)) << log.Text();
+    ASSERT_TRUE(RunStage()) << log.Text();
     files.BeforeOperation = nullptr;
     files.FailOperationAt = 0;
     EXPECT_TRUE(log.Holds("the replaced file " + Planned("a.txt") + " is kept as ")) << log.Text();
@@ -353,6 +353,31 @@ TEST_F(FileUpdateTest, ReplacedFileThatCannotBeRemovedIsKeptAndNamedAtTheNextSta
     EXPECT_FALSE(next.Holds("cut short")) << next.Text();
     EXPECT_TRUE(StageLeftovers(Target()).empty());
     EXPECT_FALSE(fs::exists(Journal()));
+}
+
+TEST_F(FileUpdateTest, TheKeptFilesGoOnlyOnceTheResultIsOut)
+{
+    // The stage returns as soon as the new files are on stable storage; the replaced ones and
+    // the journal stay until the run says it is done with the result, or until the next start.
+    for (const bool finished : {true, false}) {
+        MakeWorld();
+        ASSERT_TRUE(CopyUpdateFiles(context));
+        EXPECT_EQ(ReadWholeFile(Target() / "a.txt"), "new a");
+        EXPECT_EQ(StageLeftovers(Target()).size(), 2u); // a.txt's and sub/b.txt's backups
+        FileTransaction journal;
+        EXPECT_TRUE(ParseJournal(ReadWholeFile(Journal()), journal) && journal.Committed);
+        LogRecorder log;
+        if (finished)
+            FinishUpgrade(context);
+        else
+            EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered()));
+        EXPECT_TRUE(StageLeftovers(Target()).empty()) << finished;
+        EXPECT_FALSE(fs::exists(Journal())) << finished;
+        EXPECT_EQ(ReadWholeFile(Target() / "a.txt"), "new a");
+        // The second time there is nothing left to do.
+        context.AfterResult = nullptr;
+        FinishUpgrade(context);
+    }
 }
 
 } // namespace

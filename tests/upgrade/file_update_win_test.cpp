@@ -56,7 +56,7 @@ TEST_F(FileUpdateWinTest, FileOpenWithDeleteSharingIsReplaced)
     HeldFile held(Target() / "sub/b.txt", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     ASSERT_TRUE(held.Held());
     LogRecorder log;
-    EXPECT_TRUE(CopyUpdateFiles(context)) << log.Text();
+    EXPECT_TRUE(RunStage()) << log.Text();
     EXPECT_EQ(ReadWholeFile(Target() / "sub/b.txt"), "new b");
 }
 
@@ -69,7 +69,7 @@ TEST_F(FileUpdateWinTest, BackslashProductFolderWithMissingParents)
     LogRecorder log;
 
     ASSERT_TRUE(CheckUpdateFiles(context)) << log.Text();
-    ASSERT_TRUE(CopyUpdateFiles(context)) << log.Text();
+    ASSERT_TRUE(RunStage()) << log.Text();
 
     EXPECT_EQ(ReadWholeFile(root + "\\a.txt"), "new a");
     EXPECT_EQ(ReadWholeFile(root + "\\fresh\\deep\\c.txt"), "new c");
@@ -89,14 +89,14 @@ TEST_F(FileUpdateWinTest, DeepProductFolderPastMaxPath)
     LogRecorder log;
 
     ASSERT_TRUE(CheckUpdateFiles(context)) << log.Text();
-    ASSERT_TRUE(CopyUpdateFiles(context)) << log.Text();
+    ASSERT_TRUE(RunStage()) << log.Text();
     std::string bytes;
     EXPECT_TRUE(system.ReadFile(root + "\\fresh\\deep\\c.txt", bytes)) << log.Text();
     EXPECT_EQ(bytes, "new c");
 
     // Again over what it wrote: every file replaced, nothing left beside them.
     WriteSource("a.txt", "newer a");
-    ASSERT_TRUE(CopyUpdateFiles(context)) << log.Text();
+    ASSERT_TRUE(RunStage()) << log.Text();
     EXPECT_TRUE(system.ReadFile(root + "\\a.txt", bytes));
     EXPECT_EQ(bytes, "newer a");
     std::vector<FolderEntry> entries;

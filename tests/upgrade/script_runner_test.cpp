@@ -2,7 +2,7 @@
 #include "tests/support/system_services.h"
 
 #include "tests/support/fake_data_access.h"
-#include "tests/support/no_processes.h"
+#include "tests/support/upgrade_parts.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
 
@@ -54,27 +54,16 @@ protected:
     }
 
     TempFolder temp;
-    T_PackageInfo package;
-    T_ProductReg product;
-    std::string computerName = "WS-01";
-    std::string localIP = "10.0.0.5";
+    UpgradeParts parts{.ComputerName = "WS-01", .LocalIP = "10.0.0.5"};
+    T_PackageInfo &package = parts.Package;
+    T_ProductReg &product = parts.Product;
+    RecordingWindow &window = parts.Window;
     FakeConnection connection;
     FakeQuery query;
     FakeCommand command;
-    RecordingWindow window;
     SystemFileSystem files;
-    NoProcesses processes;
-    UpgradeContext context{temp.Slashed() + "prog/",
-                           package,
-                           product,
-                           computerName,
-                           localIP,
-                           connection,
-                           query,
-                           command,
-                           window,
-                           files,
-                           processes};
+    UpgradeContext context =
+        parts.Context(temp.Slashed() + "prog/", files, connection, query, command, parts.Processes);
 };
 
 TEST_F(ScriptRunnerTest, ScriptPathIsInThePackagesOwnFolder)
@@ -268,17 +257,8 @@ TEST_F(ScriptRunnerTest, FailureOutsideABlockNamesTheLastBeginMarker)
 TEST_F(ScriptRunnerTest, UnreadableScriptFailsWithEmptyName)
 {
     PhantomFiles phantom;
-    UpgradeContext ctx{temp.Slashed() + "prog/",
-                       package,
-                       product,
-                       computerName,
-                       localIP,
-                       connection,
-                       query,
-                       command,
-                       window,
-                       phantom,
-                       processes};
+    UpgradeContext ctx =
+        parts.Context(temp.Slashed() + "prog/", phantom, connection, query, command, parts.Processes);
 
     EXPECT_FALSE(RunUpgradeScripts(ctx, true));
 

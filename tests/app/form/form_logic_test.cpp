@@ -12,9 +12,7 @@
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
-#ifdef _WIN32
-#include "tests/support/registered_product_win.h"
-#endif
+#include "tests/support/test_registrations.h"
 #include "upgrade/file_transaction.h"
 
 #include <gtest/gtest.h>
@@ -63,7 +61,8 @@ const char *Name(FormControl control)
 
 // A view that keeps the controls in memory and records every change made to them, in order,
 // as "show:NAME", "hide:NAME", "enable:NAME", "disable:NAME", "caption:NAME=TEXT", "check:0|1"
-// and "close:granted|refused"; the facilities go to a recording window.
+// and "close:granted|refused" (refused also while the close waits for a scan); the facilities
+// go to a recording window.
 class RecordingFormView : public IFormView {
 public:
     void SetStepText(const std::string &text) override
@@ -112,10 +111,9 @@ public:
     bool IsForceChecked() const override { return controls.IsForceChecked(); }
     void RequestClose() override
     {
-        bool CanClose = true;
-        Logic->FormCloseQuery(CanClose);
-        Closed = Closed || CanClose;
-        Calls.push_back(CanClose ? "close:granted" : "close:refused");
+        const bool closes = Logic->CloseRequested();
+        Closed = Closed || closes;
+        Calls.push_back(closes ? "close:granted" : "close:refused");
     }
 
     // The user changes the check box: the view forwards the change.
@@ -180,32 +178,15 @@ public:
 // The logic on an empty temporary program folder, with the real scan behind it.
 class LogicFixture {
 public:
-#ifdef _WIN32
-    // The system's registry, where no product of these tests is registered.
+    // The system's registry, where no product of these tests is registered until a test does.
     LogicFixture() : files(realFiles) {}
-#else
-    LogicFixture() : files(realFiles), registry(folder.Slashed() + "registry.reg") {}
-#endif
 
-    // Registers a product with its folder (and nothing else); its code.
+    // Registers a product with its folder (and nothing else); its code as registered.
     std::string RegisterProduct(const std::string &code, const std::string &path)
     {
-#ifdef _WIN32
-        registered = std::make_unique<RegisteredProduct>(std::wstring(code.begin(), code.end()));
-        registered->SetString(L"\\ClientConfigure", L"Version", L"5");
-        registered->SetString(L"\\ApplicationPath", L"Path", std::wstring(path.begin(), path.end()));
-        return registered->Code();
-#else
-        std::string escaped;
-        for (char c : path)
-            escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-        folder.Write("registry.reg",
-                     "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" + code +
-                         "\\ClientConfigure]\r\n\"Version\"=\"5\"\r\n\r\n"
-                         "[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" +
-                         code + "\\ApplicationPath]\r\n\"Path\"=\"" + escaped + "\"\r\n");
-        return code;
-#endif
+        registrations.SetText(code, "ClientConfigure", "Version", "5");
+        registrations.SetText(code, "ApplicationPath", "Path", path);
+        return registrations.Code(code);
     }
 
     FormLogic &Make(UpgradeRunner runner = {}, std::string programFolder = {})
@@ -224,16 +205,14 @@ public:
     SystemFileSystem realFiles;
     FaultyFileSystem files;
     SystemProcesses processes;
-    SystemRegistry registry;
+    TestRegistrations registrations{folder.Path()};
+    IRegistry &registry = registrations.Registry();
     FixedHost host;
     FakeConnection connection;
     FakeQuery query;
     FakeCommand command;
     RecordingFormView view;
     std::unique_ptr<FormLogic> logic;
-#ifdef _WIN32
-    std::unique_ptr<RegisteredProduct> registered;
-#endif
 };
 
 enum class State { NoPackage, PackageFound, UpgradeRunning };
@@ -482,33 +461,51 @@ TEST(FormLogicReentry, HandlersReachedDuringAnUpgradeStartNothingAndCannotClose)
 
 TEST(FormLogicReentry, HandlersReachedDuringAScanStartNothingButCloseIsGranted)
 {
-    LogicFixture fixture;
-    RecordingFormView &view = fixture.view;
-    int runs = 0;
-    FormLogic &logic = fixture.Make([&](UpgradeContext &, const std::string &) {
-        ++runs;
-        return true;
-    });
-    // A package file makes the listing succeed; the archiver is missing, so it is rejected.
-    fixture.folder.Write("a.zip", "PK");
-    fixture.files.EditListing = [&](const std::string &, std::vector<FolderEntry> &) {
-        if (fixture.files.Listed.size() > 1)
-            return; // a second scan started: counted below, not repeated
-        EXPECT_TRUE(logic.ScanRunning());
-        logic.Btn_refreshClick();
-        view.SetEnabled(FormControl::BtnUpdate, true);
-        logic.BtnUpdateClick();
-        logic.BtnCloseClick();
+    // A close asked for inside the scan's pump is granted, but the window stays until the
+    // scan has returned: only then does the program end.
+    struct Case {
+        const char *scan;
+        void (FormLogic::*start)();
     };
-    logic.FormCreate();
-    EXPECT_EQ(fixture.files.Listed.size(), 1u);
-    EXPECT_EQ(runs, 0);
-    EXPECT_TRUE(view.Closed);
-    EXPECT_TRUE(view.Window.Messages.empty());
+    const Case cases[] = {
+        {"the first scan", &FormLogic::FormCreate},
+        {"a refresh", &FormLogic::Btn_refreshClick},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(std::string("case ") + std::to_string(i) + " " + cases[i].scan);
+        LogicFixture fixture;
+        RecordingFormView &view = fixture.view;
+        int runs = 0;
+        FormLogic &logic = fixture.Make([&](UpgradeContext &, const std::string &) {
+            ++runs;
+            return true;
+        });
+        // A package file makes the listing succeed; the archiver is missing, so it is
+        // rejected.
+        fixture.folder.Write("a.zip", "PK");
+        bool closedInScan = true;
+        fixture.files.EditListing = [&](const std::string &, std::vector<FolderEntry> &) {
+            if (fixture.files.Listed.size() > 1)
+                return; // a second scan started: counted below, not repeated
+            EXPECT_TRUE(logic.ScanRunning());
+            logic.Btn_refreshClick();
+            view.SetEnabled(FormControl::BtnUpdate, true);
+            logic.BtnUpdateClick();
+            logic.BtnCloseClick();
+            closedInScan = view.Closed || logic.CloseGranted();
+        };
+        (logic.*cases[i].start)();
+        EXPECT_EQ(fixture.files.Listed.size(), 1u);
+        EXPECT_EQ(runs, 0);
+        EXPECT_FALSE(closedInScan);
+        EXPECT_TRUE(view.Closed);
+        EXPECT_TRUE(logic.CloseGranted());
+        EXPECT_TRUE(view.Window.Messages.empty());
 
-    fixture.files.EditListing = nullptr;
-    logic.Btn_refreshClick();
-    EXPECT_EQ(fixture.files.Listed.size(), 2u);
+        fixture.files.EditListing = nullptr;
+        logic.Btn_refreshClick();
+        EXPECT_EQ(fixture.files.Listed.size(), 2u);
+    }
 }
 
 TEST(FormLogicReentry, AnUpgradeAskedForWhileTheButtonIsDisabledDoesNothing)
@@ -572,8 +569,15 @@ TEST(FormLogicErrorReport, OutcomesOfTheRunAndErrorsThatLeaveIt)
         RecordingSink log;
         LogicFixture fixture;
         RecordingFormView &view = fixture.view;
-        FormLogic &logic =
-            fixture.Make([&](UpgradeContext &, const std::string &) { return cases[i].result(); });
+        // What a run leaves for after its result (the file stage's kept files) waits for the
+        // box; a run that throws leaves it to the next start.
+        int boxesWhenFinished = -1;
+        FormLogic &logic = fixture.Make([&](UpgradeContext &context, const std::string &) {
+            context.AfterResult = [&] {
+                boxesWhenFinished = static_cast<int>(view.Window.Messages.size());
+            };
+            return cases[i].result();
+        });
         logic.FormCreate();
         logic.ShowPackage("产品", "1", "2", "/p/x.zip");
         bool runningAtTheBox = false;
@@ -590,6 +594,7 @@ TEST(FormLogicErrorReport, OutcomesOfTheRunAndErrorsThatLeaveIt)
         EXPECT_EQ(runningAtTheBox, !cases[i].logged);
         ExpectState(view, State::PackageFound, "after the run");
         EXPECT_EQ(log.Has(cases[i].box.Text), cases[i].logged);
+        EXPECT_EQ(boxesWhenFinished, cases[i].logged ? -1 : 1);
         // The logic goes on: a second upgrade runs.
         view.OnMessage = nullptr;
         logic.BtnUpdateClick();

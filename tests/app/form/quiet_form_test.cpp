@@ -7,6 +7,7 @@
 #include "tests/support/system_services.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_registrations.h"
 
 #include <gtest/gtest.h>
 
@@ -118,12 +119,9 @@ TEST(RunUnattended, ExitCodesWithoutAPackage)
         TempFolder folder;
         SystemFileSystem files;
         SystemProcesses processes;
-#ifdef _WIN32
         // The system's registry, where no product of these tests is registered.
-        SystemRegistry registry;
-#else
-        SystemRegistry registry(folder.Slashed() + "registry.reg");
-#endif
+        TestRegistrations registrations(folder.Path());
+        IRegistry &registry = registrations.Registry();
         NoHost host;
         FakeConnection connection;
         FakeQuery query;

@@ -9,10 +9,12 @@
 #include "platform/host_identity.h"
 #include "platform/win/wide.h"
 #include "tests/support/fake_data_access.h"
+#include "tests/support/faulty_file_system.h"
 #include "tests/support/system_services.h"
 #include "tests/support/run_test_again_win.h"
 #include "tests/support/temp_folder.h"
 #include "u_main_design.h"
+#include "upgrade/script_runner.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -20,12 +22,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -76,14 +84,16 @@ class WinWindowFixture {
 public:
     TForm1 &Make(UpgradeRunner runner = {})
     {
-        form = std::make_unique<TForm1>(TForm1Services{folder.Slashed(), files, processes,
-                                                       registry, host, connection, query,
-                                                       command, messages, std::move(runner)});
+        form = std::make_unique<TForm1>(FormServices{folder.Slashed(), files, processes,
+                                                     registry, host, connection, query, command,
+                                                     std::move(runner)},
+                                        messages);
         return *form;
     }
 
     TempFolder folder;
-    SystemFileSystem files;
+    SystemFileSystem realFiles;
+    FaultyFileSystem files{realFiles}; // lets a case act inside the scan's listing
     SystemProcesses processes;
     SystemRegistry registry;
     FixedHost host;
@@ -350,6 +360,134 @@ TEST(Win32Window, CloseIsRefusedWhileAnUpgradeRunsAndErrorsGoToThePresenter)
     // After the run the close button closes the window.
     Click(form, IdBtnClose);
     EXPECT_TRUE(form.Closed());
+}
+
+TEST(Win32Window, ACloseDuringAScanKeepsTheWindowUntilTheScanHasReturned)
+{
+    WinWindowFixture fixture;
+    TForm1 &form = fixture.Make();
+    form.FormCreate();
+    ShowWindow(form.Handle(), SW_SHOW);
+    // A package file makes the listing succeed; the archiver is missing, so it is rejected.
+    fixture.folder.Write("a.zip", "PK");
+    bool shownInScan = false;
+    // The listing runs inside the scan, after its pump: the close button and the title bar's
+    // close reach the window there.
+    fixture.files.EditListing = [&](const std::string &, std::vector<FolderEntry> &) {
+        Click(form, IdBtnClose);
+        SendMessageW(form.Handle(), WM_CLOSE, 0, 0);
+        shownInScan = !form.Closed() && IsWindow(form.Handle()) && IsWindowVisible(form.Handle());
+    };
+    Click(form, IdBtn_refresh);
+    EXPECT_TRUE(shownInScan);
+    // Once the scan has returned, the window closes.
+    EXPECT_TRUE(form.Closed());
+    EXPECT_TRUE(fixture.messages.Boxes.empty());
+}
+
+// Records what a control showed each time it painted, through a subclass of the control.
+class PaintWatch {
+public:
+    PaintWatch(HWND control, std::function<std::string(HWND)> shown)
+        : control_(control), shown_(std::move(shown))
+    {
+        SetWindowSubclass(control_, &PaintWatch::Proc, 1, reinterpret_cast<DWORD_PTR>(this));
+    }
+    ~PaintWatch() { RemoveWindowSubclass(control_, &PaintWatch::Proc, 1); }
+    PaintWatch(const PaintWatch &) = delete;
+    PaintWatch &operator=(const PaintWatch &) = delete;
+
+    // Runs on the window's thread after each paint of the control.
+    std::function<void(const std::string &shown)> OnPaint;
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                 UINT_PTR, DWORD_PTR data)
+    {
+        const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+        auto *watch = reinterpret_cast<PaintWatch *>(data);
+        if (message == WM_PAINT && watch->OnPaint)
+            watch->OnPaint(watch->shown_(hwnd));
+        return result;
+    }
+
+    HWND control_;
+    std::function<std::string(HWND)> shown_;
+};
+
+TEST(Win32Window, TheWindowPaintsAndAnswersWhileABlockRuns)
+{
+    WinWindowFixture fixture;
+    fixture.folder.Write("TempUpdate/demo_1.2/UpdateSQL.sql",
+                         "-- sql begin 建表\ncreate\n-- end sql\n-- sql begin 写入\ninsert\n-- end sql\n");
+    TForm1 &form = fixture.Make([](UpgradeContext &context, const std::string &) {
+        return RunUpgradeScripts(context, true);
+    });
+    form.Package.PackagePath = fixture.folder.Slashed();
+    form.Package.PackageName = "demo_1.2.zip";
+    form.Package.SQLCount = 2;
+    form.ShowPackage("演示产品", "1.1", "1.2", fixture.folder.Slashed() + "demo_1.2.zip");
+    ShowWindow(form.Handle(), SW_SHOW);
+    UpdateWindow(form.Handle());
+
+    // The first block holds the database until the window has painted the step label and the
+    // bar again after something covered them (as another window does), and a close that came
+    // meanwhile was answered.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool blockRunning = false;
+    bool labelPainted = false;
+    bool barPainted = false;
+    std::vector<std::string> paintedInBlock;
+    PaintWatch label(form.Control(IdLab_CurrentStep), [](HWND hwnd) { return "step:" + Text(hwnd); });
+    PaintWatch bar(form.Control(IdProgressBar), [](HWND hwnd) {
+        return "bar:" + std::to_string(SendMessageW(hwnd, PBM_GETPOS, 0, 0)) + "/" +
+               std::to_string(SendMessageW(hwnd, PBM_GETRANGE, FALSE, 0));
+    });
+    auto record = [&](bool &painted) {
+        return [&](const std::string &shown) {
+            const std::lock_guard<std::mutex> hold(mutex);
+            if (!blockRunning)
+                return;
+            paintedInBlock.push_back(shown);
+            painted = true;
+            changed.notify_all();
+        };
+    };
+    label.OnPaint = record(labelPainted);
+    bar.OnPaint = record(barPainted);
+    LRESULT closeAnswered = -1;
+    const std::thread::id windowThread = std::this_thread::get_id();
+    fixture.command.OnExecute = [&](const std::string &text) {
+        // On the window's own thread nothing could paint while it waits.
+        if (text != "create" || std::this_thread::get_id() == windowThread)
+            return;
+        {
+            const std::lock_guard<std::mutex> hold(mutex);
+            blockRunning = true;
+        }
+        InvalidateRect(form.Control(IdLab_CurrentStep), nullptr, TRUE);
+        InvalidateRect(form.Control(IdProgressBar), nullptr, TRUE);
+        // Sent from this thread, it is handled only when the window's thread takes messages.
+        closeAnswered = SendMessageW(form.Handle(), WM_CLOSE, 0, 0);
+        std::unique_lock<std::mutex> hold(mutex);
+        changed.wait_for(hold, std::chrono::seconds(30), [&] { return labelPainted && barPainted; });
+        blockRunning = false;
+    };
+
+    Click(form, IdBtnUpdate);
+
+    const std::vector<std::string> expected = {"step:正在执行升级脚本(0/2)...", "bar:0/2"};
+    for (const std::string &paint : expected)
+        EXPECT_NE(std::find(paintedInBlock.begin(), paintedInBlock.end(), paint),
+                  paintedInBlock.end())
+            << paint;
+    // The close was answered, and refused.
+    EXPECT_EQ(closeAnswered, 0);
+    EXPECT_FALSE(form.Closed());
+    EXPECT_EQ(fixture.command.Executed, (std::vector<std::string>{"create", "insert"}));
+    ASSERT_EQ(fixture.messages.Boxes.size(), 1u);
+    EXPECT_EQ(fixture.messages.Boxes[0].Text, "升级成功！");
 }
 
 // COM for the test's thread, as the program has it while its window runs.

@@ -72,8 +72,8 @@ TEST(KxpackWin, CommandLineTextAndExitCodes)
          {"make", "--descriptor", tool.Path() + "说明.ini", tool.Path() + "ABC_5.2.zip"},
          kUnreadable, tool.Path() + "说明.ini: no such file"},
         {"make to a name without .zip",
-         {"make", "--descriptor", tool.Path() + "说明.ini", "C:/out/ABC_5.2.rar"}, kBadCommand,
-         "C:/out/ABC_5.2.rar: a package's name ends in \".zip\""},
+         {"make", "--descriptor", tool.Path() + "说明.ini", "C:/out/ABC_5.2.tar"}, kBadCommand,
+         "C:/out/ABC_5.2.tar: a package's name ends in \".zip\""},
     };
     for (const auto &c : cases) {
         const ProgramOutcome run = tool.Run(c.args);
