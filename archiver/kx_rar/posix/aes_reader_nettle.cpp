@@ -107,8 +107,11 @@ public:
         uint8_t computed[kCodeSize];
         ReadExactly(stored, kCodeSize, dataEnd_);
         hmac_sha1_digest(&hmac_, kCodeSize, computed);
+        // As the library reports it: a checksum error, which for the entry that proves the
+        // password means a wrong one.
         if (std::memcmp(stored, computed, kCodeSize) != 0)
-            Bad("its authentication code does not match");
+            throw RarError(ExitCode::Checksum,
+                           "checksum error in " + shown_ + ": its authentication code does not match");
         if (entry_.AesVersion == 1 && crc_ != entry_.Crc)
             Bad("checksum does not match");
         checked_ = true;
