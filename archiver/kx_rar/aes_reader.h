@@ -1,5 +1,5 @@
 #pragma once
-// The data of one entry under AES encryption (the WinZip form), stored or deflated, read
+// The data of one entry under ZIP AES encryption (AE-1 or AE-2), stored or deflated, read
 // straight from the archive file. The archive library sets up the AES key anew for every
 // 16-byte block; this reader sets it up once and runs the cipher over whole buffers, which
 // matters most where only one core is free for the unpack. Where the build has no such reader
