@@ -60,7 +60,8 @@ int main(int argc, char *argv[])
         } catch (const std::exception &error) {
             return RefuseUnattendedStart(error.what());
         }
-        return WithUpgradeLog(programFolder, KX_VERSION, [&] { return RunUnattendedIn(programFolder, line); });
+        return WithUpgradeLog(programFolder, KX_VERSION,
+                              [&] { return RunUnattendedIn(programFolder, line); });
     }
     if (line.RunMode != CommandLine::Mode::Window)
         return RunWithoutWindow(line);

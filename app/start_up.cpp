@@ -6,8 +6,7 @@
 #include <utility>
 
 StartedServices::StartedServices(std::string programFolder, ProgramFolderLock lock)
-    : ProgramFolder(std::move(programFolder)), Lock(std::move(lock)),
-      System(MakeSystemServices())
+    : ProgramFolder(std::move(programFolder)), Lock(std::move(lock)), System(MakeSystemServices())
 {
 }
 
@@ -31,8 +30,7 @@ StartUp StartIn(const std::string &programFolder, StartFace face)
     ProgramFolderLock lock = ProgramFolderLock::Acquire(programFolder);
     switch (lock.Result()) {
     case ProgramFolderLock::Outcome::Busy:
-        LogError((window ? "the window is refused: " : "unattended run refused: ") +
-                 lock.Reason());
+        LogError((window ? "the window is refused: " : "unattended run refused: ") + lock.Reason());
         return {StartUp::Outcome::FolderBusy, lock.Reason(), nullptr};
     case ProgramFolderLock::Outcome::Failed:
         if (!window) {
@@ -44,6 +42,7 @@ StartUp StartIn(const std::string &programFolder, StartFace face)
     case ProgramFolderLock::Outcome::Held:
         break;
     }
-    return {StartUp::Outcome::Started, {},
+    return {StartUp::Outcome::Started,
+            {},
             std::make_unique<StartedServices>(programFolder, std::move(lock))};
 }

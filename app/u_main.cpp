@@ -25,9 +25,9 @@ QString Text(const std::string &text)
 
 TForm1::TForm1(FormServices services, IMessagePresenter &messages, QWidget *parent)
     : QDialog(parent), ui(std::make_unique<Ui::TForm1>()), messages_(messages),
-      logic_(std::move(services), *this),
-      Package(logic_.Package), Product(logic_.Product), ComputerName(logic_.ComputerName),
-      LocalIP(logic_.LocalIP), tempConnection(logic_.tempConnection), ADOQuery(logic_.ADOQuery),
+      logic_(std::move(services), *this), Package(logic_.Package), Product(logic_.Product),
+      ComputerName(logic_.ComputerName), LocalIP(logic_.LocalIP),
+      tempConnection(logic_.tempConnection), ADOQuery(logic_.ADOQuery),
       updataExec(logic_.updataExec)
 {
     ui->setupUi(this);

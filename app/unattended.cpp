@@ -40,8 +40,7 @@ std::string PackageNameInFolder(const std::string &programFolder, const std::str
     }
     // The folder compared as the system resolves it: links and "..", one name for one folder.
     const fs::path folder = fs::canonical(given.parent_path(), error);
-    const fs::path program =
-        error ? fs::path() : fs::canonical(NativePath(programFolder), error);
+    const fs::path program = error ? fs::path() : fs::canonical(NativePath(programFolder), error);
     if (error || folder != program) {
         why = file + ": not in the program folder " + programFolder;
         return {};

@@ -18,8 +18,7 @@ bool WaitForArchiver(IProcesses &processes, IWindowFacilities &window,
     const auto start = Clock::now();
     while (processes.IsProcessRunning(kArchiverImageName)) {
         // In milliseconds, so that a limit as large as the type allows cannot overflow.
-        if (std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start) >=
-            limit) {
+        if (std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start) >= limit) {
             if (!processes.LastHasEnded())
                 return false;
             LogWarning("another program's process named " + std::string(kArchiverImageName) +

@@ -547,7 +547,8 @@ void CheckSignature(IFileSystem &files, const std::string &package, const Packag
     } else {
         report.Add(Severity::Error, "signature", package + kSignatureSuffix,
                    std::string(SignatureVerdictText(check.Verdict)) + ": " + check.Detail +
-                       " (keys from " + source + "; a product that pins them passes the "
+                       " (keys from " + source +
+                       "; a product that pins them passes the "
                        "package over)");
     }
     for (const std::string &part : keys.Unusable)

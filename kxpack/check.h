@@ -27,8 +27,8 @@ struct KxpackServices {
 struct CheckOptions {
     std::string Package{};
     std::optional<std::string> RegistryStore{}; // --registry STORE
-    bool ThisMachine = false;                    // --registry alone
-    std::optional<std::string> KeyFile{};        // --key PUBLIC_KEY: a minisign public key file
+    bool ThisMachine = false;                   // --registry alone
+    std::optional<std::string> KeyFile{};       // --key PUBLIC_KEY: a minisign public key file
 };
 
 enum class CheckOutcome {

@@ -74,8 +74,7 @@ Arguments Parse(const std::vector<std::string> &args)
                 parsed.Registry = args[++i];
             else
                 parsed.ThisMachine = true;
-        }
-        else if (a == "--product")
+        } else if (a == "--product")
             value(parsed.Product);
         else if (a == "--descriptor")
             value(parsed.Descriptor);
@@ -398,8 +397,8 @@ int SignCommand(const KxpackServices &services, const Arguments &args, std::ostr
     ScratchFolder scratch(services.Files);
     const PackageRead read = ReadPackage(services.Archiver, package, scratch.Path(), false);
     if (!read.Comment.Succeeded() || read.CommentBytes.empty()) {
-        err << "kxpack: " << package << ": no descriptor can be read ("
-            << read.Comment.Describe() << "); not signed\n";
+        err << "kxpack: " << package << ": no descriptor can be read (" << read.Comment.Describe()
+            << "); not signed\n";
         return kPackUnreadable;
     }
     const T_PackageInfo descriptor = ReadPackageDescriptor(read.DescriptorPath);
@@ -515,8 +514,8 @@ int MakeCommand(const KxpackServices &services, const Arguments &args, std::ostr
     std::random_device random;
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string temporary =
-            PathText(target.parent_path() / NativePath("." + outName + ".kxpack-" +
-                                                       std::to_string(random()) + ".tmp"));
+            PathText(target.parent_path() /
+                     NativePath("." + outName + ".kxpack-" + std::to_string(random()) + ".tmp"));
         if (services.Files.FileExists(temporary) || services.Files.DirectoryExists(temporary))
             continue;
         if (!services.Files.CopyFileBeside(made, targetPath, temporary))

@@ -10,8 +10,8 @@ namespace {
 constexpr size_t kAlg = 2;
 constexpr size_t kSalt = crypto_pwhash_scryptsalsa208sha256_SALTBYTES; // 32
 constexpr size_t kKeyId = 8;
-constexpr size_t kChecksum = crypto_generichash_BYTES;                  // 32
-constexpr size_t kSecret = crypto_sign_SECRETKEYBYTES;                  // 64
+constexpr size_t kChecksum = crypto_generichash_BYTES; // 32
+constexpr size_t kSecret = crypto_sign_SECRETKEYBYTES; // 64
 // sig_alg, kdf_alg, chk_alg, salt, opslimit, memlimit, then the part that may be encrypted:
 // key id, secret key, checksum.
 constexpr size_t kHead = 3 * kAlg + kSalt + 8 + 8;

@@ -21,7 +21,8 @@ struct PackageSecretKey {
 // password that password() gives (nothing: none can be had), by minisign's rule: scrypt
 // (libsodium's crypto_pwhash_scryptsalsa208sha256) derives a stream that is XORed over the key,
 // and a BLAKE2b checksum tells a wrong password. False, with why, when it cannot be opened.
-bool OpenSecretKey(const std::string &text, const std::function<std::optional<std::string>()> &password,
+bool OpenSecretKey(const std::string &text,
+                   const std::function<std::optional<std::string>()> &password,
                    PackageSecretKey &key, std::string &why);
 
 // The trusted comment kxpack writes: the time, the package file's name and its descriptor's

@@ -12,17 +12,17 @@ inline constexpr int32_t kDbTypeMySql = 1;
 inline constexpr int32_t kDbTypeOracle = 2;
 
 struct T_PackageInfo {
-    std::string corp;        // maker; a package is valid only from "glenmarsh"
-    std::string Soft;        // product display name
-    std::string Version;     // major version the package applies to
-    std::string Build;       // build the package brings
-    std::string EndDate;     // kept, not used
-    int32_t SQLCount = 0;    // number of SQL blocks in the upgrade script
-    std::string PackagePath; // folder of the package file, with a trailing separator
-    std::string PackageName; // file name of the package file
+    std::string corp;                  // maker; a package is valid only from "glenmarsh"
+    std::string Soft;                  // product display name
+    std::string Version;               // major version the package applies to
+    std::string Build;                 // build the package brings
+    std::string EndDate;               // kept, not used
+    int32_t SQLCount = 0;              // number of SQL blocks in the upgrade script
+    std::string PackagePath;           // folder of the package file, with a trailing separator
+    std::string PackageName;           // file name of the package file
     int32_t DbType = kDbTypeSqlServer; // kDbType*
-    std::string ExeName;     // kept, not used
-    std::string RegValue;    // product code of the installed product
+    std::string ExeName;               // kept, not used
+    std::string RegValue;              // product code of the installed product
     // Not from the descriptor: the BLAKE2b-512 of the bytes whose signature the scan verified
     // (empty when the product verifies no package); the run unpacks only those bytes.
     std::string SignedDigest;

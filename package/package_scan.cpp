@@ -130,8 +130,7 @@ ScanVerdict ExamineEntry(ScanContext &context, const std::string &name,
     const PackageKeyList keys = ParsePackageKeys(product.PackageKey);
     if (!keys.Unusable.empty())
         LogError("scan: the PackageKey of product " + Quoted(package.RegValue) +
-                 " holds parts that are no minisign public key, which are ignored: " +
-                 [&] {
+                 " holds parts that are no minisign public key, which are ignored: " + [&] {
                      std::string list;
                      for (const std::string &part : keys.Unusable)
                          list += (list.empty() ? "" : ", ") + Quoted(part);

@@ -181,8 +181,7 @@ bool ParsePublicKeyFile(const std::string &text, PackagePublicKey &key)
     return false;
 }
 
-bool ParseMinisignSignature(const std::string &text, MinisignSignature &signature,
-                            std::string &why)
+bool ParseMinisignSignature(const std::string &text, MinisignSignature &signature, std::string &why)
 {
     std::vector<std::string> lines = Lines(text);
     // A last empty line is the end of the fourth.
@@ -297,7 +296,8 @@ bool ReadPackage(IFileSystem &files, const std::string &packageFile, bool keepWh
             whole.append(piece.get(), got);
         }
         if (options.Copy && !options.Copy->Write(piece.get(), got)) {
-            failure = Verdict(SignatureVerdict::ReadFailed, "the verified copy cannot be written", failure);
+            failure = Verdict(SignatureVerdict::ReadFailed, "the verified copy cannot be written",
+                              failure);
             return false;
         }
         if (options.Pace && count % kPacePieces == 0)

@@ -98,7 +98,8 @@ struct VerifyOptions {
 // a trusted comment that its global signature covers. Throws nothing but std::bad_alloc and
 // KxError when libsodium cannot start.
 SignatureCheck VerifyPackageSignature(IFileSystem &files, const std::string &packageFile,
-                                      const PackageKeyList &keys, const VerifyOptions &options = {});
+                                      const PackageKeyList &keys,
+                                      const VerifyOptions &options = {});
 
 // The BLAKE2b-512 of a file, read once in pieces. False when it cannot be read.
 bool HashFile(IFileSystem &files, const std::string &path, std::string &digest);

@@ -53,9 +53,9 @@ uint32_t Decode(const std::string &bytes, size_t at, size_t &length)
         return cp;
     }
     const Gb18030Range *end = kGb18030FourByteRanges + kGb18030FourByteRangeCount;
-    const Gb18030Range *range = std::upper_bound(
-        kGb18030FourByteRanges, end, linear,
-        [](uint32_t value, const Gb18030Range &r) { return value < r.First; });
+    const Gb18030Range *range =
+        std::upper_bound(kGb18030FourByteRanges, end, linear,
+                         [](uint32_t value, const Gb18030Range &r) { return value < r.First; });
     if (range == kGb18030FourByteRanges || linear > (range - 1)->Last)
         return 0;
     --range;
@@ -104,9 +104,10 @@ void AppendGb18030(std::string &out, uint32_t cp)
         return;
     }
     const auto &two = TwoByteByCodePoint();
-    const auto found = std::lower_bound(
-        two.begin(), two.end(), cp,
-        [](const TwoByteEntry &entry, uint32_t value) { return entry.CodePoint < value; });
+    const auto found =
+        std::lower_bound(two.begin(), two.end(), cp, [](const TwoByteEntry &entry, uint32_t value) {
+            return entry.CodePoint < value;
+        });
     if (found != two.end() && found->CodePoint == cp) {
         const unsigned lead = found->Index / 190, trail = found->Index % 190;
         out += static_cast<char>(0x81 + lead);
@@ -116,9 +117,9 @@ void AppendGb18030(std::string &out, uint32_t cp)
     // The four-byte runs ascend in code point as in linear index, and with the two-byte
     // sequences they cover every code point of the plane but the surrogates.
     const Gb18030Range *end = kGb18030FourByteRanges + kGb18030FourByteRangeCount;
-    const Gb18030Range *range = std::upper_bound(
-        kGb18030FourByteRanges, end, cp,
-        [](uint32_t value, const Gb18030Range &r) { return value < r.CodePoint; });
+    const Gb18030Range *range =
+        std::upper_bound(kGb18030FourByteRanges, end, cp,
+                         [](uint32_t value, const Gb18030Range &r) { return value < r.CodePoint; });
     --range;
     AppendFourByte(out, range->First + (cp - range->CodePoint));
 }

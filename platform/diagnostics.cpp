@@ -11,7 +11,10 @@ std::atomic<ILogSink *> installedSink{nullptr};
 std::recursive_mutex writing;
 } // namespace
 
-void SetLogSink(ILogSink *sink) { installedSink.store(sink); }
+void SetLogSink(ILogSink *sink)
+{
+    installedSink.store(sink);
+}
 
 void LogLine(LogLevel level, std::string_view line)
 {

@@ -24,9 +24,18 @@ void SetLogSink(ILogSink *sink);
 // throws.
 void LogLine(LogLevel level, std::string_view line);
 
-inline void LogInfo(std::string_view line) { LogLine(LogLevel::Info, line); }
-inline void LogWarning(std::string_view line) { LogLine(LogLevel::Warning, line); }
-inline void LogError(std::string_view line) { LogLine(LogLevel::Error, line); }
+inline void LogInfo(std::string_view line)
+{
+    LogLine(LogLevel::Info, line);
+}
+inline void LogWarning(std::string_view line)
+{
+    LogLine(LogLevel::Warning, line);
+}
+inline void LogError(std::string_view line)
+{
+    LogLine(LogLevel::Error, line);
+}
 
 // Installs a sink for its own lifetime; lines are dropped again after it.
 class ScopedLogSink {

@@ -27,8 +27,8 @@ enum class EntryKind {
     Missing, // nothing, or the path cannot be examined
     File,    // a plain file
     Folder,
-    Link,    // a symbolic link (dangling or not); on Windows any reparse point, junctions too
-    Other,   // a FIFO, a device, a socket
+    Link,  // a symbolic link (dangling or not); on Windows any reparse point, junctions too
+    Other, // a FIFO, a device, a socket
 };
 
 struct FileSystemSpace {
@@ -150,7 +150,8 @@ public:
     [[nodiscard]] virtual bool SetModifiedTime(const std::string &path, int64_t nanoseconds) = 0;
     // Opens a file (a link is followed) for reading in pieces. Null when it cannot be opened or
     // is a folder (the cause is logged).
-    [[nodiscard]] virtual std::unique_ptr<IFileReader> OpenFileForReading(const std::string &path) = 0;
+    [[nodiscard]] virtual std::unique_ptr<IFileReader>
+    OpenFileForReading(const std::string &path) = 0;
     // Creates a new file at path and opens it for writing; no other user may change it (POSIX:
     // mode 0600; Windows: shared with nobody while open, the folder's rights otherwise). Null
     // when anything is at path already, a link included, which is never followed, or it cannot

@@ -53,8 +53,7 @@ std::string UtcOffsetText(const std::tm &local, const std::tm &utc)
     int days = local.tm_yday - utc.tm_yday;
     if (local.tm_year != utc.tm_year)
         days = local.tm_year > utc.tm_year ? 1 : -1;
-    const int minutes =
-        (days * 24 + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min;
+    const int minutes = (days * 24 + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min;
     const int magnitude = minutes < 0 ? -minutes : minutes;
     char text[8];
     std::snprintf(text, sizeof text, "%c%02d%02d", minutes < 0 ? '-' : '+', magnitude / 60 % 100,

@@ -1,7 +1,8 @@
 #pragma once
 // Processes: starting the archiver without a window, looking for running programs by their
-// image name, sleeping, and ending the archiver the tool started when it hangs. An implementation reaps the processes it started as soon as any
-// of its operations finds them ended, so none lingers as a zombie.
+// image name, sleeping, and ending the archiver the tool started when it hangs. An implementation
+// reaps the processes it started as soon as any of its operations finds them ended, so none lingers
+// as a zombie.
 
 #include <cstddef>
 #include <optional>

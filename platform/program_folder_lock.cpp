@@ -44,4 +44,3 @@ ProgramFolderLock::~ProgramFolderLock()
 {
     Release();
 }
-

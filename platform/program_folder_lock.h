@@ -20,8 +20,8 @@ public:
     };
 
     // Opens or creates the lock file in programFolder (with a trailing separator) and locks it
-    // without waiting. Never throws beyond std::bad_alloc. A held lock records this process's id in the file, which
-    // a refused run names in its Reason.
+    // without waiting. Never throws beyond std::bad_alloc. A held lock records this process's id in
+    // the file, which a refused run names in its Reason.
     static ProgramFolderLock Acquire(const std::string &programFolder);
 
     ProgramFolderLock(ProgramFolderLock &&other) noexcept;

@@ -134,8 +134,8 @@ std::optional<std::string> ParseKeyLine(std::string_view line)
     std::string path;
     for (size_t start = sep; start != std::string_view::npos && start < inner.size();) {
         const size_t next = inner.find('\\', start + 1);
-        const std::string_view name = inner.substr(
-            start + 1, next == std::string_view::npos ? inner.npos : next - start - 1);
+        const std::string_view name =
+            inner.substr(start + 1, next == std::string_view::npos ? inner.npos : next - start - 1);
         if (!name.empty())
             path += (path.empty() ? "" : "\\") + std::string(name);
         start = next;

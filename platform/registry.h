@@ -28,7 +28,7 @@ using RegKey = uint32_t;
 inline constexpr RegKey kNoRegKey = 0;
 
 class IRegistry {
-  public:
+public:
     virtual ~IRegistry() = default;
 
     // Opens the key at subKey below the local machine root, with full access (reading and

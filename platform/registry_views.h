@@ -15,7 +15,7 @@
 // the file is never written. Full access means the file can be read. CreateKey opens only a
 // key that exists. Never throws beyond std::bad_alloc.
 class StoreFileRegistry : public IRegistry {
-  public:
+public:
     explicit StoreFileRegistry(std::string storePath);
 
     bool OpenKey(const std::string &subKey, RegKey &key) override;
@@ -26,7 +26,7 @@ class StoreFileRegistry : public IRegistry {
                         std::string &data) override;
     void CloseKey(RegKey key) override;
 
-  private:
+private:
     std::string storePath_;
     std::map<RegKey, std::vector<RegStoreValue>> open_;
     RegKey next_ = 1;
@@ -36,7 +36,7 @@ class StoreFileRegistry : public IRegistry {
 // empty key of this view's own, as the creation would leave it (and later opens find it),
 // while the registry underneath stays as it is. Everything else is the other registry's.
 class NoWriteRegistry : public IRegistry {
-  public:
+public:
     explicit NoWriteRegistry(std::unique_ptr<IRegistry> inner);
     ~NoWriteRegistry() override;
     NoWriteRegistry(const NoWriteRegistry &) = delete;
@@ -50,11 +50,11 @@ class NoWriteRegistry : public IRegistry {
                         std::string &data) override;
     void CloseKey(RegKey key) override;
 
-  private:
+private:
     RegKey Remember(RegKey inner);
 
     std::unique_ptr<IRegistry> inner_;
-    std::map<RegKey, RegKey> open_;  // ours -> the other registry's (kNoRegKey: made here)
-    std::set<std::string> made_;     // folded paths of the keys made here
+    std::map<RegKey, RegKey> open_; // ours -> the other registry's (kNoRegKey: made here)
+    std::set<std::string> made_;    // folded paths of the keys made here
     RegKey next_ = 1;
 };

@@ -14,8 +14,7 @@
 
 #include <utility>
 
-template <typename Traits>
-class ScopedHandle {
+template <typename Traits> class ScopedHandle {
 public:
     using Type = typename Traits::Type;
 

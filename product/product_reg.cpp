@@ -26,7 +26,7 @@ std::string ReplaceAll(const std::string &text, std::string_view from, const std
 // Puts the product code into the key variables and the templates back when the read ends,
 // whichever way it ends.
 class KeySubstitution {
-  public:
+public:
     explicit KeySubstitution(const std::string &productCode)
     {
         ClientConfigureKey = ReplaceAll(ClientConfigureKey, kPlaceholder, productCode);
@@ -44,7 +44,7 @@ class KeySubstitution {
 // A registry accessor on the local machine root with full access. It holds at most one open
 // key and closes it when another is opened and when it goes out of scope.
 class RegistryAccessor {
-  public:
+public:
     explicit RegistryAccessor(IRegistry &registry) : registry_(registry) {}
     ~RegistryAccessor() { Close(); }
     RegistryAccessor(const RegistryAccessor &) = delete;
@@ -74,7 +74,7 @@ class RegistryAccessor {
         return data.substr(0, data.find('\0'));
     }
 
-  private:
+private:
     void Close()
     {
         if (key_ != kNoRegKey)

@@ -234,8 +234,8 @@ namespace {
 // separator after the folder unless it ends in one, one between names). False, with why,
 // when path is not so built or a name is not one name to this system. No names: path is the
 // folder itself.
-bool NamesBelow(const std::string &folder, const std::string &path,
-                std::vector<std::string> &names, std::string &why)
+bool NamesBelow(const std::string &folder, const std::string &path, std::vector<std::string> &names,
+                std::string &why)
 {
     names.clear();
     if (path == folder)
@@ -255,8 +255,9 @@ bool NamesBelow(const std::string &folder, const std::string &path,
     }
     for (;;) {
         const auto separator = std::find_if(rest.begin(), rest.end(), IsPathSeparator);
-        const size_t slash = separator == rest.end() ? std::string_view::npos
-                                                     : static_cast<size_t>(separator - rest.begin());
+        const size_t slash = separator == rest.end()
+                                 ? std::string_view::npos
+                                 : static_cast<size_t>(separator - rest.begin());
         const std::string_view name = rest.substr(0, slash);
         const std::string problem = PathPartProblem(name);
         if (!problem.empty()) {
@@ -362,9 +363,8 @@ std::string JournalProblem(const FileTransaction &transaction,
         return "it was written for the product " + product +
                ", which is registered without a folder";
     if (*registeredFolder != transaction.ProductFolder)
-        return "it was written for the folder " + transaction.ProductFolder +
-               " of the product " + product + ", which is registered with the folder " +
-               *registeredFolder;
+        return "it was written for the folder " + transaction.ProductFolder + " of the product " +
+               product + ", which is registered with the folder " + *registeredFolder;
     std::string problem = FilesProblem(transaction);
     if (problem.empty())
         problem = FoldersProblem(transaction);

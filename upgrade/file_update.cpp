@@ -223,8 +223,10 @@ private:
         if (!files_.DirectoryExists(resolved))
             return Fail("a link to a file stands where the folder " + target + " is to be");
         if (!IsPathWithin(resolved, productFolder_))
-            return Fail("the folder " + target + " is a link that leads outside the product "
-                        "folder " + productFolder_ + ", to " + resolved);
+            return Fail("the folder " + target +
+                        " is a link that leads outside the product "
+                        "folder " +
+                        productFolder_ + ", to " + resolved);
         exists = true;
         return true;
     }
@@ -479,7 +481,8 @@ private:
             if (!file.Backup.empty() && files.FileExists(file.Backup))
                 LogWarning("the replaced file " + file.Target + " is kept as " + file.Backup +
                            ", which cannot be removed now (in use?); the next start removes "
-                           "it, as " + journal + " names it");
+                           "it, as " +
+                           journal + " names it");
         }
         return false;
     }
@@ -540,7 +543,8 @@ bool JournalCanBeWritten(UpgradeContext &context)
 {
     if (context.Files.MayCreateIn(context.ProgramFolder))
         return true;
-    LogError("the file stage cannot succeed: its journal " + FileJournalPath(context.ProgramFolder) +
+    LogError("the file stage cannot succeed: its journal " +
+             FileJournalPath(context.ProgramFolder) +
              " cannot be written, as files may not be created in " + context.ProgramFolder);
     return false;
 }

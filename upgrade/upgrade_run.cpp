@@ -59,9 +59,9 @@ public:
         if (!writer)
             return false;
         path_ = copy;
-        const SignatureCheck check =
-            VerifyPackageSignature(files_, packageFile, ParsePackageKeys(context.Product.PackageKey),
-                                   {[&] { context.Window.ProcessMessages(); }, writer.get()});
+        const SignatureCheck check = VerifyPackageSignature(
+            files_, packageFile, ParsePackageKeys(context.Product.PackageKey),
+            {[&] { context.Window.ProcessMessages(); }, writer.get()});
         const bool closed = writer->Close();
         if (!check.Good()) {
             LogError("unpack: " + packageFile + " is not unpacked: " +

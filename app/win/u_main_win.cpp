@@ -36,8 +36,8 @@ constexpr DWORD kLabel = kChild | WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
 // In creation order, which is the order of the tab stops and of the z order: the buttons,
 // then the panel (the check box is in it), then what lies under them.
 const ControlDesign kControls[] = {
-    {IdBtnUpdate, L"BUTTON", L"升级", kChild | WS_VISIBLE | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON,
-     false, 403, 66, 75, 25},
+    {IdBtnUpdate, L"BUTTON", L"升级",
+     kChild | WS_VISIBLE | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, false, 403, 66, 75, 25},
     {IdBtn_refresh, L"BUTTON", L"刷新", kChild | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, false,
      403, 22, 75, 25},
     {IdBtnClose, L"BUTTON", L"退出", kChild | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, false, 403,
@@ -60,10 +60,9 @@ const ControlDesign kControls[] = {
      217},
     {IdImage1, L"STATIC", L"", kChild | WS_VISIBLE | SS_OWNERDRAW, false, 0, 0, 96, 224,
      L"产品升级图片"},
-    {IdLab_CurrentStep, L"STATIC", L"当前正在进行的步骤", kChild | SS_LEFT | SS_NOPREFIX, false,
-     5, 229, 108, 12},
-    {IdProgressBar, PROGRESS_CLASSW, L"", kChild | PBS_SMOOTH, false, 0, 246, 488, 14,
-     L"升级进度"},
+    {IdLab_CurrentStep, L"STATIC", L"当前正在进行的步骤", kChild | SS_LEFT | SS_NOPREFIX, false, 5,
+     229, 108, 12},
+    {IdProgressBar, PROGRESS_CLASSW, L"", kChild | PBS_SMOOTH, false, 0, 246, 488, 14, L"升级进度"},
 };
 
 const ControlDesign &Design(int id)
@@ -74,8 +73,7 @@ const ControlDesign &Design(int id)
 
 bool IsRed(int id)
 {
-    return id == IdLab_Product || id == IdLab_CurrBuild || id == IdLab_NewBuild ||
-           id == IdLab_Path;
+    return id == IdLab_Product || id == IdLab_CurrBuild || id == IdLab_NewBuild || id == IdLab_Path;
 }
 
 // The dpi calls of newer systems, looked up so that the program also starts without them.
@@ -153,9 +151,8 @@ void Win32MessagePresenter::Show(HWND owner, const std::string &text, const std:
 }
 
 TForm1::TForm1(FormServices services, IMessagePresenter &messages)
-    : messages_(messages), logic_(std::move(services), *this),
-      Package(logic_.Package), Product(logic_.Product), ComputerName(logic_.ComputerName),
-      LocalIP(logic_.LocalIP)
+    : messages_(messages), logic_(std::move(services), *this), Package(logic_.Package),
+      Product(logic_.Product), ComputerName(logic_.ComputerName), LocalIP(logic_.LocalIP)
 {
     RegisterClasses();
     WNDCLASSEXW windowClass{};
@@ -180,9 +177,9 @@ TForm1::TForm1(FormServices services, IMessagePresenter &messages)
     // A fixed dialog frame: the title bar has only the close button.
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    hwnd_ = CreateWindowExW(exStyle, kWindowClass, Widen(kWindowCaption).c_str(), style,
-                            CW_USEDEFAULT, CW_USEDEFAULT, 488, 260, nullptr, nullptr, Instance(),
-                            this);
+    hwnd_ =
+        CreateWindowExW(exStyle, kWindowClass, Widen(kWindowCaption).c_str(), style, CW_USEDEFAULT,
+                        CW_USEDEFAULT, 488, 260, nullptr, nullptr, Instance(), this);
     if (!hwnd_)
         throw KxError("the window cannot be made: " + LastErrorText());
     if (HMENU menu = GetSystemMenu(hwnd_, FALSE))
@@ -223,10 +220,9 @@ void TForm1::CreateControls()
     for (const ControlDesign &design : kControls) {
         HWND parent = design.InPanel ? panel_ : hwnd_;
         DWORD exStyle = design.Id == IdP_Update ? WS_EX_CONTROLPARENT : 0;
-        HWND control = CreateWindowExW(exStyle, design.ClassName, design.Text, design.Style, 0, 0,
-                                       0, 0, parent,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.Id)),
-                                       Instance(), nullptr);
+        HWND control = CreateWindowExW(
+            exStyle, design.ClassName, design.Text, design.Style, 0, 0, 0, 0, parent,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.Id)), Instance(), nullptr);
         if (!control)
             throw KxError("a control of the window cannot be made: " + LastErrorText());
         if (design.Id == IdP_Update)
@@ -246,8 +242,8 @@ void TForm1::MakeFonts(int dpi)
     // 12 pixels at 96 dpi: the character height, as the design means it.
     auto make = [dpi](int weight) {
         return CreateFontW(-MulDiv(12, dpi, 96), 0, 0, 0, weight, FALSE, FALSE, FALSE,
-                           GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体");
+                           GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, L"宋体");
     };
     HFONT font = make(FW_NORMAL);
     HFONT bold = make(FW_BOLD);
@@ -307,8 +303,8 @@ void TForm1::Layout(int dpi)
 void TForm1::SizeToText(int id)
 {
     HWND control = Control(id);
-    const std::wstring text = Widen(Caption(id == IdLab_NoPackage ? FormControl::Lab_NoPackage
-                                                                  : FormControl::Lab_CurrentStep));
+    const std::wstring text = Widen(
+        Caption(id == IdLab_NoPackage ? FormControl::Lab_NoPackage : FormControl::Lab_CurrentStep));
     HDC dc = GetDC(control);
     HGDIOBJ old = SelectObject(dc, id == IdLab_NoPackage ? boldFont_ : font_);
     SIZE size{};
@@ -474,8 +470,8 @@ std::string TForm1::Caption(FormControl label) const
 {
     HWND control = Control(Id(label));
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(),
-                                                   static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return Narrow(text);
 }
 
@@ -519,7 +515,8 @@ int TForm1::Run()
 LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
-        auto *form = static_cast<TForm1 *>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
+        auto *form =
+            static_cast<TForm1 *>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
         form->hwnd_ = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
     }
@@ -609,10 +606,10 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         // Asked before WM_DPICHANGED: the size the window takes at the new dpi, so that the
         // place the system then suggests is made for it.
         const int dpi = static_cast<int>(wParam);
-        const RECT frame = WindowRectFor(MulDiv(488, dpi, 96), MulDiv(260, dpi, 96),
-                                         static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)),
-                                         static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)),
-                                         dpi);
+        const RECT frame =
+            WindowRectFor(MulDiv(488, dpi, 96), MulDiv(260, dpi, 96),
+                          static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)),
+                          static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE)), dpi);
         auto *size = reinterpret_cast<SIZE *>(lParam);
         size->cx = frame.right - frame.left;
         size->cy = frame.bottom - frame.top;

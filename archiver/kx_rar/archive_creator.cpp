@@ -163,9 +163,11 @@ std::string ReadCommentFile(const std::string &path)
     const fa::Handle file = fa::OpenRead(path);
     fa::Info info;
     if (!file.Valid() || !fa::Stat(file.Get(), info))
-        throw RarError(ExitCode::Fatal, "cannot read comment file " + path + ": " + fa::ErrorText());
+        throw RarError(ExitCode::Fatal,
+                       "cannot read comment file " + path + ": " + fa::ErrorText());
     if (info.Type != fa::Kind::Regular)
-        throw RarError(ExitCode::Fatal, "cannot read comment file " + path + ": not a regular file");
+        throw RarError(ExitCode::Fatal,
+                       "cannot read comment file " + path + ": not a regular file");
     if (info.Size > 0xffff)
         throw RarError(ExitCode::Fatal, "comment file " + path + " is longer than 65535 bytes");
     std::string bytes(static_cast<size_t>(info.Size), '\0');
@@ -200,8 +202,8 @@ void CreateArchive(const std::string &archive, const std::vector<std::string> &p
     // of its own, so that an archive name as long as the file system takes still leaves room
     // for it (and for the library's own temporary name, which it makes from this one).
     const size_t slash = archive.find_last_of(fa::kPathSeparators);
-    const std::string folder =
-        slash == std::string::npos ? archive.substr(0, fa::RootLength(archive))
+    const std::string folder = slash == std::string::npos
+                                   ? archive.substr(0, fa::RootLength(archive))
                                    : archive.substr(0, slash + 1);
     const std::string temp = folder + ".kx_rar-" + std::to_string(fa::ProcessId()) + ".tmp";
     fa::RemoveFile(temp);
@@ -229,7 +231,6 @@ void CreateArchive(const std::string &archive, const std::vector<std::string> &p
     if (!comment.empty())
         AppendArchiveComment(temp, comment);
     if (!fa::RenamePath(temp, archive))
-        throw RarError(ExitCode::CannotCreate,
-                       "cannot create " + archive + ": " + fa::ErrorText());
+        throw RarError(ExitCode::CannotCreate, "cannot create " + archive + ": " + fa::ErrorText());
     tempGuard.Keep();
 }

@@ -86,7 +86,8 @@ la_int64_t ArchiveReader::SkipCallback(archive *, void *self, la_int64_t request
 {
     auto *r = static_cast<ArchiveReader *>(self);
     const uint64_t left = r->position_ < r->viewEnd_ ? r->viewEnd_ - r->position_ : 0;
-    const uint64_t skipped = std::min<uint64_t>(left, static_cast<uint64_t>(std::max<la_int64_t>(request, 0)));
+    const uint64_t skipped =
+        std::min<uint64_t>(left, static_cast<uint64_t>(std::max<la_int64_t>(request, 0)));
     r->position_ += skipped;
     return static_cast<la_int64_t>(skipped);
 }

@@ -1,8 +1,8 @@
 #include "comment_writer.h"
 
 #include "eocd_comment.h"
-#include "rar_error.h"
 #include "file_access.h"
+#include "rar_error.h"
 #include "temp_file.h"
 
 void WriteArchiveComment(const std::string &archive, const std::string &file)

@@ -39,8 +39,8 @@ namespace {
 bool IsDeviceDigit(std::string_view digit)
 {
     // The superscripts one, two and three of Latin-1, in UTF-8.
-    return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') ||
-           digit == "\xc2\xb9" || digit == "\xc2\xb2" || digit == "\xc2\xb3";
+    return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xc2\xb9" ||
+           digit == "\xc2\xb2" || digit == "\xc2\xb3";
 }
 
 // The device that part names for Windows, in capitals, or empty.
@@ -72,8 +72,8 @@ std::string WindowsNameProblem(std::string_view part)
     if (part.find(':') != std::string_view::npos)
         return "name with \":\" (a data stream or a drive on Windows)";
     for (unsigned char c : part) {
-        if (c < 0x20 || std::string_view("<>\"|?*").find(static_cast<char>(c)) !=
-                            std::string_view::npos)
+        if (c < 0x20 ||
+            std::string_view("<>\"|?*").find(static_cast<char>(c)) != std::string_view::npos)
             return "name with a character Windows forbids";
     }
     if (std::string device = DeviceOf(part); !device.empty())
@@ -110,8 +110,8 @@ std::string NameLengthProblem(std::string_view part, LengthUnit unit)
     const size_t length = TextLength(part, unit);
     if (length <= kMaxNameLength)
         return {};
-    return "name of " + Count(length, unit) + ", longer than the " +
-           Count(kMaxNameLength, unit) + " a file system takes";
+    return "name of " + Count(length, unit) + ", longer than the " + Count(kMaxNameLength, unit) +
+           " a file system takes";
 }
 
 std::string PathLengthProblem(std::string_view target, std::string_view path, LengthUnit unit)

@@ -20,8 +20,7 @@ constexpr size_t kLengthOffset = 20;
     throw RarError(ExitCode::Fatal, "cannot set the comment of " + path + ": " + why);
 }
 
-void WriteAt(fa::Native fd, const void *data, size_t size, uint64_t offset,
-             const std::string &path)
+void WriteAt(fa::Native fd, const void *data, size_t size, uint64_t offset, const std::string &path)
 {
     if (!fa::WriteAt(fd, data, size, offset))
         Fail(path, fa::ErrorText());

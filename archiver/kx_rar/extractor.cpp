@@ -39,12 +39,14 @@ size_t FolderBudget(unsigned workers)
     if (limit == UINT64_MAX)
         return kMaxOpenFolders;
     const uint64_t half = limit / 2;
-    constexpr uint64_t kOthers = 16;  // standard streams, archive, module, library
+    constexpr uint64_t kOthers = 16;   // standard streams, archive, module, library
     constexpr uint64_t kPerThread = 3; // the file being written, a folder being opened
     if (half <= kOthers)
         return 0;
     const uint64_t each = (half - kOthers) / workers;
-    return each <= kPerThread ? 0 : static_cast<size_t>(std::min<uint64_t>(each - kPerThread, kMaxOpenFolders));
+    return each <= kPerThread
+               ? 0
+               : static_cast<size_t>(std::min<uint64_t>(each - kPerThread, kMaxOpenFolders));
 }
 
 struct Job {
@@ -302,8 +304,8 @@ Survey SurveyEntries(const Job &job, const std::string &dest)
                                                 "\" does not match its central directory");
         std::string why = RefusalOf(entry, layout[index], parts);
         if (why.empty())
-            why = PathLengthProblem(target.empty() ? dest : target, Join(parts),
-                                    SystemLengthUnit());
+            why =
+                PathLengthProblem(target.empty() ? dest : target, Join(parts), SystemLengthUnit());
         if (why.empty())
             why = UnsupportedMethod(layout[index], AvailableDecoders());
         if (!why.empty()) {
@@ -399,7 +401,6 @@ void RunWorker(const Job &job, Shared &shared)
         shared.Fail(RarError(ExitCode::Fatal, e.what()));
     }
 }
-
 
 // The folder and those of its parents that do not exist yet, innermost first.
 std::vector<std::filesystem::path> MissingFolders(const std::string &dest)

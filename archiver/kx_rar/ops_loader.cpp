@@ -1,8 +1,8 @@
 #include "ops_loader.h"
 
+#include "file_access.h"
 #include "ops_module.h"
 #include "rar_error.h"
-#include "file_access.h"
 
 #include <dlfcn.h>
 #include <sys/mman.h>
@@ -33,8 +33,8 @@ int RunOpsCommand(int argc, char **argv)
         CannotLoad(std::string("memory file: ") + std::strerror(errno));
     const unsigned char *p = kx_rar_ops_image_begin;
     while (p < kx_rar_ops_image_end) {
-        const ssize_t n = write(static_cast<int>(fd.Get()), p,
-                                static_cast<size_t>(kx_rar_ops_image_end - p));
+        const ssize_t n =
+            write(static_cast<int>(fd.Get()), p, static_cast<size_t>(kx_rar_ops_image_end - p));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

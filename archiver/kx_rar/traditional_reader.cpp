@@ -17,7 +17,7 @@ constexpr size_t kPiecesInFlight = 4;
 const std::array<uint32_t, 256> &CrcTable()
 {
     static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t {};
+        std::array<uint32_t, 256> t{};
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
             for (int k = 0; k < 8; ++k)
@@ -214,8 +214,8 @@ bool TraditionalEntryReader::ReadBlock(const void *&data, size_t &size)
         written_ += size;
         if (written_ > entry_.Size)
             Bad("more data than stored");
-        crc_ = static_cast<uint32_t>(crc32(crc_, static_cast<const Bytef *>(data),
-                                           static_cast<uInt>(size)));
+        crc_ = static_cast<uint32_t>(
+            crc32(crc_, static_cast<const Bytef *>(data), static_cast<uInt>(size)));
         if (size > 0)
             return true;
     }

@@ -57,7 +57,7 @@ private:
     bool deflated_ = false;
     bool inflateOpen_ = false;
     bool finished_ = false;
-    z_stream zs_ {};
+    z_stream zs_{};
     std::string in_;
     size_t inAt_ = 0;
     std::string out_;

@@ -87,8 +87,8 @@ private:
     {
         size_t got = 0;
         while (got < buffer_.size()) {
-            const int64_t n = fa::ReadAt(fd_, buffer_.data() + got, buffer_.size() - got,
-                                         offset + got);
+            const int64_t n =
+                fa::ReadAt(fd_, buffer_.data() + got, buffer_.size() - got, offset + got);
             if (n < 0)
                 return -1;
             if (n == 0)
@@ -143,14 +143,13 @@ bool ReadEndRecords(fa::Native fd, const unsigned char *record, uint64_t recordA
         (end.Entries == 0) != (end.DirectorySize == 0))
         return false;
     unsigned char first[4];
-    return end.Entries == 0 || (ReadAt(fd, first, sizeof first, end.DirectoryAt) &&
-                                Is(first, kCentralSignature));
+    return end.Entries == 0 ||
+           (ReadAt(fd, first, sizeof first, end.DirectoryAt) && Is(first, kCentralSignature));
 }
 
 // Walks the central headers; calls visit(header, fixed-part pointer) for each. False when the
 // directory does not hold exactly its number of complete headers.
-template <typename Visit>
-bool WalkDirectory(fa::Native fd, const ZipEnd &end, Visit visit)
+template <typename Visit> bool WalkDirectory(fa::Native fd, const ZipEnd &end, Visit visit)
 {
     BlockReader reader(fd);
     const uint64_t stop = end.DirectoryAt + end.DirectorySize;
@@ -200,8 +199,7 @@ ZipEnd FindZipEnd(fa::Native fd, const std::string &path)
         Damaged(path, "cannot read its end: " + fa::ErrorText());
     const auto *t = reinterpret_cast<const unsigned char *>(tail.data());
     for (size_t at = 0; at + kRecordSize <= tail.size(); ++at) {
-        if (!Is(t + at, kEndSignature) ||
-            Le(t + at + 20, 2) != tail.size() - at - kRecordSize)
+        if (!Is(t + at, kEndSignature) || Le(t + at + 20, 2) != tail.size() - at - kRecordSize)
             continue;
         ZipEnd end;
         if (!ReadEndRecords(fd, t + at, tailAt + at, end))
@@ -308,8 +306,7 @@ void CheckEntryData(fa::Native fd, std::vector<ZipEntry> &entries, const ZipEnd 
         const unsigned char *name = reader.At(e.LocalAt + kLocalHeaderSize, nameSize);
         if (!name || std::string(reinterpret_cast<const char *>(name), nameSize) != e.Name)
             refuse("has another name in its local header");
-        if ((flags & 0x41) != (e.Flags & 0x41) ||
-            method != (e.Aes ? kAesMethod : e.Method))
+        if ((flags & 0x41) != (e.Flags & 0x41) || method != (e.Aes ? kAesMethod : e.Method))
             refuse("has another method or encryption in its local header");
         e.DataAt = e.LocalAt + kLocalHeaderSize + nameSize + extraSize;
         if (e.DataAt > end.DirectoryAt || end.DirectoryAt - e.DataAt < e.CompressedSize)
@@ -322,15 +319,24 @@ void CheckEntryData(fa::Native fd, std::vector<ZipEntry> &entries, const ZipEnd 
 std::string MethodName(uint16_t method)
 {
     switch (method) {
-    case 0: return "stored";
-    case 8: return "deflate";
-    case 9: return "deflate64";
-    case 12: return "bzip2";
-    case 14: return "LZMA";
-    case 93: return "zstd";
-    case 95: return "xz";
-    case 98: return "PPMd";
-    default: return "method " + std::to_string(method);
+    case 0:
+        return "stored";
+    case 8:
+        return "deflate";
+    case 9:
+        return "deflate64";
+    case 12:
+        return "bzip2";
+    case 14:
+        return "LZMA";
+    case 93:
+        return "zstd";
+    case 95:
+        return "xz";
+    case 98:
+        return "PPMd";
+    default:
+        return "method " + std::to_string(method);
     }
 }
 

@@ -19,11 +19,11 @@ fa::Handle OpenArchiveFile(const std::string &path);
 // Where the end records and the central directory lie.
 struct ZipEnd {
     uint64_t FileSize = 0;
-    uint64_t RecordAt = 0;       // the plain end record
-    uint64_t DirectoryAt = 0;    // the first central header
-    uint64_t DirectorySize = 0;  // ends where the (ZIP64) end records begin
+    uint64_t RecordAt = 0;      // the plain end record
+    uint64_t DirectoryAt = 0;   // the first central header
+    uint64_t DirectorySize = 0; // ends where the (ZIP64) end records begin
     uint64_t Entries = 0;
-    std::string Comment;         // byte for byte as stored
+    std::string Comment; // byte for byte as stored
 };
 
 // Finds the end record of the archive open at fd. The rule: among the records in the last
@@ -50,10 +50,10 @@ struct ZipEntry {
     uint32_t Crc = 0;        // 0 in AES entries of the second kind
     uint64_t CompressedSize = 0;
     uint64_t Size = 0;
-    uint64_t LocalAt = 0;    // the local header
-    uint64_t DataAt = 0;     // filled by CheckEntryData
-    uint64_t DataEnd = 0;    // likewise: DataAt + CompressedSize
-    uint16_t LocalTime = 0;  // likewise: the local header's modification time
+    uint64_t LocalAt = 0;   // the local header
+    uint64_t DataAt = 0;    // filled by CheckEntryData
+    uint64_t DataEnd = 0;   // likewise: DataAt + CompressedSize
+    uint16_t LocalTime = 0; // likewise: the local header's modification time
 };
 
 // The central directory's entries in the order of their local headers in the file, sizes and

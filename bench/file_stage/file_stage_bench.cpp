@@ -111,10 +111,7 @@ auto FinishAfterResult(Context &context, int) -> decltype(FinishUpgrade(context)
 {
     FinishUpgrade(context);
 }
-template <class Context>
-void FinishAfterResult(Context &, long)
-{
-}
+template <class Context> void FinishAfterResult(Context &, long) {}
 
 // One stage over target with the tree below program; the seconds to the result and of what
 // was left for after it.

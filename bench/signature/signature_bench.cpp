@@ -52,7 +52,8 @@ int main(int argc, char **argv)
             out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
         }
     }
-    const std::string keys = "minisign -G -W -p '" + folder + "k.pub' -s '" + folder + "k.key' >/dev/null";
+    const std::string keys =
+        "minisign -G -W -p '" + folder + "k.pub' -s '" + folder + "k.key' >/dev/null";
     const std::string sign = "minisign -S -s '" + folder + "k.key' -m '" + package + "' >/dev/null";
     if (std::system(keys.c_str()) != 0 || std::system(sign.c_str()) != 0) {
         std::cerr << "minisign cannot make the key or the signature\n";

@@ -89,7 +89,8 @@ ProviderFields FromMsdasql(std::string_view rest)
     constexpr std::string_view driverKey = "DRIVER={";
     ProviderFields fields;
     size_t pos = driverKey.size();
-    if (StartsWithIgnoreAsciiCase(rest, driverKey) && TakeUntil(rest, "};SERVER=", pos, fields.Driver) &&
+    if (StartsWithIgnoreAsciiCase(rest, driverKey) &&
+        TakeUntil(rest, "};SERVER=", pos, fields.Driver) &&
         TakeUntil(rest, ";DATABASE=", pos, fields.Server) &&
         TakeUntil(rest, ";USER=", pos, fields.Database) &&
         TakeUntil(rest, ";PASSWORD=", pos, fields.User) && rest.size() > pos &&
@@ -125,7 +126,8 @@ ProviderFields FromSqlOledb(std::string_view rest)
     fields.Driver = "SQLOLEDB.1";
     fields.Kind = DatabaseKind::SqlServer;
     size_t pos = head.size();
-    if (!StartsWithIgnoreAsciiCase(rest, head) || !TakeUntil(rest, " ;Data Source=", pos, fields.Database) ||
+    if (!StartsWithIgnoreAsciiCase(rest, head) ||
+        !TakeUntil(rest, " ;Data Source=", pos, fields.Database) ||
         !TakeUntil(rest, " ;User ID=", pos, fields.Server))
         throw KxError("the SQL Server connection string is not in its expected layout");
 

@@ -100,7 +100,8 @@ const char *WhatToInstall(DatabaseKind kind)
 std::optional<std::vector<uint32_t>> FamilyVersion(const DriverName &entry, std::string_view name)
 {
     if (name.size() <= entry.Text.size() + entry.Suffix.size() ||
-        !StartsWithIgnoreAsciiCase(name, entry.Text) || !EndsWithIgnoreAsciiCase(name, entry.Suffix))
+        !StartsWithIgnoreAsciiCase(name, entry.Text) ||
+        !EndsWithIgnoreAsciiCase(name, entry.Suffix))
         return std::nullopt;
     const std::string_view version =
         name.substr(entry.Text.size(), name.size() - entry.Text.size() - entry.Suffix.size());

@@ -58,10 +58,9 @@ public:
 };
 
 // The permission bits of a copy that replaces the file described by old (the rule of
-// IFileSystem::CopyFileBeside): old's bits, without set-user-ID and set-group-ID when the copy could
-// not be given old's owner and group (ownerKept false).
+// IFileSystem::CopyFileBeside): old's bits, without set-user-ID and set-group-ID when the copy
+// could not be given old's owner and group (ownerKept false).
 mode_t ReplacedFileMode(const struct stat &old, bool ownerKept);
 // The permission bits of a new file copied from a file of sourceMode: its read, write and
 // execute bits only.
 mode_t NewFileMode(mode_t sourceMode);
-

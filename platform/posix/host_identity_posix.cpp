@@ -2,8 +2,8 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
-#include <net/if.h>
 #include <limits.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -450,7 +450,8 @@ std::string PosixProcesses::LastErrorOutput()
     const auto size = static_cast<size_t>(st.st_size);
     const size_t keep = std::min(size, kErrorOutputLimit);
     std::string text(keep, '\0');
-    const ssize_t got = pread(lastErrorFd_.get(), text.data(), keep, static_cast<off_t>(size - keep));
+    const ssize_t got =
+        pread(lastErrorFd_.get(), text.data(), keep, static_cast<off_t>(size - keep));
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return text;
 }

@@ -190,7 +190,7 @@ bool RegFileRegistry::CreateKey(const std::string &subKey, RegKey &key)
     // rename, so a lock on it would be lost with the old file.
     const std::string lockPath = target.string() + ".lock";
     UniqueFd lock(::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC,
-                           exists ? (old.st_mode & 0666) : kNewStoreMode));
+                         exists ? (old.st_mode & 0666) : kNewStoreMode));
     if (!lock)
         return false;
     while (::flock(lock.get(), LOCK_EX) != 0)

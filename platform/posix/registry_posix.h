@@ -22,7 +22,7 @@
 #include <vector>
 
 class RegFileRegistry : public IRegistry {
-  public:
+public:
     explicit RegFileRegistry(std::string storePath);
 
     bool OpenKey(const std::string &subKey, RegKey &key) override;
@@ -37,7 +37,7 @@ class RegFileRegistry : public IRegistry {
 
     using Value = RegStoreValue;
 
-  private:
+private:
     RegKey Remember(std::vector<Value> values);
     const Value *Find(RegKey key, const std::string &name) const;
 

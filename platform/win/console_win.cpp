@@ -35,10 +35,10 @@ size_t WholeCharacters(const std::string &text)
 }
 
 class ConsoleBuffer : public std::streambuf {
-  public:
+public:
     explicit ConsoleBuffer(HANDLE console) : console_(console) {}
 
-  protected:
+protected:
     int_type overflow(int_type c) override
     {
         if (!traits_type::eq_int_type(c, traits_type::eof())) {
@@ -59,7 +59,7 @@ class ConsoleBuffer : public std::streambuf {
 
     int sync() override { return Write() ? 0 : -1; }
 
-  private:
+private:
     bool Write()
     {
         const size_t whole = WholeCharacters(pending_);

@@ -281,10 +281,9 @@ bool WinFileSystem::MayReplaceFile(const std::string &path)
     // everything, it is refused only when the rights forbid it or another program holds the
     // file open without delete sharing (a running program's image allows it). A link is set
     // aside itself, so the link is opened, not what it leads to.
-    const UniqueFileHandle file(CreateFileW(wide.c_str(), DELETE,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                            nullptr));
+    const UniqueFileHandle file(
+        CreateFileW(wide.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
         const DWORD error = GetLastError();
         LogError("file system: " + path + " cannot be set aside: " +
@@ -341,9 +340,9 @@ bool WinFileSystem::MayReadFile(const std::string &path)
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    const UniqueFileHandle file(CreateFileW(wide.c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFileHandle file(CreateFileW(
+        wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(file);
 }
 
@@ -364,10 +363,9 @@ bool WinFileSystem::MayCreateIn(const std::string &folder)
     const std::string probe =
         JoinPath(folder, ".kxprobe-" + std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(GetTickCount()) + "-" + std::to_string(++counter));
-    UniqueFileHandle probeFile(CreateFileW(SystemPath(probe).c_str(), GENERIC_WRITE, 0, nullptr,
-                                           CREATE_NEW,
-                                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                           nullptr));
+    UniqueFileHandle probeFile(
+        CreateFileW(SystemPath(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     const bool created = static_cast<bool>(probeFile);
     // Deleted on close, before the folder's time is set back.
     probeFile.reset();
@@ -411,8 +409,8 @@ bool WinFileSystem::CopyFileBeside(const std::string &source, const std::string 
         return false;
     }
     const DWORD destAttributes = GetFileAttributesW(SystemPath(dest).c_str());
-    const bool replacing = destAttributes != INVALID_FILE_ATTRIBUTES &&
-                           !(destAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    const bool replacing =
+        destAttributes != INVALID_FILE_ATTRIBUTES && !(destAttributes & FILE_ATTRIBUTE_DIRECTORY);
     const DWORD kept = replacing ? destAttributes & kKeptAttributes & ~FILE_ATTRIBUTE_READONLY
                                  : FILE_ATTRIBUTE_ARCHIVE;
     SetFileAttributesW(wideTemp.c_str(), kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept);

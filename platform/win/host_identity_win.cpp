@@ -5,8 +5,8 @@
 #include "platform/win/wide.h"
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
+#include <ws2tcpip.h>
 
 #include <array>
 #include <cstring>
@@ -18,7 +18,8 @@ WinHostIdentity::WinHostIdentity()
     const int rc = WSAStartup(MAKEWORD(2, 2), &data);
     started_ = rc == 0;
     if (!started_)
-        LogWarning("host identity: cannot start Winsock: " + SystemErrorText(static_cast<unsigned long>(rc)));
+        LogWarning("host identity: cannot start Winsock: " +
+                   SystemErrorText(static_cast<unsigned long>(rc)));
 }
 
 WinHostIdentity::~WinHostIdentity()

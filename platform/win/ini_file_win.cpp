@@ -40,7 +40,8 @@ bool StartsWithByteOrderMark(const std::wstring &path)
 
 std::string TrimTrailingBlanks(std::string text)
 {
-    while (!text.empty() && std::string_view(" \t\r\n\v\f").find(text.back()) != std::string_view::npos)
+    while (!text.empty() &&
+           std::string_view(" \t\r\n\v\f").find(text.back()) != std::string_view::npos)
         text.pop_back();
     return text;
 }
@@ -92,9 +93,9 @@ std::string ReadIniString(const std::string &section, const std::string &key,
     const std::wstring wideKey = unicode ? Widen(key) : Widen(key, kAnsiCodePage);
     std::wstring value(256, L'\0');
     for (;;) {
-        const DWORD got = GetPrivateProfileStringW(wideSection.c_str(), wideKey.c_str(), kMissing,
-                                                   value.data(), static_cast<DWORD>(value.size()),
-                                                   widePath.c_str());
+        const DWORD got =
+            GetPrivateProfileStringW(wideSection.c_str(), wideKey.c_str(), kMissing, value.data(),
+                                     static_cast<DWORD>(value.size()), widePath.c_str());
         // size - 1 means the value was cut to fit.
         if (got + 1 < value.size()) {
             value.resize(got);

@@ -4,8 +4,8 @@
 #include "platform/win/wide.h"
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <iphlpapi.h>
+#include <ws2tcpip.h>
 
 #include <cstring>
 #include <memory>
@@ -32,12 +32,14 @@ bool UpInterfaceIPv4(std::vector<std::array<uint8_t, 4>> &addresses)
          adapter = adapter->Next) {
         if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
             continue;
-        for (auto *unicast = adapter->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
+        for (auto *unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+             unicast = unicast->Next) {
             const sockaddr *address = unicast->Address.lpSockaddr;
             if (address == nullptr || address->sa_family != AF_INET)
                 continue;
             std::array<uint8_t, 4> bytes;
-            std::memcpy(bytes.data(), &reinterpret_cast<const sockaddr_in *>(address)->sin_addr.s_addr,
+            std::memcpy(bytes.data(),
+                        &reinterpret_cast<const sockaddr_in *>(address)->sin_addr.s_addr,
                         bytes.size());
             addresses.push_back(bytes);
         }

@@ -38,8 +38,8 @@ std::string PathPartProblem(std::string_view part)
             return "a separator within a name";
         if (c == ':')
             return "a \":\" (a stream or a drive) within a name";
-        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>\"|?*").find(c) !=
-                                                        std::string_view::npos)
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view("<>\"|?*").find(c) != std::string_view::npos)
             return "a character Windows does not allow in a name";
     }
     if (part.back() == '.' || part.back() == ' ')

@@ -178,7 +178,8 @@ std::string WinProcesses::LastErrorOutput()
     size_t got = 0;
     while (got < keep) {
         DWORD n = 0;
-        if (!ReadFile(file, text.data() + got, static_cast<DWORD>(keep - got), &n, nullptr) || n == 0)
+        if (!ReadFile(file, text.data() + got, static_cast<DWORD>(keep - got), &n, nullptr) ||
+            n == 0)
             break;
         got += n;
     }

@@ -36,7 +36,7 @@ public:
 private:
     void Forget();
 
-    UniqueKernelHandle last_;  // the process last started, while Start succeeded
-    UniqueFileHandle errors_;  // our own reading handle of its standard error file
-    bool ended_ = false;   // EndLast ended it: no exit code of its own
+    UniqueKernelHandle last_; // the process last started, while Start succeeded
+    UniqueFileHandle errors_; // our own reading handle of its standard error file
+    bool ended_ = false;      // EndLast ended it: no exit code of its own
 };

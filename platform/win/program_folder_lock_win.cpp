@@ -63,7 +63,8 @@ ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
     range.OffsetHigh = kLockOffsetHigh;
     if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
         const DWORD error = GetLastError();
-        const std::string holder = error == ERROR_LOCK_VIOLATION ? RecordedHolder(file) : std::string();
+        const std::string holder =
+            error == ERROR_LOCK_VIOLATION ? RecordedHolder(file) : std::string();
         owned.reset();
         if (error != ERROR_LOCK_VIOLATION)
             return {Outcome::Failed, path, path + ": " + SystemErrorText(error), -1};

@@ -66,9 +66,9 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
     const std::wstring folder = Widen(workingFolder);
     PROCESS_INFORMATION info{};
     // Only its standard handles: no other handle of ours stays open in it.
-    const BOOL started = CreateProcessInheriting(
-        program.c_str(), line.data(), DETACHED_PROCESS, folder.empty() ? nullptr : folder.c_str(),
-        startup, {input.get(), writeEnd.get()}, info);
+    const BOOL started = CreateProcessInheriting(program.c_str(), line.data(), DETACHED_PROCESS,
+                                                 folder.empty() ? nullptr : folder.c_str(), startup,
+                                                 {input.get(), writeEnd.get()}, info);
     const std::string cause = started ? std::string() : LastErrorText();
     // Only the program holds the writing end now, so the reads below end when it does.
     writeEnd.reset();

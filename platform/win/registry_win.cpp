@@ -61,8 +61,7 @@ bool WinRegistry::CreateKey(const std::string &subKey, RegKey &key)
     const LSTATUS rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, Widen(subKey).c_str(), 0, nullptr,
                                        REG_OPTION_NON_VOLATILE, kAccess, nullptr, &handle, nullptr);
     if (rc != ERROR_SUCCESS) {
-        LogError("registry: cannot create HKEY_LOCAL_MACHINE\\" + subKey + ": " +
-                 FailureText(rc));
+        LogError("registry: cannot create HKEY_LOCAL_MACHINE\\" + subKey + ": " + FailureText(rc));
         return false;
     }
     key = Remember(UniqueRegKey(handle));
@@ -80,7 +79,8 @@ bool WinRegistry::Read(RegKey key, const std::string &name, uint32_t &type, std:
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD valueType = 0;
         DWORD size = 0;
-        LSTATUS rc = RegQueryValueExW(handle, wideName.c_str(), nullptr, &valueType, nullptr, &size);
+        LSTATUS rc =
+            RegQueryValueExW(handle, wideName.c_str(), nullptr, &valueType, nullptr, &size);
         if (rc != ERROR_SUCCESS)
             return false;
         std::string raw(size, '\0');

@@ -11,7 +11,7 @@
 #include <map>
 
 class WinRegistry : public IRegistry {
-  public:
+public:
     WinRegistry() = default;
     WinRegistry(const WinRegistry &) = delete;
     WinRegistry &operator=(const WinRegistry &) = delete;
@@ -24,7 +24,7 @@ class WinRegistry : public IRegistry {
                         std::string &data) override;
     void CloseKey(RegKey key) override;
 
-  private:
+private:
     RegKey Remember(UniqueRegKey handle);
     // The value as the logic sees it; false when it cannot be read.
     bool Read(RegKey key, const std::string &name, uint32_t &type, std::string &data);

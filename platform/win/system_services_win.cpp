@@ -23,6 +23,7 @@ std::unique_ptr<IRegistry> MakeRegistryFromStore(const std::string &storePath)
 
 MachineRegistration OpenMachineRegistration()
 {
-    return {"HKEY_LOCAL_MACHINE (32-bit view)", {},
+    return {"HKEY_LOCAL_MACHINE (32-bit view)",
+            {},
             std::make_unique<NoWriteRegistry>(std::make_unique<WinRegistry>())};
 }

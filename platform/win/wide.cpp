@@ -22,7 +22,8 @@ std::string Narrow(std::wstring_view wide, unsigned codePage)
     if (wide.empty())
         return {};
     const int size = static_cast<int>(wide.size());
-    const int length = WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    const int length =
+        WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
     if (length <= 0)
         return {};
     std::string text(static_cast<size_t>(length), '\0');
@@ -33,14 +34,14 @@ std::string Narrow(std::wstring_view wide, unsigned codePage)
 std::string SystemErrorText(unsigned long code)
 {
     wchar_t *message = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<wchar_t *>(&message), 0,
-                                        nullptr);
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&message), 0, nullptr);
     std::string text = "code " + std::to_string(code);
     if (length > 0 && message != nullptr) {
         std::wstring_view view(message, length);
-        while (!view.empty() && (view.back() == L'\n' || view.back() == L'\r' || view.back() == L' '))
+        while (!view.empty() &&
+               (view.back() == L'\n' || view.back() == L'\r' || view.back() == L' '))
             view.remove_suffix(1);
         text += ": " + Narrow(view);
     }

@@ -89,9 +89,8 @@ const Row kRows[] = {
          return k.First.PublicLine();
      },
      true, "signed by key "},
-    {"unsigned",
-     [](UpgradeWorld &, const Keys &k) { return k.First.PublicLine(); },
-     false, "no signature file"},
+    {"unsigned", [](UpgradeWorld &, const Keys &k) { return k.First.PublicLine(); }, false,
+     "no signature file"},
     {"other key",
      [](UpgradeWorld &w, const Keys &k) {
          SignPackage(w, k.Stranger);
@@ -139,8 +138,8 @@ const Row kRows[] = {
          return "  " + k.First.PublicLine() + " ;\t" + k.Second.PublicLine() + " ; ";
      },
      true, "signed by key "},
-    {"no PackageKey: unsigned taken as before", [](UpgradeWorld &, const Keys &) { return std::string(); },
-     true, "accepted for product"},
+    {"no PackageKey: unsigned taken as before",
+     [](UpgradeWorld &, const Keys &) { return std::string(); }, true, "accepted for product"},
 };
 
 TEST_F(SignedPackages, EachSignatureCaseThroughAWholeUnattendedRun)
@@ -167,8 +166,8 @@ TEST_F(SignedPackages, EachSignatureCaseThroughAWholeUnattendedRun)
                     scanLine = line;
         }
         EXPECT_NE(scanLine.find(row.Logged), std::string::npos) << where << ": " << scanLine;
-        const bool toldUnverified = log.find("packages for product \"E2E\" are not verified") !=
-                                    std::string::npos;
+        const bool toldUnverified =
+            log.find("packages for product \"E2E\" are not verified") != std::string::npos;
         EXPECT_EQ(toldUnverified, value.empty()) << where;
         if (row.Upgrades) {
             EXPECT_EQ(run.ExitCode, 0) << where << "\n" << run.Out << run.Err;

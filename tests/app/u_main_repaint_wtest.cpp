@@ -135,8 +135,9 @@ TEST(Repaint, AStateLeftPendingIsPaintedByTheNextPaintOfAnyKind)
 TEST(Repaint, TheWindowPaintsAndAnswersWhileABlockRuns)
 {
     WindowFixture fixture;
-    fixture.folder.Write("TempUpdate/demo_1.2/UpdateSQL.sql",
-                         "-- sql begin 建表\ncreate\n-- end sql\n-- sql begin 写入\ninsert\n-- end sql\n");
+    fixture.folder.Write(
+        "TempUpdate/demo_1.2/UpdateSQL.sql",
+        "-- sql begin 建表\ncreate\n-- end sql\n-- sql begin 写入\ninsert\n-- end sql\n");
     TForm1 &form = fixture.Make([](UpgradeContext &context, const std::string &) {
         return RunUpgradeScripts(context, true);
     });
@@ -199,7 +200,8 @@ TEST(Repaint, TheWindowPaintsAndAnswersWhileABlockRuns)
                 visibleInBlock = form.isVisible();
             },
             Qt::QueuedConnection);
-        changed.wait_for(hold, std::chrono::seconds(30), [&] { return labelPainted && barPainted; });
+        changed.wait_for(hold, std::chrono::seconds(30),
+                         [&] { return labelPainted && barPainted; });
         blockRunning = false;
     };
 

@@ -225,8 +225,8 @@ public:
                     names += " '" + first + "'";
             }
             command = "cd '" + staging + "' && '" + program_ + "KX_Rar.exe' a -y -p" +
-                      recipe.Password + " -z'" + staging + "comment.ini' '" + PackageFile() +
-                      "' " + names + " >/dev/null";
+                      recipe.Password + " -z'" + staging + "comment.ini' '" + PackageFile() + "' " +
+                      names + " >/dev/null";
         }
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         std::filesystem::remove_all(staging);
@@ -267,10 +267,10 @@ public:
     bool Open()
     {
         registry_.emplace(folder_.Slashed() + "registry.reg");
-        form_ = std::make_unique<TForm1>(FormServices{program_, faults_, processes_, *registry_,
-                                                      host_, connection_, query_, command_,
-                                                      RunUpgrade},
-                                         messages_);
+        form_ =
+            std::make_unique<TForm1>(FormServices{program_, faults_, processes_, *registry_, host_,
+                                                  connection_, query_, command_, RunUpgrade},
+                                     messages_);
         form_->FormCreate();
         return form_->Package.PackagePath + form_->Package.PackageName == PackageFile();
     }

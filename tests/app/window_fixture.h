@@ -99,10 +99,10 @@ public:
     {
         if (programFolder.empty())
             programFolder = folder.Slashed();
-        form = std::make_unique<TForm1>(FormServices{programFolder, files, processes, registry,
-                                                     host, connection, query, command,
-                                                     std::move(runner)},
-                                        messages);
+        form =
+            std::make_unique<TForm1>(FormServices{programFolder, files, processes, registry, host,
+                                                  connection, query, command, std::move(runner)},
+                                     messages);
         return *form;
     }
 

@@ -1,7 +1,6 @@
 #include "archiver/archiver_commands.h"
 #include "tests/support/system_services.h"
 
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -60,8 +59,8 @@ TEST(ExtractCommandLine, AlwaysCarriesThePasswordAndNamesTheWorkFolderWithoutSep
 // folder; the archiver must still get each path whole when the line is split.
 TEST(CommandLines, SplitBackIntoTheirPaths)
 {
-    const char *folders[] = {"/srv/a b/", "/srv/a\"b/", "/say \"hi\"/", "/q\\\"/", "/end\\/",
-                             "/\"/",       "/\\\\\"\\/"};
+    const char *folders[] = {"/srv/a b/", "/srv/a\"b/", "/say \"hi\"/", "/q\\\"/",
+                             "/end\\/",   "/\"/",       "/\\\\\"\\/"};
     const char *names[] = {
         "plain.zip", "two  blanks.zip", "quote\"inside.zip", "trailing\\", "back\\\\slash.zip",
         "\\\"",      "tab\there.zip",   "中文.zip",
@@ -74,14 +73,12 @@ TEST(CommandLines, SplitBackIntoTheirPaths)
             continue;
 #endif
         for (const std::string name : names) {
-            const std::vector<std::string> comment = {folder + "KX_Rar.exe", "cw", "-y",
-                                                      folder + name,
-                                                      folder + "TempUpdate/Update.ini"};
+            const std::vector<std::string> comment = {
+                folder + "KX_Rar.exe", "cw", "-y", folder + name, folder + "TempUpdate/Update.ini"};
             EXPECT_EQ(SplitWindowsCommandLine(CommentCommandLine(folder, name)), comment)
                 << folder << " " << name;
-            const std::vector<std::string> extract = {folder + "KX_Rar.exe", "x", "-y",
-                                                      "-pxr352", folder + name,
-                                                      folder + "TempUpdate"};
+            const std::vector<std::string> extract = {
+                folder + "KX_Rar.exe", "x", "-y", "-pxr352", folder + name, folder + "TempUpdate"};
             EXPECT_EQ(SplitWindowsCommandLine(ExtractCommandLine(folder, folder + name)), extract)
                 << folder << " " << name;
         }

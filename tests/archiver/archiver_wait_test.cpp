@@ -87,8 +87,7 @@ TEST(WaitForArchiver, AtTheLimitOnlyOurOwnArchiverStillRunningGivesUp)
         {1000000, false, 0, false}, // ours hangs
         {1000000, true, 0, true},   // ours ended, a foreign one runs on
         {0, false, 0, true},        // none runs (ours reaped elsewhere)
-        {1000000, false, 30, false},
-        {1000000, true, 30, true},
+        {1000000, false, 30, false}, {1000000, true, 30, true},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         RecordingWindow window;

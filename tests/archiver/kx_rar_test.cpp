@@ -84,16 +84,16 @@ const char *WindowsProgram()
     return program && *program ? program : nullptr;
 }
 
-#define SKIP_FOR_WINDOWS(why)                                                                  \
-    do {                                                                                       \
-        if (WindowsProgram())                                                                  \
-            GTEST_SKIP() << "not on Windows: " << why;                                         \
+#define SKIP_FOR_WINDOWS(why)                                                                      \
+    do {                                                                                           \
+        if (WindowsProgram())                                                                      \
+            GTEST_SKIP() << "not on Windows: " << why;                                             \
     } while (false)
 
-#define ONLY_FOR_WINDOWS()                                                                     \
-    do {                                                                                       \
-        if (!WindowsProgram())                                                                 \
-            GTEST_SKIP() << "runs against the Windows program (KX_RAR_WINDOWS)";               \
+#define ONLY_FOR_WINDOWS()                                                                         \
+    do {                                                                                           \
+        if (!WindowsProgram())                                                                     \
+            GTEST_SKIP() << "runs against the Windows program (KX_RAR_WINDOWS)";                   \
     } while (false)
 
 // The command line that starts the program file (the Windows one through Wine).
@@ -873,7 +873,8 @@ CraftedFields FieldsOf(const Crafted &e)
     } else if (e.Lock == Crafted::Aes) {
         f.Flags = 1;
         f.Method = 99;
-        f.Extra = LeBytes(0x9901, 2) + LeBytes(7, 2) + LeBytes(1, 2) + "AE" + '\x03' + LeBytes(0, 2);
+        f.Extra =
+            LeBytes(0x9901, 2) + LeBytes(7, 2) + LeBytes(1, 2) + "AE" + '\x03' + LeBytes(0, 2);
         f.Data = AesEncrypt(e.Password, e.Content);
     } else {
         f.Data = e.Content;
@@ -899,9 +900,8 @@ std::string LocalEntry(const Crafted &e)
 std::string CentralHeader(const Crafted &e, size_t localAt)
 {
     const CraftedFields f = FieldsOf(e);
-    return "PK\x01\x02" + LeBytes(0x031e, 2) + CommonFields(e, f) + LeBytes(0, 2) +
-           LeBytes(0, 2) + LeBytes(0, 2) + LeBytes(0100644u << 16, 4) + LeBytes(localAt, 4) +
-           e.Name + f.Extra;
+    return "PK\x01\x02" + LeBytes(0x031e, 2) + CommonFields(e, f) + LeBytes(0, 2) + LeBytes(0, 2) +
+           LeBytes(0, 2) + LeBytes(0100644u << 16, 4) + LeBytes(localAt, 4) + e.Name + f.Extra;
 }
 
 std::string EndRecord(size_t entries, size_t directorySize, size_t directoryAt,
@@ -1057,13 +1057,14 @@ TEST(KxRarHostile, CommentAndUnpackSeeTheSameArchive)
         const std::string hidden = "PK\x05\x06"s + LeBytes(0, 8) + LeBytes(0, 4) +
                                    LeBytes(directoryEnd, 4) + LeBytes(0, 2);
         const std::string comment = realComment + hidden;
-        cases.push_back({"end record in the comment", CraftZip({real}, comment), comment, realTree});
+        cases.push_back(
+            {"end record in the comment", CraftZip({real}, comment), comment, realTree});
     }
     {
         // Text, then an end record that claims one entry in it.
         const std::string text = "This is no archive, only text that claims to be one.\r\n";
-        cases.push_back({"text with an end record", text + EndRecord(1, text.size(), 0, ""),
-                         std::nullopt, {}});
+        cases.push_back(
+            {"text with an end record", text + EndRecord(1, text.size(), 0, ""), std::nullopt, {}});
     }
     {
         // The last entry's data holds a directory and an end record claiming it, with the
@@ -1074,8 +1075,8 @@ TEST(KxRarHostile, CommentAndUnpackSeeTheSameArchive)
         const size_t dataAt = carrierAt + 30 + carrier.Name.size();
         const std::string fakeLocal = LocalEntry(fakeEntry);
         const std::string fakeDir = CentralHeader(fakeEntry, dataAt);
-        carrier.Content = fakeLocal + fakeDir +
-                          EndRecord(1, fakeDir.size(), dataAt + fakeLocal.size(), "FAKE");
+        carrier.Content =
+            fakeLocal + fakeDir + EndRecord(1, fakeDir.size(), dataAt + fakeLocal.size(), "FAKE");
         std::map<std::string, std::optional<std::string>> tree = realTree;
         tree["pkg/carrier.bin"] = carrier.Content;
         cases.push_back({"directory and end record in the last entry",
@@ -1189,10 +1190,10 @@ TEST(KxRarHostile, EncryptedMethodsTheLibraryCannotDecryptAreNamed)
         const fs::path dest = tmp.Path() / "dest";
         for (const char *encryption : {"ZipCrypto", "AES256"}) {
             fs::remove(archive);
-            const RunResult made = RunProgram({"7z", "a", "-bd", "-tzip", "-pxr352",
-                                               "-mm="s + method, "-mem="s + encryption,
-                                               archive.string(), "pkg"},
-                                              tmp.Path() / "src");
+            const RunResult made =
+                RunProgram({"7z", "a", "-bd", "-tzip", "-pxr352", "-mm="s + method,
+                            "-mem="s + encryption, archive.string(), "pkg"},
+                           tmp.Path() / "src");
             ASSERT_EQ(made.Code, 0) << made.Output;
             const RunResult r = Kx({"x", "-y", "-pxr352", archive.string(), dest.string()});
             EXPECT_EQ(r.Code, kFatal) << method << " " << encryption << ": " << r.Output;
@@ -1202,11 +1203,10 @@ TEST(KxRarHostile, EncryptedMethodsTheLibraryCannotDecryptAreNamed)
         // Unencrypted, the same methods unpack; the Windows program has no bzip2 or xz
         // library, and names those methods instead.
         fs::remove(archive);
-        ASSERT_EQ(
-            RunProgram({"7z", "a", "-bd", "-tzip", "-mm="s + method, archive.string(), "pkg"},
-                       tmp.Path() / "src")
-                .Code,
-            0);
+        ASSERT_EQ(RunProgram({"7z", "a", "-bd", "-tzip", "-mm="s + method, archive.string(), "pkg"},
+                             tmp.Path() / "src")
+                      .Code,
+                  0);
         const RunResult plain = Kx({"x", "-y", archive.string(), dest.string()});
         if (WindowsProgram() && method != "PPMd"s) {
             EXPECT_EQ(plain.Code, kFatal) << method << ": " << plain.Output;
@@ -1326,8 +1326,7 @@ TEST(KxRarHostile, RefusedArchiveCreatesNoFolders)
     MakeRawZip(tmp.Path() / "climbs.zip", {{"pkg/a.txt", "a"}, {"../x.txt", "x"}});
     tmp.Write("text.zip", "not an archive");
     WriteSmallTree(tmp);
-    ASSERT_EQ(RunProgram({"zip", "-qr", "-P", "xr352", (tmp.Path() / "locked.zip").string(),
-                          "pkg"},
+    ASSERT_EQ(RunProgram({"zip", "-qr", "-P", "xr352", (tmp.Path() / "locked.zip").string(), "pkg"},
                          tmp.Path() / "src")
                   .Code,
               0);
@@ -1393,8 +1392,8 @@ TEST(KxRarHostile, OverlongNamesAndPathsAreRefusedBeforeWriting)
         {"pkg/" + chinese86.substr(0, 85 * 3), nullptr},
     };
     for (const Case &c : cases) {
-        const std::string what = c.Name.substr(0, 40) + "... (" + std::to_string(c.Name.size()) +
-                                 " bytes)";
+        const std::string what =
+            c.Name.substr(0, 40) + "... (" + std::to_string(c.Name.size()) + " bytes)";
         const fs::path archive = tmp.Path() / "p.zip";
         MakeRawZip(archive, {{"pkg/good.txt", "good"}, {c.Name, "data"}});
         const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
@@ -1403,7 +1402,8 @@ TEST(KxRarHostile, OverlongNamesAndPathsAreRefusedBeforeWriting)
             EXPECT_EQ(ReadWholeFile(dest / c.Name), "data") << what;
         } else {
             EXPECT_EQ(r.Code, kFatal) << what << ": " << r.Output;
-            EXPECT_NE(r.Output.find("refused entry"), std::string::npos) << what << ": " << r.Output;
+            EXPECT_NE(r.Output.find("refused entry"), std::string::npos)
+                << what << ": " << r.Output;
             EXPECT_NE(r.Output.find(c.Reason), std::string::npos) << what << ": " << r.Output;
             EXPECT_FALSE(fs::exists(tmp.Path() / "new")) << what;
         }
@@ -1425,8 +1425,9 @@ TEST(KxRarHostile, ManyFoldersUnpackUnderALowOpenFileLimit)
     ASSERT_EQ(Kx({"a", "-y", "-pxr352", archive.string(), "pkg"}, tmp.Path() / "src").Code, 0);
     const fs::path dest = tmp.Path() / "dest";
     const std::string kx = ProgramFile().string();
-    const RunResult r = RunProgram({"sh", "-c", "ulimit -n 64 && exec \"$0\" x -y -pxr352 \"$1\" \"$2\"",
-                                    kx, archive.string(), dest.string()});
+    const RunResult r =
+        RunProgram({"sh", "-c", "ulimit -n 64 && exec \"$0\" x -y -pxr352 \"$1\" \"$2\"", kx,
+                    archive.string(), dest.string()});
     EXPECT_EQ(r.Code, 0) << r.Output;
     EXPECT_EQ(Tree(dest), Tree(tmp.Path() / "src"));
 }
@@ -1467,7 +1468,8 @@ TEST(KxRarAdd, NamesAsLongAsTheFileSystemTakes)
         const char *What;
         bool InCurrentFolder; // the archive named without a folder
     };
-    const Case cases[] = {{"archive in another folder", false}, {"archive in the current folder", true}};
+    const Case cases[] = {{"archive in another folder", false},
+                          {"archive in the current folder", true}};
     for (const Case &c : cases) {
         const TempFolder tmp;
         tmp.Write("src/" + longFolder + "/" + longFile, "long");
@@ -1597,7 +1599,9 @@ TEST(KxRarWindows, NamesWindowsReadsOtherwiseAreRefusedBeforeWriting)
         {"pkg/a|b", "character Windows forbids"},
         {"pkg/a?b", "character Windows forbids"},
         {"pkg/a*b", "character Windows forbids"},
-        {"pkg/a\x01" "b", "character Windows forbids"},
+        {"pkg/a\x01"
+         "b",
+         "character Windows forbids"},
         {"pkg/a\tb", "character Windows forbids"},
         {"pkg/CONSOLE.txt", nullptr},
         {"pkg/COM10", nullptr},
@@ -1645,9 +1649,10 @@ TEST(KxRarWindows, NamesWithoutTheUtf8FlagReadAsUtf8OrGb18030)
     const fs::path dest = tmp.Path() / "dest";
     const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
     ASSERT_EQ(r.Code, 0) << r.Output;
-    const std::map<std::string, std::optional<std::string>> expected = {
-        {"升级", std::nullopt}, {"升级/中文.txt", "gbk"}, {"utf", std::nullopt},
-        {"utf/名.txt", "utf8"}};
+    const std::map<std::string, std::optional<std::string>> expected = {{"升级", std::nullopt},
+                                                                        {"升级/中文.txt", "gbk"},
+                                                                        {"utf", std::nullopt},
+                                                                        {"utf/名.txt", "utf8"}};
     EXPECT_EQ(Tree(dest), expected);
 }
 
@@ -1659,9 +1664,8 @@ TEST(KxRarWindows, PathsDifferingInLetterCaseAreOnePath)
     ONLY_FOR_WINDOWS();
     const TempFolder tmp;
     const fs::path archive = tmp.Path() / "p.zip";
-    MakeRawZip(archive, {{"pkg/Read.txt", "first"},
-                         {"pkg/other.txt", "other"},
-                         {"PKG/READ.TXT", "second"}});
+    MakeRawZip(archive,
+               {{"pkg/Read.txt", "first"}, {"pkg/other.txt", "other"}, {"PKG/READ.TXT", "second"}});
     const fs::path dest = tmp.Path() / "dest";
     const RunResult r = Kx({"x", "-y", archive.string(), dest.string()});
     ASSERT_EQ(r.Code, 0) << r.Output;
@@ -1692,13 +1696,13 @@ TEST(KxRarWindows, AddTakesWindowsPaths)
     WriteSmallTree(tmp);
     const std::string onDriveZ = "Z:" + (tmp.Path() / "src/pkg/UpdateSQL.sql").string();
     const fs::path archive = tmp.Path() / "p.zip";
-    const RunResult a = Kx({"a", "-y", archive.string(), "pkg\\UpdateFiles", onDriveZ},
-                           tmp.Path() / "src");
+    const RunResult a =
+        Kx({"a", "-y", archive.string(), "pkg\\UpdateFiles", onDriveZ}, tmp.Path() / "src");
     ASSERT_EQ(a.Code, 0) << a.Output;
     const RunResult list = RunProgram({"unzip", "-Z1", archive.string()});
     const std::string top = tmp.Path().relative_path().string(); // below Z:
-    EXPECT_EQ(list.Output, "pkg/UpdateFiles/\npkg/UpdateFiles/a.txt\n" + top +
-                               "/src/pkg/UpdateSQL.sql\n");
+    EXPECT_EQ(list.Output,
+              "pkg/UpdateFiles/\npkg/UpdateFiles/a.txt\n" + top + "/src/pkg/UpdateSQL.sql\n");
 }
 
 // A junction in the target folder is a redirection like a symbolic link: never written
@@ -1718,8 +1722,8 @@ TEST(KxRarWindows, JunctionInTheTargetIsNotFollowed)
         return text;
     };
     std::vector<std::string> mklink = ProgramLine("cmd");
-    mklink.insert(mklink.end(), {"/c", "mklink", "/J", windowsPath(dest / "pkg/sub"),
-                                 windowsPath(elsewhere)});
+    mklink.insert(mklink.end(),
+                  {"/c", "mklink", "/J", windowsPath(dest / "pkg/sub"), windowsPath(elsewhere)});
     const RunResult made = RunProgram(mklink);
     if (made.Code != 0 || !fs::exists(dest / "pkg/sub"))
         GTEST_SKIP() << "this Wine cannot make a junction (mklink /J: " << made.Output << ")";
@@ -1744,8 +1748,8 @@ TEST(KxRarWindows, FileInUseIsNamedAndKeptWhole)
     MakeRawZip(archive, {{"pkg/UpdateSQL.sql", "new"}});
     const fs::path ready = tmp.Path() / "ready", release = tmp.Path() / "release";
     std::vector<std::string> hold = ProgramLine(holder);
-    hold.insert(hold.end(), {(dest / "pkg/UpdateSQL.sql").string(), ready.string(),
-                             release.string()});
+    hold.insert(hold.end(),
+                {(dest / "pkg/UpdateSQL.sql").string(), ready.string(), release.string()});
     const pid_t pid = StartProgram(hold);
     for (int i = 0; i < 400 && !fs::exists(ready); ++i)
         usleep(50 * 1000);

@@ -8,9 +8,9 @@
 #include "platform/posix/registry_posix.h"
 #include "platform/program_run.h"
 #include "tests/support/fake_data_access.h"
-#include "tests/support/upgrade_parts.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/upgrade_parts.h"
 #include "upgrade/script_runner.h"
 
 #include <nlohmann/json.hpp>
@@ -628,8 +628,8 @@ TEST(Kxpack, BlocksAreWhatTheScriptStageSends)
         FakeQuery query;
         FakeCommand command;
         PosixFileSystem files;
-        UpgradeContext context = parts.Context(temp.Slashed() + "prog/", files, connection,
-                                               query, command, parts.Processes);
+        UpgradeContext context = parts.Context(temp.Slashed() + "prog/", files, connection, query,
+                                               command, parts.Processes);
         ASSERT_TRUE(RunUpgradeScripts(context, true));
 
         std::vector<std::string> listed;
@@ -753,18 +753,18 @@ TEST(Kxpack, SignWritesWhatMinisignVerifiesAndCheckReportsBadSignatures)
     Packages packages;
     TempFolder keys;
     const std::string dir = keys.Slashed();
-    ASSERT_EQ(std::system(("minisign -G -W -p '" + dir + "plain.pub' -s '" + dir +
-                           "plain.key' >/dev/null")
-                              .c_str()),
+    ASSERT_EQ(std::system(
+                  ("minisign -G -W -p '" + dir + "plain.pub' -s '" + dir + "plain.key' >/dev/null")
+                      .c_str()),
               0);
     // minisign asks for the password twice; without a terminal it reads the lines given.
     ASSERT_EQ(std::system(("printf 'pass word\\npass word\\n' | minisign -G -p '" + dir +
                            "locked.pub' -s '" + dir + "locked.key' >/dev/null 2>&1")
                               .c_str()),
               0);
-    ASSERT_EQ(std::system(("minisign -G -W -p '" + dir + "other.pub' -s '" + dir +
-                           "other.key' >/dev/null")
-                              .c_str()),
+    ASSERT_EQ(std::system(
+                  ("minisign -G -W -p '" + dir + "other.pub' -s '" + dir + "other.key' >/dev/null")
+                      .c_str()),
               0);
     const auto verifies = [&](const std::string &package, const std::string &pub) {
         const ProgramOutcome out = RunProgramToEnd(
@@ -798,9 +798,11 @@ TEST(Kxpack, SignWritesWhatMinisignVerifiesAndCheckReportsBadSignatures)
         }
         const std::string said = verifies(package, c.pub);
         EXPECT_NE(said.find("Signature and comment signature verified"), std::string::npos)
-            << c.what << "\n" << said;
+            << c.what << "\n"
+            << said;
         EXPECT_NE(said.find("file:ABC_5.2.zip\tproduct:ABC\tbuild:5.2\thashed"), std::string::npos)
-            << c.what << "\n" << said;
+            << c.what << "\n"
+            << said;
         // The same key, read from its .pub file, clears check; another key does not.
         EXPECT_EQ(RunKxpack({"check", package, "--key", dir + c.pub}).Code, kClean) << c.what;
         const Outcome other = RunKxpack({"check", package, "--key", dir + "other.pub"});
@@ -814,7 +816,8 @@ TEST(Kxpack, SignWritesWhatMinisignVerifiesAndCheckReportsBadSignatures)
     TempFolder world;
     world.Write("registry.reg",
                 "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\ABC\\ClientConfigure]"
-                "\r\n\"Version\"=\"5\"\r\n\"Build\"=\"5.1\"\r\n\"PackageKey\"=\" " + line + " ;\"\r\n");
+                "\r\n\"Version\"=\"5\"\r\n\"Build\"=\"5.1\"\r\n\"PackageKey\"=\" " +
+                    line + " ;\"\r\n");
     const std::string store = world.Slashed() + "registry.reg";
     const std::string unsigned_ = packages.Make({});
     for (const std::vector<std::string> &with :
@@ -846,9 +849,9 @@ TEST(Kxpack, SignWritesWhatMinisignVerifiesAndCheckReportsBadSignatures)
     temp.Write("Update.ini", Descriptor());
     temp.Write("UpdateSQL.sql", kScript);
     const std::string out = temp.Slashed() + "ABC_5.2.zip";
-    const Outcome made = RunKxpack({"make", "--descriptor", temp.Slashed() + "Update.ini", "--sql",
-                                    temp.Slashed() + "UpdateSQL.sql", "--sign-key",
-                                    dir + "plain.key", out});
+    const Outcome made =
+        RunKxpack({"make", "--descriptor", temp.Slashed() + "Update.ini", "--sql",
+                   temp.Slashed() + "UpdateSQL.sql", "--sign-key", dir + "plain.key", out});
     EXPECT_EQ(made.Code, kClean) << made.Output;
     EXPECT_NE(verifies(out, "plain.pub").find("product:ABC\tbuild:5.2"), std::string::npos);
 }

@@ -15,11 +15,13 @@ namespace fs = std::filesystem;
 TEST_F(SignedScan, SignaturesOfTheRealMinisignVerify)
 {
     const std::string dir = program;
-    ASSERT_EQ(std::system(("minisign -G -W -p '" + dir + "k.pub' -s '" + dir + "k.key' >/dev/null")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(
+            ("minisign -G -W -p '" + dir + "k.pub' -s '" + dir + "k.key' >/dev/null").c_str()),
+        0);
     const std::string pub = ReadWholeFile(folder.Path() / "k.pub");
-    const std::string line = pub.substr(pub.find('\n') + 1, pub.find('\n', pub.find('\n') + 1) - pub.find('\n') - 1);
+    const std::string line =
+        pub.substr(pub.find('\n') + 1, pub.find('\n', pub.find('\n') + 1) - pub.find('\n') - 1);
     ASSERT_TRUE(line.starts_with("RW")) << pub;
     registrations.Clear();
     RegisterProduct("ABC", "5", "20", "c2VjcmV0", line);
@@ -42,7 +44,8 @@ TEST_F(SignedScan, SignaturesOfTheRealMinisignVerify)
         d.Build = "21";
         MakePackage("p.zip", d);
         ASSERT_EQ(std::system(("minisign -S " + std::string(cases[i].options) + " -s '" + dir +
-                               "k.key' -m '" + dir + "p.zip' -t 'product ABC build 21' </dev/null >/dev/null")
+                               "k.key' -m '" + dir +
+                               "p.zip' -t 'product ABC build 21' </dev/null >/dev/null")
                                   .c_str()),
                   0);
         if (cases[i].alter) {

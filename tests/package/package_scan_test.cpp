@@ -57,8 +57,7 @@ TEST_F(PackageScan, OneFittingPackageIsAccepted)
     EXPECT_EQ(fs::current_path(), startDir);
     ASSERT_EQ(processes.Started.size(), 1u);
     EXPECT_EQ(processes.Started[0], "\"" + program + "KX_Rar.exe\" cw -y \"" + program +
-                                        "demo_20.zip\" \"" + program +
-                                        "TempUpdate/Update.ini\"");
+                                        "demo_20.zip\" \"" + program + "TempUpdate/Update.ini\"");
 }
 
 TEST_F(PackageScan, OtherDatabaseKindsUnscrambleThePassword)
@@ -405,7 +404,8 @@ TEST_F(SignedScan, SignatureCasesDecideTheAcceptance)
         {"malformed file", first.PublicLine(),
          [&] { folder.Write("p.zip.minisig", "untrusted comment: x\n\n\n\n"); }, false,
          "is malformed"},
-        {"key value with blanks and ;", " " + first.PublicLine() + " ;\t ; " + second.PublicLine() + " ",
+        {"key value with blanks and ;",
+         " " + first.PublicLine() + " ;\t ; " + second.PublicLine() + " ",
          [&] { Sign(second, "p.zip"); }, true, "signed by key"},
         {"no key in the value", "RWQ;nonsense", [&] { Sign(first, "p.zip"); }, false,
          "holds no minisign public key"},
@@ -428,7 +428,8 @@ TEST_F(SignedScan, SignatureCasesDecideTheAcceptance)
         const std::string line = VerdictOf(log, "p.zip");
         EXPECT_NE(line.find(cases[i].logged), std::string::npos) << line;
         if (!cases[i].accepted) {
-            EXPECT_NE(line.find("passed over: product \"" + Code("ABC") + "\" takes only signed packages"),
+            EXPECT_NE(line.find("passed over: product \"" + Code("ABC") +
+                                "\" takes only signed packages"),
                       std::string::npos)
                 << line;
         }
@@ -469,4 +470,3 @@ TEST_F(SignedScan, WithoutPackageKeyTheLogSaysOncePerScanThatNothingIsVerified)
                             }),
               1);
 }
-

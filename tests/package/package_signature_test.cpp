@@ -68,9 +68,14 @@ std::string ReplaceLine(const std::string &text, size_t index, const std::string
 
 const Row kRows[] = {
     {"good",
-     [](const Keys &k) { return Given{k.First.PublicLine(), kPackageBytes, Sign(k.First, kPackageBytes)}; },
+     [](const Keys &k) {
+         return Given{k.First.PublicLine(), kPackageBytes, Sign(k.First, kPackageBytes)};
+     },
      SignatureVerdict::Good},
-    {"unsigned", [](const Keys &k) { return Given{k.First.PublicLine(), kPackageBytes, std::nullopt}; },
+    {"unsigned",
+     [](const Keys &k) {
+         return Given{k.First.PublicLine(), kPackageBytes, std::nullopt};
+     },
      SignatureVerdict::Missing},
     {"other key",
      [](const Keys &k) {
@@ -91,7 +96,8 @@ const Row kRows[] = {
      SignatureVerdict::Good},
     {"a part that is no key beside a good one",
      [](const Keys &k) {
-         return Given{"RWnotakey;" + k.First.PublicLine(), kPackageBytes, Sign(k.First, kPackageBytes)};
+         return Given{"RWnotakey;" + k.First.PublicLine(), kPackageBytes,
+                      Sign(k.First, kPackageBytes)};
      },
      SignatureVerdict::Good},
     {"no usable key in the value",
@@ -157,9 +163,15 @@ const Row kRows[] = {
          return Given{k.First.PublicLine(), kPackageBytes, crlf};
      },
      SignatureVerdict::Good},
-    {"malformed: garbage", [](const Keys &k) { return Given{k.First.PublicLine(), kPackageBytes, std::string("hello\n")}; },
+    {"malformed: garbage",
+     [](const Keys &k) {
+         return Given{k.First.PublicLine(), kPackageBytes, std::string("hello\n")};
+     },
      SignatureVerdict::Malformed},
-    {"malformed: empty file", [](const Keys &k) { return Given{k.First.PublicLine(), kPackageBytes, std::string()}; },
+    {"malformed: empty file",
+     [](const Keys &k) {
+         return Given{k.First.PublicLine(), kPackageBytes, std::string()};
+     },
      SignatureVerdict::Malformed},
     {"malformed: signature line not Base64",
      [](const Keys &k) {
@@ -206,7 +218,8 @@ TEST(PackageSignature, TableOfCases)
         FaultyFileSystem files(real);
         const SignatureCheck check =
             VerifyPackageSignature(files, package, ParsePackageKeys(setup.PackageKey));
-        EXPECT_EQ(SignatureVerdictText(check.Verdict), std::string(SignatureVerdictText(row.Expected)))
+        EXPECT_EQ(SignatureVerdictText(check.Verdict),
+                  std::string(SignatureVerdictText(row.Expected)))
             << check.Detail;
         EXPECT_FALSE(check.Detail.empty());
         // The package is opened at most once: the signature file, then one pass.
@@ -231,9 +244,8 @@ TEST(PackageSignature, DigestIsTheBlake2bOfTheBytesAndTheCopyHoldsThem)
     std::unique_ptr<IFileWriter> copy = files.CreateNewFile(copyPath);
     ASSERT_TRUE(copy);
     int paced = 0;
-    const SignatureCheck check =
-        VerifyPackageSignature(files, package, ParsePackageKeys(keys.First.PublicLine()),
-                               {[&] { ++paced; }, copy.get()});
+    const SignatureCheck check = VerifyPackageSignature(
+        files, package, ParsePackageKeys(keys.First.PublicLine()), {[&] { ++paced; }, copy.get()});
     ASSERT_TRUE(copy->Close());
     ASSERT_TRUE(check.Good()) << check.Detail;
     EXPECT_EQ(ReadWholeFile(copyPath), kPackageBytes);

@@ -240,7 +240,7 @@ TEST(PosixFileSystemTest, MayReplaceFileFollowsTheEffectiveUsersRights)
     };
     const Case cases[] = {
         {"own-rw", true, 0644, true, true},
-        {"own-r", true, 0444, true, false},   // the user's own read-only file
+        {"own-r", true, 0444, true, false}, // the user's own read-only file
         {"own-rx", true, 0555, true, false},
         {"root-rw", false, 0644, true, false}, // another's file without write for others
         {"root-r", false, 0444, true, false},  // root-owned installation, read-only to all
@@ -561,7 +561,6 @@ TEST(PosixFileSystemTest, MayCreateInFollowsTheEffectiveUsersRights)
     });
     EXPECT_EQ(result, "010");
 }
-
 
 TEST(PosixFileSystemTest, KindOfLooksAtLinksAndResolvePathFollowsThem)
 {

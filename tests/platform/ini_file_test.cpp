@@ -13,7 +13,10 @@ using namespace std::string_literals;
 
 class IniFileTest : public ::testing::Test {
 protected:
-    std::string Write(const std::string &bytes) { return folder_.Write("Update.ini", bytes).string(); }
+    std::string Write(const std::string &bytes)
+    {
+        return folder_.Write("Update.ini", bytes).string();
+    }
     std::string Folder() const { return folder_.Path().string(); }
 
     TempFolder folder_;

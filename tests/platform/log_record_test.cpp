@@ -43,10 +43,10 @@ TEST(UtcOffsetText, FromTheLocalAndTheUniversalCalendar)
     } cases[] = {
         {Calendar(2026, 343, 14, 38), Calendar(2026, 343, 14, 38), "+0000"},
         {Calendar(2026, 343, 22, 38), Calendar(2026, 343, 14, 38), "+0800"},
-        {Calendar(2026, 344, 2, 8), Calendar(2026, 343, 20, 38), "+0530"},   // next day
+        {Calendar(2026, 344, 2, 8), Calendar(2026, 343, 20, 38), "+0530"}, // next day
         {Calendar(2026, 343, 20, 8), Calendar(2026, 343, 23, 38), "-0330"},
-        {Calendar(2026, 342, 21, 0), Calendar(2026, 343, 7, 0), "-1000"},    // day before
-        {Calendar(2027, 0, 7, 45), Calendar(2026, 364, 18, 0), "+1345"},     // over the year's end
+        {Calendar(2026, 342, 21, 0), Calendar(2026, 343, 7, 0), "-1000"}, // day before
+        {Calendar(2027, 0, 7, 45), Calendar(2026, 364, 18, 0), "+1345"},  // over the year's end
         {Calendar(2026, 364, 14, 0), Calendar(2027, 0, 2, 0), "-1200"},
     };
     for (size_t i = 0; i < std::size(cases); ++i)

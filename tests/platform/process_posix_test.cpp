@@ -480,8 +480,8 @@ TEST_F(PosixProcessesTest, ArchiverStartsFromEveryFolderName)
         fs::create_directories(program.parent_path());
         fs::copy_file("/bin/true", program);
         PosixProcesses processes;
-        ASSERT_TRUE(processes.Start(ExtractCommandLine(program.parent_path().string() + "/",
-                                                       "/tmp/p.zip")))
+        ASSERT_TRUE(
+            processes.Start(ExtractCommandLine(program.parent_path().string() + "/", "/tmp/p.zip")))
             << "case " << i;
         AwaitLast(processes);
         EXPECT_EQ(processes.LastExitCode(), 0) << "case " << i;

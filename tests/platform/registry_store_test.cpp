@@ -259,7 +259,8 @@ TEST_F(RegistryStore, ReadsHandWrittenLinesAsTheRegistryEditorImportsThem)
         {"[HKEY_LOCAL_MACHINE\\Software\\k\\k2\\]\n\"V\"=\"2\"\n", "k2", "V", true, kRegSz, "2\0"s},
         {"[HKEY_LOCAL_MACHINE\\Software\\k\\\\\\k1]\n\"V\"=\"1\"\n", "k1", "V", true, kRegSz,
          "1\0"s},
-        {"[HKEY_LOCAL_MACHINE\\Software\\k\\k4] ;c\n\"V\"=\"4\"\n", "k4", "V", true, kRegSz, "4\0"s},
+        {"[HKEY_LOCAL_MACHINE\\Software\\k\\k4] ;c\n\"V\"=\"4\"\n", "k4", "V", true, kRegSz,
+         "4\0"s},
         {"[HKEY_LOCAL_MACHINE\\Software\\k\\a]b]\n\"V\"=\"ab\"\n", "a]b", "V", true, kRegSz,
          "ab\0"s},
         // string data in hex gets its terminator when it lacks one
@@ -273,8 +274,7 @@ TEST_F(RegistryStore, ReadsHandWrittenLinesAsTheRegistryEditorImportsThem)
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case &c = cases[i];
-        WriteStore(StoreBytes(Format::V4CrLf,
-                              "[HKEY_LOCAL_MACHINE\\Software\\k]\n"s + c.lines));
+        WriteStore(StoreBytes(Format::V4CrLf, "[HKEY_LOCAL_MACHINE\\Software\\k]\n"s + c.lines));
         RegFileRegistry registry(Store());
         const std::string key = *c.key ? "Software\\k\\"s + c.key : "Software\\k"s;
         const auto read = ReadValue(registry, key, c.name);

@@ -44,9 +44,8 @@ TEST(StoreFileRegistry, ReadsEitherExportFormatAndNeverWrites)
         std::string bytes;
     } cases[] = {
         {"REGEDIT4 in UTF-8", "REGEDIT4\r\n\r\n" + text},
-        {"exported UTF-16",
-         std::string(kRegStoreUtf16Bom) +
-             Utf8ToUtf16Le(std::string(kRegStoreHeaderV5) + "\r\n\r\n" + text)},
+        {"exported UTF-16", std::string(kRegStoreUtf16Bom) +
+                                Utf8ToUtf16Le(std::string(kRegStoreHeaderV5) + "\r\n\r\n" + text)},
     };
     for (const auto &c : cases) {
         const Store store(c.bytes);

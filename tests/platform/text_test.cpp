@@ -13,9 +13,9 @@ struct CompareCase {
 TEST(OrdinalCompare, BytesUnsignedPrefixFirstCaseCounts)
 {
     const CompareCase cases[] = {
-        {"", "", 0},          {"10", "10", 0},    {"9", "10", 1},       {"10", "9", -1},
-        {"12", "123", -1},    {"123", "12", 1},   {"a", "A", 1},        {"A", "a", -1},
-        {"\x80", "\x7f", 1},  {"\xff", "a", 1},   {"", "a", -1},        {"ab", "abc", -1},
+        {"", "", 0},         {"10", "10", 0},  {"9", "10", 1}, {"10", "9", -1},
+        {"12", "123", -1},   {"123", "12", 1}, {"a", "A", 1},  {"A", "a", -1},
+        {"\x80", "\x7f", 1}, {"\xff", "a", 1}, {"", "a", -1},  {"ab", "abc", -1},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const int r = OrdinalCompare(cases[i].a, cases[i].b);
@@ -70,17 +70,19 @@ TEST(EscapeControls, ControlCharactersButTheLineFeedBecomeVisible)
     } cases[] = {
         {"demo_1.2.zip", "demo_1.2.zip"},
         {"更新说明.txt", "更新说明.txt"},
-        {"\x1b]0;owned\x07.zip", "\\x1b]0;owned\\x07.zip"},   // retitles a terminal
-        {"\x1b[31mred\x1b[0m", "\\x1b[31mred\\x1b[0m"},       // recolours it
+        {"\x1b]0;owned\x07.zip", "\\x1b]0;owned\\x07.zip"},    // retitles a terminal
+        {"\x1b[31mred\x1b[0m", "\\x1b[31mred\\x1b[0m"},        // recolours it
         {"a\rupgrade: succeeded", "a\\x0dupgrade: succeeded"}, // a line that reads otherwise
         {"two\nlines", "two\nlines"},                          // the log indents the second
         {"tab\there", "tab\\x09here"},
         {std::string("nul\0in", 6), "nul\\x00in"},
         {"del\x7f", "del\\x7f"},
-        {"csi\xc2\x9b" "31m", "csi\\u009b31m"}, // the C1 introducer, in UTF-8
-        {"nbsp\xc2\xa0", "nbsp\xc2\xa0"},    // beyond C1: a character like any other
-        {"\xc2", "\xc2"},                      // cut short: left as it is
-        {"C:\\Demo\\x1b", "C:\\Demo\\x1b"}, // a backslash stays as it is
+        {"csi\xc2\x9b"
+         "31m",
+         "csi\\u009b31m"},                        // the C1 introducer, in UTF-8
+        {"nbsp\xc2\xa0", "nbsp\xc2\xa0"},         // beyond C1: a character like any other
+        {"\xc2", "\xc2"},                         // cut short: left as it is
+        {"C:\\Demo\\x1b", "C:\\Demo\\x1b"},       // a backslash stays as it is
         {"\xcb\xb7\xe1\xb7", "\xcb\xb7\xe1\xb7"}, // GB18030 bytes stay
     };
     for (size_t i = 0; i < std::size(cases); ++i)

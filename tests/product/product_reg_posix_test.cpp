@@ -59,7 +59,8 @@ TEST_F(ProductRegStore, ConfigurationWithoutApplicationPathCreatesTheKeyAndKeeps
     folder.Write("registry.reg", before);
     T_ProductReg result;
     ReadProductReg(store, "ABC", result);
-    EXPECT_EQ(result, (T_ProductReg{"ABC", "", "5", "5.0.1234", "db01", "kxdata", "sa", "c2VjcmV0"}));
+    EXPECT_EQ(result,
+              (T_ProductReg{"ABC", "", "5", "5.0.1234", "db01", "kxdata", "sa", "c2VjcmV0"}));
     EXPECT_EQ(ReadWholeFile(Store()),
               before + "\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\ABC\\ApplicationPath]\n\n");
 }

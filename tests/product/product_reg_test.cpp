@@ -91,8 +91,8 @@ Value Config(const std::string &name, const std::string &text)
 }
 
 const std::vector<Value> kConfigAbc = {
-    Config("Version", "5"),         Config("Build", "5.0.1234"), Config("ServerName", "db01"),
-    Config("DBaseName", "kxdata"),  Config("UserName", "sa"),    Config("PassWord", "c2VjcmV0"),
+    Config("Version", "5"),        Config("Build", "5.0.1234"), Config("ServerName", "db01"),
+    Config("DBaseName", "kxdata"), Config("UserName", "sa"),    Config("PassWord", "c2VjcmV0"),
 };
 const std::vector<Value> kAppAbc = {{"ABC", "ApplicationPath", "Path", kRegSz, "/opt/abc/"}};
 
@@ -146,13 +146,16 @@ TEST_F(ProductRegTest, ReadsTheRegistration)
           {"ABC", "clientconfigure", "username", kRegSz, "sa"},
           {"ABC", "clientconfigure", "password", kRegSz, "c2VjcmV0"}},
          Full("")},
-        {"application path only: not installed, but the folder is read", kAppAbc,
+        {"application path only: not installed, but the folder is read",
+         kAppAbc,
          {"", "/opt/abc/", "", "", "", "", "", ""}},
         {"nothing at all", {}, {}},
         {"the key is there, its values are empty or hold no bytes",
          {Config("Version", "\0"s), Config("Build", "")},
          {code, "", "", "", "", "", "", ""}},
-        {"a zero byte inside a string ends it", {Config("Build", "5.0\0"s "999")},
+        {"a zero byte inside a string ends it",
+         {Config("Build", "5.0\0"s
+                          "999")},
          {code, "", "", "5.0", "", "", "", ""}},
         {"an expandable string is taken unexpanded",
          {{"ABC", "ApplicationPath", "Path", kRegExpandSz, expand}},

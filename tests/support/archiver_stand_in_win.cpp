@@ -12,7 +12,8 @@ bool ActAsArchiverIfAsked()
 {
     std::vector<wchar_t> real(32768);
     const std::wstring variable(kStandInVariable, kStandInVariable + strlen(kStandInVariable));
-    if (GetEnvironmentVariableW(variable.c_str(), real.data(), static_cast<DWORD>(real.size())) == 0)
+    if (GetEnvironmentVariableW(variable.c_str(), real.data(), static_cast<DWORD>(real.size())) ==
+        0)
         return false;
     int count = 0;
     LPWSTR *arguments = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -27,8 +28,8 @@ bool ActAsArchiverIfAsked()
         rest = line.find(L'"', 1) + 1;
     else
         rest = line.find_first_of(L" \t");
-    std::wstring command =
-        L"\"" + std::wstring(real.data()) + L"\"" + (rest == std::wstring::npos ? L"" : line.substr(rest));
+    std::wstring command = L"\"" + std::wstring(real.data()) + L"\"" +
+                           (rest == std::wstring::npos ? L"" : line.substr(rest));
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;

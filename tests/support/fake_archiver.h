@@ -33,4 +33,3 @@ public:
     std::string ErrorOutput;
     std::vector<std::string> Started;
 };
-

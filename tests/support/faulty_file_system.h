@@ -69,11 +69,11 @@ public:
     // Runs before each operation is passed on (e.g. to end the process at one of them).
     std::function<void(int number, const std::string &name)> BeforeOperation;
 
-    std::vector<std::string> CopiedTo; // dest of every copy, in order
-    std::vector<std::string> Listed;   // folder of every ListFolder call, in order
+    std::vector<std::string> CopiedTo;             // dest of every copy, in order
+    std::vector<std::string> Listed;               // folder of every ListFolder call, in order
     std::vector<std::vector<std::string>> Flushed; // paths of every FlushFileSystems call
-    bool FailFlush = false;                         // FlushFileSystems reports a failure
-    int DirectoryChanges = 0;          // SetCurrentDir calls
+    bool FailFlush = false;                        // FlushFileSystems reports a failure
+    int DirectoryChanges = 0;                      // SetCurrentDir calls
 
 private:
     // Counts one operation; false when it is to fail.

@@ -45,9 +45,8 @@ protected:
     // The product as registered, for the next start's recovery.
     RegisteredFolder Registered() const
     {
-        return [this](const std::string &) {
-            return std::optional<std::string>(parts.Product.Path);
-        };
+        return
+            [this](const std::string &) { return std::optional<std::string>(parts.Product.Path); };
     }
     Path WriteSource(const std::string &relative, const std::string &bytes) const
     {

@@ -65,8 +65,7 @@ struct Descriptor {
 };
 
 // A descriptor changed from the one that fits.
-template <typename Change>
-Descriptor With(Change change)
+template <typename Change> Descriptor With(Change change)
 {
     Descriptor d;
     change(d);
@@ -99,7 +98,10 @@ protected:
     void TearDown() override { std::filesystem::current_path(startDir); }
 
     // The archiver the build made, beside the test programs.
-    static Path Archiver() { return ThisProgram().parent_path().parent_path() / "bin" / "KX_Rar.exe"; }
+    static Path Archiver()
+    {
+        return ThisProgram().parent_path().parent_path() / "bin" / "KX_Rar.exe";
+    }
 
     // The product as registered.
     std::string Code(const std::string &code) const { return registrations.Code(code); }
@@ -181,7 +183,8 @@ protected:
     std::string Sign(const TestSigningKey &key, const std::string &name, bool prehashed = true)
     {
         const std::string bytes = ReadWholeFile(folder.Path() / name);
-        const std::string text = SignBytesForTest(key, bytes, prehashed, "timestamp:1\tfile:" + name);
+        const std::string text =
+            SignBytesForTest(key, bytes, prehashed, "timestamp:1\tfile:" + name);
         folder.Write(name + ".minisig", text);
         return text;
     }
@@ -196,4 +199,3 @@ protected:
     TestSigningKey second = MakeTestSigningKey();
     TestSigningKey stranger = MakeTestSigningKey();
 };
-

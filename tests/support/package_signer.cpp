@@ -22,8 +22,8 @@ std::string Base64(const std::string &bytes)
 std::string Sign(const TestSigningKey &key, const std::string &message)
 {
     std::string signature(crypto_sign_BYTES, '\0');
-    crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
-                         Raw(message), message.size(), Raw(key.SecretKey));
+    crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr, Raw(message),
+                         message.size(), Raw(key.SecretKey));
     return signature;
 }
 
@@ -64,8 +64,8 @@ std::string TestSigningKey::SecretKeyFile(const std::string &password) const
             part[i] = static_cast<char>(part[i] ^ stream[i]);
     }
     const std::string kdf = password.empty() ? std::string(2, '\0') : std::string("Sc");
-    return "untrusted comment: minisign secret key\n" + Base64("Ed" + kdf + "B2" + salt + limits + part) +
-           "\n";
+    return "untrusted comment: minisign secret key\n" +
+           Base64("Ed" + kdf + "B2" + salt + limits + part) + "\n";
 }
 
 TestSigningKey MakeTestSigningKey()
@@ -94,6 +94,6 @@ std::string SignBytesForTest(const TestSigningKey &key, const std::string &bytes
     const std::string signature = Sign(key, message);
     const std::string global = Sign(key, signature + trustedComment);
     return "untrusted comment: signature from a test key\n" +
-           Base64((prehashed ? "ED" : "Ed") + key.KeyId + signature) + "\ntrusted comment: " +
-           trustedComment + "\n" + Base64(global) + "\n";
+           Base64((prehashed ? "ED" : "Ed") + key.KeyId + signature) +
+           "\ntrusted comment: " + trustedComment + "\n" + Base64(global) + "\n";
 }

@@ -31,10 +31,10 @@ public:
     // Every call, in order, as short texts: "step:TEXT", "max:N", "pos:N", "pump", "repaint",
     // "message:TEXT".
     std::vector<std::string> Calls;
-    std::vector<std::string> Steps;          // every step text set, in order
-    std::vector<int> Positions;              // every position after it was held in range
-    std::vector<RecordedMessage> Messages;   // every message box, in order
-    std::vector<std::string> Remarks;        // every remark, in order
+    std::vector<std::string> Steps;        // every step text set, in order
+    std::vector<int> Positions;            // every position after it was held in range
+    std::vector<RecordedMessage> Messages; // every message box, in order
+    std::vector<std::string> Remarks;      // every remark, in order
     int Pumps = 0;
     int Repaints = 0;
     // Runs inside each pump, as an event handler would.

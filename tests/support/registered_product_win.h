@@ -49,8 +49,8 @@ public:
     bool Exists(const std::wstring &key, REGSAM view = KEY_WOW64_32KEY) const
     {
         HKEY handle = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (Base() + key).c_str(), 0, KEY_READ | view, &handle) !=
-            ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (Base() + key).c_str(), 0, KEY_READ | view,
+                          &handle) != ERROR_SUCCESS)
             return false;
         RegCloseKey(handle);
         return true;

@@ -20,9 +20,9 @@ inline int RunThisTestAgain(const wchar_t *test, const wchar_t *variable, const 
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(program, command.data(), nullptr, nullptr,
-                                        inheritHandles ? TRUE : FALSE, 0, nullptr, nullptr,
-                                        &startup, &process);
+    const BOOL started =
+        CreateProcessW(program, command.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE, 0,
+                       nullptr, nullptr, &startup, &process);
     SetEnvironmentVariableW(variable, nullptr);
     if (!started)
         return -1;

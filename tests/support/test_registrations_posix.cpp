@@ -120,8 +120,8 @@ void TestRegistrations::Set(const std::string &code, const std::string &key,
         data.find_first_of("\r\n") == std::string::npos && !data.empty())
         line += Quoted(data);
     else if (IsText(type))
-        line += "hex(" + std::to_string(type) + "):" +
-                HexList(data.empty() ? std::string() : Utf16Le(data + '\0'));
+        line += "hex(" + std::to_string(type) +
+                "):" + HexList(data.empty() ? std::string() : Utf16Le(data + '\0'));
     else
         line += "hex(" + std::to_string(type) + "):" + HexList(data);
     // A value set again is replaced where it stands.
@@ -145,7 +145,8 @@ void TestRegistrations::CreateKey(const std::string &code, const std::string &ke
 bool TestRegistrations::KeyExists(const std::string &code, const std::string &key)
 {
     RegKey handle = kNoRegKey;
-    const bool exists = state_->registry.OpenKey("Software\\vazerodu\\" + code + "\\" + key, handle);
+    const bool exists =
+        state_->registry.OpenKey("Software\\vazerodu\\" + code + "\\" + key, handle);
     state_->registry.CloseKey(handle);
     return exists;
 }

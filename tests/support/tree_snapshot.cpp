@@ -18,12 +18,15 @@ std::string Describe(const fs::path &path, bool folderTimes)
         return "link to " + fs::read_symlink(path, ec).string();
     const bool folder = status.type() == fs::file_type::directory;
     const bool file = status.type() == fs::file_type::regular;
-    std::string text = std::string(folder ? "folder" : file ? "file" : "other") + " mode " +
+    std::string text = std::string(folder ? "folder"
+                                   : file ? "file"
+                                          : "other") +
+                       " mode " +
                        std::to_string(static_cast<unsigned>(status.permissions()) & 07777) + " " +
                        SystemDetails(path);
     if (folderTimes || !folder)
-        text += " mtime " +
-                std::to_string(fs::last_write_time(path, ec).time_since_epoch().count());
+        text +=
+            " mtime " + std::to_string(fs::last_write_time(path, ec).time_since_epoch().count());
     if (file) {
         // Short contents as they are, so that a failure shows them; long ones by a digest.
         const std::string bytes = ReadWholeFile(path);

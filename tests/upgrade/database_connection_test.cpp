@@ -1,5 +1,5 @@
-#include "upgrade/database_connection.h"
 #include "tests/support/system_services.h"
+#include "upgrade/database_connection.h"
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"
@@ -327,8 +327,8 @@ TEST_F(DatabaseConnectionTest, AnyFailureShowsOneMessageAndGivesFalse)
                                .ComputerName = computerName,
                                .LocalIP = localIP};
         RecordingWindow &shown = caseParts.Window;
-        UpgradeContext ctx = caseParts.Context("/prog/", files, failing, query, command,
-                                               caseParts.Processes);
+        UpgradeContext ctx =
+            caseParts.Context("/prog/", files, failing, query, command, caseParts.Processes);
 
         EXPECT_FALSE(ConnectProductDatabase(ctx)) << "case " << i;
 

@@ -2,12 +2,12 @@
 // real ODBC layer and the driver registered as the tool's MySQL driver.
 
 #include "platform/error.h"
-#include "tests/support/system_services.h"
 #include "platform/odbc/odbc_data_access.h"
-#include "tests/support/upgrade_parts.h"
 #include "tests/support/recording_window.h"
+#include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_database.h"
+#include "tests/support/upgrade_parts.h"
 #include "upgrade/database_connection.h"
 #include "upgrade/script_runner.h"
 

@@ -169,7 +169,9 @@ TEST(FileJournal, OnlyTheStagesOwnJournalForTheRegisteredFolderIsObeyed)
          },
          "the name \"..\""},
         {"a relative target",
-         [](JournalWorld &, FileTransaction &t) { t.Files[1] = {"victim.txt", ".kxnew-t-1", ""}; },
+         [](JournalWorld &, FileTransaction &t) {
+             t.Files[1] = {"victim.txt", ".kxnew-t-1", ""};
+         },
          "lies outside the product folder"},
         {"a target below an absolute path",
          [](JournalWorld &w, FileTransaction &t) {
@@ -197,7 +199,9 @@ TEST(FileJournal, OnlyTheStagesOwnJournalForTheRegisteredFolderIsObeyed)
          [](JournalWorld &w, FileTransaction &t) { t.NewFolders.push_back(w.O + "/empty"); },
          "lies outside the product folder"},
         {"a folder time outside",
-         [](JournalWorld &w, FileTransaction &t) { t.FolderTimes.push_back({w.O, 0}); },
+         [](JournalWorld &w, FileTransaction &t) {
+             t.FolderTimes.push_back({w.O, 0});
+         },
          "lies outside the product folder"},
         {"a parent of the product folder that the stage did not make",
          [](JournalWorld &w, FileTransaction &t) {
@@ -277,16 +281,14 @@ TEST(FileJournal, OnlyTheStagesOwnJournalForTheRegisteredFolderIsObeyed)
         else
             EXPECT_EQ(ReadWholeFile(world.KeptFile()), text) << where;
         EXPECT_TRUE(log.Has(c.logged)) << where << "\n" << log.Text;
-        EXPECT_TRUE(
-            log.Has("nothing it names was touched, and it is kept as " + world.KeptFile()))
+        EXPECT_TRUE(log.Has("nothing it names was touched, and it is kept as " + world.KeptFile()))
             << where << "\n"
             << log.Text;
 
         // The next start: still blocked, and it says why and what to do; nothing touched.
         LogLines again;
         EXPECT_FALSE(RecoverFileStage(world.files, world.Program(), lookup)) << where;
-        EXPECT_TRUE(
-            again.Has("no upgrade runs from this program folder while " + world.KeptFile()))
+        EXPECT_TRUE(again.Has("no upgrade runs from this program folder while " + world.KeptFile()))
             << where << "\n"
             << again.Text;
         EXPECT_TRUE(again.Has(c.logged)) << where << "\n" << again.Text;

@@ -74,12 +74,13 @@ TEST_F(FileUpdateTest, TargetPathForms)
     // The stage joins names with the system's separator, after one written in the path.
     const std::string sep(1, PathSeparator());
     struct Case {
-        std::string path;           // Product.Path as registered
-        std::string root;           // the same folder without a trailing separator
-        std::string a, b;           // where the two files are written
+        std::string path; // Product.Path as registered
+        std::string root; // the same folder without a trailing separator
+        std::string a, b; // where the two files are written
     };
     const Case cases[] = {
-        {base + "1", base + "1", base + "1" + sep + "a.txt", base + "1" + sep + "sub" + sep + "b.txt"},
+        {base + "1", base + "1", base + "1" + sep + "a.txt",
+         base + "1" + sep + "sub" + sep + "b.txt"},
         {base + "2/", base + "2", base + "2/a.txt", base + "2/sub" + sep + "b.txt"},
         {base + "3/missing/parents", base + "3/missing/parents",
          base + "3/missing/parents" + sep + "a.txt",
@@ -152,8 +153,8 @@ TEST_F(FileUpdateTest, WrittenFoldersAreFlushedOnceAtTheEnd)
     EXPECT_TRUE(RunStage());
     // One call after the copy, naming each folder that received a file once.
     ASSERT_EQ(files.Flushed.size(), 1u);
-    EXPECT_EQ(files.Flushed[0], (std::vector<std::string>{Target().string(),
-                                                           (Target() / "sub").string()}));
+    EXPECT_EQ(files.Flushed[0],
+              (std::vector<std::string>{Target().string(), (Target() / "sub").string()}));
 
     // A flush that fails: the new files are not known safe, so the old ones come back.
     files.Flushed.clear();
@@ -243,7 +244,8 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
          "no upgrade runs from this program folder while " +
              FileJournalPath(context.ProgramFolder) + ".rejected-3"},
         {"a program folder the journal may not be written in",
-         [&] { files.Refused = {context.ProgramFolder}; }, "its journal " + FileJournalPath(context.ProgramFolder)},
+         [&] { files.Refused = {context.ProgramFolder}; },
+         "its journal " + FileJournalPath(context.ProgramFolder)},
     });
 }
 

@@ -1,6 +1,6 @@
-#include "upgrade/local_machine.h"
 #include "platform/text.h"
 #include "tests/support/system_services.h"
+#include "upgrade/local_machine.h"
 
 #include <gtest/gtest.h>
 
@@ -87,7 +87,10 @@ TEST(GetLocalIPAddress, AHostNameOnLoopbackOnlyGivesWayToTheInterfaces)
     const Case cases[] = {
         // Debian's /etc/hosts entry for the host name.
         {{{127, 0, 1, 1}}, {{192, 168, 1, 20}}, "192.168.1.20", true},
-        {{{127, 0, 0, 1}, {127, 0, 1, 1}}, {{10, 0, 0, 5}, {192, 168, 1, 20}}, "192.168.1.20", true},
+        {{{127, 0, 0, 1}, {127, 0, 1, 1}},
+         {{10, 0, 0, 5}, {192, 168, 1, 20}},
+         "192.168.1.20",
+         true},
         // No interface up besides loopback: the loopback address stays.
         {{{127, 0, 1, 1}}, {}, "127.0.1.1", true},
         // One real address among them: today's rule, the last address of the name.

@@ -1,10 +1,10 @@
-#include "upgrade/script_runner.h"
 #include "tests/support/system_services.h"
+#include "upgrade/script_runner.h"
 
 #include "tests/support/fake_data_access.h"
-#include "tests/support/upgrade_parts.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/upgrade_parts.h"
 
 #include <gtest/gtest.h>
 
@@ -257,8 +257,8 @@ TEST_F(ScriptRunnerTest, FailureOutsideABlockNamesTheLastBeginMarker)
 TEST_F(ScriptRunnerTest, UnreadableScriptFailsWithEmptyName)
 {
     PhantomFiles phantom;
-    UpgradeContext ctx =
-        parts.Context(temp.Slashed() + "prog/", phantom, connection, query, command, parts.Processes);
+    UpgradeContext ctx = parts.Context(temp.Slashed() + "prog/", phantom, connection, query,
+                                       command, parts.Processes);
 
     EXPECT_FALSE(RunUpgradeScripts(ctx, true));
 

@@ -3,8 +3,8 @@
 
 #include "upgrade/upgrade_run.h"
 
-#include "platform/error.h"
 #include "package/package_signature.h"
+#include "platform/error.h"
 #include "tests/support/package_signer.h"
 #include "tests/support/upgrade_run_fixture.h"
 
@@ -179,8 +179,8 @@ protected:
         Product.PackageKey = key.PublicLine();
         WritePackage("the accepted package's bytes");
         // What the scan leaves: the digest of the bytes it verified.
-        const SignatureCheck scanned =
-            VerifyPackageSignature(realFiles, program + "pkg_2.zip", ParsePackageKeys(Product.PackageKey));
+        const SignatureCheck scanned = VerifyPackageSignature(realFiles, program + "pkg_2.zip",
+                                                              ParsePackageKeys(Product.PackageKey));
         ASSERT_TRUE(scanned.Good()) << scanned.Detail;
         Package.SignedDigest = scanned.Digest;
     }
@@ -208,9 +208,9 @@ TEST_F(SignedUpgradeRun, TheArchiverUnpacksTheVerifiedCopyWhichIsThenRemoved)
     EXPECT_EQ(seen, "the accepted package's bytes");
     EXPECT_FALSE(fs::exists(Copy()));
     // The package itself is read once in the run.
-    EXPECT_EQ(std::count(files.OperationNames.begin(), files.OperationNames.end(),
-                         "OpenFileForReading"),
-              2); // its signature file, then the package
+    EXPECT_EQ(
+        std::count(files.OperationNames.begin(), files.OperationNames.end(), "OpenFileForReading"),
+        2); // its signature file, then the package
 }
 
 TEST_F(SignedUpgradeRun, APackageChangedSinceTheScanIsNeverUnpacked)
@@ -224,7 +224,8 @@ TEST_F(SignedUpgradeRun, APackageChangedSinceTheScanIsNeverUnpacked)
          [&] { WritePackage("another package's bytes"); }},
         {"bytes changed, signature kept", [&] { folder.Write("pkg_2.zip", "changed bytes"); }},
         {"signature removed", [&] { fs::remove(folder.Path() / "pkg_2.zip.minisig"); }},
-        {"the scan verified nothing (key added after the scan)", [&] { Package.SignedDigest.clear(); }},
+        {"the scan verified nothing (key added after the scan)",
+         [&] { Package.SignedDigest.clear(); }},
         {"the copy cannot be made",
          [&] {
              files.BeforeOperation = [&](int number, const std::string &name) {
@@ -260,10 +261,17 @@ TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItselfOrAToolsFile)
     SystemFileSystem files;
     UpgradeContext context = parts.Context("/p/", files);
     const std::pair<const char *, const char *> cases[] = {
-        {"abc.zip", "/p/TempUpdate/abc"}, {"a b.ZIP", "/p/TempUpdate/a b"}, {".zip", ""},
-        {"x", ""},                        {"...zip", ""},                  {"..x.zip", "/p/TempUpdate/..x"},
-        {"Update.ini.zip", ""},           {"updatefiles.JOURNAL.zip", ""}, {"offline-upgrade.lock. .zip", ""},
-        {"a\\b.zip", ""},                  {"Update.ini.txt.zip", "/p/TempUpdate/Update.ini.txt"},
+        {"abc.zip", "/p/TempUpdate/abc"},
+        {"a b.ZIP", "/p/TempUpdate/a b"},
+        {".zip", ""},
+        {"x", ""},
+        {"...zip", ""},
+        {"..x.zip", "/p/TempUpdate/..x"},
+        {"Update.ini.zip", ""},
+        {"updatefiles.JOURNAL.zip", ""},
+        {"offline-upgrade.lock. .zip", ""},
+        {"a\\b.zip", ""},
+        {"Update.ini.txt.zip", "/p/TempUpdate/Update.ini.txt"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         package.PackageName = cases[i].first;

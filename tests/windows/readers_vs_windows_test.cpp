@@ -339,10 +339,9 @@ protected:
         folder_.Write("requests.txt", text);
         // No descriptor of ours reaches Wine's helper processes, which may outlive the run.
         const std::string command = "LC_ALL=C.UTF-8 '" + Env("KX_WINE_PREFIX") + "' run '" +
-                                    Env("KX_BUILD_DIR") + "' '" + Env("KX_WINDOWS_PROBE") +
-                                    "' '" + WindowsPath(requestFile) + "' '" +
-                                    WindowsPath(answerFile) + "' </dev/null >'" +
-                                    logFile.string() + "' 2>&1";
+                                    Env("KX_BUILD_DIR") + "' '" + Env("KX_WINDOWS_PROBE") + "' '" +
+                                    WindowsPath(requestFile) + "' '" + WindowsPath(answerFile) +
+                                    "' </dev/null >'" + logFile.string() + "' 2>&1";
         const auto start = std::chrono::steady_clock::now();
         const int rc = std::system(command.c_str());
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -362,14 +361,14 @@ protected:
     }
 
     // Checks one row: equal, or different for its documented choice.
-    static void Compare(const std::string &row, const std::string &ours,
-                        const std::string &windows, const char *choice)
+    static void Compare(const std::string &row, const std::string &ours, const std::string &windows,
+                        const char *choice)
     {
         if (!choice)
             EXPECT_EQ(Visible(ours), Visible(windows)) << row;
         else
-            EXPECT_NE(ours, windows) << row << ": marked \"" << choice
-                                     << "\" but agrees; remove the mark";
+            EXPECT_NE(ours, windows)
+                << row << ": marked \"" << choice << "\" but agrees; remove the mark";
     }
 
     TempFolder folder_;
@@ -381,8 +380,8 @@ TEST_F(ReadersVsWindows, IniLookupsAgreeWithGetPrivateProfileString)
     std::vector<std::string> requests;
     for (size_t i = 0; i < cases.size(); ++i) {
         const auto path = folder_.Write("i" + std::to_string(i) + ".ini", cases[i].file);
-        requests.push_back("ini " + ToHex(WindowsPath(path)) + " " + ToHex(cases[i].section) +
-                           " " + ToHex(cases[i].key));
+        requests.push_back("ini " + ToHex(WindowsPath(path)) + " " + ToHex(cases[i].section) + " " +
+                           ToHex(cases[i].key));
     }
     const std::vector<std::string> answers = AskWindows(requests);
     for (size_t i = 0; i < cases.size(); ++i) {
@@ -442,10 +441,9 @@ TEST_F(ReadersVsWindows, StoreReadsAgreeWithTheRegistryEditorsImport)
         std::string crlf;
         for (char c : lines)
             crlf += c == '\n' ? "\r\n"s : std::string(1, c);
-        const auto path = folder_.Write("r" + std::to_string(i) + ".reg",
-                                        RegFileBytes(cases[i].format, cases[i].format == Format::V4
-                                                                          ? crlf
-                                                                          : lines));
+        const auto path = folder_.Write(
+            "r" + std::to_string(i) + ".reg",
+            RegFileBytes(cases[i].format, cases[i].format == Format::V4 ? crlf : lines));
         requests.push_back("import " + ToHex(WindowsPath(path)));
         keys.push_back(*cases[i].key ? own + "\\" + cases[i].key : own);
     }

@@ -53,8 +53,8 @@ std::wstring Wide(const std::string &utf8)
 {
     if (utf8.empty())
         return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
     return out;
@@ -67,19 +67,18 @@ std::string Utf8(const wchar_t *text, size_t units)
     const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), nullptr, 0,
                                       nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), out.data(), n, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), out.data(), n, nullptr, nullptr);
     return out;
 }
 
 std::string Ini(const std::string &path, const std::string &section, const std::string &key)
 {
     char a[2048] = {};
-    const DWORD an = GetPrivateProfileStringA(section.c_str(), key.c_str(), "<none>", a,
-                                              sizeof a, path.c_str());
+    const DWORD an =
+        GetPrivateProfileStringA(section.c_str(), key.c_str(), "<none>", a, sizeof a, path.c_str());
     wchar_t w[2048] = {};
-    const DWORD wn = GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(),
-                                              L"<none>", w, 2048, Wide(path).c_str());
+    const DWORD wn = GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), L"<none>",
+                                              w, 2048, Wide(path).c_str());
     return ToHex(std::string(a, an)) + " " + ToHex(Utf8(w, wn));
 }
 
@@ -112,21 +111,18 @@ std::string RegA(const std::string &subKey, const std::string &name)
 std::string RegW(const std::string &subKey, const std::string &name)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(subKey).c_str(), 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(subKey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return "nokey";
     const std::wstring wideName = Wide(name);
     std::string answer = "novalue";
     DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key, wideName.c_str(), nullptr, &type, nullptr, &size) ==
-        ERROR_SUCCESS) {
+    if (RegQueryValueExW(key, wideName.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
         std::vector<BYTE> data(size + 2);
         if (RegQueryValueExW(key, wideName.c_str(), nullptr, &type, data.data(), &size) ==
             ERROR_SUCCESS) {
             const std::string bytes =
-                IsStringType(type)
-                    ? Utf8(reinterpret_cast<const wchar_t *>(data.data()), size / 2)
-                    : std::string(reinterpret_cast<const char *>(data.data()), size);
+                IsStringType(type) ? Utf8(reinterpret_cast<const wchar_t *>(data.data()), size / 2)
+                                   : std::string(reinterpret_cast<const char *>(data.data()), size);
             answer = std::to_string(type) + ":" + ToHex(bytes);
         }
     }

@@ -38,9 +38,15 @@ public:
         if (std::memcmp(keys + 2 * keySize_, header + saltSize, kVerifierSize) != 0)
             throw RarError(ExitCode::WrongPassword, "wrong password for " + shown_);
         switch (keySize_) {
-        case 16: aes128_set_encrypt_key(&aes128_, keys); break;
-        case 24: aes192_set_encrypt_key(&aes192_, keys); break;
-        default: aes256_set_encrypt_key(&aes256_, keys); break;
+        case 16:
+            aes128_set_encrypt_key(&aes128_, keys);
+            break;
+        case 24:
+            aes192_set_encrypt_key(&aes192_, keys);
+            break;
+        default:
+            aes256_set_encrypt_key(&aes256_, keys);
+            break;
         }
         hmac_sha1_set_key(&hmac_, keySize_, keys + keySize_);
         next_ = entry.DataAt + saltSize + kVerifierSize;
@@ -110,8 +116,8 @@ public:
         // As the library reports it: a checksum error, which for the entry that proves the
         // password means a wrong one.
         if (std::memcmp(stored, computed, kCodeSize) != 0)
-            throw RarError(ExitCode::Checksum,
-                           "checksum error in " + shown_ + ": its authentication code does not match");
+            throw RarError(ExitCode::Checksum, "checksum error in " + shown_ +
+                                                   ": its authentication code does not match");
         if (entry_.AesVersion == 1 && crc_ != entry_.Crc)
             Bad("checksum does not match");
         checked_ = true;
@@ -131,8 +137,9 @@ private:
         while (got < size) {
             const int64_t n = fa::ReadAt(fd_, bytes + got, size - got, at + got);
             if (n <= 0)
-                throw RarError(ExitCode::Fatal, "cannot read " + shown_ + ": " +
-                                                    (n < 0 ? fa::ErrorText() : "archive cut short"));
+                throw RarError(ExitCode::Fatal,
+                               "cannot read " + shown_ + ": " +
+                                   (n < 0 ? fa::ErrorText() : "archive cut short"));
             got += static_cast<size_t>(n);
         }
     }
@@ -161,9 +168,15 @@ private:
             std::memcpy(stream_.data() + b * 16, counter_, 16);
         }
         switch (keySize_) {
-        case 16: aes128_encrypt(&aes128_, stream_.size(), stream_.data(), stream_.data()); break;
-        case 24: aes192_encrypt(&aes192_, stream_.size(), stream_.data(), stream_.data()); break;
-        default: aes256_encrypt(&aes256_, stream_.size(), stream_.data(), stream_.data()); break;
+        case 16:
+            aes128_encrypt(&aes128_, stream_.size(), stream_.data(), stream_.data());
+            break;
+        case 24:
+            aes192_encrypt(&aes192_, stream_.size(), stream_.data(), stream_.data());
+            break;
+        default:
+            aes256_encrypt(&aes256_, stream_.size(), stream_.data(), stream_.data());
+            break;
         }
         memxor(in_.data(), stream_.data(), in_.size());
         return true;
@@ -174,10 +187,10 @@ private:
     std::string shown_;
     size_t keySize_;
     bool deflated_;
-    aes128_ctx aes128_ {};
-    aes192_ctx aes192_ {};
-    aes256_ctx aes256_ {};
-    hmac_sha1_ctx hmac_ {};
+    aes128_ctx aes128_{};
+    aes192_ctx aes192_{};
+    aes256_ctx aes256_{};
+    hmac_sha1_ctx hmac_{};
     uint8_t counter_[16] = {};
     uint64_t next_ = 0;
     uint64_t dataEnd_ = 0;
@@ -186,7 +199,7 @@ private:
     bool inflateOpen_ = false;
     bool finished_ = false;
     bool checked_ = false;
-    z_stream zs_ {};
+    z_stream zs_{};
     std::vector<uint8_t> in_;
     size_t inAt_ = 0;
     std::vector<uint8_t> stream_;

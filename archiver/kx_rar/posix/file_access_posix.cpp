@@ -51,11 +51,15 @@ std::string ErrorText()
 Failure LastFailure()
 {
     switch (errno) {
-    case EEXIST: return Failure::Exists;
-    case ENOENT: return Failure::NotFound;
+    case EEXIST:
+        return Failure::Exists;
+    case ENOENT:
+        return Failure::NotFound;
     case ENOTDIR:
-    case ELOOP: return Failure::NotAFolder;
-    default: return Failure::Other;
+    case ELOOP:
+        return Failure::NotAFolder;
+    default:
+        return Failure::Other;
     }
 }
 
@@ -136,7 +140,8 @@ bool MakeFolderAt(Native dir, const std::string &name)
 
 Handle CreateNewAt(Native dir, const std::string &name, unsigned mode)
 {
-    return Handle(openat(Fd(dir), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+    return Handle(openat(Fd(dir), name.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                          static_cast<mode_t>(mode)));
 }
 

@@ -53,8 +53,8 @@ std::wstring FullWide(const std::wstring &wide)
 {
     std::wstring full(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()),
-                                              full.data(), nullptr);
+        const DWORD length =
+            GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (length == 0)
             return {};
         if (length < full.size()) {
@@ -99,13 +99,11 @@ Handle OpenRelative(Native dir, const std::string &name, ACCESS_MASK access, ULO
     text.MaximumLength = text.Length;
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &text, kObjCaseInsensitive, H(dir), nullptr);
-    IO_STATUS_BLOCK io {};
+    IO_STATUS_BLOCK io{};
     HANDLE h = nullptr;
-    const NTSTATUS status = NtCreateFile(&h, access | SYNCHRONIZE, &attributes, &io, nullptr,
-                                         FILE_ATTRIBUTE_NORMAL, share, disposition,
-                                         options | kFileSynchronousIoNonalert |
-                                             kFileOpenReparsePoint,
-                                         nullptr, 0);
+    const NTSTATUS status = NtCreateFile(
+        &h, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+        disposition, options | kFileSynchronousIoNonalert | kFileOpenReparsePoint, nullptr, 0);
     if (status < 0) {
         SetLastError(RtlNtStatusToDosError(status));
         return Handle();
@@ -143,12 +141,16 @@ Failure LastFailure()
 {
     switch (GetLastError()) {
     case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return Failure::Exists;
+    case ERROR_ALREADY_EXISTS:
+        return Failure::Exists;
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return Failure::NotFound;
+    case ERROR_PATH_NOT_FOUND:
+        return Failure::NotFound;
     case ERROR_DIRECTORY:
-    case ERROR_CANT_ACCESS_FILE: return Failure::NotAFolder;
-    default: return Failure::Other;
+    case ERROR_CANT_ACCESS_FILE:
+        return Failure::NotAFolder;
+    default:
+        return Failure::Other;
     }
 }
 
@@ -175,15 +177,15 @@ bool Stat(Native handle, Info &info)
     BY_HANDLE_FILE_INFORMATION attributes;
     if (!Attributes(handle, attributes))
         return false;
-    info.Type = (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder
-                                                                         : Kind::Regular;
+    info.Type =
+        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::Regular;
     info.Size = static_cast<uint64_t>(attributes.nFileSizeHigh) << 32 | attributes.nFileSizeLow;
     return true;
 }
 
 int64_t ReadAt(Native handle, void *data, size_t size, uint64_t offset)
 {
-    OVERLAPPED at {};
+    OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD got = 0;
@@ -197,7 +199,7 @@ bool WriteAt(Native handle, const void *data, size_t size, uint64_t offset)
 {
     const char *p = static_cast<const char *>(data);
     while (size > 0) {
-        OVERLAPPED at {};
+        OVERLAPPED at{};
         at.Offset = static_cast<DWORD>(offset);
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD done = 0;
@@ -227,10 +229,9 @@ bool Write(Native handle, const void *data, size_t size)
 
 Handle OpenFolder(const std::string &path)
 {
-    Handle folder = Own(CreateFileW(WidePath(path).c_str(),
-                                    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                                    kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                    nullptr));
+    Handle folder = Own(CreateFileW(
+        WidePath(path).c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+        kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (folder.Valid() && Attributes(folder.Get(), info) &&
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -244,9 +245,9 @@ Handle OpenFolderAt(Native dir, const std::string &name)
 {
     // Shared for deletion as a POSIX folder is: the handle keeps the folder it opened even
     // when that is renamed, and every name below it is opened through the handle.
-    Handle folder = OpenRelative(dir, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE |
-                                                FILE_READ_ATTRIBUTES,
-                                 kShareAll, FILE_OPEN, kFileDirectoryFile);
+    Handle folder =
+        OpenRelative(dir, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                     kShareAll, FILE_OPEN, kFileDirectoryFile);
     BY_HANDLE_FILE_INFORMATION info;
     if (folder.Valid() && (!Attributes(folder.Get(), info) ||
                            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
@@ -284,7 +285,7 @@ bool RenameAt(Native dir, const std::string &from, const std::string &to)
     info->FileNameLength = static_cast<ULONG>(target.size() * sizeof(wchar_t));
     std::copy(target.begin(), target.end(), info->FileName);
     const auto rename = [&] {
-        IO_STATUS_BLOCK io {};
+        IO_STATUS_BLOCK io{};
         const NTSTATUS status =
             NtSetInformationFile(H(file.Get()), &io, info, static_cast<ULONG>(buffer.size()),
                                  static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformation));
@@ -306,9 +307,9 @@ bool RenameAt(Native dir, const std::string &from, const std::string &to)
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    FILE_BASIC_INFO basic {};
-    basic.FileAttributes = (attributes.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) |
-                           FILE_ATTRIBUTE_NORMAL;
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes =
+        (attributes.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(H(old.Get()), FileBasicInfo, &basic, sizeof basic)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
@@ -318,9 +319,9 @@ bool RenameAt(Native dir, const std::string &from, const std::string &to)
 
 bool RemoveAt(Native dir, const std::string &name, bool folder)
 {
-    Handle doomed = OpenRelative(dir, name, DELETE, kShareAll, FILE_OPEN,
-                                 (folder ? kFileDirectoryFile : kFileNonDirectoryFile) |
-                                     kFileDeleteOnClose);
+    Handle doomed =
+        OpenRelative(dir, name, DELETE, kShareAll, FILE_OPEN,
+                     (folder ? kFileDirectoryFile : kFileNonDirectoryFile) | kFileDeleteOnClose);
     return doomed.Valid() && doomed.Close();
 }
 
@@ -371,8 +372,8 @@ bool RemoveEmptyFolder(const std::string &path)
 
 bool RenamePath(const std::string &from, const std::string &to)
 {
-    return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
+    return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) !=
+           0;
 }
 
 uint64_t FreeSpace(const std::string &folder)
@@ -391,13 +392,14 @@ bool StatPath(const std::string &path, PathInfo &info)
     if (!h.Valid() || !Attributes(h.Get(), attributes))
         return false;
     const bool folder = attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-    info.Type = folder ? Kind::Folder
-                       : GetFileType(H(h.Get())) == FILE_TYPE_DISK ? Kind::Regular : Kind::Other;
+    info.Type = folder                                      ? Kind::Folder
+                : GetFileType(H(h.Get())) == FILE_TYPE_DISK ? Kind::Regular
+                                                            : Kind::Other;
     info.Id = {attributes.dwVolumeSerialNumber,
                static_cast<uint64_t>(attributes.nFileIndexHigh) << 32 | attributes.nFileIndexLow};
-    const int64_t ticks =
-        static_cast<int64_t>(static_cast<uint64_t>(attributes.ftLastWriteTime.dwHighDateTime) << 32 |
-                             attributes.ftLastWriteTime.dwLowDateTime);
+    const int64_t ticks = static_cast<int64_t>(
+        static_cast<uint64_t>(attributes.ftLastWriteTime.dwHighDateTime) << 32 |
+        attributes.ftLastWriteTime.dwLowDateTime);
     info.ModifiedTime = (ticks - kEpochDifference) / 10000000;
     // The POSIX bits a Unix unpacker restores: folders open to all, read-only kept.
     const bool readOnly = attributes.dwFileAttributes & FILE_ATTRIBUTE_READONLY;

@@ -28,10 +28,10 @@ bool OdbcDiagnosticRecord(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record
     wchar_t stateText[6] = {};
     wchar_t messageText[1024] = {};
     SQLSMALLINT length = 0;
-    const SQLRETURN rc = SQLGetDiagRecW(type, handle, record,
-                                        reinterpret_cast<SQLWCHAR *>(stateText), &native,
-                                        reinterpret_cast<SQLWCHAR *>(messageText),
-                                        static_cast<SQLSMALLINT>(std::size(messageText)), &length);
+    const SQLRETURN rc =
+        SQLGetDiagRecW(type, handle, record, reinterpret_cast<SQLWCHAR *>(stateText), &native,
+                       reinterpret_cast<SQLWCHAR *>(messageText),
+                       static_cast<SQLSMALLINT>(std::size(messageText)), &length);
     if (!SQL_SUCCEEDED(rc))
         return false;
     state = Narrow(stateText);

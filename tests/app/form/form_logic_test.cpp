@@ -2,8 +2,8 @@
 // message pump, the refused close and the default error report, through a view that records.
 
 #include "app/form/form_controls.h"
-#include "tests/support/system_services.h"
 #include "app/form/form_logic.h"
+#include "tests/support/system_services.h"
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"
@@ -77,8 +77,7 @@ public:
     int ProgressPosition() const override { return Window.ProgressPosition(); }
     void ProcessMessages() override { Window.ProcessMessages(); }
     void Repaint() override { Window.Repaint(); }
-    void ShowMessage(const std::string &text, const std::string &caption,
-                     MessageIcon icon) override
+    void ShowMessage(const std::string &text, const std::string &caption, MessageIcon icon) override
     {
         Window.ShowMessage(text, caption, icon);
         if (OnMessage)
@@ -193,9 +192,9 @@ public:
     {
         if (programFolder.empty())
             programFolder = folder.Slashed();
-        logic = std::make_unique<FormLogic>(FormServices{programFolder, files, processes,
-                                                         registry, host, connection, query,
-                                                         command, std::move(runner)},
+        logic = std::make_unique<FormLogic>(FormServices{programFolder, files, processes, registry,
+                                                         host, connection, query, command,
+                                                         std::move(runner)},
                                             view);
         view.Logic = logic.get();
         return *logic;
@@ -390,13 +389,13 @@ TEST(FormLogicCheckBox, ComparesTheBuildCaptionsOrdinally)
         bool enabled;
     };
     const Case cases[] = {
-        {"100", "100", true, true},   {"100", "100", false, false}, // equal: only when forced
-        {"101", "100", true, true},   {"101", "100", false, true},  // newer
-        {"099", "100", true, false},  {"099", "100", false, true},  // older: only a difference
-        {"9", "10", true, true},      {"10", "9", true, false},     // texts, not numbers
-        {"12", "123", true, false},   {"12", "123", false, true},   // a prefix sorts first
-        {"123", "12", true, true},    {"B100", "b100", true, false}, // letter case counts
-        {"b100", "B100", true, true}, {"b100", "B100", false, true},
+        {"100", "100", true, true},       {"100", "100", false, false},  // equal: only when forced
+        {"101", "100", true, true},       {"101", "100", false, true},   // newer
+        {"099", "100", true, false},      {"099", "100", false, true},   // older: only a difference
+        {"9", "10", true, true},          {"10", "9", true, false},      // texts, not numbers
+        {"12", "123", true, false},       {"12", "123", false, true},    // a prefix sorts first
+        {"123", "12", true, true},        {"B100", "b100", true, false}, // letter case counts
+        {"b100", "B100", true, true},     {"b100", "B100", false, true},
         {"\xB0\xE6", "\x39", true, true}, // bytes above 127 sort after ASCII
         {"", "", false, false},
     };
@@ -562,7 +561,10 @@ TEST(FormLogicErrorReport, OutcomesOfTheRunAndErrorsThatLeaveIt)
          []() -> bool { throw std::runtime_error("out of memory"); },
          {"out of memory", kTitle, MessageIcon::Error},
          true},
-        {"anything else", []() -> bool { throw 42; }, {"未知错误", kTitle, MessageIcon::Error}, true},
+        {"anything else",
+         []() -> bool { throw 42; },
+         {"未知错误", kTitle, MessageIcon::Error},
+         true},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].what);

@@ -58,7 +58,7 @@ enum class Sink { File, Pipe };
 // Starts program with arguments, its standard output and error going to two sinks of the kind
 // given, waits for it and collects both.
 Outcome RunWithSinks(const fs::path &program, const std::wstring &arguments, Sink sink,
-            const TempFolder &folder)
+                     const TempFolder &folder)
 {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE outRead = nullptr, outWrite = nullptr, errorRead = nullptr, errorWrite = nullptr;
@@ -160,9 +160,9 @@ TEST(QuietOutput, ReachesTheFilesAndPipesTheCallerHandsOver)
 TEST(QuietOutput, PackageOptionTakesChineseFileAndFolderNames)
 {
     struct Case {
-        const wchar_t *Folder;  // of the program, below the temporary folder
-        const wchar_t *File;    // made below the temporary folder
-        const wchar_t *Given;   // to --package; nullptr: the absolute path of File
+        const wchar_t *Folder; // of the program, below the temporary folder
+        const wchar_t *File;   // made below the temporary folder
+        const wchar_t *Given;  // to --package; nullptr: the absolute path of File
         DWORD ExitCode;
     };
     const Case cases[] = {
@@ -181,8 +181,8 @@ TEST(QuietOutput, PackageOptionTakesChineseFileAndFolderNames)
         fs::create_directories(file.parent_path());
         std::ofstream(file) << "not an archive";
         const std::wstring given = c.Given ? c.Given : file.wstring();
-        const Outcome outcome = RunWithSinks(
-            program, L"--unattended --package \"" + given + L"\"", Sink::File, folder);
+        const Outcome outcome =
+            RunWithSinks(program, L"--unattended --package \"" + given + L"\"", Sink::File, folder);
         EXPECT_EQ(outcome.ExitCode, c.ExitCode) << outcome.Out << outcome.Error;
         if (c.ExitCode == 1) {
             EXPECT_EQ(LastLine(outcome.Out), "未找到有效的升级包文件！") << outcome.Out;
@@ -200,8 +200,8 @@ DWORD RunCommand(std::wstring line, const TempFolder &folder)
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     // A console of its own, as a prompt has: its code page is what "chcp" sets.
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
-                        nullptr, folder.Path().c_str(), &startup, &process)) {
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                        folder.Path().c_str(), &startup, &process)) {
         ADD_FAILURE() << "cannot start: " << LastErrorText();
         return static_cast<DWORD>(-1);
     }
@@ -231,10 +231,10 @@ TEST(QuietOutput, APromptAndABatchFileWaitForTheConsoleTwin)
     } cases[] = {{L"--unattended", 1}, {L"--no-such-option", 3}, {L"--help", 0}};
     for (const auto &c : cases) {
         SCOPED_TRACE(Narrow(c.arguments));
-        EXPECT_EQ(RunCommand(L"cmd.exe /c offline-upgrade " + std::wstring(c.arguments) +
-                                 L" > nul 2>&1",
-                             folder),
-                  c.code);
+        EXPECT_EQ(
+            RunCommand(L"cmd.exe /c offline-upgrade " + std::wstring(c.arguments) + L" > nul 2>&1",
+                       folder),
+            c.code);
         // The code as a .bat sees it, the line after.
         std::ofstream(folder.Path() / "run.bat")
             << "@echo off\r\nchcp 936 > nul\r\noffline-upgrade " << Narrow(c.arguments)
@@ -294,9 +294,9 @@ TEST(QuietOutput, ReachesTheConsoleItWasStartedFrom)
     // A console window of our own, as cmd.exe has, whose text can be read back.
     FreeConsole();
     ASSERT_TRUE(AllocConsole()) << LastErrorText();
-    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
+    HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(console, INVALID_HANDLE_VALUE);
     TempFolder folder;
     const fs::path program = ProgramIn(folder);

@@ -10,8 +10,8 @@
 #include "platform/win/wide.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/faulty_file_system.h"
-#include "tests/support/system_services.h"
 #include "tests/support/run_test_again_win.h"
+#include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
 #include "u_main_design.h"
 #include "upgrade/script_runner.h"
@@ -84,8 +84,8 @@ class WinWindowFixture {
 public:
     TForm1 &Make(UpgradeRunner runner = {})
     {
-        form = std::make_unique<TForm1>(FormServices{folder.Slashed(), files, processes,
-                                                     registry, host, connection, query, command,
+        form = std::make_unique<TForm1>(FormServices{folder.Slashed(), files, processes, registry,
+                                                     host, connection, query, command,
                                                      std::move(runner)},
                                         messages);
         return *form;
@@ -107,8 +107,8 @@ public:
 std::string Text(HWND control)
 {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(),
-                                                   static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return Narrow(text);
 }
 
@@ -130,15 +130,24 @@ void Click(const TForm1 &form, int id)
 int IdOf(std::string_view name)
 {
     static const std::pair<std::string_view, int> ids[] = {
-        {"GroupBox1", IdGroupBox1},       {"Lab_NoPackage", IdLab_NoPackage},
-        {"P_Update", IdP_Update},         {"Label1", IdLabel1},
-        {"Label2", IdLabel2},             {"Label3", IdLabel3},
-        {"Label4", IdLabel4},             {"Lab_Product", IdLab_Product},
-        {"Lab_CurrBuild", IdLab_CurrBuild}, {"Lab_NewBuild", IdLab_NewBuild},
-        {"Lab_Path", IdLab_Path},         {"CheckBox_Force", IdCheckBox_Force},
-        {"BtnUpdate", IdBtnUpdate},       {"BtnClose", IdBtnClose},
-        {"ProgressBar", IdProgressBar},   {"Lab_CurrentStep", IdLab_CurrentStep},
-        {"Btn_refresh", IdBtn_refresh},   {"Image1", IdImage1},
+        {"GroupBox1", IdGroupBox1},
+        {"Lab_NoPackage", IdLab_NoPackage},
+        {"P_Update", IdP_Update},
+        {"Label1", IdLabel1},
+        {"Label2", IdLabel2},
+        {"Label3", IdLabel3},
+        {"Label4", IdLabel4},
+        {"Lab_Product", IdLab_Product},
+        {"Lab_CurrBuild", IdLab_CurrBuild},
+        {"Lab_NewBuild", IdLab_NewBuild},
+        {"Lab_Path", IdLab_Path},
+        {"CheckBox_Force", IdCheckBox_Force},
+        {"BtnUpdate", IdBtnUpdate},
+        {"BtnClose", IdBtnClose},
+        {"ProgressBar", IdProgressBar},
+        {"Lab_CurrentStep", IdLab_CurrentStep},
+        {"Btn_refresh", IdBtn_refresh},
+        {"Image1", IdImage1},
     };
     for (const auto &[widget, id] : ids)
         if (widget == name)
@@ -237,8 +246,8 @@ TEST(Win32Window, LabelsHaveTheDesignsFontAndColour)
     };
     const COLORREF text = GetSysColor(COLOR_BTNTEXT);
     const Case cases[] = {
-        {IdLab_NoPackage, true, text},        {IdLabel1, false, text},
-        {IdLab_Product, false, RGB(255, 0, 0)}, {IdLab_CurrBuild, false, RGB(255, 0, 0)},
+        {IdLab_NoPackage, true, text},           {IdLabel1, false, text},
+        {IdLab_Product, false, RGB(255, 0, 0)},  {IdLab_CurrBuild, false, RGB(255, 0, 0)},
         {IdLab_NewBuild, false, RGB(255, 0, 0)}, {IdLab_Path, false, RGB(255, 0, 0)},
         {IdLab_CurrentStep, false, text},
     };
@@ -302,7 +311,9 @@ TEST(Win32Window, FormCreateDrawsTheNoPackageStateInTheControls)
     TForm1 &form = fixture.Make();
     form.FormCreate();
     EXPECT_EQ(form.ComputerName, "TESTPC");
-    auto visible = [&](int id) { return (GetWindowLongW(form.Control(id), GWL_STYLE) & WS_VISIBLE) != 0; };
+    auto visible = [&](int id) {
+        return (GetWindowLongW(form.Control(id), GWL_STYLE) & WS_VISIBLE) != 0;
+    };
     EXPECT_TRUE(visible(IdLab_NoPackage));
     EXPECT_FALSE(visible(IdP_Update));
     EXPECT_FALSE(visible(IdProgressBar));
@@ -401,8 +412,8 @@ public:
     std::function<void(const std::string &shown)> OnPaint;
 
 private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                 UINT_PTR, DWORD_PTR data)
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR data)
     {
         const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
         auto *watch = reinterpret_cast<PaintWatch *>(data);
@@ -418,8 +429,9 @@ private:
 TEST(Win32Window, TheWindowPaintsAndAnswersWhileABlockRuns)
 {
     WinWindowFixture fixture;
-    fixture.folder.Write("TempUpdate/demo_1.2/UpdateSQL.sql",
-                         "-- sql begin 建表\ncreate\n-- end sql\n-- sql begin 写入\ninsert\n-- end sql\n");
+    fixture.folder.Write(
+        "TempUpdate/demo_1.2/UpdateSQL.sql",
+        "-- sql begin 建表\ncreate\n-- end sql\n-- sql begin 写入\ninsert\n-- end sql\n");
     TForm1 &form = fixture.Make([](UpgradeContext &context, const std::string &) {
         return RunUpgradeScripts(context, true);
     });
@@ -439,7 +451,8 @@ TEST(Win32Window, TheWindowPaintsAndAnswersWhileABlockRuns)
     bool labelPainted = false;
     bool barPainted = false;
     std::vector<std::string> paintedInBlock;
-    PaintWatch label(form.Control(IdLab_CurrentStep), [](HWND hwnd) { return "step:" + Text(hwnd); });
+    PaintWatch label(form.Control(IdLab_CurrentStep),
+                     [](HWND hwnd) { return "step:" + Text(hwnd); });
     PaintWatch bar(form.Control(IdProgressBar), [](HWND hwnd) {
         return "bar:" + std::to_string(SendMessageW(hwnd, PBM_GETPOS, 0, 0)) + "/" +
                std::to_string(SendMessageW(hwnd, PBM_GETRANGE, FALSE, 0));
@@ -471,7 +484,8 @@ TEST(Win32Window, TheWindowPaintsAndAnswersWhileABlockRuns)
         // Sent from this thread, it is handled only when the window's thread takes messages.
         closeAnswered = SendMessageW(form.Handle(), WM_CLOSE, 0, 0);
         std::unique_lock<std::mutex> hold(mutex);
-        changed.wait_for(hold, std::chrono::seconds(30), [&] { return labelPainted && barPainted; });
+        changed.wait_for(hold, std::chrono::seconds(30),
+                         [&] { return labelPainted && barPainted; });
         blockRunning = false;
     };
 
@@ -501,9 +515,9 @@ public:
 std::string AccessibleName(HWND control)
 {
     IAccessible *object = nullptr;
-    const HRESULT found = AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
-                                                     __uuidof(IAccessible),
-                                                     reinterpret_cast<void **>(&object));
+    const HRESULT found =
+        AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                   reinterpret_cast<void **>(&object));
     if (FAILED(found) || !object)
         return "(no accessible object: " + std::to_string(found) + ")";
     VARIANT self;
@@ -512,8 +526,8 @@ std::string AccessibleName(HWND control)
     self.lVal = CHILDID_SELF;
     BSTR name = nullptr;
     const HRESULT named = object->get_accName(self, &name);
-    std::string result = FAILED(named) ? "(no name: " + std::to_string(named) + ")"
-                                       : Narrow(name ? name : L"");
+    std::string result =
+        FAILED(named) ? "(no name: " + std::to_string(named) + ")" : Narrow(name ? name : L"");
     SysFreeString(name);
     object->Release();
     return result;
@@ -624,9 +638,9 @@ TEST(Win32Window, StartsLaidOutForTheSystemsDpi)
     }
     const SystemDpi dpi(144);
     ASSERT_TRUE(dpi.Set());
-    EXPECT_EQ(RunThisTestAgain(L"Win32Window.StartsLaidOutForTheSystemsDpi", L"KX_EXPECT_DPI",
-                               L"144"),
-              0);
+    EXPECT_EQ(
+        RunThisTestAgain(L"Win32Window.StartsLaidOutForTheSystemsDpi", L"KX_EXPECT_DPI", L"144"),
+        0);
 }
 
 } // namespace

@@ -34,7 +34,8 @@ std::wstring ClassOf(HWND hwnd)
 std::string TextOf(HWND hwnd)
 {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
     for (wchar_t &c : text)
         if (c == L'\r' || c == L'\n' || c == L'\t')
             c = L' ';

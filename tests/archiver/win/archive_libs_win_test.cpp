@@ -69,8 +69,9 @@ TEST_P(ArchiveLibsWinTest, RoundTripsWithThePasswordAndRefusesAWrongOne)
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, ArchiveLibsWinTest,
-    ::testing::Values(Method{"Aes256", ZIP_EM_AES_256}, Method{"Aes128", ZIP_EM_AES_128},
-                      Method{"Traditional", ZIP_EM_TRAD_PKWARE}),
-    [](const auto &info) { return std::string(info.param.name); });
+                         ::testing::Values(Method{"Aes256", ZIP_EM_AES_256},
+                                           Method{"Aes128", ZIP_EM_AES_128},
+                                           Method{"Traditional", ZIP_EM_TRAD_PKWARE}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

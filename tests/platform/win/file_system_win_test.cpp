@@ -20,7 +20,8 @@ protected:
     std::string Folder() const { return Narrow(folder_.Path().wstring()) + "\\"; }
     static std::string Narrow(const std::wstring &wide)
     {
-        const int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        const int length =
+            WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
         std::string text(static_cast<size_t>(length), '\0');
         WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(), length, nullptr, nullptr);
         text.pop_back();
@@ -115,8 +116,8 @@ TEST_F(WinFileSystemTest, CopyReplacesAFileAndKeepsTheModificationTime)
     FILETIME past{};
     SYSTEMTIME when{2001, 2, 0, 3, 4, 5, 6, 0};
     SystemTimeToFileTime(&when, &past);
-    HANDLE file = CreateFileW(Widen(source).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Widen(source).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     SetFileTime(file, nullptr, nullptr, &past);
     CloseHandle(file);
@@ -195,7 +196,6 @@ TEST_F(WinFileSystemTest, TreesGoWithReadOnlyFilesAndTheWorkingFolderFollows)
     EXPECT_TRUE(files.RemoveFile(Folder() + "single.txt"));
     EXPECT_FALSE(files.RemoveFile(Folder() + "single.txt"));
 }
-
 
 TEST_F(WinFileSystemTest, KindOfAndResolvedPaths)
 {

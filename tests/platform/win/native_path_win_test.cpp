@@ -33,9 +33,11 @@ TEST(LongNativePath, PathsPastThePlainCallsLimitTakeTheLongForm)
         {"long with slashes", "C:/p/" + deep + "/x.log", L"\\\\?\\C:\\p\\" + wideDeep + L"\\x.log"},
         {"long with . and ..", "C:\\p\\.\\q\\..\\" + deep + "\\x.log",
          L"\\\\?\\C:\\p\\" + wideDeep + L"\\x.log"},
-        {"long on a share", "\\\\server\\share\\" + deep, L"\\\\?\\UNC\\server\\share\\" + wideDeep},
+        {"long on a share", "\\\\server\\share\\" + deep,
+         L"\\\\?\\UNC\\server\\share\\" + wideDeep},
         {"long and already in the long form", "\\\\?\\C:\\" + deep, L"\\\\?\\C:\\" + wideDeep},
-        {"long, a folder with its separator", "C:\\" + deep + "\\", L"\\\\?\\C:\\" + wideDeep + L"\\"},
+        {"long, a folder with its separator", "C:\\" + deep + "\\",
+         L"\\\\?\\C:\\" + wideDeep + L"\\"},
         {"long and Chinese", "C:\\升级\\" + deep, L"\\\\?\\C:\\\u5347\u7ea7\\" + wideDeep},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -80,7 +82,8 @@ TEST(WithinMaxPath, ADeepFileIsReachedThroughItsFoldersShortNames)
             CloseHandle(opened);
     }
     std::error_code ignored;
-    std::filesystem::remove_all(LongNativePath(temp.Path().string() + "\\folder-of-a-deep-program-" +
+    std::filesystem::remove_all(LongNativePath(temp.Path().string() +
+                                               "\\folder-of-a-deep-program-" +
                                                std::to_string(temp.Path().string().size())),
                                 ignored);
 }

@@ -2,8 +2,8 @@
 // not inherited by a started program, and the places where no lock can be made.
 #include "platform/program_folder_lock.h"
 
-#include "platform/win/process_win.h"
 #include "platform/program_folder.h"
+#include "platform/win/process_win.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>

@@ -30,8 +30,8 @@ TEST(WinRegistry, ReadsAProductOfThe32BitViewAndCreatesItsMissingApplicationPath
     WinRegistry registry;
     T_ProductReg result;
     ReadProductReg(registry, product.Code(), result);
-    const T_ProductReg expected{product.Code(), "", "5.2", "1130", "数据库服务器", "kx_db",
-                                "%USER%", "c2VjcmV0"};
+    const T_ProductReg expected{product.Code(), "",      "5.2",    "1130",
+                                "数据库服务器", "kx_db", "%USER%", "c2VjcmV0"};
     EXPECT_EQ(result, expected);
     // The missing key was created, in the same view.
     EXPECT_TRUE(product.Exists(L"\\ApplicationPath", KEY_WOW64_32KEY));
@@ -136,14 +136,15 @@ TEST(WinRegistry, AKeyRefusedForLackOfRightsSaysSoInTheLog)
 
     WinRegistry registry;
     RegKey key = kNoRegKey;
-    EXPECT_FALSE(registry.OpenKey("Software\\vazerodu\\" + product.Code() + "\\ClientConfigure", key));
+    EXPECT_FALSE(
+        registry.OpenKey("Software\\vazerodu\\" + product.Code() + "\\ClientConfigure", key));
     EXPECT_NE(log.All.find("cannot be opened for lack of rights"), std::string::npos) << log.All;
     EXPECT_NE(log.All.find("as administrator"), std::string::npos) << log.All;
 
     // Open to all again, so that the product's keys can go.
     PSECURITY_DESCRIPTOR open = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)",
-                                                                    SDDL_REVISION_1, &open, nullptr));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, nullptr));
     RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, open);
     LocalFree(open);
     RegCloseKey(handle);

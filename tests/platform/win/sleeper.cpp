@@ -1,5 +1,6 @@
 // A stand-in program for the process tests: sleeps the given milliseconds, writes the third
-// argument (if any) to standard error, then exits with the given code. Copied under other names (KX_Rar.exe) where a test needs another image name.
+// argument (if any) to standard error, then exits with the given code. Copied under other names
+// (KX_Rar.exe) where a test needs another image name.
 #include <windows.h>
 
 #include <cstdio>

@@ -67,7 +67,8 @@ public:
     {
         Write("sources\\Update.ini", "[CONFIG]\r\ncorp=" + maker +
                                          "\r\nSoft=演示系统\r\nVersion=5\r\nBuild=5.2\r\n"
-                                         "DbType=1\r\nRegValue=" + productCode + "\r\n");
+                                         "DbType=1\r\nRegValue=" +
+                                         productCode + "\r\n");
         Write("sources\\UpdateSQL.sql", kScript);
         Write("sources\\文件\\bin\\app.conf", "version=5.2\r\n");
         Write("sources\\文件\\说明.txt", "5.2\r\n");
@@ -113,8 +114,8 @@ TEST(KxpackArchiverWin, MadePackagePassesCheckAndListsItsBlocksAndFiles)
 
     // Against a product folder that has one of the two files already.
     shop.Write("产品\\bin\\app.conf", "version=5.1\r\n");
-    const ProgramOutcome files = shop.Run({"files", package, "--product", shop.Root() + "产品\\",
-                                           "--json"});
+    const ProgramOutcome files =
+        shop.Run({"files", package, "--product", shop.Root() + "产品\\", "--json"});
     EXPECT_EQ(files.ExitCode, kClean) << files.Messages;
     const json listed = Json(files);
     ASSERT_FALSE(listed.is_discarded()) << files.Messages;
@@ -160,8 +161,7 @@ TEST(KxpackArchiverWin, SignsWhatCheckThenVerifies)
         EXPECT_EQ(signedRun.ExitCode, c.code) << c.what << "\n" << signedRun.Messages;
         if (c.code != kClean)
             continue;
-        const std::string signature =
-            ReadWholeFile(NativePath(package + ".minisig"));
+        const std::string signature = ReadWholeFile(NativePath(package + ".minisig"));
         EXPECT_NE(signature.find("trusted comment: timestamp:"), std::string::npos) << signature;
         EXPECT_NE(signature.find("\tfile:ABC_5.2.zip\tproduct:ABC\tbuild:5.2\thashed"),
                   std::string::npos)
@@ -202,13 +202,14 @@ TEST(KxpackArchiverWin, CheckJudgesAgainstAStoreAndThisMachinesRegistry)
         const char *verdict;
         int code;
     } cases[] = {
-        {"store, registered", L"", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" +
-                                       product.Code() +
-                                       "\\ClientConfigure]\r\n\"Version\"=\"5\"\r\n"
-                                       "\"Build\"=\"5.1\"\r\n",
+        {"store, registered", L"",
+         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\" + product.Code() +
+             "\\ClientConfigure]\r\n\"Version\"=\"5\"\r\n"
+             "\"Build\"=\"5.1\"\r\n",
          "accepted", kClean},
-        {"store, other product", L"", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\"
-                                      "XYZ\\ClientConfigure]\r\n\"Version\"=\"5\"\r\n",
+        {"store, other product", L"",
+         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\"
+         "XYZ\\ClientConfigure]\r\n\"Version\"=\"5\"\r\n",
          "passed over", kErrors},
         {"this machine, not registered", L"", "", "passed over", kErrors},
         {"this machine, registered", L"5", "", "accepted", kClean},
