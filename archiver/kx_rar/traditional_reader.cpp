@@ -34,7 +34,13 @@ const std::array<uint32_t, 256> &CrcTable()
 TraditionalEntryReader::TraditionalEntryReader(fa::Native fd, const ZipEntry &entry,
                                                const std::string &password, std::string shownName)
     : fd_(fd), entry_(entry), shown_(std::move(shownName)), next_(entry.DataAt),
-      deflated_(entry.Method == 8)
+      plain_(entry, shown_, true, [this](const unsigned char *&bytes, size_t &size) {
+          if (!ReadRaw())
+              return false;
+          bytes = reinterpret_cast<const unsigned char *>(in_.data());
+          size = in_.size();
+          return true;
+      })
 {
     const auto &table = CrcTable();
     const auto update = [&](unsigned char c) {
@@ -58,12 +64,6 @@ TraditionalEntryReader::TraditionalEntryReader(fa::Native fd, const ZipEntry &en
     const unsigned expected = (entry.Flags & 8) ? (entry.LocalTime >> 8) & 0xff : entry.Crc >> 24;
     if (header[kHeaderSize - 1] != expected)
         throw RarError(ExitCode::WrongPassword, "wrong password for " + shown_);
-    if (deflated_) {
-        if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK)
-            throw RarError(ExitCode::Fatal, "out of memory");
-        inflateOpen_ = true;
-        out_.resize(kBlock);
-    }
     if (entry.CompressedSize >= kHelperFrom) {
         spare_.resize(kPiecesInFlight);
         helper_ = std::thread([this] { Produce(); });
@@ -80,8 +80,6 @@ TraditionalEntryReader::~TraditionalEntryReader()
         changed_.notify_all();
         helper_.join();
     }
-    if (inflateOpen_)
-        inflateEnd(&zs_);
 }
 
 void TraditionalEntryReader::Produce()
@@ -156,7 +154,6 @@ bool TraditionalEntryReader::ReadAndDecrypt(std::string &block)
 
 bool TraditionalEntryReader::ReadRaw()
 {
-    inAt_ = 0;
     if (!helper_.joinable())
         return ReadAndDecrypt(in_);
     std::unique_lock lock(mutex_);
@@ -179,49 +176,14 @@ bool TraditionalEntryReader::ReadRaw()
 
 void TraditionalEntryReader::Bad(const std::string &why) const
 {
-    throw RarError(ExitCode::WrongPassword,
-                   "wrong password or damaged data in " + shown_ + ": " + why);
+    PlainData::Bad(shown_, why);
 }
 
 bool TraditionalEntryReader::ReadBlock(const void *&data, size_t &size)
 {
-    while (!finished_) {
-        if (!deflated_) {
-            if (!ReadRaw()) {
-                finished_ = true;
-                break;
-            }
-            data = in_.data();
-            size = in_.size();
-        } else {
-            if (inAt_ == in_.size() && !ReadRaw())
-                Bad("its deflated data ends early");
-            zs_.next_in = reinterpret_cast<Bytef *>(in_.data() + inAt_);
-            zs_.avail_in = static_cast<uInt>(in_.size() - inAt_);
-            zs_.next_out = reinterpret_cast<Bytef *>(out_.data());
-            zs_.avail_out = static_cast<uInt>(out_.size());
-            const int r = inflate(&zs_, Z_NO_FLUSH);
-            inAt_ = in_.size() - zs_.avail_in;
-            if (r == Z_STREAM_END)
-                finished_ = true;
-            else if (r != Z_OK && r != Z_BUF_ERROR)
-                Bad("its deflated data does not unpack");
-            data = out_.data();
-            size = out_.size() - zs_.avail_out;
-            if (size == 0 && !finished_)
-                continue;
-        }
-        written_ += size;
-        if (written_ > entry_.Size)
-            Bad("more data than stored");
-        crc_ = static_cast<uint32_t>(
-            crc32(crc_, static_cast<const Bytef *>(data), static_cast<uInt>(size)));
-        if (size > 0)
-            return true;
-    }
-    if (written_ != entry_.Size)
-        Bad("less data than stored");
-    if (crc_ != entry_.Crc)
+    if (plain_.Next(data, size))
+        return true;
+    if (plain_.Crc() != entry_.Crc)
         Bad("checksum does not match");
     return false;
 }

@@ -7,9 +7,8 @@
 // checks and writes.
 
 #include "file_access.h"
+#include "plain_data.h"
 #include "zip_layout.h"
-
-#include <zlib.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -51,16 +50,9 @@ private:
     const ZipEntry &entry_;
     std::string shown_;
     uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};
-    uint64_t next_ = 0;    // archive offset of the next raw byte
-    uint64_t written_ = 0; // plain bytes handed out
-    uint32_t crc_ = 0;
-    bool deflated_ = false;
-    bool inflateOpen_ = false;
-    bool finished_ = false;
-    z_stream zs_{};
-    std::string in_;
-    size_t inAt_ = 0;
-    std::string out_;
+    uint64_t next_ = 0; // archive offset of the next raw byte
+    std::string in_;    // the decrypted piece in hand
+    PlainData plain_;
 
     // The helper thread's hand-over: decrypted pieces in order, and spare buffers.
     std::mutex mutex_;

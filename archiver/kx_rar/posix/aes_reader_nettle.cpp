@@ -1,12 +1,12 @@
 #include "aes_reader.h"
 
+#include "plain_data.h"
 #include "rar_error.h"
 
 #include <nettle/aes.h>
 #include <nettle/hmac.h>
 #include <nettle/memxor.h>
 #include <nettle/pbkdf2.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -25,7 +25,15 @@ public:
     AesEntryReader(fa::Native fd, const ZipEntry &entry, const std::string &password,
                    std::string shown)
         : fd_(fd), entry_(entry), shown_(std::move(shown)), keySize_(8u + 8u * entry.AesStrength),
-          deflated_(entry.Method == 8)
+          // The second kind stores no checksum: the authentication code stands for it.
+          plain_(entry, shown_, entry.AesVersion == 1,
+                 [this](const unsigned char *&bytes, size_t &size) {
+                     if (!ReadRaw())
+                         return false;
+                     bytes = in_.data();
+                     size = in_.size();
+                     return true;
+                 })
     {
         const size_t saltSize = keySize_ / 2;
         if (entry.CompressedSize < saltSize + kVerifierSize + kCodeSize)
@@ -51,61 +59,14 @@ public:
         hmac_sha1_set_key(&hmac_, keySize_, keys + keySize_);
         next_ = entry.DataAt + saltSize + kVerifierSize;
         dataEnd_ = entry.DataEnd - kCodeSize;
-        if (deflated_) {
-            if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK)
-                throw RarError(ExitCode::Fatal, "out of memory");
-            inflateOpen_ = true;
-            out_.resize(kBlock);
-        }
-    }
-
-    ~AesEntryReader() override
-    {
-        if (inflateOpen_)
-            inflateEnd(&zs_);
     }
 
     bool ReadBlock(const void *&data, size_t &size) override
     {
         if (checked_)
             return false;
-        while (!finished_) {
-            if (!deflated_) {
-                if (!ReadRaw()) {
-                    finished_ = true;
-                    break;
-                }
-                data = in_.data();
-                size = in_.size();
-            } else {
-                if (inAt_ == in_.size() && !ReadRaw())
-                    Bad("its deflated data ends early");
-                zs_.next_in = in_.data() + inAt_;
-                zs_.avail_in = static_cast<uInt>(in_.size() - inAt_);
-                zs_.next_out = out_.data();
-                zs_.avail_out = static_cast<uInt>(out_.size());
-                const int r = inflate(&zs_, Z_NO_FLUSH);
-                inAt_ = in_.size() - zs_.avail_in;
-                if (r == Z_STREAM_END)
-                    finished_ = true;
-                else if (r != Z_OK && r != Z_BUF_ERROR)
-                    Bad("its deflated data does not unpack");
-                data = out_.data();
-                size = out_.size() - zs_.avail_out;
-                if (size == 0 && !finished_)
-                    continue;
-            }
-            written_ += size;
-            if (written_ > entry_.Size)
-                Bad("more data than stored");
-            if (entry_.AesVersion == 1)
-                crc_ = static_cast<uint32_t>(
-                    crc32(crc_, static_cast<const Bytef *>(data), static_cast<uInt>(size)));
-            if (size > 0)
-                return true;
-        }
-        if (written_ != entry_.Size)
-            Bad("less data than stored");
+        if (plain_.Next(data, size))
+            return true;
         // Deflated data that ended before its stored end: the rest still counts for the code.
         while (ReadRaw()) {
         }
@@ -118,18 +79,14 @@ public:
         if (std::memcmp(stored, computed, kCodeSize) != 0)
             throw RarError(ExitCode::Checksum, "checksum error in " + shown_ +
                                                    ": its authentication code does not match");
-        if (entry_.AesVersion == 1 && crc_ != entry_.Crc)
+        if (entry_.AesVersion == 1 && plain_.Crc() != entry_.Crc)
             Bad("checksum does not match");
         checked_ = true;
         return false;
     }
 
 private:
-    [[noreturn]] void Bad(const std::string &why) const
-    {
-        throw RarError(ExitCode::WrongPassword,
-                       "wrong password or damaged data in " + shown_ + ": " + why);
-    }
+    [[noreturn]] void Bad(const std::string &why) const { PlainData::Bad(shown_, why); }
 
     void ReadExactly(uint8_t *bytes, size_t size, uint64_t at) const
     {
@@ -148,7 +105,6 @@ private:
     // end.
     bool ReadRaw()
     {
-        inAt_ = 0;
         const uint64_t left = dataEnd_ - next_;
         if (left == 0) {
             in_.clear();
@@ -186,7 +142,6 @@ private:
     const ZipEntry &entry_;
     std::string shown_;
     size_t keySize_;
-    bool deflated_;
     aes128_ctx aes128_{};
     aes192_ctx aes192_{};
     aes256_ctx aes256_{};
@@ -194,16 +149,10 @@ private:
     uint8_t counter_[16] = {};
     uint64_t next_ = 0;
     uint64_t dataEnd_ = 0;
-    uint64_t written_ = 0;
-    uint32_t crc_ = 0;
-    bool inflateOpen_ = false;
-    bool finished_ = false;
     bool checked_ = false;
-    z_stream zs_{};
     std::vector<uint8_t> in_;
-    size_t inAt_ = 0;
     std::vector<uint8_t> stream_;
-    std::vector<uint8_t> out_;
+    PlainData plain_;
 };
 
 } // namespace
