@@ -137,8 +137,19 @@ StageTimes RunStage(const std::string &program, const std::string &target)
     NoQuery query;
     NoCommand command;
     NoProcesses processes;
-    UpgradeContext context{program, package, product, computer, ip,       connection,
-                           query,   command, window,  files,    processes};
+    UpgradeContext context{
+        .ProgramFolder = program,
+        .Package = package,
+        .Product = product,
+        .ComputerName = computer,
+        .LocalIP = ip,
+        .tempConnection = connection,
+        .ADOQuery = query,
+        .updataExec = command,
+        .Window = window,
+        .Files = files,
+        .Processes = processes,
+    };
     StageTimes times;
     const auto start = std::chrono::steady_clock::now();
     if (!CopyUpdateFiles(context))

@@ -173,8 +173,18 @@ int main(int argc, char **argv)
         PosixFileSystem files;
         NoProcesses processes;
         UpgradeContext context{
-            work.string() + "/", package, product, computerName, localIP, tempConnection, ADOQuery,
-            updataExec,          window,  files,   processes};
+            .ProgramFolder = work.string() + "/",
+            .Package = package,
+            .Product = product,
+            .ComputerName = computerName,
+            .LocalIP = localIP,
+            .tempConnection = tempConnection,
+            .ADOQuery = ADOQuery,
+            .updataExec = updataExec,
+            .Window = window,
+            .Files = files,
+            .Processes = processes,
+        };
 
         std::printf("%-22s %10s %10s %8s\n", "load", "runner s", "client s", "ratio");
         for (const Load &load : {OneRowInserts(), HundredRowInserts()}) {

@@ -283,9 +283,19 @@ int main(int argc, char **argv)
                 ::sync();
                 if ((turn == 0) == (round % 2 == 0)) {
                     StageClock window;
-                    UpgradeContext context{program, package,        product,  computerName,
-                                           localIP, tempConnection, ADOQuery, updataExec,
-                                           window,  files,          processes};
+                    UpgradeContext context{
+                        .ProgramFolder = program,
+                        .Package = package,
+                        .Product = product,
+                        .ComputerName = computerName,
+                        .LocalIP = localIP,
+                        .tempConnection = tempConnection,
+                        .ADOQuery = ADOQuery,
+                        .updataExec = updataExec,
+                        .Window = window,
+                        .Files = files,
+                        .Processes = processes,
+                    };
                     const auto start = Clock::now();
                     if (!RunUpgrade(context, packageFile))
                         Fail("the upgrade failed: " +

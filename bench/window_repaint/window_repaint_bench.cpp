@@ -186,8 +186,19 @@ int main(int argc, char **argv)
     const std::string ip = "127.0.0.1";
     NoOpWindow noOp;
     auto stage = [&](IWindowFacilities &window) {
-        UpgradeContext context{program, package, product, computer, ip,       connection,
-                               query,   command, window,  files,    processes};
+        UpgradeContext context{
+            .ProgramFolder = program,
+            .Package = package,
+            .Product = product,
+            .ComputerName = computer,
+            .LocalIP = ip,
+            .tempConnection = connection,
+            .ADOQuery = query,
+            .updataExec = command,
+            .Window = window,
+            .Files = files,
+            .Processes = processes,
+        };
         if (!CopyUpdateFiles(context))
             Fail("the file stage failed");
     };
