@@ -3,9 +3,9 @@
 
 #include "package/package_signature.h"
 
+#include "real_services.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/package_signer.h"
-#include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>

@@ -4,9 +4,9 @@
 // system behind a FaultyFileSystem, and the check that a refused stage wrote nothing.
 
 #include "platform/path_text.h"
+#include "real_services.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/log_recorder.h"
-#include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/tree_snapshot.h"
 #include "tests/support/upgrade_parts.h"

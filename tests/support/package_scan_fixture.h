@@ -4,11 +4,11 @@
 // registered in the system's registry (test_registrations.h).
 
 #include "package/package_scan.h"
+#include "real_services.h"
 #include "tests/support/archiver_stand_in.h"
 #include "tests/support/log_recorder.h"
 #include "tests/support/package_signer.h"
 #include "tests/support/recording_window.h"
-#include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_registrations.h"
 

@@ -8,25 +8,22 @@
 
 TempFolder::TempFolder()
 {
-#ifdef _WIN32
-    // No mkdtemp: try fresh random names until one is free.
+    // Fresh random names until one is free: creating a folder fails when the name is taken, on
+    // every system, so no other test's folder is ever reused.
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const auto candidate = std::filesystem::temp_directory_path() /
                                ("kxtest-" + std::to_string(random() % 100000000));
         std::error_code ec;
         if (std::filesystem::create_directory(candidate, ec)) {
+            // For the owner alone, as a private temporary folder is.
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace, ec);
             path_ = candidate;
             return;
         }
     }
     throw std::runtime_error("cannot make a temporary folder");
-#else
-    std::string pattern = (std::filesystem::temp_directory_path() / "kxtest-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot make a temporary folder");
-    path_ = pattern;
-#endif
 }
 
 TempFolder::~TempFolder()

@@ -3,11 +3,11 @@
 // archiver stand-in, the fake data layer and the system's file system behind a
 // FaultyFileSystem.
 
+#include "real_services.h"
 #include "tests/support/fake_archiver.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/recording_window.h"
-#include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/upgrade_parts.h"
 #include "upgrade/upgrade_run.h"

@@ -1,4 +1,4 @@
-#include "tests/support/system_services.h"
+#include "real_services.h"
 #include "upgrade/database_connection.h"
 
 #include "platform/diagnostics.h"

@@ -3,8 +3,8 @@
 
 #include "platform/error.h"
 #include "platform/odbc/odbc_data_access.h"
+#include "real_services.h"
 #include "tests/support/recording_window.h"
-#include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_database.h"
 #include "tests/support/upgrade_parts.h"

@@ -7,7 +7,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/path_rules.h"
-#include "tests/support/system_services.h"
+#include "real_services.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>

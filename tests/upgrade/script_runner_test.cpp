@@ -1,4 +1,4 @@
-#include "tests/support/system_services.h"
+#include "real_services.h"
 #include "upgrade/script_runner.h"
 
 #include "tests/support/fake_data_access.h"

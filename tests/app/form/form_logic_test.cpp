@@ -3,7 +3,7 @@
 
 #include "app/form/form_controls.h"
 #include "app/form/form_logic.h"
-#include "tests/support/system_services.h"
+#include "real_services.h"
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"

@@ -4,8 +4,8 @@
 #include "app/form/quiet_form.h"
 
 #include "platform/host_identity.h"
+#include "real_services.h"
 #include "tests/support/fake_data_access.h"
-#include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_registrations.h"
 

@@ -8,10 +8,10 @@
 
 #include "platform/host_identity.h"
 #include "platform/win/wide.h"
+#include "real_services.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/run_test_again_win.h"
-#include "tests/support/system_services.h"
 #include "tests/support/temp_folder.h"
 #include "u_main_design.h"
 #include "upgrade/script_runner.h"
