@@ -49,7 +49,7 @@ TEST_F(ProductRegStore, ExportedUnicodeStore)
     folder.Write("registry.reg", bytes);
     T_ProductReg result;
     ReadProductReg(store, "ABC", result);
-    EXPECT_EQ(result, (T_ProductReg{"ABC", "%A%/", "5", "5.0.1234", "", "", "管理员", ""}));
+    EXPECT_EQ(result, (T_ProductReg{"ABC", "%A%/", "5", "5.0.1234", "", "", "管理员", "", ""}));
     EXPECT_EQ(ReadWholeFile(Store()), bytes);
 }
 
@@ -60,7 +60,7 @@ TEST_F(ProductRegStore, ConfigurationWithoutApplicationPathCreatesTheKeyAndKeeps
     T_ProductReg result;
     ReadProductReg(store, "ABC", result);
     EXPECT_EQ(result,
-              (T_ProductReg{"ABC", "", "5", "5.0.1234", "db01", "kxdata", "sa", "c2VjcmV0"}));
+              (T_ProductReg{"ABC", "", "5", "5.0.1234", "db01", "kxdata", "sa", "c2VjcmV0", ""}));
     EXPECT_EQ(ReadWholeFile(Store()),
               before + "\n[HKEY_LOCAL_MACHINE\\Software\\vazerodu\\ABC\\ApplicationPath]\n\n");
 }
@@ -73,7 +73,7 @@ TEST_F(ProductRegStore, ReadOnlyStoreShowsTheProductAsNotInstalled)
     ASSERT_EQ(chmod(Store().c_str(), 0444), 0);
     const std::string fields = RunUnprivileged([&] {
         RegFileRegistry registry(Store());
-        T_ProductReg result{"stale", "stale", "", "", "", "", "", ""};
+        T_ProductReg result{"stale", "stale", "", "", "", "", "", "", ""};
         ReadProductReg(registry, "ABC", result);
         return result.ProductCode + "|" + result.Path + "|" + result.Version + "|" + result.Build;
     });

@@ -113,7 +113,7 @@ protected:
     // The registration of ABC with every field, as kConfigAbc holds it.
     T_ProductReg Full(const std::string &path) const
     {
-        return {Code(), path, "5", "5.0.1234", "db01", "kxdata", "sa", "c2VjcmV0"};
+        return {Code(), path, "5", "5.0.1234", "db01", "kxdata", "sa", "c2VjcmV0", ""};
     }
     std::string Code() const { return registrations.Code("ABC"); }
     void ExpectTemplates(const std::string &where) const
@@ -148,21 +148,21 @@ TEST_F(ProductRegTest, ReadsTheRegistration)
          Full("")},
         {"application path only: not installed, but the folder is read",
          kAppAbc,
-         {"", "/opt/abc/", "", "", "", "", "", ""}},
+         {"", "/opt/abc/", "", "", "", "", "", "", ""}},
         {"nothing at all", {}, {}},
         {"the key is there, its values are empty or hold no bytes",
          {Config("Version", "\0"s), Config("Build", "")},
-         {code, "", "", "", "", "", "", ""}},
+         {code, "", "", "", "", "", "", "", ""}},
         {"a zero byte inside a string ends it",
          {Config("Build", "5.0\0"s
                           "999")},
-         {code, "", "", "5.0", "", "", "", ""}},
+         {code, "", "", "5.0", "", "", "", "", ""}},
         {"an expandable string is taken unexpanded",
          {{"ABC", "ApplicationPath", "Path", kRegExpandSz, expand}},
-         {"", expand, "", "", "", "", "", ""}},
+         {"", expand, "", "", "", "", "", "", ""}},
         {"text beyond ASCII",
          {Config("UserName", "管理员"), {"ABC", "ApplicationPath", "Path", kRegSz, "/opt/产品/"}},
-         {code, "/opt/产品/", "", "", "", "", "管理员", ""}},
+         {code, "/opt/产品/", "", "", "", "", "管理员", "", ""}},
         {"another product's keys are not read",
          {{"ABCD", "ClientConfigure", "Version", kRegSz, "9"}},
          {}},
@@ -170,7 +170,8 @@ TEST_F(ProductRegTest, ReadsTheRegistration)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Register(c.values);
-        T_ProductReg result{"stale", "stale", "stale", "stale", "stale", "stale", "stale", "x"};
+        T_ProductReg result{"stale", "stale", "stale", "stale", "stale",
+                            "stale", "stale", "x",     "stale"};
         ReadProductReg(registry, code, result);
         EXPECT_EQ(result, c.expected);
         // The application-path key exists afterwards in every case.
@@ -190,16 +191,16 @@ TEST_F(ProductRegTest, NonStringValueEndsTheReadWithItsName)
     const Case cases[] = {
         {{"ABC", "ClientConfigure", "Build", kRegDword, "\x34\x12\0\0"s},
          "Invalid data type for 'Build'",
-         {code, "", "5", "", "", "", "", ""}},
+         {code, "", "5", "", "", "", "", "", ""}},
         {{"ABC", "ClientConfigure", "PassWord", kRegBinary, "c2"},
          "Invalid data type for 'PassWord'",
-         {code, "", "5", "5.0.1234", "db01", "kxdata", "sa", ""}},
+         {code, "", "5", "5.0.1234", "db01", "kxdata", "sa", "", ""}},
         {{"ABC", "ClientConfigure", "ServerName", kRegMultiSz, "a\0"s},
          "Invalid data type for 'ServerName'",
-         {code, "", "5", "5.0.1234", "", "", "", ""}},
+         {code, "", "5", "5.0.1234", "", "", "", "", ""}},
         {{"ABC", "ClientConfigure", "Version", kRegQword, "\x05\0\0\0\0\0\0\0"s},
          "Invalid data type for 'Version'",
-         {code, "", "", "", "", "", "", ""}},
+         {code, "", "", "", "", "", "", "", ""}},
         {{"ABC", "ApplicationPath", "Path", kRegDword, "\x01\0\0\0"s},
          "Invalid data type for 'Path'",
          Full("")},
@@ -234,8 +235,8 @@ TEST_F(ProductRegTest, FailedDataReadEndsTheReadWithItsName)
         T_ProductReg expected;
     };
     const Case cases[] = {
-        {"Version", {code, "", "", "", "", "", "", ""}},
-        {"UserName", {code, "", "5", "5.0.1234", "db01", "kxdata", "", ""}},
+        {"Version", {code, "", "", "", "", "", "", "", ""}},
+        {"UserName", {code, "", "5", "5.0.1234", "db01", "kxdata", "", "", ""}},
         {"Path", Full("")},
     };
     Register(kConfigAbc + kAppAbc);
