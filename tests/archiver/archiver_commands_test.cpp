@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 struct CommentCase {
@@ -86,3 +88,5 @@ TEST(CommandLines, SplitBackIntoTheirPaths)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

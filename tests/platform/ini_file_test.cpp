@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 using namespace std::string_literals;
@@ -159,3 +161,5 @@ TEST_F(IniFileTest, KeysOfTheFirstSectionInFileOrder)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 #include <random>
 #include <stdexcept>
 
+namespace offline_upgrade {
+
 TempFolder::TempFolder()
 {
 #ifdef _WIN32
@@ -66,3 +68,5 @@ std::filesystem::path BinDir()
         throw std::runtime_error("KX_BIN_DIR is not set: run the tests through ctest");
     return dir;
 }
+
+} // namespace offline_upgrade
