@@ -26,6 +26,8 @@
 #include <memory>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 int Run(const std::string &programFolder)
@@ -50,36 +52,42 @@ int Run(const std::string &programFolder)
 
 } // namespace
 
+} // namespace offline_upgrade
+
 int main(int argc, char *argv[])
 {
-    const CommandLine line = ParseCommandLine(ProgramArguments(argc, argv));
+    using offline_upgrade::CommandLine;
+    const CommandLine line =
+        offline_upgrade::ParseCommandLine(offline_upgrade::ProgramArguments(argc, argv));
     if (line.RunMode == CommandLine::Mode::Unattended) {
         std::string programFolder;
         try {
-            programFolder = GetProgramFolder();
+            programFolder = offline_upgrade::GetProgramFolder();
         } catch (const std::exception &error) {
-            return RefuseUnattendedStart(error.what());
+            return offline_upgrade::RefuseUnattendedStart(error.what());
         }
-        return WithUpgradeLog(programFolder, KX_VERSION,
-                              [&] { return RunUnattendedIn(programFolder, line); });
+        return offline_upgrade::WithUpgradeLog(programFolder, KX_VERSION, [&] {
+            return offline_upgrade::RunUnattendedIn(programFolder, line);
+        });
     }
     if (line.RunMode != CommandLine::Mode::Window)
-        return RunWithoutWindow(line);
+        return offline_upgrade::RunWithoutWindow(line);
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
-    QApplication::setWindowIcon(ApplicationIcon());
+    QApplication::setApplicationName(QString::fromUtf8(offline_upgrade::kApplicationTitle));
+    QApplication::setWindowIcon(offline_upgrade::ApplicationIcon());
     // The window's face exists only on Chinese Windows. Elsewhere take its Latin name, then a
     // Song-style face from the usual CJK fonts, rather than whatever sans face comes first.
     QFont::insertSubstitutions(QStringLiteral("宋体"),
                                {QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC")});
     try {
-        const std::string programFolder = GetProgramFolder();
-        return WithUpgradeLog(programFolder, KX_VERSION, [&] { return Run(programFolder); });
+        const std::string programFolder = offline_upgrade::GetProgramFolder();
+        return offline_upgrade::WithUpgradeLog(programFolder, KX_VERSION,
+                                               [&] { return offline_upgrade::Run(programFolder); });
     } catch (const std::exception &error) {
         // Only what happens before the window exists can get here, such as a program folder
         // that cannot be found.
-        QMessageBox::critical(nullptr, QString::fromUtf8(kApplicationTitle),
+        QMessageBox::critical(nullptr, QString::fromUtf8(offline_upgrade::kApplicationTitle),
                               QString::fromStdString(error.what()));
         return 1;
     }

@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QString>
 
+namespace offline_upgrade {
+
 void QtMessagePresenter::Show(QWidget *parent, const std::string &text, const std::string &caption,
                               MessageIcon icon)
 {
@@ -18,3 +20,5 @@ void QtMessagePresenter::Show(QWidget *parent, const std::string &text, const st
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }
+
+} // namespace offline_upgrade

@@ -8,6 +8,8 @@
 
 class QWidget;
 
+namespace offline_upgrade {
+
 class IMessagePresenter {
 public:
     virtual ~IMessagePresenter() = default;
@@ -23,3 +25,5 @@ public:
     void Show(QWidget *parent, const std::string &text, const std::string &caption,
               MessageIcon icon) override;
 };
+
+} // namespace offline_upgrade

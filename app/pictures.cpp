@@ -15,6 +15,8 @@ static void RegisterResources()
     (void)registered;
 }
 
+namespace offline_upgrade {
+
 namespace {
 
 // Renders the SVG with Qt SVG directly, so that no image-format plugin is needed at run time.
@@ -54,3 +56,5 @@ QIcon UpdateButtonIcon()
                    QIcon::Disabled);
     return icon;
 }
+
+} // namespace offline_upgrade

@@ -5,6 +5,8 @@
 #include <QIcon>
 #include <QPixmap>
 
+namespace offline_upgrade {
+
 // The application icon: a grey gear, 32x32.
 QIcon ApplicationIcon();
 
@@ -14,3 +16,5 @@ QPixmap GlobePicture();
 // The picture of BtnUpdate: a red upward arrow, 16x16, with its grey form for the disabled
 // button.
 QIcon UpdateButtonIcon();
+
+} // namespace offline_upgrade

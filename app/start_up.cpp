@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace offline_upgrade {
+
 StartedServices::StartedServices(std::string programFolder, ProgramFolderLock lock)
     : ProgramFolder(std::move(programFolder)), Lock(std::move(lock)), System(MakeSystemServices())
 {
@@ -46,3 +48,5 @@ StartUp StartIn(const std::string &programFolder, StartFace face)
             {},
             std::make_unique<StartedServices>(programFolder, std::move(lock))};
 }
+
+} // namespace offline_upgrade

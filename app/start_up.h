@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+namespace offline_upgrade {
+
 // The face starting: they differ in the one rule of a lock that cannot be taken.
 enum class StartFace { Window, Unattended };
 
@@ -53,3 +55,5 @@ struct StartUp {
 // two at once unawares; the window goes on with a warning in the log and fails at the scan as
 // it always did. Each outcome is logged. Throws what making the services throws.
 StartUp StartIn(const std::string &programFolder, StartFace face);
+
+} // namespace offline_upgrade

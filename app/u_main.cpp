@@ -14,6 +14,8 @@
 
 #include <algorithm>
 
+namespace offline_upgrade {
+
 namespace {
 
 QString Text(const std::string &text)
@@ -297,3 +299,5 @@ void TForm1::keyPressEvent(QKeyEvent *event)
     }
     QDialog::keyPressEvent(event);
 }
+
+} // namespace offline_upgrade

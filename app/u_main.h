@@ -21,14 +21,18 @@
 #include <memory>
 #include <string>
 
-class IHostIdentity;
-class IRegistry;
 class QCloseEvent;
 class QKeyEvent;
 
+// The form's generated class stays where the form file puts it, outside the tool's namespace.
 namespace Ui {
 class TForm1;
 }
+
+namespace offline_upgrade {
+
+class IHostIdentity;
+class IRegistry;
 
 class TForm1 : public QDialog, public IFormView {
     Q_OBJECT
@@ -126,3 +130,5 @@ private:
     // The step label has a new text and is not yet sized to it.
     bool stepSizePending_ = false;
 };
+
+} // namespace offline_upgrade

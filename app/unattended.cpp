@@ -13,6 +13,8 @@
 #include <memory>
 #include <system_error>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -118,3 +120,5 @@ int WithUpgradeLog(const std::string &programFolder, const std::string &version,
     LogInfo("offline-upgrade ended");
     return code;
 }
+
+} // namespace offline_upgrade

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // Prints the usage: for --help on standard output (exit code 0), for a refused command line on
 // standard error after the reason (exit code 3). Returns the exit code.
 int RunWithoutWindow(const CommandLine &line);
@@ -26,3 +28,5 @@ int RefuseUnattendedStart(const std::string &why);
 // anywhere drops its lines and changes nothing else. Returns what run returns.
 int WithUpgradeLog(const std::string &programFolder, const std::string &version,
                    const std::function<int()> &run);
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include "archiver/work_folder.h"
 
+namespace offline_upgrade {
+
 namespace {
 
 // Encloses one argument in double quotes so that the Windows rules for splitting a command
@@ -65,3 +67,5 @@ std::string MaskedExtractCommandLine(const std::string &programFolder,
 {
     return ExtractCommandLineWith(programFolder, packageFile, "***");
 }
+
+} // namespace offline_upgrade

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 // The image name of the archiver, which lies in the program folder; the waits look for it.
 inline const std::string kArchiverImageName = "KX_Rar.exe";
 
@@ -28,3 +30,5 @@ std::string ExtractCommandLine(const std::string &programFolder, const std::stri
 // The extract command as the log shows it: the same line with "***" for the password.
 std::string MaskedExtractCommandLine(const std::string &programFolder,
                                      const std::string &packageFile);
+
+} // namespace offline_upgrade

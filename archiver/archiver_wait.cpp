@@ -3,6 +3,8 @@
 #include "archiver/archiver_commands.h"
 #include "platform/diagnostics.h"
 
+namespace offline_upgrade {
+
 namespace {
 
 const int kPlainWaitSleepMs = 10;
@@ -43,3 +45,5 @@ void WaitForArchiverWithProgress(IProcesses &processes, IWindowFacilities &windo
         window.ProcessMessages();
     }
 }
+
+} // namespace offline_upgrade

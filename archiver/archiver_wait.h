@@ -8,6 +8,8 @@
 
 #include <chrono>
 
+namespace offline_upgrade {
+
 // The wait of the package scan, after the comment command: while an archiver runs, sleep
 // 10 ms and pump messages once. An archiver already gone ends it without sleeping or pumping.
 // A pass that finds an archiver still running once limit has passed since the start ends the
@@ -24,3 +26,5 @@ bool WaitForArchiver(IProcesses &processes, IWindowFacilities &window,
 // ends it without moving the bar, sleeping or pumping. No time limit: a large package may take
 // long to unpack.
 void WaitForArchiverWithProgress(IProcesses &processes, IWindowFacilities &window);
+
+} // namespace offline_upgrade

@@ -3,6 +3,8 @@
 #include "platform/program_folder_lock.h"
 #include "platform/text.h"
 
+namespace offline_upgrade {
+
 std::string ToolFileNamed(const std::string &name)
 {
     std::string bare = name;
@@ -33,3 +35,5 @@ std::string UnpackFolderProblem(const std::string &packageName)
                "tool's own file " + tool;
     return {};
 }
+
+} // namespace offline_upgrade

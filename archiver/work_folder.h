@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 inline const std::string kWorkFolderName = "TempUpdate";
 // The descriptor file in the work folder; the scan clears its place before every comment
 // command, so an entry unpacked there earlier is never read.
@@ -26,3 +28,5 @@ std::string UnpackFolderProblem(const std::string &packageName);
 // The name of the tool's file that name would be taken for, in the way UnpackFolderProblem
 // compares, or empty when it is none of them.
 std::string ToolFileNamed(const std::string &name);
+
+} // namespace offline_upgrade

@@ -19,6 +19,62 @@
 #include <filesystem>
 #include <map>
 
+namespace kxpack {
+
+using offline_upgrade::ApplyAcceptanceRules;
+using offline_upgrade::ChooseOdbcDriver;
+using offline_upgrade::DatabaseKind;
+using offline_upgrade::DatabaseKindName;
+using offline_upgrade::DescriptorKey;
+using offline_upgrade::DescriptorKeyKind;
+using offline_upgrade::EqualsIgnoreAsciiCase;
+using offline_upgrade::FoldAsciiCase;
+using offline_upgrade::FolderEntry;
+using offline_upgrade::Gb18030ToUtf8;
+using offline_upgrade::IFileSystem;
+using offline_upgrade::IRegistry;
+using offline_upgrade::IsDotEntry;
+using offline_upgrade::IsTreeFolder;
+using offline_upgrade::IsValidUtf8;
+using offline_upgrade::kArchiverImageName;
+using offline_upgrade::kDbTypeMySql;
+using offline_upgrade::kDbTypeOracle;
+using offline_upgrade::kDbTypeSqlServer;
+using offline_upgrade::kDescriptorKeys;
+using offline_upgrade::kDescriptorSection;
+using offline_upgrade::kPackageMaker;
+using offline_upgrade::kPackagePassword;
+using offline_upgrade::kSignatureSuffix;
+using offline_upgrade::kUpdateFilesFolderName;
+using offline_upgrade::kUpgradeScriptFileName;
+using offline_upgrade::kWorkFolderName;
+using offline_upgrade::ListedFolder;
+using offline_upgrade::ListTree;
+using offline_upgrade::MachineRegistration;
+using offline_upgrade::NativePath;
+using offline_upgrade::OdbcDriverChoice;
+using offline_upgrade::PackageKeyList;
+using offline_upgrade::PackagePublicKey;
+using offline_upgrade::ParseDescriptorInteger;
+using offline_upgrade::ParsePackageKeys;
+using offline_upgrade::ParsePublicKeyFile;
+using offline_upgrade::ReadDescriptorValue;
+using offline_upgrade::ReadIniKeys;
+using offline_upgrade::ReadPackageDescriptor;
+using offline_upgrade::ScanVerdict;
+using offline_upgrade::ScanVerdictText;
+using offline_upgrade::ScriptCodePage;
+using offline_upgrade::ScriptCutter;
+using offline_upgrade::ScriptPiece;
+using offline_upgrade::SignatureCheck;
+using offline_upgrade::SignatureVerdictText;
+using offline_upgrade::T_PackageInfo;
+using offline_upgrade::T_ProductReg;
+using offline_upgrade::ToolFileNamed;
+using offline_upgrade::UnpackFolderProblem;
+using offline_upgrade::UpgradeAllowed;
+using offline_upgrade::VerifyPackageSignature;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -702,3 +758,5 @@ CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &op
     }
     return report.Count(Severity::Error) > 0 ? CheckOutcome::Errors : CheckOutcome::Clean;
 }
+
+} // namespace kxpack

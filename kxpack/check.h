@@ -13,15 +13,18 @@
 #include <optional>
 #include <string>
 
+namespace kxpack {
+
 struct KxpackServices {
-    IFileSystem &Files;
+    offline_upgrade::IFileSystem &Files;
     std::string Archiver; // the path of KX_Rar.exe
     // A registry on a store file (the scan's view of another machine's registration).
-    std::function<std::unique_ptr<IRegistry>(const std::string &store)> RegistryFromStore;
+    std::function<std::unique_ptr<offline_upgrade::IRegistry>(const std::string &store)>
+        RegistryFromStore;
     // This machine's registration, as the tool reads it (--registry without a store).
-    std::function<MachineRegistration()> Machine;
+    std::function<offline_upgrade::MachineRegistration()> Machine;
     // This machine's ODBC drivers, as the tool finds them (--registry without a store).
-    std::function<OdbcDriverLists()> Drivers;
+    std::function<offline_upgrade::OdbcDriverLists()> Drivers;
 };
 
 struct CheckOptions {
@@ -45,3 +48,5 @@ enum class CheckOutcome {
 // is an error.
 CheckOutcome CheckPackage(const KxpackServices &services, const CheckOptions &options,
                           const std::string &scratch, Report &report);
+
+} // namespace kxpack

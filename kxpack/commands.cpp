@@ -23,6 +23,44 @@
 #include <random>
 #include <sstream>
 
+namespace kxpack {
+
+using offline_upgrade::EnvironmentText;
+using offline_upgrade::EqualsIgnoreAsciiCase;
+using offline_upgrade::FolderEntry;
+using offline_upgrade::FormatMinisignSignature;
+using offline_upgrade::HashFile;
+using offline_upgrade::IFileSystem;
+using offline_upgrade::ILogSink;
+using offline_upgrade::IsDotEntry;
+using offline_upgrade::IsTreeFolder;
+using offline_upgrade::JoinTreePath;
+using offline_upgrade::kArchiverImageName;
+using offline_upgrade::kDescriptorSection;
+using offline_upgrade::KeyIdText;
+using offline_upgrade::kPackagePassword;
+using offline_upgrade::kSignatureSuffix;
+using offline_upgrade::kUpdateFilesFolderName;
+using offline_upgrade::kUpgradeScriptFileName;
+using offline_upgrade::ListedFolder;
+using offline_upgrade::ListTree;
+using offline_upgrade::LogLevel;
+using offline_upgrade::MinisignSignature;
+using offline_upgrade::NativePath;
+using offline_upgrade::ParseDescriptorInteger;
+using offline_upgrade::PathText;
+using offline_upgrade::ProgramOutcome;
+using offline_upgrade::ReadDescriptorValue;
+using offline_upgrade::ReadIniKeys;
+using offline_upgrade::ReadPackageDescriptor;
+using offline_upgrade::ReadSecretFromTerminal;
+using offline_upgrade::RunProgramToEnd;
+using offline_upgrade::ScopedLogSink;
+using offline_upgrade::ScriptCutter;
+using offline_upgrade::ScriptPiece;
+using offline_upgrade::T_PackageInfo;
+using offline_upgrade::TrimControl;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -586,3 +624,5 @@ int RunKxpack(const KxpackServices &services, const std::vector<std::string> &ar
         return kPackUnreadable;
     }
 }
+
+} // namespace kxpack

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace kxpack {
+
 // Exit codes.
 inline constexpr int kPackClean = 0;      // no error
 inline constexpr int kPackErrors = 1;     // the package has errors (make: none left behind)
@@ -19,3 +21,5 @@ int RunKxpack(const KxpackServices &services, const std::vector<std::string> &ar
               std::ostream &out, std::ostream &err);
 
 const char *KxpackUsage();
+
+} // namespace kxpack

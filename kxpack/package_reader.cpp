@@ -11,6 +11,17 @@
 #include <random>
 #include <sstream>
 
+namespace kxpack {
+
+using offline_upgrade::IFileSystem;
+using offline_upgrade::kPackagePassword;
+using offline_upgrade::KxError;
+using offline_upgrade::NativePath;
+using offline_upgrade::PathText;
+using offline_upgrade::ProgramOutcome;
+using offline_upgrade::RunProgramToEnd;
+using offline_upgrade::UnpackedPackageFolder;
+
 namespace fs = std::filesystem;
 
 ScratchFolder::ScratchFolder(IFileSystem &files) : files_(files)
@@ -99,3 +110,5 @@ PackageRead ReadPackage(const std::string &archiver, const std::string &packageF
     }
     return read;
 }
+
+} // namespace kxpack

@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+namespace kxpack {
+
 // A folder of its own under the system's temporary folder, removed with its content when the
 // object goes.
 class ScratchFolder {
 public:
-    explicit ScratchFolder(IFileSystem &files);
+    explicit ScratchFolder(offline_upgrade::IFileSystem &files);
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder &) = delete;
     ScratchFolder &operator=(const ScratchFolder &) = delete;
@@ -21,7 +23,7 @@ public:
     const std::string &Path() const { return path_; }
 
 private:
-    IFileSystem &files_;
+    offline_upgrade::IFileSystem &files_;
     std::string path_;
 };
 
@@ -55,3 +57,5 @@ PackageRead ReadPackage(const std::string &archiver, const std::string &packageF
 
 // The bytes of a file; empty when it cannot be read.
 std::string ReadFileBytes(const std::string &path);
+
+} // namespace kxpack

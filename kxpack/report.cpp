@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace kxpack {
+
 const char *SeverityName(Severity level)
 {
     switch (level) {
@@ -73,3 +75,5 @@ std::string Quoted(const std::string &text)
 {
     return "\"" + text + "\"";
 }
+
+} // namespace kxpack

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace kxpack {
+
 enum class Severity {
     Error,   // the tool will reject the package or misapply it
     Warning, // it works, but is likely a mistake
@@ -49,3 +51,5 @@ void WriteJson(std::ostream &out, const nlohmann::json &value);
 
 // A text in double quotes, for reports.
 std::string Quoted(const std::string &text);
+
+} // namespace kxpack

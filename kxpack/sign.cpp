@@ -5,6 +5,12 @@
 #include <cstdint>
 #include <vector>
 
+namespace kxpack {
+
+using offline_upgrade::DecodeBase64;
+using offline_upgrade::MinisignSignature;
+using offline_upgrade::StartSodium;
+
 namespace {
 
 constexpr size_t kAlg = 2;
@@ -159,3 +165,5 @@ MinisignSignature SignDigest(const PackageSecretKey &key, const std::string &dig
                          nullptr, Raw(global), global.size(), Raw(key.SecretKey));
     return signature;
 }
+
+} // namespace kxpack

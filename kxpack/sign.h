@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+namespace kxpack {
+
 // A minisign secret key, opened.
 struct PackageSecretKey {
     std::string KeyId;     // 8 bytes
@@ -31,5 +33,8 @@ std::string PackageTrustedComment(long long unixTime, const std::string &fileNam
                                   const std::string &product, const std::string &build);
 
 // A prehashed signature of the file whose BLAKE2b-512 is digest, with its trusted comment.
-MinisignSignature SignDigest(const PackageSecretKey &key, const std::string &digest,
-                             const std::string &trustedComment);
+offline_upgrade::MinisignSignature SignDigest(const PackageSecretKey &key,
+                                              const std::string &digest,
+                                              const std::string &trustedComment);
+
+} // namespace kxpack

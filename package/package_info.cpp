@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace offline_upgrade {
+
 namespace {
 
 // The descriptor's values are fetched into a buffer of this many characters, the last one
@@ -113,3 +115,5 @@ T_PackageInfo ReadPackageDescriptor(const std::string &path)
     info.RegValue = ReadText(path, "RegValue");
     return info;
 }
+
+} // namespace offline_upgrade

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace offline_upgrade {
+
 // The database kinds a descriptor's DbType names; any other number names none. Their order is
 // that of DatabaseKind (platform/odbc/odbc_drivers.h).
 inline constexpr int32_t kDbTypeSqlServer = 0;
@@ -63,3 +65,5 @@ std::string ReadDescriptorValue(const std::string &path, const char *key);
 // wholly such a number; false, with value 0, when it is empty, not wholly a number or does not
 // fit in 32 bits.
 bool ParseDescriptorInteger(std::string_view text, int32_t &value);
+
+} // namespace offline_upgrade

@@ -15,6 +15,8 @@
 #include <set>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // The key the products' own tools scramble a stored database password with.
@@ -289,3 +291,5 @@ void FindUpgradePackage(ScanContext &context, T_PackageInfo &Package, T_ProductR
     }
     context.Files.SetCurrentDir(saved);
 }
+
+} // namespace offline_upgrade

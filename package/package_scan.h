@@ -11,6 +11,8 @@
 #include <chrono>
 #include <string>
 
+namespace offline_upgrade {
+
 class IRegistry;
 
 // How long the scan waits for the archiver to write the comment of one package. Generous: a
@@ -88,3 +90,5 @@ struct ScanContext {
 // verified. Errors while one entry is examined are absorbed. Throws KxError only when
 // the working directory cannot be changed to the program folder or back.
 void FindUpgradePackage(ScanContext &context, T_PackageInfo &Package, T_ProductReg &Product);
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string_view>
 
+namespace offline_upgrade {
+
 namespace {
 
 const char kUntrustedPrefix[] = "untrusted comment: ";
@@ -391,3 +393,5 @@ bool HashFile(IFileSystem &files, const std::string &path, std::string &digest)
     SignatureCheck failure;
     return ReadPackage(files, path, false, {}, digest, whole, failure);
 }
+
+} // namespace offline_upgrade

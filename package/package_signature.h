@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // What follows a package's file name to name its signature file.
 inline const std::string kSignatureSuffix = ".minisig";
 
@@ -106,3 +108,5 @@ bool HashFile(IFileSystem &files, const std::string &path, std::string &digest);
 
 // Makes libsodium usable; throws KxError when it cannot start.
 void StartSodium();
+
+} // namespace offline_upgrade

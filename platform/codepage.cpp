@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
@@ -164,3 +166,5 @@ std::string Gb18030ToUtf8(const std::string &bytes)
     }
     return out;
 }
+
+} // namespace offline_upgrade

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace offline_upgrade {
+
 // The bytes as UTF-8: valid UTF-8 is returned as it is; anything else is read as GB18030 by
 // Gb18030ToUtf8. The result is always valid UTF-8. Never throws beyond std::bad_alloc.
 std::string ToUtf8(const std::string &bytes);
@@ -23,3 +25,5 @@ std::string Gb18030ToUtf8(const std::string &bytes);
 // UTF-8 text as GB18030 bytes, the inverse of Gb18030ToUtf8 on every code point: nothing when
 // the text is not valid UTF-8.
 std::optional<std::string> Utf8ToGb18030(std::string_view text);
+
+} // namespace offline_upgrade

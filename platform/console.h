@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // The arguments after the program's name, as UTF-8. POSIX: argv as it is. Windows: the wide
 // command line split by the system (CommandLineToArgvW) and converted, since the ANSI argv
 // loses whatever its code page cannot spell.
@@ -24,3 +26,5 @@ bool ReadSecretFromTerminal(const std::string &prompt, std::string &secret);
 // are. Windows: the wide environment converted, since the ANSI one loses what its code page
 // cannot spell.
 std::optional<std::string> EnvironmentText(const std::string &name);
+
+} // namespace offline_upgrade

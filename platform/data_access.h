@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 class IConnection {
 public:
     virtual ~IConnection() = default;
@@ -42,3 +44,5 @@ public:
     // the database refuses any statement of it (an empty text is the database's to judge).
     virtual void Execute() = 0;
 };
+
+} // namespace offline_upgrade

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <mutex>
 
+namespace offline_upgrade {
+
 namespace {
 std::atomic<ILogSink *> installedSink{nullptr};
 // One line at a time, whatever thread logs: the window's and a long call run beside it
@@ -28,3 +30,5 @@ void LogLine(LogLevel level, std::string_view line)
         // A log that fails must never change the outcome of what it records.
     }
 }
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <string_view>
 
+namespace offline_upgrade {
+
 enum class LogLevel { Info, Warning, Error };
 
 class ILogSink {
@@ -45,3 +47,5 @@ public:
     ScopedLogSink(const ScopedLogSink &) = delete;
     ScopedLogSink &operator=(const ScopedLogSink &) = delete;
 };
+
+} // namespace offline_upgrade

@@ -5,7 +5,11 @@
 #include <stdexcept>
 #include <string>
 
+namespace offline_upgrade {
+
 class KxError : public std::runtime_error {
 public:
     explicit KxError(const std::string &message) : std::runtime_error(message) {}
 };
+
+} // namespace offline_upgrade

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // Attribute flags of a folder entry, with the values of the Windows file attributes.
 enum : uint32_t {
     kAttrReadOnly = 0x01,
@@ -171,3 +173,5 @@ public:
     // a flush reports an error (the cause is logged).
     [[nodiscard]] virtual bool FlushFileSystems(const std::vector<std::string> &paths) = 0;
 };
+
+} // namespace offline_upgrade

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace offline_upgrade {
+
 // Code points of the two-byte sequences: lead 0x81-0xFE, trail 0x40-0x7E then 0x80-0xFE (190
 // per lead); 0 where the sequence stands for nothing.
 extern const uint16_t kGb18030TwoByte[126 * 190];
@@ -18,3 +20,5 @@ struct Gb18030Range {
 };
 extern const Gb18030Range kGb18030FourByteRanges[];
 extern const size_t kGb18030FourByteRangeCount;
+
+} // namespace offline_upgrade

@@ -45,6 +45,7 @@ def main(out):
     with open(out, "w") as f:
         f.write("// Made by gb18030_table.py at build time; do not edit.\n")
         f.write('#include "platform/gb18030.h"\n\n')
+        f.write("namespace offline_upgrade {\n\n")
         f.write("const uint16_t kGb18030TwoByte[126 * 190] = {\n")
         for i in range(0, len(two), 16):
             f.write("    " + ", ".join(str(v) for v in two[i:i + 16]) + ",\n")
@@ -54,6 +55,7 @@ def main(out):
             f.write("    {%d, %d, 0x%X},\n" % (first, last, cp))
         f.write("};\n")
         f.write("const size_t kGb18030FourByteRangeCount = %d;\n" % len(ranges))
+        f.write("\n} // namespace offline_upgrade\n")
 
 
 if __name__ == "__main__":

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // One IPv4 address, in network order (the first byte is the first number of the dotted form).
 using Ipv4Address = std::array<uint8_t, 4>;
 
@@ -33,3 +35,5 @@ public:
     // unspecified.
     [[nodiscard]] virtual bool ComputerName(std::string &name) = 0;
 };
+
+} // namespace offline_upgrade

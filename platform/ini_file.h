@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // Returns the value of key in section of the INI file at path, or defaultValue (with its trailing
 // blanks removed) when the file cannot be read or holds no such section or key. Never throws.
 //
@@ -36,3 +38,5 @@ std::string ReadIniString(const std::string &section, const std::string &key,
 // listed twice; only its first counts.
 // Empty when the file cannot be read or has no such section. Never throws.
 std::vector<std::string> ReadIniKeys(const std::string &section, const std::string &path);
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -209,3 +211,5 @@ void FileLogSink::BeginSection(std::string_view title)
         return;
     Append("\n" + Clock().Now() + " ===== " + std::string(title) + " =====\n");
 }
+
+} // namespace offline_upgrade

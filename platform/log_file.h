@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 inline constexpr char kLogFileName[] = "offline-upgrade.log";
 // About 1 MB; the file then starts afresh and its older part is kept once.
 inline constexpr uint64_t kLogRotateBytes = 1024 * 1024;
@@ -65,3 +67,5 @@ std::vector<std::string> UpgradeLogFolders(const std::string &programFolder);
 // The upgrade log of a program in programFolder: a FileLogSink on UpgradeLogFolders.
 // Implemented beside it.
 std::unique_ptr<FileLogSink> OpenUpgradeLog(const std::string &programFolder);
+
+} // namespace offline_upgrade

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <type_traits>
 
+namespace offline_upgrade {
+
 // The path named by UTF-8 text (on POSIX: by these bytes).
 inline std::filesystem::path NativePath(const std::string &utf8)
 {
@@ -61,3 +63,5 @@ inline std::string PathText(const std::filesystem::path &path)
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
 }
+
+} // namespace offline_upgrade

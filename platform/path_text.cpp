@@ -1,5 +1,7 @@
 #include "platform/path_text.h"
 
+namespace offline_upgrade {
+
 std::string WithoutTrailingSeparators(std::string path)
 {
     const size_t root = PathRootLength(path);
@@ -48,3 +50,5 @@ bool IsPathWithin(const std::string &path, const std::string &folder)
     return inner.size() == outer.size() || IsPathSeparator(inner[outer.size()]) ||
            (!outer.empty() && IsPathSeparator(outer.back()));
 }
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 
+namespace offline_upgrade {
+
 // True for a byte that separates two names on this system.
 bool IsPathSeparator(char c);
 // The separator this system writes between two names.
@@ -25,3 +27,5 @@ std::string JoinPath(const std::string &folder, const std::string &name);
 // True when path is folder itself or lies below it, compared name by name as written (byte
 // for byte, with either separator on Windows); neither may end in a separator but a root.
 bool IsPathWithin(const std::string &path, const std::string &folder);
+
+} // namespace offline_upgrade

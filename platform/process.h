@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+namespace offline_upgrade {
+
 class IProcesses {
 public:
     virtual ~IProcesses() = default;
@@ -51,3 +53,5 @@ public:
     // has not ended within a short time (it is reaped later, like any other).
     [[nodiscard]] virtual bool EndLast() = 0;
 };
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+namespace offline_upgrade {
+
 std::string ProgramFolderLock::HolderIdFromText(std::string text)
 {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
@@ -44,3 +46,5 @@ ProgramFolderLock::~ProgramFolderLock()
 {
     Release();
 }
+
+} // namespace offline_upgrade

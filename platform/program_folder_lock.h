@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 // The lock file, in the program folder.
 inline const char kProgramFolderLockName[] = "offline-upgrade.lock";
 
@@ -51,3 +53,5 @@ private:
     std::string reason_;
     long handle_; // the system's handle of the open lock file; -1 when none
 };
+
+} // namespace offline_upgrade

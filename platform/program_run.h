@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 struct ProgramOutcome {
     bool Started = false;        // false: the program could not be started
     std::optional<int> ExitCode; // nothing when it did not end normally (a signal)
@@ -18,3 +20,5 @@ struct ProgramOutcome {
 // throws beyond std::bad_alloc.
 ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
                                const std::string &workingFolder = {});
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <utility>
 
+namespace offline_upgrade {
+
 // --- Parsing --------------------------------------------------------------------------------
 
 namespace {
@@ -368,3 +370,5 @@ RegStore ParseRegStore(const std::string &raw)
     }
     return store;
 }
+
+} // namespace offline_upgrade

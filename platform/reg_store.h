@@ -33,6 +33,8 @@
 #include <string_view>
 #include <vector>
 
+namespace offline_upgrade {
+
 inline constexpr char kRegStoreRoot[] = "HKEY_LOCAL_MACHINE";
 inline constexpr char kRegStoreHeaderV5[] = "Windows Registry Editor Version 5.00";
 inline constexpr char kRegStoreHeaderV4[] = "REGEDIT4";
@@ -62,3 +64,5 @@ RegStore ParseRegStore(const std::string &raw);
 // The folded path of a key below the root, or nothing when a name is empty or holds a control
 // character (those cannot be written back as one line). "" is the root itself.
 std::optional<std::string> FoldRegKeyPath(std::string_view subKey);
+
+} // namespace offline_upgrade

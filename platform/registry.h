@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace offline_upgrade {
+
 // Value types, with the numbers Windows gives them. Named apart from the Windows macros so
 // that a Windows implementation can include both.
 enum : uint32_t {
@@ -62,3 +64,5 @@ public:
     // nothing.
     virtual void CloseKey(RegKey key) = 0;
 };
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <utility>
 
+namespace offline_upgrade {
+
 namespace {
 
 const RegStoreValue *FindValue(const std::vector<RegStoreValue> &values, const std::string &name)
@@ -144,3 +146,5 @@ void NoWriteRegistry::CloseKey(RegKey key)
         inner_->CloseKey(it->second);
     open_.erase(it);
 }
+
+} // namespace offline_upgrade

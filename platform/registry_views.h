@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // The local machine root of a store file (platform/reg_store.h), read again at every OpenKey;
 // the file is never written. Full access means the file can be read. CreateKey opens only a
 // key that exists. Never throws beyond std::bad_alloc.
@@ -58,3 +60,5 @@ private:
     std::set<std::string> made_;    // folded paths of the keys made here
     RegKey next_ = 1;
 };
+
+} // namespace offline_upgrade

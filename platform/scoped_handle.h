@@ -14,6 +14,8 @@
 
 #include <utility>
 
+namespace offline_upgrade {
+
 template <typename Traits> class ScopedHandle {
 public:
     using Type = typename Traits::Type;
@@ -56,3 +58,5 @@ public:
 private:
     Type handle_;
 };
+
+} // namespace offline_upgrade

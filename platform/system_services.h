@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+namespace offline_upgrade {
+
 struct SystemServices {
     std::unique_ptr<IFileSystem> Files;
     std::unique_ptr<IProcesses> Processes;
@@ -39,3 +41,5 @@ struct MachineRegistration {
     std::unique_ptr<IRegistry> Registry;
 };
 MachineRegistration OpenMachineRegistration();
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace offline_upgrade {
+
 int OrdinalCompare(std::string_view a, std::string_view b)
 {
     const size_t n = std::min(a.size(), b.size());
@@ -217,3 +219,5 @@ std::string Utf8ToUtf16Le(std::string_view text)
     }
     return out;
 }
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace offline_upgrade {
+
 // Ordinal comparison: bytes as unsigned values, the first difference decides, a prefix sorts
 // first, letter case counts. Returns <0, 0 or >0.
 int OrdinalCompare(std::string_view a, std::string_view b);
@@ -47,3 +49,5 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian = false);
 // UTF-8 text as UTF-16LE bytes (no byte-order mark); an invalid sequence gives U+FFFD for its
 // first byte.
 std::string Utf8ToUtf16Le(std::string_view text);
+
+} // namespace offline_upgrade

@@ -3,6 +3,8 @@
 
 #include "platform/text.h"
 
+namespace offline_upgrade {
+
 namespace {
 
 bool WildcardMatch(std::string_view name, std::string_view pattern)
@@ -44,3 +46,5 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern)
         return WildcardMatch(name, pattern.substr(0, pattern.size() - 2));
     return false;
 }
+
+} // namespace offline_upgrade

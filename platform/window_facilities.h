@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+namespace offline_upgrade {
+
 // Message box icons, with the values of the Windows flags.
 enum class MessageIcon { Information = 0x40, Error = 0x10 };
 
@@ -57,3 +59,5 @@ inline const std::string kScriptsLeftToServerText =
 
 // The caption of every message box of the tool.
 inline const std::string kNoticeCaption = "提示";
+
+} // namespace offline_upgrade

@@ -4,6 +4,8 @@
 #include <array>
 #include <climits>
 
+namespace offline_upgrade {
+
 namespace {
 
 constexpr unsigned kPad = 255;
@@ -61,3 +63,5 @@ std::string DecodeBase64Text(const std::string &Input)
     result.resize(written);
     return result;
 }
+
+} // namespace offline_upgrade

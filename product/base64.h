@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 // Decodes the first (Size div 4) groups of Input into Output, which must have room for
 // (Size div 4) * 3 bytes, and returns the number of bytes written. A Size below 4, or a null
 // buffer, writes nothing and returns 0.
@@ -17,3 +19,5 @@ int DecodeBase64Buffer(const char *Input, unsigned char *Output, int Size);
 
 // Decodes a whole text; the result may hold zero bytes.
 std::string DecodeBase64Text(const std::string &Input);
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+namespace offline_upgrade {
+
 namespace {
 
 const char kPlaceholder[] = "kx_product_code";
@@ -109,3 +111,5 @@ void ReadProductReg(IRegistry &registry, const std::string &productCode, T_Produ
     if (accessor.Open(ApplicationPathKey, true))
         result.Path = accessor.ReadString("Path");
 }
+
+} // namespace offline_upgrade

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 struct T_ProductReg {
     std::string ProductCode; // empty: the product is not installed
     std::string Path;        // installation folder
@@ -38,3 +40,5 @@ extern std::string ApplicationPathKey; // "\Software\vazerodu\kx_product_code\Ap
 // "Invalid data type for '<name>'" when it is not a string; fields read before keep their
 // values. The key templates are restored and the open key closed on every path.
 void ReadProductReg(IRegistry &registry, const std::string &productCode, T_ProductReg &result);
+
+} // namespace offline_upgrade

@@ -1,5 +1,7 @@
 #include "product/secretkey.h"
 
+namespace offline_upgrade {
+
 static_assert(sizeof kSecretKeyPrefix == 3 && kSecretKeyPrefix[0] >= '0' &&
                   kSecretKeyPrefix[0] <= '9' && kSecretKeyPrefix[1] >= '0' &&
                   kSecretKeyPrefix[1] <= '9',
@@ -30,3 +32,5 @@ std::string UnscramblePassword(const std::string &Stored, const std::string &Key
 {
     return XorWithKey(XorWithKey(Stored, kSecretKeyPrefix + Key), Key);
 }
+
+} // namespace offline_upgrade

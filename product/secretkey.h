@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 // Two ASCII digits put in front of the caller's key for the first pass of UnscramblePassword.
 // Passwords stored by the products' own tools decode only with the prefix they were stored with.
 inline constexpr char kSecretKeyPrefix[] = "37";
@@ -19,3 +21,5 @@ std::string XorWithKey(const std::string &Data, const std::string &Key);
 // The clear text of a stored password: a pass with kSecretKeyPrefix followed by Key, then a pass
 // with Key alone.
 std::string UnscramblePassword(const std::string &Stored, const std::string &Key);
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <exception>
 
+namespace offline_upgrade {
+
 std::string BuildConnectionString(int32_t DbType, const T_ProductReg &Product)
 {
     switch (DbType) {
@@ -119,3 +121,5 @@ bool IsDatabaseServerLocal(UpgradeContext &context, int32_t DbType, const std::s
         return LogLocality(false, "database kind " + std::to_string(DbType) + " has no rule");
     }
 }
+
+} // namespace offline_upgrade

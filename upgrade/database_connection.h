@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+namespace offline_upgrade {
+
 // The provider connection string for a database kind (0 SQL Server, 1 MySQL, 2 Oracle) and
 // the product's settings; empty for any other kind. Field values go in unquoted; only the SQL
 // Server string trims the server, database and user names (never the password). The data
@@ -28,3 +30,5 @@ bool ConnectProductDatabase(UpgradeContext &context);
 // report of its host address compared with LocalIP. Logs the decision with the values it
 // compared. Throws KxError when the Oracle query fails; the other kinds never fail.
 bool IsDatabaseServerLocal(UpgradeContext &context, int32_t DbType, const std::string &ServerName);
+
+} // namespace offline_upgrade

@@ -12,6 +12,8 @@
 #include <set>
 #include <string_view>
 
+namespace offline_upgrade {
+
 namespace {
 
 const char kJournalHeader[] = "kx-file-stage-journal 2\n";
@@ -518,3 +520,5 @@ bool RecoverFileStage(IFileSystem &files, const std::string &programFolder,
     }
     return finished && kept.empty();
 }
+
+} // namespace offline_upgrade

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 class IRegistry;
 
 struct StagedFile {
@@ -106,3 +108,5 @@ bool RecoverFileStage(IFileSystem &files, const std::string &programFolder,
 
 // The journals kept aside in the program folder, as paths.
 std::vector<std::string> KeptAsideJournals(IFileSystem &files, const std::string &programFolder);
+
+} // namespace offline_upgrade

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 const std::string kUpdatingFiles = "正在更新文件...";
@@ -622,3 +624,5 @@ bool CopyUpdateFiles(UpgradeContext &context)
         LogError("file stage: " + files + " not put in place");
     return stage.Done(ok);
 }
+
+} // namespace offline_upgrade

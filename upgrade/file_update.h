@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace offline_upgrade {
+
 // The checks before any SQL block runs: true when the stage can be expected to succeed, or
 // has nothing to do (no "UpdateFiles" folder, a blank Product.Path). First, whatever the
 // package holds, an earlier stage that was cut short is finished (RecoverFileStage, with this
@@ -47,3 +49,5 @@ bool CopyFolderTree(UpgradeContext &context, const std::string &Source, const st
 // The total size in bytes of all files in path and in all its subfolders. Folders that cannot
 // be listed count as empty.
 uint64_t GetFolderSize(UpgradeContext &context, const std::string &path);
+
+} // namespace offline_upgrade

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 std::string DottedDecimal(const Ipv4Address &address)
@@ -78,3 +80,5 @@ std::string GetLocalComputerName(IHostIdentity &host)
     LogInfo("ComputerName: " + name + ", the system's computer name");
     return name;
 }
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 // The last IPv4 address that this machine's host name resolves to, in dotted-decimal text
 // ("192.168.1.20"); empty when the host name cannot be read or does not resolve. When it
 // resolves to loopback addresses (127.x.x.x) only, as Debian's 127.0.1.1 entry makes it, the
@@ -15,3 +17,5 @@ std::string GetLocalIPAddress(IHostIdentity &host);
 
 // This machine's computer name, or "Unkown" when it cannot be read.
 std::string GetLocalComputerName(IHostIdentity &host);
+
+} // namespace offline_upgrade

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <string_view>
 
+namespace offline_upgrade {
+
 namespace {
 
 constexpr std::string_view kBeginMarker = kScriptBeginMarker;
@@ -218,3 +220,5 @@ bool ScriptCutter::Next(ScriptPiece &piece)
     ended_ = true;
     return Emit(piece);
 }
+
+} // namespace offline_upgrade

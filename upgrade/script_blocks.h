@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+namespace offline_upgrade {
+
 enum class ScriptCodePage { Ascii, Utf8, Gb18030 };
 
 // One step of cutting the file, in file order. Lines are numbered from 1, counted by LF.
@@ -76,3 +78,5 @@ inline constexpr char kUpgradeScriptFileName[] = "UpdateSQL.sql";
 // The begin and end markers, matched on their first 12 and 10 bytes.
 inline constexpr char kScriptBeginMarker[] = "-- sql begin";
 inline constexpr char kScriptEndMarker[] = "-- end sql";
+
+} // namespace offline_upgrade

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <exception>
 
+namespace offline_upgrade {
+
 namespace {
 
 std::string StepText(int executed, int total)
@@ -89,3 +91,5 @@ bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal)
         return stage.Done(false);
     }
 }
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 // The script file of the accepted package: "UpdateSQL.sql" in the unpacked package folder
 // (UnpackedPackageFolder). Empty when the package name leaves no folder of its own.
 std::string UpgradeScriptPath(const UpgradeContext &context);
@@ -23,3 +25,5 @@ std::string UpgradeScriptPath(const UpgradeContext &context);
 // refused) shows "执行升级脚本失败(name)！" with the last block name read and returns false.
 // Throws KxError only for errors before the file is opened (the progress display).
 bool RunUpgradeScripts(UpgradeContext &context, bool ServerIsLocal);
+
+} // namespace offline_upgrade

@@ -4,6 +4,8 @@
 
 #include <exception>
 
+namespace offline_upgrade {
+
 std::string MillisecondsSince(std::chrono::steady_clock::time_point start)
 {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -32,3 +34,5 @@ StageLog::~StageLog()
         // Out of memory for a log line: the stage's outcome stands all the same.
     }
 }
+
+} // namespace offline_upgrade

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <string>
 
+namespace offline_upgrade {
+
 class StageLog {
 public:
     explicit StageLog(std::string name);
@@ -30,3 +32,5 @@ private:
 
 // Milliseconds since start, as the log shows times.
 std::string MillisecondsSince(std::chrono::steady_clock::time_point start);
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include "platform/path_text.h"
 
+namespace offline_upgrade {
+
 bool IsTreeFolder(const FolderEntry &entry)
 {
     return (entry.Attributes & kAttrDirectory) != 0;
@@ -39,3 +41,5 @@ uint64_t TreeSize(const ListedFolder &folder)
     }
     return total;
 }
+
+} // namespace offline_upgrade

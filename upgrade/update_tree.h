@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // The folder of the application files in the unpacked package folder.
 inline constexpr char kUpdateFilesFolderName[] = "UpdateFiles";
 
@@ -32,3 +34,5 @@ ListedFolder ListTree(IFileSystem &files, const std::string &path);
 
 // The total size in bytes of the files in a listed tree.
 uint64_t TreeSize(const ListedFolder &folder);
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include "archiver/work_folder.h"
 
+namespace offline_upgrade {
+
 std::string UnpackedPackageFolder(const std::string &programFolder, const std::string &packageName)
 {
     if (!UnpackFolderProblem(packageName).empty())
@@ -22,3 +24,5 @@ void FinishUpgrade(UpgradeContext &context)
     context.AfterResult = nullptr;
     work();
 }
+
+} // namespace offline_upgrade

@@ -9,10 +9,12 @@
 #include "platform/window_facilities.h"
 #include "product/product_reg.h"
 
-class IRegistry;
-
 #include <functional>
 #include <string>
+
+namespace offline_upgrade {
+
+class IRegistry;
 
 struct UpgradeContext {
     std::string ProgramFolder; // with a trailing separator
@@ -45,3 +47,5 @@ void FinishUpgrade(UpgradeContext &context);
 std::string UnpackedPackageFolder(const UpgradeContext &context);
 // The same for a package file name (without folder) in a program folder (with its separator).
 std::string UnpackedPackageFolder(const std::string &programFolder, const std::string &packageName);
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 #include <exception>
 #include <memory>
 
+namespace offline_upgrade {
+
 namespace {
 
 // Closes the product database connection whichever way the run ends.
@@ -218,3 +220,5 @@ bool RunUpgrade(UpgradeContext &context, const std::string &PackageFile)
     window.SetStepText("更新文件失败");
     return run.Done(false);
 }
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace offline_upgrade {
+
 CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
 {
     CommandLine line;
@@ -79,3 +81,5 @@ std::string UsageText()
            "  3  the program could not start (bad arguments, no program folder)\n"
            "  4  another upgrade runs in this program folder (window or unattended)\n";
 }
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // The exit codes of a run without a window.
 enum class ExitCode : int {
     Upgraded = 0,      // the package was applied
@@ -35,3 +37,5 @@ std::string UsageText();
 // Shown, by the window in a box and by the unattended run as a line, when another run holds
 // the program folder.
 inline const char kFolderBusyText[] = "升级程序已在运行！";
+
+} // namespace offline_upgrade

@@ -1,5 +1,7 @@
 #include "app/form/form_controls.h"
 
+namespace offline_upgrade {
+
 FormControlStates::FormControlStates()
 {
     // The start states of the window's form: no package shown, nothing running.
@@ -17,3 +19,5 @@ FormControlStates::FormControlStates()
         SetCaption(label, "值");
     SetCaption(FormControl::Lab_CurrentStep, "当前正在进行的步骤");
 }
+
+} // namespace offline_upgrade

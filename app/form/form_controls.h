@@ -8,6 +8,8 @@
 #include <array>
 #include <string>
 
+namespace offline_upgrade {
+
 class FormControlStates {
 public:
     FormControlStates();
@@ -33,3 +35,5 @@ private:
     std::array<State, static_cast<size_t>(FormControl::ProgressBar) + 1> states_;
     bool forceChecked_ = true;
 };
+
+} // namespace offline_upgrade

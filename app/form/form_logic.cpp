@@ -8,6 +8,8 @@
 
 #include <exception>
 
+namespace offline_upgrade {
+
 namespace {
 
 // Restores a flag on every way out of a scope.
@@ -84,7 +86,7 @@ void FormLogic::FindUpgradePackage()
                         .Processes = services_.Processes,
                         .Registry = services_.Registry,
                         .OnlyPackage = onlyPackage_};
-    ::FindUpgradePackage(context, Package, Product);
+    offline_upgrade::FindUpgradePackage(context, Package, Product);
 }
 
 void FormLogic::FormCreate()
@@ -212,3 +214,5 @@ bool FormLogic::CloseRequested()
     closeGranted_ = true;
     return true;
 }
+
+} // namespace offline_upgrade

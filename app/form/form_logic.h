@@ -17,6 +17,8 @@
 #include <string>
 #include <utility>
 
+namespace offline_upgrade {
+
 class IHostIdentity;
 class IRegistry;
 
@@ -151,3 +153,5 @@ private:
     bool closeGranted_ = false;
     std::string onlyPackage_;
 };
+
+} // namespace offline_upgrade

@@ -4,6 +4,8 @@
 #include <future>
 #include <thread>
 
+namespace offline_upgrade {
+
 void RunOffWindowThread(IWindowFacilities &window, const std::function<void()> &work)
 {
     std::packaged_task<void()> task(work);
@@ -21,3 +23,5 @@ void RunOffWindowThread(IWindowFacilities &window, const std::function<void()> &
     worker.join();
     done.get();
 }
+
+} // namespace offline_upgrade

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <functional>
 
+namespace offline_upgrade {
+
 // How often the window pumps while the work runs: the pace of the archiver waits.
 inline constexpr std::chrono::milliseconds kOffThreadPumpInterval{10};
 
@@ -16,3 +18,5 @@ inline constexpr std::chrono::milliseconds kOffThreadPumpInterval{10};
 // here, on the caller's thread. Meanwhile the caller's thread pumps the window's messages
 // (window.ProcessMessages) every kOffThreadPumpInterval until work has ended.
 void RunOffWindowThread(IWindowFacilities &window, const std::function<void()> &work);
+
+} // namespace offline_upgrade

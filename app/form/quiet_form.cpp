@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace offline_upgrade {
+
 void QuietFormView::Line(const std::string &text, bool failure)
 {
     // Names from the package and its script are in these lines: a control character in one is
@@ -115,3 +117,5 @@ ExitCode RunUnattended(FormServices services, const UnattendedOptions &options, 
     view.Line("失败步骤：" + view.StepText(), true);
     return ExitCode::UpgradeFailed;
 }
+
+} // namespace offline_upgrade

@@ -10,6 +10,8 @@
 #include <ostream>
 #include <string>
 
+namespace offline_upgrade {
+
 // A view with no controls of its own: their state is kept in memory, every new step text and
 // every message box is one line on the stream (flushed at once) and in the log. The message
 // pump and the repaint have nothing to do.
@@ -72,3 +74,5 @@ struct UnattendedOptions {
 // the check box rule), UpgradeFailed ("升级失败！", or an error left the run; a last line
 // "失败步骤：" names the step it was in) or CannotStart (an error left the start).
 ExitCode RunUnattended(FormServices services, const UnattendedOptions &options, std::ostream &out);
+
+} // namespace offline_upgrade

@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+namespace offline_upgrade {
+
 namespace {
 
 constexpr UINT_PTR kSubclassId = 0x4b58; // any number of ours
@@ -204,3 +206,5 @@ bool SetAccessibleName(HWND control, const wchar_t *name)
     return SetWindowSubclass(control, NamedControlProc, kSubclassId,
                              reinterpret_cast<DWORD_PTR>(name)) != FALSE;
 }
+
+} // namespace offline_upgrade

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // The console twin, offline-upgrade.com, writes redirected lines in its console's code page.
@@ -71,29 +73,37 @@ int Run(const std::string &programFolder)
 
 } // namespace
 
+} // namespace offline_upgrade
+
 int main()
 {
-    const CommandLine line = ParseCommandLine(ProgramArguments(0, nullptr));
+    using offline_upgrade::CommandLine;
+    const CommandLine line =
+        offline_upgrade::ParseCommandLine(offline_upgrade::ProgramArguments(0, nullptr));
     if (line.RunMode != CommandLine::Mode::Window)
-        ConnectStandardOutput(kConsoleTwin);
+        offline_upgrade::ConnectStandardOutput(offline_upgrade::kConsoleTwin);
     if (line.RunMode == CommandLine::Mode::Unattended) {
         std::string programFolder;
         try {
-            programFolder = GetProgramFolder();
+            programFolder = offline_upgrade::GetProgramFolder();
         } catch (const std::exception &error) {
-            return RefuseUnattendedStart(error.what());
+            return offline_upgrade::RefuseUnattendedStart(error.what());
         }
-        return WithUpgradeLog(programFolder, KX_VERSION,
-                              [&] { return RunUnattendedIn(programFolder, line); });
+        return offline_upgrade::WithUpgradeLog(programFolder, KX_VERSION, [&] {
+            return offline_upgrade::RunUnattendedIn(programFolder, line);
+        });
     }
     if (line.RunMode != CommandLine::Mode::Window)
-        return RunWithoutWindow(line);
+        return offline_upgrade::RunWithoutWindow(line);
     try {
-        const std::string programFolder = GetProgramFolder();
-        return WithUpgradeLog(programFolder, KX_VERSION, [&] { return Run(programFolder); });
+        const std::string programFolder = offline_upgrade::GetProgramFolder();
+        return offline_upgrade::WithUpgradeLog(programFolder, KX_VERSION,
+                                               [&] { return offline_upgrade::Run(programFolder); });
     } catch (const std::exception &error) {
         // Only what happens before the window exists can get here.
-        Win32MessagePresenter().Show(nullptr, error.what(), kApplicationTitle, MessageIcon::Error);
+        offline_upgrade::Win32MessagePresenter().Show(nullptr, error.what(),
+                                                      offline_upgrade::kApplicationTitle,
+                                                      offline_upgrade::MessageIcon::Error);
         return 1;
     }
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace offline_upgrade {
+
 namespace {
 
 bool IsConsole(HANDLE handle)
@@ -124,3 +126,5 @@ void ConnectStandardOutput(bool consoleCodePage)
         UseConsoleCodePageFor(std::cerr, STD_ERROR_HANDLE);
     }
 }
+
+} // namespace offline_upgrade

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace offline_upgrade {
+
 // The standard output and error of the program without a window (--help, --unattended). The
 // program is a windows-subsystem program, so Windows gives it no console of its own: what a
 // caller redirected (a file or a pipe, as deployment engines do) is written as it is, and
@@ -11,3 +14,5 @@
 // output code page (936 in a Chinese console), so that "type" in that console shows it; a
 // character the code page lacks becomes "?". Call once, before anything is written.
 void ConnectStandardOutput(bool consoleCodePage = false);
+
+} // namespace offline_upgrade

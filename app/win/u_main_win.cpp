@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <iterator>
 
+namespace offline_upgrade {
+
 namespace {
 
 const wchar_t kWindowClass[] = L"TForm1";
@@ -636,3 +638,5 @@ LRESULT TForm1::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 #include <chrono>
 #include <string>
 
+namespace offline_upgrade {
+
 // Message boxes of the window. The window shows every box through this interface, so that
 // tests put a recorder in its place and no test ever blocks on a modal box.
 class IMessagePresenter {
@@ -159,3 +161,5 @@ private:
     std::chrono::steady_clock::time_point nextPaint_{};
     bool stepSizePending_ = false;
 };
+
+} // namespace offline_upgrade

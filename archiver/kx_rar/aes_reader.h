@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+namespace kx_rar {
+
 class EntryReader {
 public:
     virtual ~EntryReader() = default;
@@ -28,3 +30,5 @@ public:
 // AES is one it does not know.
 std::unique_ptr<EntryReader> OpenAesEntry(fa::Native fd, const ZipEntry &entry,
                                           const std::string &password, std::string shownName);
+
+} // namespace kx_rar

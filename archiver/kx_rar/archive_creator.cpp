@@ -11,6 +11,8 @@
 #include <set>
 #include <utility>
 
+namespace kx_rar {
+
 namespace {
 
 using FileId = std::pair<uint64_t, uint64_t>;
@@ -234,3 +236,5 @@ void CreateArchive(const std::string &archive, const std::vector<std::string> &p
         throw RarError(ExitCode::CannotCreate, "cannot create " + archive + ": " + fa::ErrorText());
     tempGuard.Keep();
 }
+
+} // namespace kx_rar

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kx_rar {
+
 // Makes the ZIP archive anew (replacing one present) from the given paths. A folder is added
 // with everything below it, links followed; entry names are the paths as given, made
 // relative ("/" and "." parts dropped, and on Windows a drive letter), with "/" separators
@@ -20,3 +22,5 @@
 void CreateArchive(const std::string &archive, const std::vector<std::string> &paths,
                    const std::optional<std::string> &password,
                    const std::optional<std::string> &commentFile);
+
+} // namespace kx_rar

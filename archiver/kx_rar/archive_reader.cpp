@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace kx_rar {
+
 namespace {
 
 // Big enough that the small entries of a package come in few reads, small enough to keep
@@ -141,3 +143,5 @@ RarError ArchiveReader::Failure(const std::string &entryName) const
     }
     return RarError(ExitCode::Fatal, "cannot unpack " + text);
 }
+
+} // namespace kx_rar

@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+namespace kx_rar {
+
 class ArchiveReader {
 public:
     // Reads the archive open at fd (which must outlive the reader) as ending with the end
@@ -55,3 +57,5 @@ private:
     std::string buffer_;
     archive_entry *entry_ = nullptr;
 };
+
+} // namespace kx_rar

@@ -2,6 +2,8 @@
 
 #include "rar_error.h"
 
+namespace kx_rar {
+
 namespace {
 
 [[noreturn]] void Bad(const std::string &message)
@@ -92,3 +94,5 @@ const char *UsageText()
            "Exit codes: 0 success, 2 fatal error, 3 checksum error, 7 bad command line,\n"
            "9 cannot create a file, 11 wrong password.\n";
 }
+
+} // namespace kx_rar

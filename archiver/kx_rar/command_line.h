@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace kx_rar {
+
 enum class Command { WriteComment, Extract, Add };
 
 struct CommandLine {
@@ -29,3 +31,5 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args);
 
 // The usage text shown on stderr with a bad command line.
 const char *UsageText();
+
+} // namespace kx_rar

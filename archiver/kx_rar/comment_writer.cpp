@@ -5,6 +5,8 @@
 #include "rar_error.h"
 #include "temp_file.h"
 
+namespace kx_rar {
+
 void WriteArchiveComment(const std::string &archive, const std::string &file)
 {
     const std::string comment = ReadArchiveComment(archive);
@@ -21,3 +23,5 @@ void WriteArchiveComment(const std::string &archive, const std::string &file)
     out.Write(comment.data(), comment.size());
     out.Commit();
 }
+
+} // namespace kx_rar

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace kx_rar {
+
 // Writes the comment of the ZIP archive, byte for byte as stored (no code-page translation),
 // into file, replacing it; an archive without a comment gives an empty file. The comment is
 // read whole before the file is touched, and the file is written under a temporary name and
@@ -10,3 +12,5 @@
 // ExitCode::Fatal when the archive is missing, empty, damaged or not a ZIP archive, or the
 // file cannot be written; ExitCode::CannotCreate when the file cannot be created.
 void WriteArchiveComment(const std::string &archive, const std::string &file);
+
+} // namespace kx_rar

@@ -2,6 +2,8 @@
 
 #include "rar_error.h"
 
+namespace kx_rar {
+
 fa::Native DestTree::Folder(const std::vector<std::string> &parts, size_t count)
 {
     fa::Native fd = root_;
@@ -41,3 +43,5 @@ fa::Native DestTree::Folder(const std::vector<std::string> &parts, size_t count)
     }
     return fd;
 }
+
+} // namespace kx_rar

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace kx_rar {
+
 class DestTree {
 public:
     // rootFd is the open target folder; it must outlive this object. At most maxOpen folders
@@ -33,3 +35,5 @@ private:
     // the cache starts afresh rather than holding a descriptor for every folder.
     std::unordered_map<std::string, fa::Handle> open_;
 };
+
+} // namespace kx_rar

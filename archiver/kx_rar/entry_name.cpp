@@ -1,5 +1,7 @@
 #include "entry_name.h"
 
+namespace kx_rar {
+
 bool SplitEntryName(std::string_view name, std::vector<std::string> &parts, std::string &reason)
 {
     parts.clear();
@@ -146,3 +148,5 @@ std::vector<std::string> PathClashFinder::Clashes() const
     }
     return clashes;
 }
+
+} // namespace kx_rar

@@ -7,6 +7,8 @@
 #include <unordered_set>
 #include <vector>
 
+namespace kx_rar {
+
 // Splits an entry name into its folder and file names, taking "/" and "\" both as separators
 // and dropping empty and "." parts. True when the name stays below the target folder; false,
 // with reason set, for a name that is absolute ("/x", "\x", "\\server\x"), carries a drive
@@ -68,3 +70,5 @@ private:
     std::unordered_set<std::string> files_, folders_;
     std::unordered_map<std::string, std::string> shown_;
 };
+
+} // namespace kx_rar

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+namespace kx_rar {
+
 // Sets the reader up for the names as this system reads them; call before opening it.
 void PrepareNameReading(archive *reader);
 
@@ -35,3 +37,5 @@ LengthUnit SystemLengthUnit();
 // The form of a path under which this system finds the same file: the path itself on POSIX;
 // on Windows, which ignores letter case in names, the path in capitals.
 std::string SameFileKey(const std::string &path);
+
+} // namespace kx_rar

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace kx_rar {
+
 namespace {
 
 constexpr size_t kRecordSize = 22;
@@ -59,3 +61,5 @@ std::string ReadArchiveComment(const std::string &path)
     const fa::Handle fd = OpenArchiveFile(path);
     return FindZipEnd(fd.Get(), path).Comment;
 }
+
+} // namespace kx_rar

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace kx_rar {
+
 // The comment of the ZIP archive at path, byte for byte as stored; empty when it has none.
 // The end record is found by the rule of FindZipEnd (zip_layout.h), the one the unpack
 // command follows too. Throws RarError with ExitCode::Fatal when the archive is missing, not
@@ -17,3 +19,5 @@ std::string ReadArchiveComment(const std::string &path);
 // Throws RarError with ExitCode::Fatal when the record is not found there, the comment is
 // longer than 65535 bytes or the file cannot be written.
 void AppendArchiveComment(const std::string &path, const std::string &comment);
+
+} // namespace kx_rar

@@ -21,6 +21,8 @@
 #include <unordered_set>
 #include <vector>
 
+namespace kx_rar {
+
 namespace {
 
 // Past two readers the threads mostly wait on the disk and on each other's skipping.
@@ -504,3 +506,5 @@ void ExtractArchive(const std::string &archive, const std::string &dest,
     if (shared.Failure())
         throw *shared.Failure();
 }
+
+} // namespace kx_rar

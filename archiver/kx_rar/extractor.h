@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+namespace kx_rar {
+
 // Unpacks every entry of the archive with its stored folder path below dest, creating dest
 // and missing folders and replacing files present, each file written under a temporary name
 // and renamed into place. Unencrypted entries unpack with or without a password.
@@ -35,3 +37,5 @@
 // file cannot be created.
 void ExtractArchive(const std::string &archive, const std::string &dest,
                     const std::optional<std::string> &password);
+
+} // namespace kx_rar

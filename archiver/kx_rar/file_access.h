@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace kx_rar {
+
 namespace fa {
 
 // The characters that separate the parts of a path: "/" on POSIX, "/" and "\\" on Windows.
@@ -151,3 +153,5 @@ unsigned long ProcessId();
 void WriteError(const std::string &bytes);
 
 } // namespace fa
+
+} // namespace kx_rar

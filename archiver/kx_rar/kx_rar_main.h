@@ -6,5 +6,9 @@
 #include <string>
 #include <vector>
 
+namespace kx_rar {
+
 // args: the arguments after the program's name, UTF-8. Returns the exit code.
 int KxRarMain(const std::vector<std::string> &args, const std::function<int()> &runOps);
+
+} // namespace kx_rar

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <exception>
 
+namespace kx_rar {
+
 int KxRarMain(const std::vector<std::string> &args, const std::function<int()> &runOps)
 {
     try {
@@ -32,3 +34,5 @@ int KxRarMain(const std::vector<std::string> &args, const std::function<int()> &
         return static_cast<int>(ExitCode::Fatal);
     }
 }
+
+} // namespace kx_rar

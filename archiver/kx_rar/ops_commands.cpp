@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <exception>
 
+namespace kx_rar {
+
 int RunOpsCommandLine(const std::vector<std::string> &args)
 {
     try {
@@ -33,3 +35,5 @@ int RunOpsCommandLine(const std::vector<std::string> &args)
         return static_cast<int>(ExitCode::Fatal);
     }
 }
+
+} // namespace kx_rar

@@ -16,6 +16,8 @@
 extern "C" const unsigned char kx_rar_ops_image_begin[];
 extern "C" const unsigned char kx_rar_ops_image_end[];
 
+namespace kx_rar {
+
 namespace {
 
 [[noreturn]] void CannotLoad(const std::string &why)
@@ -54,3 +56,5 @@ int RunOpsCommand(int argc, char **argv)
         CannotLoad(KX_RAR_OPS_ENTRY " not found");
     return run(argc, argv);
 }
+
+} // namespace kx_rar

@@ -13,5 +13,5 @@ extern "C" __attribute__((visibility("default"))) int KxRarRunOps(int argc, char
     // Entry names flagged as UTF-8 then come through unchanged, whatever the caller's
     // locale; names without the flag are taken as raw bytes anyway.
     std::setlocale(LC_CTYPE, "C.UTF-8");
-    return RunOpsCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    return kx_rar::RunOpsCommandLine(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -8,6 +8,10 @@
 // The one function the module exports.
 #define KX_RAR_OPS_ENTRY "KxRarRunOps"
 
+namespace kx_rar {
+
 // Runs the x or a command given by the program's arguments after its name (argc, argv as
 // main gets them) and returns the exit code; messages go to stderr.
 using KxRarRunOpsFunction = int(int argc, char **argv);
+
+} // namespace kx_rar

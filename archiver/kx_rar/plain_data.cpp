@@ -2,6 +2,8 @@
 
 #include "rar_error.h"
 
+namespace kx_rar {
+
 namespace {
 
 constexpr size_t kOutBlock = 256 * 1024;
@@ -76,3 +78,5 @@ bool PlainData::Next(const void *&data, size_t &size)
         Bad(shown_, "less data than stored");
     return false;
 }
+
+} // namespace kx_rar

@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+namespace kx_rar {
+
 class PlainData {
 public:
     // The next decrypted piece of the stored data, valid until the next call; false at its end.
@@ -51,3 +53,5 @@ private:
     uint64_t written_ = 0;
     uint32_t crc_ = 0;
 };
+
+} // namespace kx_rar

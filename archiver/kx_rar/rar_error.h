@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace kx_rar {
+
 enum class ExitCode : int {
     Success = 0,
     Fatal = 2,          // damaged or unreadable archive, refused entry, I/O error
@@ -28,3 +30,5 @@ private:
 // Writes one line "KX_Rar.exe: text" to stderr in a single write, so lines of two threads do
 // not mix.
 void ShowMessage(const std::string &text);
+
+} // namespace kx_rar

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+namespace kx_rar {
+
 TempFile::TempFile(fa::Native dirFd, std::string finalName, std::string shownName, unsigned mode)
     : dirFd_(dirFd), finalName_(std::move(finalName)), shownName_(std::move(shownName))
 {
@@ -50,3 +52,5 @@ void TempFile::Commit()
                        "cannot create " + shownName_ + ": " + fa::ErrorText());
     committed_ = true;
 }
+
+} // namespace kx_rar

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace kx_rar {
+
 class TempFile {
 public:
     // Creates a new, empty file with a unique hidden name in the folder dirFd, which must
@@ -35,3 +37,5 @@ private:
     fa::Handle fd_;
     bool committed_ = false;
 };
+
+} // namespace kx_rar

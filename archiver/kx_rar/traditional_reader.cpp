@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace kx_rar {
+
 namespace {
 
 constexpr size_t kBlock = 256 * 1024;
@@ -187,3 +189,5 @@ bool TraditionalEntryReader::ReadBlock(const void *&data, size_t &size)
         Bad("checksum does not match");
     return false;
 }
+
+} // namespace kx_rar

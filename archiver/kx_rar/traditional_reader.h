@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+namespace kx_rar {
+
 class TraditionalEntryReader {
 public:
     // fd is the archive (it must outlive the reader); entry has passed CheckEntryData, is
@@ -65,3 +67,5 @@ private:
     std::exception_ptr failure_;
     std::thread helper_;
 };
+
+} // namespace kx_rar

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace kx_rar {
+
 namespace {
 
 constexpr size_t kRecordSize = 22;
@@ -354,3 +356,5 @@ std::string UnsupportedMethod(const ZipEntry &entry, const Decoders &decoders)
         return MethodName(m) + " data is not supported";
     return {};
 }
+
+} // namespace kx_rar

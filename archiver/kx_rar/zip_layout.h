@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace kx_rar {
+
 // Opens an archive for reading without blocking (a FIFO or a device named like an archive
 // must not hold the program) and refuses anything but a regular, non-empty file. Throws
 // RarError with ExitCode::Fatal, naming the path and the cause.
@@ -83,3 +85,5 @@ std::string UnsupportedMethod(const ZipEntry &entry, const Decoders &decoders = 
 
 // The method's name for messages ("bzip2", "method 77").
 std::string MethodName(uint16_t method);
+
+} // namespace kx_rar

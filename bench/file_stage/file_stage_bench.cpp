@@ -39,6 +39,8 @@
 
 extern char **environ;
 
+namespace offline_upgrade {
+
 namespace {
 
 using bench::Median;
@@ -292,8 +294,11 @@ void Measure(const std::string &base, const TreeSpec &shape, int rounds, const s
 
 } // namespace
 
+} // namespace offline_upgrade
+
 int main(int argc, char **argv)
 {
+    using namespace offline_upgrade;
     if (argc == 4 && std::string(argv[1]) == "--once") {
         const StageTimes times = RunStage(argv[2], argv[3]);
         std::printf("%.6f %.6f\n", times.ToResult, times.AfterResult);

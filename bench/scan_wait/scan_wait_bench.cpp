@@ -39,6 +39,8 @@
 
 extern char **environ;
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -140,8 +142,11 @@ double RunDirectly(const std::vector<std::vector<std::string>> &commands)
 
 } // namespace
 
+} // namespace offline_upgrade
+
 int main(int argc, char **argv)
 {
+    using namespace offline_upgrade;
     if (argc < 2) {
         std::fprintf(stderr, "usage: scan_wait_bench ARCHIVER [ROUNDS [PACKAGES]]\n");
         return 2;

@@ -33,6 +33,8 @@
 
 extern char **environ;
 
+namespace offline_upgrade {
+
 namespace {
 
 using bench::Median;
@@ -121,8 +123,11 @@ void RunClient(const std::string &batchFile)
 
 } // namespace
 
+} // namespace offline_upgrade
+
 int main(int argc, char **argv)
 {
+    using namespace offline_upgrade;
     if (argc < 2) {
         std::fprintf(stderr, "usage: script_runner_bench WORK_DIR [ROUNDS]\n");
         return 2;

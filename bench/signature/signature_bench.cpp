@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 double Seconds(const std::chrono::steady_clock::time_point start)
@@ -31,8 +33,11 @@ std::string ReadAll(const std::string &path)
 
 } // namespace
 
+} // namespace offline_upgrade
+
 int main(int argc, char **argv)
 {
+    using namespace offline_upgrade;
     if (argc != 4) {
         std::cerr << "usage: signature_bench FOLDER ROUNDS MEGABYTES\n";
         return 2;

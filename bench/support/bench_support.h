@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace bench {
+namespace offline_upgrade::bench {
 
 inline double Median(std::vector<double> values)
 {
@@ -85,4 +85,4 @@ public:
     std::string LastErrorOutput() override { return {}; }
 };
 
-} // namespace bench
+} // namespace offline_upgrade::bench

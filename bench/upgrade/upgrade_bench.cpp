@@ -41,6 +41,8 @@
 
 extern char **environ;
 
+namespace offline_upgrade {
+
 namespace {
 
 using bench::Median;
@@ -178,8 +180,11 @@ void PrintParts(const char *who, const Parts &parts)
 
 } // namespace
 
+} // namespace offline_upgrade
+
 int main(int argc, char **argv)
 {
+    using namespace offline_upgrade;
     if (argc < 3 || argc > 4) {
         std::fprintf(stderr, "usage: upgrade_bench BASE ARCHIVER [ROUNDS]\n");
         return 2;

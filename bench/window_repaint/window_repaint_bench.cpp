@@ -40,6 +40,8 @@
 
 extern char **environ;
 
+namespace offline_upgrade {
+
 namespace {
 
 using bench::Median;
@@ -139,8 +141,11 @@ template <typename T> T &Child(QWidget &window, const char *name)
 
 } // namespace
 
+} // namespace offline_upgrade
+
 int main(int argc, char **argv)
 {
+    using namespace offline_upgrade;
     if (argc < 2 || argc > 3) {
         std::fprintf(stderr, "usage: window_repaint_bench BASE [ROUNDS]\n");
         return 2;

@@ -13,15 +13,16 @@
 
 int main(int argc, char **argv)
 {
-    UseUtf8StandardStreams();
+    namespace ou = offline_upgrade;
+    ou::UseUtf8StandardStreams();
     try {
-        SystemServices system = MakeSystemServices();
-        const KxpackServices services{*system.Files, GetProgramFolder() + kArchiverImageName,
-                                      MakeRegistryFromStore, OpenMachineRegistration,
-                                      ListOdbcDrivers};
-        return RunKxpack(services, ProgramArguments(argc, argv), std::cout, std::cerr);
+        ou::SystemServices system = ou::MakeSystemServices();
+        const kxpack::KxpackServices services{
+            *system.Files, ou::GetProgramFolder() + ou::kArchiverImageName,
+            ou::MakeRegistryFromStore, ou::OpenMachineRegistration, ou::ListOdbcDrivers};
+        return kxpack::RunKxpack(services, ou::ProgramArguments(argc, argv), std::cout, std::cerr);
     } catch (const std::exception &e) {
         std::cerr << "kxpack: " << e.what() << "\n";
-        return kPackUnreadable;
+        return kxpack::kPackUnreadable;
     }
 }

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string>
 
+namespace offline_upgrade {
+
 SQLRETURN OdbcExecDirect(SQLHSTMT stmt, const std::string &text);
 SQLRETURN OdbcDriverConnect(SQLHDBC dbc, const std::string &connectionString);
 
@@ -52,3 +54,5 @@ SQLRETURN OdbcReadPieces(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType,
     }
     return SQL_SUCCESS;
 }
+
+} // namespace offline_upgrade

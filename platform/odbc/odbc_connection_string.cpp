@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+namespace offline_upgrade {
+
 namespace {
 
 // What every MySQL or MariaDB driver gets besides the fields.
@@ -243,3 +245,5 @@ std::string ToOdbcConnectionString(const std::string &providerString, const std:
     odbc += keys.Extra;
     return odbc;
 }
+
+} // namespace offline_upgrade

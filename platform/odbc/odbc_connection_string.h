@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+namespace offline_upgrade {
+
 // Provider "MSDASQL": the tool's layout
 //   DRIVER={d};SERVER=s;DATABASE=b;USER=u;PASSWORD=p;
 // with the same fields as ODBC attributes; any other rest is passed on as it is. For a MySQL or
@@ -38,3 +40,5 @@ std::optional<DatabaseKind> ProviderDatabaseKind(const std::string &providerStri
 // One attribute value in ODBC quoting: as it is when it holds no character that ODBC gives a
 // meaning and no blank at either end; otherwise in braces with every "}" doubled.
 std::string QuoteOdbcValue(const std::string &value);
+
+} // namespace offline_upgrade

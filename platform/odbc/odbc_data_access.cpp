@@ -9,6 +9,8 @@
 #include <optional>
 #include <utility>
 
+namespace offline_upgrade {
+
 namespace {
 
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
@@ -211,3 +213,5 @@ void OdbcCommand::Execute()
     if (!failure.empty())
         throw KxError("the command failed: " + failure);
 }
+
+} // namespace offline_upgrade

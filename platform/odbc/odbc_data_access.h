@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // The drivers registered on this machine: the driver manager's own list (SQLDrivers) and, on
 // Windows, ListOdbcDrivers32. Never throws: a list that cannot be read is empty.
 OdbcDriverLists ListOdbcDrivers();
@@ -101,3 +103,5 @@ private:
     OdbcConnection &connection_;
     std::string text_;
 };
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+namespace offline_upgrade {
+
 namespace {
 
 enum class NameMatch {
@@ -265,3 +267,5 @@ std::optional<DatabaseKind> KindOfToolDriverName(std::string_view driver)
     }
     return std::nullopt;
 }
+
+} // namespace offline_upgrade

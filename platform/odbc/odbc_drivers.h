@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+namespace offline_upgrade {
+
 enum class DatabaseKind { SqlServer, MySql, Oracle };
 
 // "SQL Server", "MySQL", "Oracle": the kind as the log and the reports name it.
@@ -65,3 +67,5 @@ std::vector<std::string> OdbcDriverNames(DatabaseKind kind);
 // The kind whose tool's own driver name this is ("SQLOLEDB.1", "MySQL ODBC 5.1 Driver",
 // "MSDAORA.1", any letter case); none for any other name.
 std::optional<DatabaseKind> KindOfToolDriverName(std::string_view driver);
+
+} // namespace offline_upgrade

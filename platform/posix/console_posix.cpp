@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace offline_upgrade {
+
 std::vector<std::string> ProgramArguments(int argc, char **argv)
 {
     return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
@@ -55,3 +57,5 @@ std::optional<std::string> EnvironmentText(const std::string &name)
     const char *value = std::getenv(name.c_str());
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+namespace offline_upgrade {
+
 namespace {
 
 // Creates a new file beside path, so that the rename stays on one file system; a short name,
@@ -117,3 +119,5 @@ const char *DurableWriteStepText(DurableWriteStep step)
     }
     return "write";
 }
+
+} // namespace offline_upgrade

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace offline_upgrade {
+
 // The permission bits and owner of the new file.
 struct DurableFileRights {
     mode_t Mode = 0644;
@@ -30,3 +32,5 @@ DurableWriteStep WriteDurably(const std::string &path, std::string_view bytes,
 
 // The step's words for the log, as "cannot write PATH: <words>".
 const char *DurableWriteStepText(DurableWriteStep step);
+
+} // namespace offline_upgrade

@@ -32,6 +32,8 @@
 #include <thread>
 #include <utility>
 
+namespace offline_upgrade {
+
 namespace {
 
 struct DirCloser {
@@ -721,3 +723,5 @@ bool PosixFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
     }
     return ok;
 }
+
+} // namespace offline_upgrade

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+namespace offline_upgrade {
+
 // Attributes are derived: kAttrDirectory for a folder, kAttrArchive for anything else,
 // kAttrReadOnly when the owner write bit is missing, kAttrHidden for a name starting with ".".
 class PosixFileSystem : public IFileSystem {
@@ -64,3 +66,5 @@ mode_t ReplacedFileMode(const struct stat &old, bool ownerKept);
 // The permission bits of a new file copied from a file of sourceMode: its read, write and
 // execute bits only.
 mode_t NewFileMode(mode_t sourceMode);
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <memory>
 
+namespace offline_upgrade {
+
 bool PosixHostIdentity::HostName(std::string &name)
 {
     // Room for the longest name the system allows and its terminating zero, so that a long
@@ -74,3 +76,5 @@ bool PosixHostIdentity::ComputerName(std::string &name)
     name = info.nodename;
     return true;
 }
+
+} // namespace offline_upgrade

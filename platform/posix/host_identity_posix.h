@@ -6,6 +6,8 @@
 
 #include "platform/host_identity.h"
 
+namespace offline_upgrade {
+
 class PosixHostIdentity : public IHostIdentity {
 public:
     bool HostName(std::string &name) override;
@@ -13,3 +15,5 @@ public:
     bool InterfaceIPv4(std::vector<Ipv4Address> &addresses) override;
     bool ComputerName(std::string &name) override;
 };
+
+} // namespace offline_upgrade

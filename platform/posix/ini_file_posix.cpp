@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // The whole file, or nothing when it is missing, not a regular file or cannot be read.
@@ -178,3 +180,5 @@ std::vector<std::string> ReadIniKeys(const std::string &section, const std::stri
     });
     return keys;
 }
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+namespace offline_upgrade {
+
 namespace {
 
 std::string HomeFolder()
@@ -38,3 +40,5 @@ std::unique_ptr<FileLogSink> OpenUpgradeLog(const std::string &programFolder)
 {
     return std::make_unique<FileLogSink>(UpgradeLogFolders(programFolder));
 }
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include "platform/path_rules.h"
 
+namespace offline_upgrade {
+
 std::string PathPartProblem(std::string_view part)
 {
     if (part.empty())
@@ -14,3 +16,5 @@ std::string PathPartProblem(std::string_view part)
         return "a zero byte within a name";
     return {};
 }
+
+} // namespace offline_upgrade

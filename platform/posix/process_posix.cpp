@@ -22,6 +22,8 @@
 
 extern char **environ;
 
+namespace offline_upgrade {
+
 namespace {
 
 // The kernel keeps a process's short name in 16 bytes with the closing zero.
@@ -480,3 +482,5 @@ bool PosixProcesses::EndLast()
     }
     return lastEnded_;
 }
+
+} // namespace offline_upgrade

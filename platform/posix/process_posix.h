@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace offline_upgrade {
+
 // Splits a command line into its arguments by the rules Windows uses for it:
 // - The first argument, the program, ends at the next double quote when it begins with one,
 //   otherwise at the first control character or blank. Where Windows takes every backslash
@@ -90,3 +92,5 @@ private:
     std::optional<int> lastExitCode_;
     UniqueFd lastErrorFd_; // the memory file the last started process writes its errors to
 };
+
+} // namespace offline_upgrade

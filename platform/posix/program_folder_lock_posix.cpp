@@ -14,6 +14,8 @@
 #include <string>
 #include <utility>
 
+namespace offline_upgrade {
+
 namespace {
 
 std::string ErrnoText(int error)
@@ -66,3 +68,5 @@ ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
     }
     return {Outcome::Held, path, {}, file.release()};
 }
+
+} // namespace offline_upgrade

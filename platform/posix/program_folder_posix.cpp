@@ -7,6 +7,8 @@
 #include <string_view>
 #include <unistd.h>
 
+namespace offline_upgrade {
+
 std::string GetProgramFolder()
 {
     std::string target(256, '\0');
@@ -30,3 +32,5 @@ std::string GetProgramFolder()
         throw KxError("cannot find the program folder");
     return target.substr(0, slash + 1);
 }
+
+} // namespace offline_upgrade

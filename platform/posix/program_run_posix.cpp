@@ -13,6 +13,8 @@
 
 extern char **environ;
 
+namespace offline_upgrade {
+
 ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
                                const std::string &workingFolder)
 {
@@ -62,3 +64,5 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
         outcome.ExitCode = WEXITSTATUS(status);
     return outcome;
 }
+
+} // namespace offline_upgrade

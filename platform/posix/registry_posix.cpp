@@ -23,6 +23,8 @@
 #include <string_view>
 #include <utility>
 
+namespace offline_upgrade {
+
 namespace {
 
 const mode_t kNewStoreMode = 0600; // it holds database logins and stored passwords
@@ -267,3 +269,5 @@ std::string DefaultRegistryStorePath()
     const char *path = std::getenv("KX_REGISTRY");
     return path && *path ? path : "/etc/kx/registry.reg";
 }
+
+} // namespace offline_upgrade

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 class RegFileRegistry : public IRegistry {
 public:
     explicit RegFileRegistry(std::string storePath);
@@ -49,3 +51,5 @@ private:
 // The store file: the path in the environment variable KX_REGISTRY when it is set and not
 // empty, else "/etc/kx/registry.reg".
 std::string DefaultRegistryStorePath();
+
+} // namespace offline_upgrade

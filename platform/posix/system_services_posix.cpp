@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+namespace offline_upgrade {
+
 SystemServices MakeSystemServices()
 {
     SystemServices services;
@@ -33,3 +35,5 @@ MachineRegistration OpenMachineRegistration()
     const std::string store = DefaultRegistryStorePath();
     return {store, store, nullptr};
 }
+
+} // namespace offline_upgrade

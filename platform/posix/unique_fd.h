@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+namespace offline_upgrade {
+
 struct FdTraits {
     using Type = int;
     static int Invalid() noexcept { return -1; }
@@ -13,3 +15,5 @@ struct FdTraits {
 };
 
 using UniqueFd = ScopedHandle<FdTraits>;
+
+} // namespace offline_upgrade

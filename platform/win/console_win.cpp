@@ -15,6 +15,8 @@
 #include <iostream>
 #include <streambuf>
 
+namespace offline_upgrade {
+
 namespace {
 
 // The length of the longest prefix of text that ends on a whole UTF-8 character: a character
@@ -168,3 +170,5 @@ std::optional<std::string> EnvironmentText(const std::string &name)
     value.resize(length);
     return Narrow(value);
 }
+
+} // namespace offline_upgrade

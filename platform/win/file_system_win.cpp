@@ -17,6 +17,8 @@
 #include <set>
 #include <utility>
 
+namespace offline_upgrade {
+
 namespace {
 
 // From this length on a path takes the long form: the plain calls stop at MAX_PATH, and
@@ -616,3 +618,5 @@ bool WinFileSystem::WriteFileDurably(const std::string &path, const std::string 
     }
     return ok;
 }
+
+} // namespace offline_upgrade

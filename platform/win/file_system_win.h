@@ -4,6 +4,8 @@
 
 #include "platform/file_system.h"
 
+namespace offline_upgrade {
+
 // Attributes are the system's own (read-only, hidden, directory, archive; the others are
 // dropped). A replaced file keeps the attributes of the file it replaces.
 class WinFileSystem : public IFileSystem {
@@ -51,3 +53,5 @@ public:
     bool ReadFile(const std::string &path, std::string &bytes) override;
     bool WriteFileDurably(const std::string &path, const std::string &bytes) override;
 };
+
+} // namespace offline_upgrade

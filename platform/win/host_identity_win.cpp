@@ -12,6 +12,8 @@
 #include <cstring>
 #include <memory>
 
+namespace offline_upgrade {
+
 WinHostIdentity::WinHostIdentity()
 {
     WSADATA data{};
@@ -84,3 +86,5 @@ bool WinHostIdentity::ComputerName(std::string &name)
     name = Narrow(std::wstring_view(buffer, size));
     return true;
 }
+
+} // namespace offline_upgrade

@@ -4,6 +4,8 @@
 
 #include "platform/host_identity.h"
 
+namespace offline_upgrade {
+
 class WinHostIdentity : public IHostIdentity {
 public:
     WinHostIdentity();
@@ -19,3 +21,5 @@ public:
 private:
     bool started_ = false; // Winsock started by this object
 };
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 // The program a command line starts: its first argument, quoted or up to the first blank.
@@ -74,3 +76,5 @@ BOOL CreateProcessInheriting(const wchar_t *application, wchar_t *commandLine, D
     SetLastError(error);
     return started;
 }
+
+} // namespace offline_upgrade

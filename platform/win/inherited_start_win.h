@@ -8,6 +8,8 @@
 
 #include <vector>
 
+namespace offline_upgrade {
+
 // CreateProcessW(application, commandLine, ...) with startup's fields, flags and folder, the
 // child inheriting exactly the handles listed (each must be inheritable; null, invalid and
 // repeated ones are left out) and nothing when the list is left empty. Returns what
@@ -15,3 +17,5 @@
 BOOL CreateProcessInheriting(const wchar_t *application, wchar_t *commandLine, DWORD flags,
                              const wchar_t *folder, const STARTUPINFOW &startup,
                              const std::vector<HANDLE> &handles, PROCESS_INFORMATION &info);
+
+} // namespace offline_upgrade

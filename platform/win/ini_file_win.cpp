@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // Stands for "no such key" in the call: the system gives its default back unchanged, and no
@@ -107,3 +109,5 @@ std::string ReadIniString(const std::string &section, const std::string &key,
         return TrimTrailingBlanks(defaultValue);
     return FromFileText(value, unicode);
 }
+
+} // namespace offline_upgrade

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+namespace offline_upgrade {
+
 bool UpInterfaceIPv4(std::vector<std::array<uint8_t, 4>> &addresses)
 {
     addresses.clear();
@@ -46,3 +48,5 @@ bool UpInterfaceIPv4(std::vector<std::array<uint8_t, 4>> &addresses)
     }
     return !addresses.empty();
 }
+
+} // namespace offline_upgrade

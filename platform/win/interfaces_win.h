@@ -7,5 +7,9 @@
 #include <cstdint>
 #include <vector>
 
+namespace offline_upgrade {
+
 // False when the list cannot be read or holds no such address (the cause is logged).
 bool UpInterfaceIPv4(std::vector<std::array<uint8_t, 4>> &addresses);
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+namespace offline_upgrade {
+
 namespace {
 
 std::string LocalAppDataFolder()
@@ -30,3 +32,5 @@ std::unique_ptr<FileLogSink> OpenUpgradeLog(const std::string &programFolder)
 {
     return std::make_unique<FileLogSink>(UpgradeLogFolders(programFolder));
 }
+
+} // namespace offline_upgrade

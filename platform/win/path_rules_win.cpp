@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 bool IsDeviceName(std::string_view part)
@@ -48,3 +50,5 @@ std::string PathPartProblem(std::string_view part)
         return "the device name \"" + std::string(part) + "\"";
     return {};
 }
+
+} // namespace offline_upgrade

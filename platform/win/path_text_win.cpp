@@ -2,6 +2,8 @@
 // "C:"), shares ("\\server\share\") and the current drive's root ("\").
 #include "platform/path_text.h"
 
+namespace offline_upgrade {
+
 bool IsPathSeparator(char c)
 {
     return c == '\\' || c == '/';
@@ -34,3 +36,5 @@ size_t PathRootLength(const std::string &path)
     }
     return !path.empty() && IsPathSeparator(path[0]) ? 1 : 0;
 }
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 constexpr DWORD kEndWaitMs = 1000;
@@ -204,3 +206,5 @@ bool WinProcesses::EndLast()
         LogWarning("processes: cannot end the archiver: " + LastErrorText());
     return WaitForSingleObject(last_.get(), kEndWaitMs) == WAIT_OBJECT_0;
 }
+
+} // namespace offline_upgrade

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // Splits a command line as the started program will see it: CommandLineToArgvW, the system's
 // own rule. An empty command line gives no argument at all.
 std::vector<std::string> SplitWindowsCommandLine(const std::string &commandLine);
@@ -40,3 +42,5 @@ private:
     UniqueFileHandle errors_; // our own reading handle of its standard error file
     bool ended_ = false;      // EndLast ended it: no exit code of its own
 };
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 #include <string>
 #include <utility>
 
+namespace offline_upgrade {
+
 namespace {
 
 // The locked byte: past anything the file holds, so reading its content never meets the lock.
@@ -78,3 +80,5 @@ ProgramFolderLock ProgramFolderLock::Acquire(const std::string &programFolder)
         WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
     return {Outcome::Held, path, {}, ToLong(owned.release())};
 }
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+namespace offline_upgrade {
+
 std::string GetProgramFolder()
 {
     std::wstring name(MAX_PATH, L'\0');
@@ -25,3 +27,5 @@ std::string GetProgramFolder()
         throw KxError("cannot find the program folder");
     return Narrow(name.substr(0, separator + 1));
 }
+
+} // namespace offline_upgrade

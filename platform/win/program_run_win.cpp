@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+namespace offline_upgrade {
+
 namespace {
 
 // One argument quoted so that CommandLineToArgvW (and the C runtime) give it back whole.
@@ -90,3 +92,5 @@ ProgramOutcome RunProgramToEnd(const std::vector<std::string> &arguments,
         outcome.ExitCode = static_cast<int>(code);
     return outcome;
 }
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+namespace offline_upgrade {
+
 namespace {
 
 constexpr REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
@@ -127,3 +129,5 @@ void WinRegistry::CloseKey(RegKey key)
         return;
     open_.erase(found);
 }
+
+} // namespace offline_upgrade

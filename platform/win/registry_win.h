@@ -10,6 +10,8 @@
 
 #include <map>
 
+namespace offline_upgrade {
+
 class WinRegistry : public IRegistry {
 public:
     WinRegistry() = default;
@@ -32,3 +34,5 @@ private:
     std::map<RegKey, UniqueRegKey> open_; // our handles to the system's HKEYs
     RegKey next_ = 1;
 };
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+namespace offline_upgrade {
+
 namespace {
 
 // A path the system gave back, without the long form's prefix.
@@ -40,3 +42,5 @@ std::wstring WithinMaxPath(const std::wstring &path)
     const std::wstring shortened = WithoutLongPrefix(shortFolder) + whole.substr(separator);
     return shortened.size() < MAX_PATH ? shortened : path;
 }
+
+} // namespace offline_upgrade

@@ -5,8 +5,12 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 // path itself when it is shorter than MAX_PATH; else its folder in the short form the volume
 // keeps for it, then its own name as it is (so a started program keeps its image name), when
 // that is shorter; else path itself, and the call then fails with the system's own reason (a
 // volume that keeps no short names, as NTFS may be set to).
 std::wstring WithinMaxPath(const std::wstring &path);
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 #include "platform/win/process_win.h"
 #include "platform/win/registry_win.h"
 
+namespace offline_upgrade {
+
 SystemServices MakeSystemServices()
 {
     SystemServices services;
@@ -27,3 +29,5 @@ MachineRegistration OpenMachineRegistration()
             {},
             std::make_unique<NoWriteRegistry>(std::make_unique<WinRegistry>())};
 }
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace offline_upgrade {
+
 bool FileHandleTraits::Close(Type handle) noexcept
 {
     return CloseHandle(handle) != 0;
@@ -21,3 +23,5 @@ bool RegKeyTraits::Close(Type key) noexcept
 {
     return RegCloseKey(static_cast<HKEY>(key)) == ERROR_SUCCESS;
 }
+
+} // namespace offline_upgrade

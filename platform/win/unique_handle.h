@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace offline_upgrade {
+
 // Files, folders and devices from CreateFile, snapshots: invalid is INVALID_HANDLE_VALUE.
 struct FileHandleTraits {
     using Type = void *;
@@ -39,3 +41,5 @@ using UniqueFileHandle = ScopedHandle<FileHandleTraits>;
 using UniqueKernelHandle = ScopedHandle<KernelHandleTraits>;
 using UniqueFindHandle = ScopedHandle<FindHandleTraits>;
 using UniqueRegKey = ScopedHandle<RegKeyTraits>;
+
+} // namespace offline_upgrade

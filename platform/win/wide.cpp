@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace offline_upgrade {
+
 static_assert(kUtf8CodePage == CP_UTF8 && kAnsiCodePage == CP_ACP);
 
 std::wstring Widen(std::string_view text, unsigned codePage)
@@ -54,3 +56,5 @@ std::string LastErrorText()
 {
     return SystemErrorText(GetLastError());
 }
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace offline_upgrade {
+
 // The code pages the tool converts with: the logic's UTF-8 (CP_UTF8), and the system's ANSI
 // code page (CP_ACP), in which 8-bit calls and some files speak.
 inline constexpr unsigned kUtf8CodePage = 65001;
@@ -20,3 +22,5 @@ std::string Narrow(std::wstring_view wide, unsigned codePage = kUtf8CodePage);
 std::string SystemErrorText(unsigned long code);
 // SystemErrorText of GetLastError().
 std::string LastErrorText();
+
+} // namespace offline_upgrade

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 const std::string kComment = "timestamp:1\tfile:demo_5.2.zip\tproduct:E2E\tbuild:5.2\thashed";
@@ -233,3 +235,5 @@ TEST_F(SignedPackages, APackageSwappedBetweenTheScanAndThePressIsNeverUnpacked)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+namespace offline_upgrade {
+
 namespace {
 
 struct ControlCase {
@@ -241,3 +243,5 @@ TEST(MainWindowForm, PicturesAreDrawnAtTheirSizes)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

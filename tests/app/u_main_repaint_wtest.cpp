@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // Records what a widget showed each time it was painted.
@@ -222,3 +224,5 @@ TEST(Repaint, TheWindowPaintsAndAnswersWhileABlockRuns)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

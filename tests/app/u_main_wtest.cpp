@@ -15,6 +15,8 @@
 
 #include <filesystem>
 
+namespace offline_upgrade {
+
 namespace {
 
 const std::string kTitle = "朔岱产品离线升级程序";
@@ -538,3 +540,5 @@ TEST(WindowFacilities, StepTextPumpAndMessageBox)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -381,3 +383,5 @@ TEST_F(Unattended, ASecondRunIsRefusedWhileTheFirstHoldsTheFolder)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -39,6 +39,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -720,3 +722,5 @@ TEST_F(UpgradeEndToEnd, AJournalKeptAsideBlocksTheUpgradeUntilItIsRemoved)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -37,6 +37,8 @@
 #include <utility>
 #include <vector>
 
+namespace offline_upgrade {
+
 const std::string kTitle = "朔岱产品离线升级程序";
 // The key the scan unscrambles stored passwords of SQL Server and Oracle products with.
 const std::string kPasswordKey = "\x0B\x17\x02\x1C\x09\x12\x04\x1E\x0D\x15\x07\x19\x10\x03";
@@ -410,3 +412,5 @@ private:
     RecordingPresenter messages_;
     std::unique_ptr<TForm1> form_;
 };
+
+} // namespace offline_upgrade

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // The private server's driver under vendors' names only. Set before the first ODBC call of
@@ -129,3 +131,5 @@ TEST_F(VendorDriverNames, EachKindIsUpgradedThroughTheDriverItFinds)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 // The one application of a test program; made on first use and kept to the end.
 inline void EnsureApplication()
 {
@@ -118,3 +120,5 @@ public:
     RecordingPresenter messages;
     std::unique_ptr<TForm1> form;
 };
+
+} // namespace offline_upgrade

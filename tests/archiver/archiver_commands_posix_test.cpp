@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace offline_upgrade {
+
 namespace {
 
 // POSIX folders may hold a double quote; the system's rule would end a quoted program name at
@@ -12,3 +14,5 @@ TEST(CommandLinesPosix, FoldersWithADoubleQuoteSplitBackIntoTheirPaths)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 struct CommentCase {
@@ -66,3 +68,5 @@ TEST(CommandLines, SplitBackIntoTheirPaths)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

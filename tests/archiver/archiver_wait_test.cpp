@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 using ::testing::Each;
@@ -161,3 +163,5 @@ TEST(WaitForArchiverWithProgress, ContinuesFromWhereAHandlerLeftTheBar)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 inline void ExpectCommandLinesSplitBack(std::initializer_list<const char *> folders)
 {
     const char *names[] = {
@@ -30,3 +32,5 @@ inline void ExpectCommandLinesSplitBack(std::initializer_list<const char *> fold
         }
     }
 }
+
+} // namespace offline_upgrade

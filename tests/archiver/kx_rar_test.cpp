@@ -34,6 +34,12 @@
 
 extern char **environ;
 
+namespace kx_rar {
+
+using offline_upgrade::BinDir;
+using offline_upgrade::ReadWholeFile;
+using offline_upgrade::TempFolder;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -1767,3 +1773,5 @@ TEST(KxRarWindows, FileInUseIsNamedAndKeptWhole)
 }
 
 } // namespace
+
+} // namespace kx_rar

@@ -25,6 +25,29 @@
 #include <string>
 #include <vector>
 
+namespace kxpack {
+
+using offline_upgrade::BinDir;
+using offline_upgrade::FakeCommand;
+using offline_upgrade::FakeConnection;
+using offline_upgrade::FakeQuery;
+using offline_upgrade::FindUpgradePackage;
+using offline_upgrade::IScanView;
+using offline_upgrade::PosixFileSystem;
+using offline_upgrade::PosixProcesses;
+using offline_upgrade::ProgramOutcome;
+using offline_upgrade::ReadWholeFile;
+using offline_upgrade::RecordingWindow;
+using offline_upgrade::RegFileRegistry;
+using offline_upgrade::RunProgramToEnd;
+using offline_upgrade::RunUpgradeScripts;
+using offline_upgrade::ScanContext;
+using offline_upgrade::T_PackageInfo;
+using offline_upgrade::T_ProductReg;
+using offline_upgrade::TempFolder;
+using offline_upgrade::UpgradeContext;
+using offline_upgrade::UpgradeParts;
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -857,3 +880,5 @@ TEST(Kxpack, SignWritesWhatMinisignVerifiesAndCheckReportsBadSignatures)
 }
 
 } // namespace
+
+} // namespace kxpack

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 class PackageDescriptorTest : public ::testing::Test {
@@ -127,3 +129,5 @@ TEST_F(PackageDescriptorTest, ChineseCodePageDescriptor)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 // The real minisign makes the keys and the signatures.
@@ -64,3 +66,5 @@ TEST_F(SignedScan, SignaturesOfTheRealMinisignVerify)
         }
     }
 }
+
+} // namespace offline_upgrade

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -470,3 +472,5 @@ TEST_F(SignedScan, WithoutPackageKeyTheLogSaysOncePerScanThatNothingIsVerified)
                             }),
               1);
 }
+
+} // namespace offline_upgrade

@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 TEST_F(PackageScan, AProgramFolderWrittenWithBackslashesFindsItsPackage)
@@ -83,3 +85,5 @@ TEST_F(PackageScan, AttributesOfAPackageDoNotKeepItFromTheScan)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

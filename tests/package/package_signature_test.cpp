@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 const std::string kPackageBytes = [] {
@@ -264,3 +266,5 @@ TEST(PackageSignature, KeyIdsReadAsMinisignShowsThem)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

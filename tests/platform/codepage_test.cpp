@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 using namespace std::string_literals;
@@ -98,3 +100,5 @@ TEST(Utf8ToGb18030, EveryCodePointComesBackThroughTheDecoder)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

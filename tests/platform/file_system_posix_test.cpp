@@ -21,6 +21,8 @@
 
 extern char **environ;
 
+namespace offline_upgrade {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -593,3 +595,5 @@ TEST(PosixFileSystemTest, KindOfLooksAtLinksAndResolvePathFollowsThem)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // A section with a comment, blanks around a name, a line without "=", one without a name, and
@@ -30,3 +32,5 @@ TEST(IniFilePosix, ACommentLineIsNoKey)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 using namespace std::string_literals;
@@ -148,3 +150,5 @@ TEST_F(IniFileTest, KeysOfAMissingSectionOrFileAreNone)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -210,3 +212,5 @@ TEST(OpenUpgradeLog, ReadOnlyProgramFolderLogsToTheStateFolder)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 std::vector<std::string> Lines(const std::filesystem::path &file)
@@ -109,3 +111,5 @@ TEST(FileLogSink, ControlCharactersInNamesAreWrittenAsEscapes)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // A sink with no guard of its own, which notes when a line arrives while another is written.
@@ -53,3 +55,5 @@ TEST(LogSeam, ASinkGetsOneLineAtATimeFromThreadsLoggingAtOnce)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 const std::string kMySqlOptions = "OPTION=67108864;CHARSET=utf8mb4;";
@@ -134,3 +136,5 @@ TEST(OdbcDataAccessTest, QueryAndCommandRefuseAClosedConnection)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 class OdbcDataAccessItest : public ::testing::Test {
@@ -88,3 +90,5 @@ TEST_F(OdbcDataAccessItest, QueryOutlivesACloseAndReopenOfItsConnection)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

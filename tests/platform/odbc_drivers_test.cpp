@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 using Names = std::vector<std::string>;
@@ -258,3 +260,5 @@ TEST(OdbcDriverChoiceTest, EveryDriverOfTheTablesHasTheKeysOfItsDatabase)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -513,3 +515,5 @@ TEST_F(PosixProcessesTest, EndLastEndsOnlyTheStartedArchiver)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

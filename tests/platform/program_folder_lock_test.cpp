@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -97,3 +99,5 @@ TEST(ProgramFolderLock, WhatCannotBeLockedFails)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+namespace offline_upgrade {
+
 namespace {
 
 // Test programs are built into tests/ beside the program folder bin/.
@@ -18,3 +20,5 @@ TEST(GetProgramFolder, IsTheFolderOfTheRunningProgramWithTrailingSeparator)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

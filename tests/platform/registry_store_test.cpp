@@ -14,6 +14,8 @@
 #include <optional>
 #include <stdexcept>
 
+namespace offline_upgrade {
+
 namespace {
 
 using namespace std::string_literals;
@@ -567,3 +569,5 @@ TEST(DefaultRegistryStorePath, EnvironmentFirst)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 // A store in a folder with a Chinese name, as package makers' folders often have.
@@ -93,3 +95,5 @@ TEST(NoWriteRegistry, AKeyTheScanCreatesExistsInTheViewOnly)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace offline_upgrade {
+
 namespace {
 
 struct CompareCase {
@@ -90,3 +92,5 @@ TEST(EscapeControls, ControlCharactersButTheLineFeedBecomeVisible)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 using namespace std::string_literals;
@@ -68,3 +70,5 @@ TEST(DecodeBase64Buffer, WritesOnlyWholeGroupsOfSize)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 const char kConfigAbc[] = R"([HKEY_LOCAL_MACHINE\Software\vazerodu\ABC\ClientConfigure]
@@ -82,3 +84,5 @@ TEST_F(ProductRegStore, ReadOnlyStoreShowsTheProductAsNotInstalled)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 using namespace std::string_literals;
@@ -293,3 +295,5 @@ TEST_F(ProductRegTest, TwoReadsInARowOpenOnlyTheirOwnKeys)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

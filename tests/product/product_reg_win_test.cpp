@@ -11,6 +11,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 const std::wstring kParent = L"Software\\vazerodu";
@@ -83,3 +85,5 @@ TEST(ProductRegViews, OnlyThe32BitViewHoldsTheProductsTheToolReads)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

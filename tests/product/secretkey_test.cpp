@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 using namespace std::string_literals;
@@ -92,3 +94,5 @@ TEST(UnscramblePassword, TwoPassesWithPrefixedKeyThenKey)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+namespace offline_upgrade {
+
 inline constexpr const char *kStandInVariable = "KX_TEST_REAL_ARCHIVER";
 
 // Run before the test framework starts (from a namespace-scope initializer): when the variable
@@ -16,3 +18,5 @@ std::filesystem::path ThisProgram();
 // Sets (value) or clears (nullptr) a variable of this process's environment, which the
 // processes it starts inherit.
 void SetTestVariable(const char *name, const char *value);
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 bool ActAsArchiverIfAsked()
 {
     const char *real = std::getenv(kStandInVariable);
@@ -42,3 +44,5 @@ void SetTestVariable(const char *name, const char *value)
     else
         unsetenv(name);
 }
+
+} // namespace offline_upgrade

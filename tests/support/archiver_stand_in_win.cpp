@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 bool ActAsArchiverIfAsked()
 {
     std::vector<wchar_t> real(32768);
@@ -59,3 +61,5 @@ void SetTestVariable(const char *name, const char *value)
     SetEnvironmentVariableW(std::wstring(name, name + strlen(name)).c_str(),
                             value ? std::wstring(text.begin(), text.end()).c_str() : nullptr);
 }
+
+} // namespace offline_upgrade

@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 inline bool CopyInPlace(IFileSystem &files, const std::string &source, const std::string &dest)
 {
     if (files.KindOf(dest) != EntryKind::Missing && !files.MayReplaceFile(dest))
@@ -20,3 +22,5 @@ inline bool CopyInPlace(IFileSystem &files, const std::string &source, const std
     static_cast<void>(files.RemoveFile(temp));
     return false;
 }
+
+} // namespace offline_upgrade

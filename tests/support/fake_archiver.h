@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 class FakeArchiver : public IProcesses {
 public:
     bool Start(const std::string &commandLine) override
@@ -33,3 +35,5 @@ public:
     std::string ErrorOutput;
     std::vector<std::string> Started;
 };
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include "platform/error.h"
 
+namespace offline_upgrade {
+
 void FakeConnection::SetConnectionString(const std::string &text)
 {
     text_ = text;
@@ -51,3 +53,5 @@ void FakeCommand::Execute()
     if (FailAt == static_cast<int>(Executed.size()))
         throw KxError("fake: the database refused the command");
 }
+
+} // namespace offline_upgrade

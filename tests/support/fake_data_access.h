@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 class FakeConnection : public IConnection {
 public:
     void SetConnectionString(const std::string &text) override;
@@ -52,3 +54,5 @@ public:
 private:
     std::string text_;
 };
+
+} // namespace offline_upgrade

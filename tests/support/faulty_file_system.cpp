@@ -2,6 +2,8 @@
 
 #include "platform/error.h"
 
+namespace offline_upgrade {
+
 bool FaultyFileSystem::Pass(const char *name)
 {
     if (Dead())
@@ -162,3 +164,5 @@ bool FaultyFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
     Flushed.push_back(paths);
     return Pass("FlushFileSystems") && real_.FlushFileSystems(paths) && !FailFlush;
 }
+
+} // namespace offline_upgrade

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 class FaultyFileSystem : public IFileSystem {
 public:
     explicit FaultyFileSystem(IFileSystem &real) : real_(real) {}
@@ -82,3 +84,5 @@ private:
 
     IFileSystem &real_;
 };
+
+} // namespace offline_upgrade

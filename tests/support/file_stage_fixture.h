@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 inline const std::string kStageStep = "正在更新文件...";
 
 inline std::string FileStep(const std::string &name)
@@ -141,3 +143,5 @@ protected:
     RecordingWindow &window = parts.Window;
     UpgradeContext context = parts.Context(temp.Slashed() + "prog/", files);
 };
+
+} // namespace offline_upgrade

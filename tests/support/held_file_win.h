@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+namespace offline_upgrade {
+
 class HeldFile {
 public:
     HeldFile(const std::filesystem::path &path, DWORD sharing)
@@ -28,3 +30,5 @@ public:
 private:
     HANDLE handle_;
 };
+
+} // namespace offline_upgrade

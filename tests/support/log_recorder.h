@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace offline_upgrade {
+
 class LogRecorder : public ILogSink {
 public:
     LogRecorder() { SetLogSink(this); }
@@ -33,3 +35,5 @@ public:
     std::vector<std::string> Lines;
     std::vector<std::string> Errors;
 };
+
+} // namespace offline_upgrade

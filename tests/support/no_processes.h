@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace offline_upgrade {
+
 class NoProcesses : public IProcesses {
 public:
     bool Start(const std::string &) override { return false; }
@@ -16,3 +18,5 @@ public:
     bool EndLast() override { return false; }
     std::string LastErrorOutput() override { return {}; }
 };
+
+} // namespace offline_upgrade

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 class RecordingView : public IScanView {
 public:
     void ShowNoPackage() override { Calls.push_back("none"); }
@@ -199,3 +201,5 @@ protected:
     TestSigningKey second = MakeTestSigningKey();
     TestSigningKey stranger = MakeTestSigningKey();
 };
+
+} // namespace offline_upgrade

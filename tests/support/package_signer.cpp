@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+namespace offline_upgrade {
+
 namespace {
 
 const unsigned char *Raw(const std::string &bytes)
@@ -97,3 +99,5 @@ std::string SignBytesForTest(const TestSigningKey &key, const std::string &bytes
            Base64((prehashed ? "ED" : "Ed") + key.KeyId + signature) +
            "\ntrusted comment: " + trustedComment + "\n" + Base64(global) + "\n";
 }
+
+} // namespace offline_upgrade

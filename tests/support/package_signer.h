@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 struct TestSigningKey {
     std::string KeyId;     // 8 bytes
     std::string PublicKey; // 32 bytes
@@ -23,3 +25,5 @@ TestSigningKey MakeTestSigningKey();
 // ("Ed"), with the trusted comment.
 std::string SignBytesForTest(const TestSigningKey &key, const std::string &bytes, bool prehashed,
                              const std::string &trustedComment);
+
+} // namespace offline_upgrade

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace offline_upgrade {
+
 void RecordingWindow::SetStepText(const std::string &text)
 {
     step_ = text;
@@ -43,3 +45,5 @@ void RecordingWindow::ShowMessage(const std::string &text, const std::string &ca
     Messages.push_back({text, caption, icon});
     Calls.push_back("message:" + text);
 }
+
+} // namespace offline_upgrade

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 struct RecordedMessage {
     std::string Text;
     std::string Caption;
@@ -45,3 +47,5 @@ private:
     int max_ = 100;
     int position_ = 0;
 };
+
+} // namespace offline_upgrade

@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 class RegisteredProduct {
 public:
     explicit RegisteredProduct(const std::wstring &codeStart)
@@ -67,3 +69,5 @@ private:
     }
     std::wstring code_;
 };
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 // Runs this test program again with only the test named and the environment variable given
 // (set for the child only); the child inherits this process's inheritable handles when
 // inheritHandles. Returns its exit code, or -1 when it cannot start or does not end within a
@@ -35,3 +37,5 @@ inline int RunThisTestAgain(const wchar_t *test, const wchar_t *variable, const 
     CloseHandle(process.hProcess);
     return static_cast<int>(code);
 }
+
+} // namespace offline_upgrade

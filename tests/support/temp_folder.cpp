@@ -6,6 +6,8 @@
 #include <random>
 #include <stdexcept>
 
+namespace offline_upgrade {
+
 TempFolder::TempFolder()
 {
     // Fresh random names until one is free: creating a folder fails when the name is taken, on
@@ -63,3 +65,5 @@ std::filesystem::path BinDir()
         throw std::runtime_error("KX_BIN_DIR is not set: run the tests through ctest");
     return dir;
 }
+
+} // namespace offline_upgrade

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+namespace offline_upgrade {
+
 class TempFolder {
 public:
     TempFolder();
@@ -27,3 +29,5 @@ std::string ReadWholeFile(const std::filesystem::path &path);
 
 // The folder holding the built programs (build/bin), from the test environment.
 std::filesystem::path BinDir();
+
+} // namespace offline_upgrade

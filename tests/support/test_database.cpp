@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+namespace offline_upgrade {
+
 namespace {
 
 std::string ProductConnectionString()
@@ -78,3 +80,5 @@ long long TestDatabase::Number(const std::string &sql)
 {
     return std::stoll(Text(sql));
 }
+
+} // namespace offline_upgrade

@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 // Kept equal to the logins scripts/db-server creates. The password holds ";", braces and "=".
 inline const std::string kTestDbServer = "127.0.0.1";
 inline const std::string kTestDbName = "kx_test";
@@ -41,3 +43,5 @@ private:
     OdbcCommand command_{connection_};
     OdbcQuery query_{connection_};
 };
+
+} // namespace offline_upgrade

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+namespace offline_upgrade {
+
 class TestRegistrations {
 public:
     // folder: where the store file lies on POSIX (as "registry.reg"); it outlives this object.
@@ -49,3 +51,5 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+} // namespace offline_upgrade

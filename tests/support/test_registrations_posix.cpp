@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 bool IsText(uint32_t type)
@@ -161,3 +163,5 @@ IRegistry &TestRegistrations::Registry()
 {
     return state_->registry;
 }
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <set>
 #include <stdexcept>
 
+namespace offline_upgrade {
+
 namespace {
 
 bool IsText(uint32_t type)
@@ -115,3 +117,5 @@ IRegistry &TestRegistrations::Registry()
 {
     return state_->registry;
 }
+
+} // namespace offline_upgrade

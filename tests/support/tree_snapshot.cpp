@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -64,3 +66,5 @@ std::map<std::string, std::string> StageLeftovers(const fs::path &root)
     }
     return leftovers;
 }
+
+} // namespace offline_upgrade

@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+namespace offline_upgrade {
+
 // One line for the folder itself (key "") and each entry below it (key: its path relative to
 // root, with "/"): its kind, permission bits, SystemDetails, modification time and, for a
 // file, its bytes. Links are described, not followed.
@@ -20,3 +22,5 @@ std::map<std::string, std::string> StageLeftovers(const std::filesystem::path &r
 // What the system adds to an entry's description: the owner and group on POSIX, the
 // attributes on Windows (tree_snapshot_posix.cpp, tree_snapshot_win.cpp).
 std::string SystemDetails(const std::filesystem::path &path);
+
+} // namespace offline_upgrade

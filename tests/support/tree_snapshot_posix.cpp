@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+namespace offline_upgrade {
+
 std::string SystemDetails(const std::filesystem::path &path)
 {
     struct stat st {};
@@ -10,3 +12,5 @@ std::string SystemDetails(const std::filesystem::path &path)
         return "owner ?";
     return "owner " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid);
 }
+
+} // namespace offline_upgrade

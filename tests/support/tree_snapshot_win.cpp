@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+namespace offline_upgrade {
+
 std::string SystemDetails(const std::filesystem::path &path)
 {
     const DWORD attributes = GetFileAttributesW(path.wstring().c_str());
@@ -11,3 +13,5 @@ std::string SystemDetails(const std::filesystem::path &path)
                        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
     return "attributes " + std::to_string(attributes & kept);
 }
+
+} // namespace offline_upgrade

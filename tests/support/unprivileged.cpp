@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <stdexcept>
 
+namespace offline_upgrade {
+
 std::string RunUnprivileged(const std::function<std::string()> &body)
 {
     int fds[2];
@@ -59,3 +61,5 @@ std::string RunUnprivileged(const std::function<std::string()> &body)
         throw std::runtime_error("unprivileged child failed, status " + std::to_string(status));
     return out;
 }
+
+} // namespace offline_upgrade

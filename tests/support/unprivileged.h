@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace offline_upgrade {
+
 // The user and group id the child takes when the tests run as root ("nobody" on Debian).
 inline constexpr unsigned kUnprivilegedId = 65534;
 
@@ -13,3 +15,5 @@ inline constexpr unsigned kUnprivilegedId = 65534;
 // the current ids. Throws std::runtime_error when the child cannot drop its rights, body
 // throws, or the child does not end normally.
 std::string RunUnprivileged(const std::function<std::string()> &body);
+
+} // namespace offline_upgrade

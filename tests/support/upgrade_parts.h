@@ -12,6 +12,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 class UnusedConnection : public IConnection {
 public:
     void SetConnectionString(const std::string &) override { ADD_FAILURE(); }
@@ -74,3 +76,5 @@ struct UpgradeParts {
         };
     }
 };
+
+} // namespace offline_upgrade

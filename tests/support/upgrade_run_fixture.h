@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 class UpgradeRun : public ::testing::Test {
 protected:
     void SetUp() override
@@ -102,3 +104,5 @@ protected:
     FaultyFileSystem files{realFiles};
     FakeArchiver archiver;
 };
+
+} // namespace offline_upgrade

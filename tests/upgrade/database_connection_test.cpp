@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 class DatabaseConnectionTest : public ::testing::Test {
@@ -420,3 +422,5 @@ TEST_F(DatabaseConnectionTest, OracleQueryFailureIsLeftToTheCaller)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 class DatabaseIntegrationTest : public ::testing::Test {
@@ -236,3 +238,5 @@ TEST_F(DatabaseIntegrationTest, OracleAddressQueryErrorReachesTheCaller)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

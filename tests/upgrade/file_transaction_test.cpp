@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -303,3 +305,5 @@ TEST(FileJournal, OnlyTheStagesOwnJournalForTheRegisteredFolderIsObeyed)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -120,3 +122,5 @@ TEST_F(FileUpdatePosixTest, ProcessKilledAmidTheRenamesIsRestoredAtTheNextStart)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -383,3 +385,5 @@ TEST_F(FileUpdateTest, TheKeptFilesGoOnlyOnceTheResultIsOut)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -107,3 +109,5 @@ TEST_F(FileUpdateWinTest, DeepProductFolderPastMaxPath)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

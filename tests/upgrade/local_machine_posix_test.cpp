@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 // Both come from the kernel's node name.
@@ -18,3 +20,5 @@ TEST(SystemHostIdentityPosix, HostAndComputerNameAreTheSame)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+namespace offline_upgrade {
+
 namespace {
 
 // Answers from fixed values; nullopt makes the call fail.
@@ -155,3 +157,5 @@ TEST(SystemHostIdentity, ReadsTheNamesOfThisMachine)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // Reports a script file where there is none, so the open fails.
@@ -294,3 +296,5 @@ TEST_F(ScriptRunnerTest, ScriptsInTheChineseCodePageArriveAsUtf8)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

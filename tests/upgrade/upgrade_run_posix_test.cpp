@@ -9,6 +9,8 @@
 
 #include <filesystem>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -45,3 +47,5 @@ TEST_F(UpgradeRun, WorkFolderThatIsALinkStopsTheRunBeforeTheUnpack)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

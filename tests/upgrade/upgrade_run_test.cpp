@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <functional>
 
+namespace offline_upgrade {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -280,3 +282,5 @@ TEST(UnpackedPackageFolder, NeverNamesTheWorkFolderItselfOrAToolsFile)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+namespace offline_upgrade {
+
 namespace {
 
 TEST_F(UpgradeRun, FileInUseWithoutDeleteSharingStopsTheRunBeforeTheFirstBlock)
@@ -33,3 +35,5 @@ TEST_F(UpgradeRun, FileInUseWithoutDeleteSharingStopsTheRunBeforeTheFirstBlock)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 using namespace std::string_literals;
@@ -501,3 +503,5 @@ TEST_F(ReadersVsWindows, CommandLinesSplitAsCommandLineToArgvW)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

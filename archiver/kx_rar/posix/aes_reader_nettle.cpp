@@ -13,6 +13,8 @@
 #include <cstring>
 #include <vector>
 
+namespace kx_rar {
+
 namespace {
 
 constexpr size_t kBlock = 256 * 1024; // a multiple of the cipher's block
@@ -165,3 +167,5 @@ std::unique_ptr<EntryReader> OpenAesEntry(fa::Native fd, const ZipEntry &entry,
         return nullptr;
     return std::make_unique<AesEntryReader>(fd, entry, password, std::move(shownName));
 }
+
+} // namespace kx_rar

@@ -1,5 +1,7 @@
 #include "entry_text.h"
 
+namespace kx_rar {
+
 void PrepareNameReading(archive *)
 {
     // Names come as stored: the program runs with a UTF-8 character type (ops_module.cpp).
@@ -27,3 +29,5 @@ std::string SameFileKey(const std::string &path)
 {
     return path;
 }
+
+} // namespace kx_rar

@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <memory>
 
+namespace kx_rar {
+
 namespace fa {
 
 namespace {
@@ -260,3 +262,5 @@ void WriteError(const std::string &bytes)
 }
 
 } // namespace fa
+
+} // namespace kx_rar

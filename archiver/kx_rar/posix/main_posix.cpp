@@ -5,6 +5,6 @@
 
 int main(int argc, char **argv)
 {
-    return KxRarMain(std::vector<std::string>(argv + 1, argv + argc),
-                     [&] { return RunOpsCommand(argc, argv); });
+    return kx_rar::KxRarMain(std::vector<std::string>(argv + 1, argv + argc),
+                             [&] { return kx_rar::RunOpsCommand(argc, argv); });
 }

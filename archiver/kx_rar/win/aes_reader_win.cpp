@@ -1,5 +1,7 @@
 #include "aes_reader.h"
 
+namespace kx_rar {
+
 // The Windows form has no cipher library of its own beside the archive library's: these
 // entries are left to it.
 std::unique_ptr<EntryReader> OpenAesEntry(fa::Native, const ZipEntry &, const std::string &,
@@ -7,3 +9,5 @@ std::unique_ptr<EntryReader> OpenAesEntry(fa::Native, const ZipEntry &, const st
 {
     return nullptr;
 }
+
+} // namespace kx_rar

@@ -7,6 +7,12 @@
 
 #include <windows.h>
 
+namespace kx_rar {
+
+using offline_upgrade::Narrow;
+using offline_upgrade::ToUtf8;
+using offline_upgrade::Widen;
+
 void PrepareNameReading(archive *reader)
 {
     // The library's own reading of a name without the UTF-8 flag is left unused (EntryText
@@ -42,3 +48,5 @@ std::string SameFileKey(const std::string &path)
         CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
     return Narrow(wide);
 }
+
+} // namespace kx_rar

@@ -14,6 +14,13 @@
 #include <algorithm>
 #include <vector>
 
+namespace kx_rar {
+
+using offline_upgrade::Narrow;
+using offline_upgrade::SystemErrorText;
+using offline_upgrade::UniqueFindHandle;
+using offline_upgrade::Widen;
+
 namespace fa {
 
 namespace {
@@ -446,3 +453,5 @@ void WriteError(const std::string &bytes)
 }
 
 } // namespace fa
+
+} // namespace kx_rar

@@ -8,6 +8,6 @@
 
 int main()
 {
-    const std::vector<std::string> args = ProgramArguments(0, nullptr);
-    return KxRarMain(args, [&] { return RunOpsCommandLine(args); });
+    const std::vector<std::string> args = offline_upgrade::ProgramArguments(0, nullptr);
+    return kx_rar::KxRarMain(args, [&] { return kx_rar::RunOpsCommandLine(args); });
 }

@@ -2,6 +2,8 @@
 
 #include "platform/odbc/odbc_calls.h"
 
+namespace offline_upgrade {
+
 SQLRETURN OdbcExecDirect(SQLHSTMT stmt, const std::string &text)
 {
     return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR *>(const_cast<char *>(text.c_str())),
@@ -50,3 +52,5 @@ SQLRETURN OdbcColumnText(SQLHSTMT stmt, SQLUSMALLINT column, std::string &text)
     text.clear();
     return OdbcReadPieces(stmt, column, SQL_C_CHAR, text);
 }
+
+} // namespace offline_upgrade

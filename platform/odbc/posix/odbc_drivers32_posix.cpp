@@ -3,7 +3,11 @@
 
 #include "platform/odbc/odbc_data_access.h"
 
+namespace offline_upgrade {
+
 std::vector<std::string> ListOdbcDrivers32()
 {
     return {};
 }
+
+} // namespace offline_upgrade

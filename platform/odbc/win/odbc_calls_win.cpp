@@ -7,6 +7,8 @@
 
 #include <iterator>
 
+namespace offline_upgrade {
+
 SQLRETURN OdbcExecDirect(SQLHSTMT stmt, const std::string &text)
 {
     std::wstring wide = Widen(text);
@@ -64,3 +66,5 @@ SQLRETURN OdbcColumnText(SQLHSTMT stmt, SQLUSMALLINT column, std::string &text)
     text = Narrow(wide);
     return rc;
 }
+
+} // namespace offline_upgrade

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+namespace offline_upgrade {
+
 std::vector<std::string> ListOdbcDrivers32()
 {
     std::vector<std::string> names;
@@ -38,3 +40,5 @@ std::vector<std::string> ListOdbcDrivers32()
     }
     return names;
 }
+
+} // namespace offline_upgrade

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 using Mode = CommandLine::Mode;
@@ -79,3 +81,5 @@ TEST(CommandLine, UsageNamesEveryOptionAndExitCode)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 const std::string kTitle = "朔岱产品离线升级程序";
@@ -627,3 +629,5 @@ TEST(FormLogicErrorReport, AFailedFirstScanKeepsTheStateReached)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

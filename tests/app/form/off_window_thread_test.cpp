@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+namespace offline_upgrade {
+
 namespace {
 
 // How long a case waits for what it expects before it gives up (a hang guard, not a measure).
@@ -71,3 +73,5 @@ TEST(RunOffWindowThread, TheWindowPumpsWhileTheCallRunsAndItsErrorComesBack)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 class NoHost : public IHostIdentity {
@@ -143,3 +145,5 @@ TEST(RunUnattended, ExitCodesWithoutAPackage)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -50,6 +50,8 @@ def main():
         '// Made at build time from app/u_main.ui by tests/app/win/design_table.py.',
         '#pragma once',
         '',
+        'namespace offline_upgrade {',
+        '',
         'struct DesignControl {',
         '    const char *Name;',
         '    const char *Class; // the Qt class of the form',
@@ -68,7 +70,7 @@ def main():
     for name, cls, parent, x, y, w, h, caption, accessible in out:
         lines.append(f'    {{{literal(name)}, {literal(cls)}, {literal(parent)}, {x}, {y}, {w}, {h}, '
                      f'{literal(caption)}, {literal(accessible)}}},')
-    lines += ['};', '']
+    lines += ['};', '', '} // namespace offline_upgrade', '']
     with open(target, 'w', encoding='utf-8') as file:
         file.write('\n'.join(lines))
 

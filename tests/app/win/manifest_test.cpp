@@ -10,6 +10,8 @@
 #include <regex>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -57,3 +59,5 @@ TEST(Manifest, EachProgramAsksForItsExecutionLevel)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

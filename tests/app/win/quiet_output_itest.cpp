@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -339,3 +341,5 @@ TEST(QuietOutput, ReachesTheConsoleItWasStartedFrom)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

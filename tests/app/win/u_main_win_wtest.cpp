@@ -37,6 +37,8 @@
 #include <utility>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 class RecordingPresenter : public IMessagePresenter {
@@ -644,3 +646,5 @@ TEST(Win32Window, StartsLaidOutForTheSystemsDpi)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

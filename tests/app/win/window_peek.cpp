@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 std::wstring ClassOf(HWND hwnd)
@@ -77,8 +79,11 @@ BOOL CALLBACK PrintControl(HWND hwnd, LPARAM)
 
 } // namespace
 
+} // namespace offline_upgrade
+
 int main(int argc, char **argv)
 {
+    using namespace offline_upgrade;
     if (argc != 2) {
         std::fputs("usage: window_peek.exe CLASS\n", stderr);
         return 2;

@@ -12,6 +12,10 @@
 
 #include <string>
 
+namespace kx_rar {
+
+using offline_upgrade::TempFolder;
+
 namespace {
 
 const std::string kContent = "the same bytes after the round trip\n";
@@ -75,3 +79,5 @@ INSTANTIATE_TEST_SUITE_P(Methods, ArchiveLibsWinTest,
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
+
+} // namespace kx_rar

@@ -14,6 +14,15 @@
 #include <string>
 #include <vector>
 
+namespace kxpack {
+
+using offline_upgrade::GetProgramFolder;
+using offline_upgrade::NativePath;
+using offline_upgrade::PathText;
+using offline_upgrade::ProgramOutcome;
+using offline_upgrade::RunProgramToEnd;
+using offline_upgrade::TempFolder;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -113,3 +122,5 @@ TEST(KxpackWin, NeedsTheArchiverBesideIt)
 }
 
 } // namespace
+
+} // namespace kxpack

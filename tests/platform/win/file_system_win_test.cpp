@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 class WinFileSystemTest : public ::testing::Test {
@@ -215,3 +217,5 @@ TEST_F(WinFileSystemTest, KindOfAndResolvedPaths)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace offline_upgrade {
+
 namespace {
 
 // A section with a comment, blanks around a name, a line without "=", one without a name, and
@@ -31,3 +33,5 @@ TEST(IniFileWin, ACommentLineIsAKeyWhenAskedForByItsWholeName)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

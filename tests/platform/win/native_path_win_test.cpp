@@ -16,6 +16,8 @@
 #include <string>
 #include <system_error>
 
+namespace offline_upgrade {
+
 namespace {
 
 TEST(LongNativePath, PathsPastThePlainCallsLimitTakeTheLongForm)
@@ -89,3 +91,5 @@ TEST(WithinMaxPath, ADeepFileIsReachedThroughItsFoldersShortNames)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -189,3 +191,5 @@ TEST(WinProcesses, TheStartedProgramInheritsOnlyItsStandardHandles)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <string>
 
+namespace offline_upgrade {
+
 namespace {
 
 using Outcome = ProgramFolderLock::Outcome;
@@ -72,3 +74,5 @@ TEST(ProgramFolderLockWin, WhatCannotBeLockedFails)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+namespace offline_upgrade {
+
 namespace {
 
 TEST(WinRegistry, ReadsAProductOfThe32BitViewAndCreatesItsMissingApplicationPath)
@@ -151,3 +153,5 @@ TEST(WinRegistry, AKeyRefusedForLackOfRightsSaysSoInTheLog)
 }
 
 } // namespace
+
+} // namespace offline_upgrade

@@ -8,7 +8,11 @@
 #include "platform/posix/process_posix.h"
 #include "platform/posix/registry_posix.h"
 
+namespace offline_upgrade {
+
 using SystemFileSystem = PosixFileSystem;
 using SystemProcesses = PosixProcesses;
 using SystemRegistry = RegFileRegistry;
 using SystemHostIdentity = PosixHostIdentity;
+
+} // namespace offline_upgrade

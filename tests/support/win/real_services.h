@@ -8,7 +8,11 @@
 #include "platform/win/process_win.h"
 #include "platform/win/registry_win.h"
 
+namespace offline_upgrade {
+
 using SystemFileSystem = WinFileSystem;
 using SystemProcesses = WinProcesses;
 using SystemRegistry = WinRegistry;
 using SystemHostIdentity = WinHostIdentity;
+
+} // namespace offline_upgrade

@@ -19,6 +19,19 @@
 #include <string>
 #include <vector>
 
+namespace kxpack {
+
+using offline_upgrade::GetProgramFolder;
+using offline_upgrade::MakeTestSigningKey;
+using offline_upgrade::NativePath;
+using offline_upgrade::PathText;
+using offline_upgrade::ProgramOutcome;
+using offline_upgrade::ReadWholeFile;
+using offline_upgrade::RegisteredProduct;
+using offline_upgrade::RunProgramToEnd;
+using offline_upgrade::TempFolder;
+using offline_upgrade::TestSigningKey;
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -239,3 +252,5 @@ TEST(KxpackArchiverWin, CheckJudgesAgainstAStoreAndThisMachinesRegistry)
 }
 
 } // namespace
+
+} // namespace kxpack
