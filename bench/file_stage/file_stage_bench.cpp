@@ -44,11 +44,8 @@ namespace offline_upgrade {
 namespace {
 
 using bench::Median;
-using bench::NoCommand;
-using bench::NoConnection;
 using bench::NoOpWindow;
-using bench::NoProcesses;
-using bench::NoQuery;
+using bench::StageParts;
 
 struct TreeSpec {
     const char *name;
@@ -129,29 +126,8 @@ StageTimes RunStage(const std::string &program, const std::string &target)
     FileLogSink log({program});
     const ScopedLogSink installed(log);
     NoOpWindow window;
-    T_PackageInfo package;
-    package.PackageName = "pkg.zip";
-    T_ProductReg product;
-    product.Path = target;
-    const std::string computer = "bench";
-    const std::string ip = "127.0.0.1";
-    NoConnection connection;
-    NoQuery query;
-    NoCommand command;
-    NoProcesses processes;
-    UpgradeContext context{
-        .ProgramFolder = program,
-        .Package = package,
-        .Product = product,
-        .ComputerName = computer,
-        .LocalIP = ip,
-        .tempConnection = connection,
-        .ADOQuery = query,
-        .updataExec = command,
-        .Window = window,
-        .Files = files,
-        .Processes = processes,
-    };
+    StageParts parts(target);
+    UpgradeContext context = parts.Context(program, window, files);
     StageTimes times;
     const auto start = std::chrono::steady_clock::now();
     if (!CopyUpdateFiles(context))

@@ -5,6 +5,7 @@
 #include "platform/data_access.h"
 #include "platform/process.h"
 #include "platform/window_facilities.h"
+#include "upgrade/upgrade_context.h"
 
 #include <algorithm>
 #include <optional>
@@ -83,6 +84,42 @@ public:
     bool LastHasEnded() override { return true; }
     bool EndLast() override { return false; }
     std::string LastErrorOutput() override { return {}; }
+};
+
+// What a file stage runs with when only the stage is measured: the package "pkg.zip" for the
+// product in target, a fixed host, no database and no processes.
+struct StageParts {
+    explicit StageParts(const std::string &target)
+    {
+        Package.PackageName = "pkg.zip";
+        Product.Path = target;
+    }
+    T_PackageInfo Package;
+    T_ProductReg Product;
+    std::string ComputerName = "bench";
+    std::string LocalIP = "127.0.0.1";
+    NoConnection Connection;
+    NoQuery Query;
+    NoCommand Command;
+    NoProcesses Processes;
+
+    UpgradeContext Context(const std::string &programFolder, IWindowFacilities &window,
+                           IFileSystem &files)
+    {
+        return UpgradeContext{
+            .ProgramFolder = programFolder,
+            .Package = Package,
+            .Product = Product,
+            .ComputerName = ComputerName,
+            .LocalIP = LocalIP,
+            .tempConnection = Connection,
+            .ADOQuery = Query,
+            .updataExec = Command,
+            .Window = window,
+            .Files = files,
+            .Processes = Processes,
+        };
+    }
 };
 
 } // namespace offline_upgrade::bench

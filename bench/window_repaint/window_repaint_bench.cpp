@@ -50,6 +50,7 @@ using bench::NoConnection;
 using bench::NoOpWindow;
 using bench::NoProcesses;
 using bench::NoQuery;
+using bench::StageParts;
 
 class NoHost : public IHostIdentity {
 public:
@@ -183,27 +184,10 @@ int main(int argc, char **argv)
     PaintCounter counter;
     app.installEventFilter(&counter);
 
-    T_PackageInfo package;
-    package.PackageName = "pkg.zip";
-    T_ProductReg product;
-    product.Path = target;
-    const std::string computer = "bench";
-    const std::string ip = "127.0.0.1";
+    StageParts parts(target);
     NoOpWindow noOp;
     auto stage = [&](IWindowFacilities &window) {
-        UpgradeContext context{
-            .ProgramFolder = program,
-            .Package = package,
-            .Product = product,
-            .ComputerName = computer,
-            .LocalIP = ip,
-            .tempConnection = connection,
-            .ADOQuery = query,
-            .updataExec = command,
-            .Window = window,
-            .Files = files,
-            .Processes = processes,
-        };
+        UpgradeContext context = parts.Context(program, window, files);
         if (!CopyUpdateFiles(context))
             Fail("the file stage failed");
     };
