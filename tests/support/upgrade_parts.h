@@ -42,15 +42,16 @@ inline const std::string kTestComputerName = "host";
 inline const std::string kTestLocalIp = "127.0.0.1";
 
 struct UpgradeParts {
-    T_PackageInfo Package;
-    T_ProductReg Product;
+    // Each field has an initializer, so that naming only some of them is no missing one.
+    T_PackageInfo Package{};
+    T_ProductReg Product{};
     std::string ComputerName = kTestComputerName;
     std::string LocalIP = kTestLocalIp;
-    UnusedConnection Connection;
-    UnusedQuery Query;
-    UnusedCommand Command;
-    RecordingWindow Window;
-    NoProcesses Processes;
+    UnusedConnection Connection{};
+    UnusedQuery Query{};
+    UnusedCommand Command{};
+    RecordingWindow Window{};
+    NoProcesses Processes{};
 
     // A context over these parts; the database and the processes may be given real ones.
     UpgradeContext Context(const std::string &programFolder, IFileSystem &files)

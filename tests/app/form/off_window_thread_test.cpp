@@ -63,8 +63,9 @@ TEST(RunOffWindowThread, TheWindowPumpsWhileTheCallRunsAndItsErrorComesBack)
             thrown = error.what();
         }
         EXPECT_TRUE(outcome.otherThread);
-        if (cases[i].waitForPump)
+        if (cases[i].waitForPump) {
             EXPECT_TRUE(outcome.sawPump);
+        }
         EXPECT_EQ(thrown, cases[i].throws ? cases[i].throws : "");
         // Nothing of the window is touched but its pump.
         for (const std::string &call : window.Calls)
