@@ -11,6 +11,21 @@ sql() {
         --password="$DB_PASSWORD" --batch --skip-column-names "$@"
 }
 
+# Fails unless ctest named the private server's driver list (ODBCSYSINI) and the server answers.
+need_test_database() {
+    [ -n "${ODBCSYSINI:-}" ] || fail "ODBCSYSINI is not set; run the test through ctest"
+    sql -e 'SELECT 1' >/dev/null 2>&1 ||
+        fail "the test database server does not answer on 127.0.0.1:3306; start it with scripts/db-server start BUILD_DIR (scripts/test does)"
+}
+
+# Wine quiet and without its browser and menu helpers, in the prefix KX_WINE_PREFIX, else
+# WIN_BUILD_DIR/wine, which scripts/wine-prefix must have made.
+use_wine_prefix() {
+    export WINEPREFIX=${KX_WINE_PREFIX:-$1/wine}
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
+    [ -f "$WINEPREFIX/.kx-ready" ] || fail "no Wine prefix at $WINEPREFIX (scripts/wine-prefix init)"
+}
+
 # The demo product of scripts/demo-folder in FOLDER, its database DATABASE, upgraded by
 # demo_1.2.zip: the three SQL blocks ran and the product's files are those of 1.2.
 demo_upgraded() {

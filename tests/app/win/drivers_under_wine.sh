@@ -39,15 +39,11 @@ done
 for tool in offline-upgrade KX_Rar.exe kxpack; do
     [ -x "$host_bin/$tool" ] || fail "$host_bin/$tool is missing: the packages are made with the Linux build (cmake --build build)"
 done
-[ -n "${ODBCSYSINI:-}" ] || fail "ODBCSYSINI is not set; run the test through ctest"
+need_test_database
 driver=$(grep -m1 '^Driver=' "$ODBCSYSINI/odbcinst.ini" 2>/dev/null) ||
     fail "no driver in $ODBCSYSINI/odbcinst.ini: start the server with scripts/db-server start BUILD_DIR"
-sql -e 'SELECT 1' >/dev/null 2>&1 ||
-    fail "the test database server does not answer on 127.0.0.1:3306; start it with scripts/db-server start BUILD_DIR (scripts/test does)"
 
-export WINEPREFIX=${KX_WINE_PREFIX:-$win/wine}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
-[ -f "$WINEPREFIX/.kx-ready" ] || fail "no Wine prefix at $WINEPREFIX (scripts/wine-prefix init)"
+use_wine_prefix "$win"
 
 mkdir -p "$win/tmp"
 work=$(mktemp -d "$win/tmp/drivers-under-wine.XXXXXX")

@@ -40,13 +40,9 @@ for tool in offline-upgrade KX_Rar.exe kxpack; do
     [ -x "$host_bin/$tool" ] || fail "$host_bin/$tool is missing: the packages are made with the Linux build (cmake --build build)"
 done
 [ -n "${DISPLAY:-}" ] || fail "no display: run the Windows tests inside xvfb-run (scripts/test does)"
-[ -n "${ODBCSYSINI:-}" ] || fail "ODBCSYSINI is not set; run the test through ctest"
-sql -e 'SELECT 1' >/dev/null 2>&1 ||
-    fail "the test database server does not answer on 127.0.0.1:3306; start it with scripts/db-server start BUILD_DIR (scripts/test does)"
+need_test_database
 
-export WINEPREFIX=${KX_WINE_PREFIX:-$win/wine}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
-[ -f "$WINEPREFIX/.kx-ready" ] || fail "no Wine prefix at $WINEPREFIX (scripts/wine-prefix init)"
+use_wine_prefix "$win"
 peek_exe="$win/tests/window_peek.exe"
 [ -f "$peek_exe" ] || fail "$peek_exe is not built"
 
