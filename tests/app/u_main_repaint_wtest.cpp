@@ -2,8 +2,8 @@
 // handled; a repaint put off because the window was just painted is never lost; while a block
 // of the upgrade script runs, the window paints and answers.
 
+#include "tests/app/two_block_package.h"
 #include "tests/app/window_fixture.h"
-#include "upgrade/script_runner.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -137,16 +137,7 @@ TEST(Repaint, AStateLeftPendingIsPaintedByTheNextPaintOfAnyKind)
 TEST(Repaint, TheWindowPaintsAndAnswersWhileABlockRuns)
 {
     WindowFixture fixture;
-    fixture.folder.Write(
-        "TempUpdate/demo_1.2/UpdateSQL.sql",
-        "-- sql begin 建表\ncreate\n-- end sql\n-- sql begin 写入\ninsert\n-- end sql\n");
-    TForm1 &form = fixture.Make([](UpgradeContext &context, const std::string &) {
-        return RunUpgradeScripts(context, true);
-    });
-    form.Package.PackagePath = fixture.folder.Slashed();
-    form.Package.PackageName = "demo_1.2.zip";
-    form.Package.SQLCount = 2;
-    form.ShowPackage("演示产品", "1.1", "1.2", fixture.folder.Slashed() + "demo_1.2.zip");
+    TForm1 &form = ShowTwoBlockPackage(fixture);
     form.show();
     for (int i = 0; i < 20; ++i) {
         QCoreApplication::processEvents();

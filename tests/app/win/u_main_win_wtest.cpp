@@ -9,12 +9,12 @@
 #include "platform/host_identity.h"
 #include "platform/win/wide.h"
 #include "real_services.h"
+#include "tests/app/two_block_package.h"
 #include "tests/support/fake_data_access.h"
 #include "tests/support/faulty_file_system.h"
 #include "tests/support/run_test_again_win.h"
 #include "tests/support/temp_folder.h"
 #include "u_main_design.h"
-#include "upgrade/script_runner.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -431,16 +431,7 @@ private:
 TEST(Win32Window, TheWindowPaintsAndAnswersWhileABlockRuns)
 {
     WinWindowFixture fixture;
-    fixture.folder.Write(
-        "TempUpdate/demo_1.2/UpdateSQL.sql",
-        "-- sql begin 建表\ncreate\n-- end sql\n-- sql begin 写入\ninsert\n-- end sql\n");
-    TForm1 &form = fixture.Make([](UpgradeContext &context, const std::string &) {
-        return RunUpgradeScripts(context, true);
-    });
-    form.Package.PackagePath = fixture.folder.Slashed();
-    form.Package.PackageName = "demo_1.2.zip";
-    form.Package.SQLCount = 2;
-    form.ShowPackage("演示产品", "1.1", "1.2", fixture.folder.Slashed() + "demo_1.2.zip");
+    TForm1 &form = ShowTwoBlockPackage(fixture);
     ShowWindow(form.Handle(), SW_SHOW);
     UpdateWindow(form.Handle());
 
