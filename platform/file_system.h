@@ -33,6 +33,13 @@ enum class EntryKind {
     Other, // a FIFO, a device, a socket
 };
 
+// What ExchangeFiles did.
+enum class ExchangeOutcome {
+    Exchanged,
+    Unsupported, // the system or the file system has no such step; nothing was done
+    Failed,      // nothing was done (the cause is logged)
+};
+
 struct FileSystemSpace {
     uint64_t Id = 0;        // the same for every path on one file system
     uint64_t Available = 0; // bytes the running user may still write
@@ -139,6 +146,15 @@ public:
     // were.
     [[nodiscard]] virtual bool RenameFile(const std::string &from, const std::string &to,
                                           bool replace) = 0;
+    // A number that tells the entry at path itself (a link at its last name is not followed)
+    // from every other entry of its file system while both exist: the inode number on POSIX.
+    // False where the system gives none (Windows) or path cannot be examined.
+    [[nodiscard]] virtual bool IdentityOf(const std::string &path, uint64_t &identity) = 0;
+    // Swaps the entries at a and b, both existing in one folder, in one step: whatever moment
+    // the system stops at, each name holds one of the two whole. Links are swapped, never
+    // followed.
+    [[nodiscard]] virtual ExchangeOutcome ExchangeFiles(const std::string &a,
+                                                        const std::string &b) = 0;
     // Creates one folder whose parent exists. False when anything is at path already.
     [[nodiscard]] virtual bool CreateFolder(const std::string &path) = 0;
     // Deletes these files (each as RemoveFile does), in any order, possibly several at once.

@@ -16,7 +16,10 @@ namespace offline_upgrade {
 
 namespace {
 
-const char kJournalHeader[] = "kx-file-stage-journal 2\n";
+const char kJournalHeader[] = "kx-file-stage-journal 3\n";
+// The form before swaps, which a stage of an older build cut short may have left: the same
+// but for the "swap" lines.
+const char kJournalHeaderWithoutSwaps[] = "kx-file-stage-journal 2\n";
 const std::string kTempPrefix = ".kxnew-";
 const std::string kBackupPrefix = ".kxold-";
 // A journal kept aside is renamed to its name, this and a number, the first free of 1 to
@@ -51,7 +54,7 @@ public:
         return true;
     }
 
-    bool Number(int64_t &value)
+    template <class Integer> bool Number(Integer &value)
     {
         std::string word;
         if (!Skip(' ') || !Word(word))
@@ -125,7 +128,7 @@ std::string JournalText(const FileTransaction &transaction)
         text += '\n';
     }
     for (const StagedFile &file : transaction.Files) {
-        text += "file";
+        text += file.Kept ? "swap " + std::to_string(file.Kept) : std::string("file");
         AppendField(text, file.Target);
         AppendField(text, file.Temp);
         AppendField(text, file.Backup);
@@ -141,9 +144,14 @@ std::string JournalText(const FileTransaction &transaction)
 bool ParseJournal(const std::string &text, FileTransaction &transaction)
 {
     transaction = FileTransaction();
-    const std::string_view header = kJournalHeader;
-    if (text.compare(0, header.size(), header) != 0)
-        return false;
+    std::string_view header = kJournalHeader;
+    bool swaps = true;
+    if (text.compare(0, header.size(), header) != 0) {
+        header = kJournalHeaderWithoutSwaps;
+        swaps = false;
+        if (text.compare(0, header.size(), header) != 0)
+            return false;
+    }
     JournalReader reader(std::string_view(text).substr(header.size()));
     std::string word;
     if (!reader.Word(word) || word != "product" || !reader.Field(transaction.ProductCode) ||
@@ -168,9 +176,10 @@ bool ParseJournal(const std::string &text, FileTransaction &transaction)
             FolderTime time;
             ok = reader.Number(time.Modified) && reader.Field(time.Folder);
             transaction.FolderTimes.push_back(time);
-        } else if (word == "file") {
+        } else if (word == "file" || (word == "swap" && swaps)) {
             StagedFile file;
-            ok = reader.Field(file.Target) && reader.Field(file.Temp) && reader.Field(file.Backup);
+            ok = (word == "file" || (reader.Number(file.Kept) && file.Kept > 0)) &&
+                 reader.Field(file.Target) && reader.Field(file.Temp) && reader.Field(file.Backup);
             transaction.Files.push_back(file);
         }
         if (!ok || !reader.Skip('\n'))
@@ -178,6 +187,24 @@ bool ParseJournal(const std::string &text, FileTransaction &transaction)
     }
     return false;
 }
+
+namespace {
+
+// Where a swap's replaced file is, for RollBack: under the temporary name (it was swapped),
+// at the target (it was not), or neither (something else stands at both names).
+enum class SwappedFile { AtTemp, AtTarget, Unknown };
+
+SwappedFile WhereIsSwappedFile(IFileSystem &files, const StagedFile &file)
+{
+    uint64_t identity = 0;
+    if (files.IdentityOf(file.Temp, identity) && identity == file.Kept)
+        return SwappedFile::AtTemp;
+    if (files.IdentityOf(file.Target, identity) && identity == file.Kept)
+        return SwappedFile::AtTarget;
+    return SwappedFile::Unknown;
+}
+
+} // namespace
 
 bool RollBack(IFileSystem &files, const FileTransaction &transaction, size_t renamed,
               size_t created)
@@ -189,6 +216,24 @@ bool RollBack(IFileSystem &files, const FileTransaction &transaction, size_t ren
             if (!files.RenameFile(file.Backup, file.Target, true)) {
                 LogError("cannot put the kept file " + file.Backup + " back as " + file.Target);
                 restored = false;
+            }
+        } else if (file.Kept && files.FileExists(file.Temp)) {
+            switch (WhereIsSwappedFile(files, file)) {
+            case SwappedFile::AtTemp:
+                if (!files.RenameFile(file.Temp, file.Target, true)) {
+                    LogError("cannot put the kept file " + file.Temp + " back as " + file.Target);
+                    restored = false;
+                }
+                break;
+            case SwappedFile::AtTarget:
+                break; // the temporary file is the new copy, removed below
+            case SwappedFile::Unknown:
+                // Neither name holds the file that was replaced: the temporary file may be
+                // all that is left of something, so it stays.
+                LogError("neither " + file.Target + " nor " + file.Temp +
+                         " is the file the stage replaced; both are left as they are");
+                restored = false;
+                continue;
             }
         } else if (file.Backup.empty() && i < renamed && !files.FileExists(file.Temp) &&
                    files.FileExists(file.Target)) {
@@ -323,6 +368,8 @@ std::string FilesProblem(const FileTransaction &transaction)
         if (!file.Backup.empty() && file.Backup != folder + StagedBackupName(token, i))
             return "the kept file " + file.Backup + " of " + file.Target +
                    " is not the file stage's own name beside it";
+        if (file.Kept && file.Backup.empty())
+            return "the file " + file.Target + " is to be swapped but has no kept file";
     }
     return {};
 }
@@ -514,7 +561,9 @@ bool RecoverFileStage(IFileSystem &files, const std::string &programFolder,
                  (problem.empty() ? std::string("could not be followed then") : problem) +
                  ". An administrator compares the product folder with it (beside a file it "
                  "names, a \".kxold-\" file is the former version a stage cut short kept, a "
-                 "\".kxnew-\" file a new copy not yet in place), puts back what is needed, "
+                 "\".kxnew-\" file a new copy not yet in place, or the former version when "
+                 "its inode number is the one the journal's \"swap\" line for the file "
+                 "gives), puts back what is needed, "
                  "removes those leftovers and then deletes " +
                  path);
     }

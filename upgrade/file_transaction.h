@@ -1,11 +1,13 @@
 #pragma once
 // Puts a set of new files in place all together or not at all. Each new file has been written
-// beside its target under a temporary name; the commit renames every replaced file aside to
-// a backup in its own folder (a rename, never a copy) and every new file into place. Until the
-// commit is complete, RollBack puts every backup back and removes what was written, and a
-// journal in the program folder lets the next start of the program do the same after a crash.
-// The next start obeys a journal only when the whole of it is what the file stage writes for
-// the product's folder as registered then; any other is kept aside, untouched.
+// beside its target under a temporary name; the commit swaps each replaced file with its new
+// copy in one step where the file system can (the replaced file then stays under the
+// temporary name), else renames the replaced file aside to a backup in its own folder and the
+// new file into place (a rename, never a copy). Until the commit is complete, RollBack puts
+// every replaced file back and removes what was written, and a journal in the program folder
+// lets the next start of the program do the same after a crash. The next start obeys a
+// journal only when the whole of it is what the file stage writes for the product's folder as
+// registered then; any other is kept aside, untouched.
 
 #include "platform/file_system.h"
 
@@ -24,6 +26,10 @@ struct StagedFile {
     std::string Target;
     std::string Temp;   // the new copy, beside Target
     std::string Backup; // where the replaced file is kept, beside Target; empty: Target is new
+    // The identity (IFileSystem::IdentityOf) of the replaced file, when the stage may swap it
+    // with Temp: after a swap, Temp holds the replaced file, and this tells which of the two
+    // names holds it. 0: no swap; the replaced file goes to Backup.
+    uint64_t Kept = 0;
 };
 
 struct FolderTime {
@@ -60,16 +66,18 @@ std::string JournalText(const FileTransaction &transaction);
 bool ParseJournal(const std::string &text, FileTransaction &transaction);
 
 // Undoes the transaction as far as it went: restores every backup there is over its target,
-// removes every temporary file, removes each new target whose temporary file is gone among the
-// first `renamed` files (those whose rename may have happened), removes the first `created`
-// new folders when empty, deepest first, and sets the folders' times back. True when every
-// file is as before (folders that cannot be removed or times that cannot be set are logged
-// only); the journal is not touched.
+// and every replaced file that a swap left under the temporary name (its identity is Kept);
+// removes every other temporary file; leaves a temporary file of a swap whose two names both
+// hold something else than the replaced file, for an administrator; removes each new target whose
+// temporary file is gone among the first `renamed` files (those whose rename may have happened),
+// removes the first `created` new folders when empty, deepest first, and sets the folders' times
+// back. True when every file is as before (folders that cannot be removed or times that cannot be
+// set are logged only); the journal is not touched.
 bool RollBack(IFileSystem &files, const FileTransaction &transaction, size_t renamed,
               size_t created);
 
-// Removes the backups and temporary files that a committed transaction leaves. True when none
-// is left.
+// Removes the backups and temporary files that a committed transaction leaves (the replaced
+// files among them). True when none is left.
 bool RemoveLeftovers(IFileSystem &files, const FileTransaction &transaction);
 
 // The folder a product is registered with now (its Path), or nothing when no product of that
@@ -86,7 +94,8 @@ RegisteredFolder RegisteredFolderIn(IRegistry &registry);
 // target lies strictly below P, named as the stage names paths (one "/" after P, then names
 // that are neither empty, "." nor "..", nor more than one name or a stream to this system);
 // its temporary file and backup are the stage's own siblings of it (StagedTempName and
-// StagedBackupName, one token for all, the file's own number); no target is named twice; every
+// StagedBackupName, one token for all, the file's own number), and a file to swap has a
+// backup; no target is named twice; every
 // folder to remove or whose time to set back is P or below it, or, when the stage was to make
 // P itself, one of P's parents.
 std::string JournalProblem(const FileTransaction &transaction,

@@ -343,6 +343,12 @@ bool CopyBeside(IFileSystem &files, const StagedFile &file, const PlannedFile &p
     return false;
 }
 
+// A replaced file and the name it is kept under until the stage's result is out.
+struct KeptFile {
+    std::string Target;
+    std::string Kept;
+};
+
 // Carries the plan out all together or not at all; see CopyUpdateFiles.
 class FileStage {
 public:
@@ -360,9 +366,8 @@ public:
             return Undo();
         // The files are in place: the kept ones go once the result is shown. A backup that
         // cannot be removed keeps the journal, so that the next start removes it.
-        walk_.context.AfterResult = [&files = files_, transaction = transaction_,
-                                     journal = journal_] {
-            if (RemoveBackups(files, transaction, journal) && !files.RemoveFile(journal))
+        walk_.context.AfterResult = [&files = files_, kept = kept_, journal = journal_] {
+            if (RemoveKept(files, kept, journal) && !files.RemoveFile(journal))
                 LogWarning("cannot remove the journal " + journal);
         };
         return true;
@@ -378,10 +383,16 @@ private:
         transaction_.ProductFolder = dest_;
         for (size_t i = 0; i < plan_.Files.size(); ++i) {
             const PlannedFile &file = plan_.Files[i];
-            transaction_.Files.push_back(
-                {file.Target, JoinTreePath(file.Folder, StagedTempName(token, i)),
-                 file.Replaces ? JoinTreePath(file.Folder, StagedBackupName(token, i))
-                               : std::string()});
+            StagedFile staged{file.Target, JoinTreePath(file.Folder, StagedTempName(token, i)),
+                              std::string(), 0};
+            if (file.Replaces) {
+                staged.Backup = JoinTreePath(file.Folder, StagedBackupName(token, i));
+                // Where the system tells files apart, the replaced file may be swapped with
+                // its new copy in one step instead of two renames.
+                if (!files_.IdentityOf(file.Target, staged.Kept))
+                    staged.Kept = 0;
+            }
+            transaction_.Files.push_back(std::move(staged));
         }
         transaction_.NewFolders = plan_.NewFolders;
         for (const std::string &folder : plan_.ExistingFolders) {
@@ -438,9 +449,25 @@ private:
         for (const StagedFile &file : transaction_.Files) {
             // Counted before the renames: a failed one may have half happened for all we know.
             ++renamed_;
-            if (!file.Backup.empty() && !files_.RenameFile(file.Target, file.Backup, false)) {
-                LogError("cannot keep " + file.Target + " as " + file.Backup);
-                return false;
+            if (file.Kept && swaps_) {
+                switch (files_.ExchangeFiles(file.Temp, file.Target)) {
+                case ExchangeOutcome::Exchanged:
+                    kept_.push_back({file.Target, file.Temp});
+                    continue;
+                case ExchangeOutcome::Unsupported:
+                    swaps_ = false; // nor will it for the files after it
+                    break;
+                case ExchangeOutcome::Failed:
+                    LogError("cannot swap " + file.Temp + " and " + file.Target);
+                    return false;
+                }
+            }
+            if (!file.Backup.empty()) {
+                if (!files_.RenameFile(file.Target, file.Backup, false)) {
+                    LogError("cannot keep " + file.Target + " as " + file.Backup);
+                    return false;
+                }
+                kept_.push_back({file.Target, file.Backup});
             }
             if (!files_.RenameFile(file.Temp, file.Target, false)) {
                 LogError("cannot rename " + file.Temp + " to " + file.Target);
@@ -465,23 +492,21 @@ private:
         return true;
     }
 
-    // After the commit every backup is there and every temporary file renamed: all go in one
-    // call, without a test each.
-    static bool RemoveBackups(IFileSystem &files, const FileTransaction &transaction,
-                              const std::string &journal)
+    // After the commit every replaced file is kept where Rename put it: all go in one call,
+    // without a test each.
+    static bool RemoveKept(IFileSystem &files, const std::vector<KeptFile> &kept,
+                           const std::string &journal)
     {
-        std::vector<std::string> backups;
-        for (const StagedFile &file : transaction.Files) {
-            if (!file.Backup.empty())
-                backups.push_back(file.Backup);
-        }
-        if (backups.empty() || files.RemoveFiles(backups))
+        std::vector<std::string> paths;
+        for (const KeptFile &file : kept)
+            paths.push_back(file.Kept);
+        if (paths.empty() || files.RemoveFiles(paths))
             return true;
         // A replaced program that still runs (Windows keeps its file) cannot go yet: it stays
         // named in the journal, which the next start reads to remove it.
-        for (const StagedFile &file : transaction.Files) {
-            if (!file.Backup.empty() && files.FileExists(file.Backup))
-                LogWarning("the replaced file " + file.Target + " is kept as " + file.Backup +
+        for (const KeptFile &file : kept) {
+            if (files.FileExists(file.Kept))
+                LogWarning("the replaced file " + file.Target + " is kept as " + file.Kept +
                            ", which cannot be removed now (in use?); the next start removes "
                            "it, as " +
                            journal + " names it");
@@ -513,6 +538,8 @@ private:
     std::set<std::string> writtenSet_;
     size_t renamed_ = 0;
     size_t created_ = 0;
+    bool swaps_ = true;          // false once the system has refused a swap
+    std::vector<KeptFile> kept_; // every replaced file, where it is kept once it is replaced
 };
 
 // The product an earlier stage's journal was written for: this run's product as the scan read

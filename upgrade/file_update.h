@@ -38,10 +38,12 @@ bool CopyUpdateFiles(UpgradeContext &context);
 // - each file is written beside its target under a temporary name: the step text becomes
 //   "正在更新文件" + name + "..." and the window is repainted; after the copy the progress
 //   position has grown by the file's size and the window is repainted again;
-// - then each replaced file is renamed aside (its backup, in its own folder) and each new file
-//   into place; the file systems are flushed and the journal marked committed;
-// - only then are the backups and the journal removed.
-// When anything fails before the journal is marked, the stage puts every backup back and
+// - then each replaced file is swapped with its new copy in one step (it is kept under the
+//   temporary name), or, where the file system has no such step, renamed aside (its backup, in
+//   its own folder) and the new file into place; each new file is renamed into place; the file
+//   systems are flushed and the journal marked committed;
+// - only then are the replaced files and the journal removed.
+// When anything fails before the journal is marked, the stage puts every replaced file back and
 // removes what it wrote and the folders it made, and sets the folders' times back: Dest is as
 // it was. True when every file is in place and on stable storage; false otherwise.
 bool CopyFolderTree(UpgradeContext &context, const std::string &Source, const std::string &Dest);

@@ -527,6 +527,26 @@ bool PosixFileSystem::RenameFile(const std::string &from, const std::string &to,
     return ::rename(from.c_str(), to.c_str()) == 0 || Failed(what);
 }
 
+bool PosixFileSystem::IdentityOf(const std::string &path, uint64_t &identity)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    identity = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+ExchangeOutcome PosixFileSystem::ExchangeFiles(const std::string &a, const std::string &b)
+{
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0)
+        return ExchangeOutcome::Exchanged;
+    // A file system without the flag (an older kernel, a network or FUSE file system).
+    if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+        return ExchangeOutcome::Unsupported;
+    (void)Failed("cannot swap " + a + " and " + b);
+    return ExchangeOutcome::Failed;
+}
+
 bool PosixFileSystem::RemoveFiles(const std::vector<std::string> &paths)
 {
     constexpr size_t kThreads = 4;

@@ -41,6 +41,8 @@ public:
     // Without replace: renameat2 with RENAME_NOREPLACE, or a test and rename where the file
     // system has no such flag.
     bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
+    bool IdentityOf(const std::string &path, uint64_t &identity) override;
+    ExchangeOutcome ExchangeFiles(const std::string &a, const std::string &b) override;
     // A few threads at once: an unlink waits on the file system's journal, and on a disk such
     // waits overlap; the call returns when all are done.
     bool RemoveFiles(const std::vector<std::string> &paths) override;

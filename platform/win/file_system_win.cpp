@@ -433,6 +433,18 @@ bool WinFileSystem::RenameFile(const std::string &from, const std::string &to, b
     return false;
 }
 
+// Windows has no step that swaps two names: the file stage renames the replaced file aside
+// and the new one into place instead, which needs no identity.
+bool WinFileSystem::IdentityOf(const std::string &, uint64_t &)
+{
+    return false;
+}
+
+ExchangeOutcome WinFileSystem::ExchangeFiles(const std::string &, const std::string &)
+{
+    return ExchangeOutcome::Unsupported;
+}
+
 bool WinFileSystem::RemoveFiles(const std::vector<std::string> &paths)
 {
     bool all = true;

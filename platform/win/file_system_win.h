@@ -40,6 +40,8 @@ public:
     bool CopyFileBeside(const std::string &source, const std::string &dest,
                         const std::string &temp) override;
     bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
+    bool IdentityOf(const std::string &path, uint64_t &identity) override;
+    ExchangeOutcome ExchangeFiles(const std::string &a, const std::string &b) override;
     bool RemoveFiles(const std::vector<std::string> &paths) override;
     bool CreateFolder(const std::string &path) override;
     bool RemoveFolder(const std::string &path) override;

@@ -113,6 +113,18 @@ bool FaultyFileSystem::RenameFile(const std::string &from, const std::string &to
     return Pass("RenameFile") && real_.RenameFile(from, to, replace);
 }
 
+bool FaultyFileSystem::IdentityOf(const std::string &path, uint64_t &identity)
+{
+    return !Dead() && real_.IdentityOf(path, identity);
+}
+
+ExchangeOutcome FaultyFileSystem::ExchangeFiles(const std::string &a, const std::string &b)
+{
+    if (!Pass("ExchangeFiles"))
+        return ExchangeOutcome::Failed;
+    return NoExchange ? ExchangeOutcome::Unsupported : real_.ExchangeFiles(a, b);
+}
+
 bool FaultyFileSystem::RemoveFiles(const std::vector<std::string> &paths)
 {
     return Pass("RemoveFiles") && real_.RemoveFiles(paths);

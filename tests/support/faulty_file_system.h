@@ -33,6 +33,8 @@ public:
     bool CopyFileBeside(const std::string &source, const std::string &dest,
                         const std::string &temp) override;
     bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
+    bool IdentityOf(const std::string &path, uint64_t &identity) override;
+    ExchangeOutcome ExchangeFiles(const std::string &a, const std::string &b) override;
     bool RemoveFiles(const std::vector<std::string> &paths) override;
     bool CreateFolder(const std::string &path) override;
     bool RemoveFolder(const std::string &path) override;
@@ -55,14 +57,16 @@ public:
     std::set<std::string> FailCreate;
     // Paths, exactly as passed, that MayReadFile, MayCreateIn and MayReplaceFile refuse.
     std::set<std::string> Refused;
+    // ExchangeFiles answers as a file system without the step does.
+    bool NoExchange = false;
     // Runs on every successful listing, e.g. to report other sizes.
     std::function<void(const std::string &folder, std::vector<FolderEntry> &entries)> EditListing;
     // Replaces what SpaceOf reports as available, when set.
     std::function<void(const std::string &path, FileSystemSpace &space)> EditSpace;
 
-    // Every call but the existence tests (KindOf and ResolvePath among them) and the working
-    // directory is an operation, counted from 1 in Operations. FailOperationAt fails that one
-    // operation without effect (it returns false); from CrashAt on, every call returns false
+    // Every call but the existence tests (KindOf, ResolvePath and IdentityOf among them) and the
+    // working directory is an operation, counted from 1 in Operations. FailOperationAt fails that
+    // one operation without effect (it returns false); from CrashAt on, every call returns false
     // (existence tests too) and does nothing, as if the process had died there. 0: none.
     int FailOperationAt = 0;
     int CrashAt = 0;

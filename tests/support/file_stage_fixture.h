@@ -91,6 +91,16 @@ protected:
             ASSERT_TRUE(system.SetModifiedTime((Source() / name).string(), past - hour)) << name;
     }
 
+    // The ways the stage may replace files here: swapping each with its new copy, and the two
+    // renames a file system without swaps needs. Where the system tells no files apart
+    // (Windows), it never swaps: only the renames.
+    std::vector<bool> SwapModes()
+    {
+        uint64_t identity = 0;
+        return system.IdentityOf(temp.Path().string(), identity) ? std::vector<bool>{true, false}
+                                                                 : std::vector<bool>{false};
+    }
+
     // A reason the checks must find in the world of MakeWorld, once arranged.
     struct Refusal {
         const char *what;

@@ -34,6 +34,9 @@ FileTransaction Sample(bool committed)
     transaction.Files.push_back({"/p/a b.txt", "/p/.kxnew-x-0", "/p/.kxold-x-0"});
     transaction.Files.push_back({"/p/line\nend 12:x", "/p/.kxnew-x-1", ""});
     transaction.Files.push_back({std::string("/p/\xB3\xCC\0z", 8), "/p/.kxnew-x-2", ""});
+    // A file to swap, with the largest identity a system may give.
+    transaction.Files.push_back(
+        {"/p/swap", "/p/.kxnew-x-3", "/p/.kxold-x-3", 18446744073709551615ull});
     transaction.NewFolders = {"/p/new", "/p/new/deeper:1"};
     transaction.FolderTimes = {{"/p", -5}, {"/p/sub folder", 1700000000123456789}};
     transaction.Committed = committed;
@@ -46,7 +49,7 @@ bool Same(const FileTransaction &a, const FileTransaction &b)
         return false;
     for (size_t i = 0; i < a.Files.size(); ++i) {
         if (a.Files[i].Target != b.Files[i].Target || a.Files[i].Temp != b.Files[i].Temp ||
-            a.Files[i].Backup != b.Files[i].Backup)
+            a.Files[i].Backup != b.Files[i].Backup || a.Files[i].Kept != b.Files[i].Kept)
             return false;
     }
     for (size_t i = 0; i < a.FolderTimes.size(); ++i) {
@@ -78,6 +81,31 @@ TEST(FileJournal, RoundTripsAndRefusesEveryCutAndStrayByte)
         }
         EXPECT_FALSE(ParseJournal(text + "x", read)) << committed;
         EXPECT_FALSE(ParseJournal("x" + text, read)) << committed;
+    }
+}
+
+TEST(FileJournal, AJournalOfTheFormBeforeSwapsIsReadAndNoSwapInIt)
+{
+    // What an older build writes: the same lines under the header of its form, without swaps.
+    const auto olderForm = [](FileTransaction transaction) {
+        std::string text = JournalText(transaction);
+        const size_t header = text.find('\n') + 1;
+        return "kx-file-stage-journal 2\n" + text.substr(header);
+    };
+    FileTransaction withoutSwaps = Sample(false);
+    withoutSwaps.Files.pop_back();
+    FileTransaction read;
+    ASSERT_TRUE(ParseJournal(olderForm(withoutSwaps), read));
+    EXPECT_TRUE(Same(read, withoutSwaps));
+    EXPECT_FALSE(ParseJournal(olderForm(Sample(false)), read));
+
+    // Identities that no system gives, and none at all.
+    for (const char *kept : {"0", "-1", "18446744073709551616", "x", ""}) {
+        std::string text = JournalText(Sample(false));
+        const size_t at = text.find("swap 18446744073709551615 ");
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, 26, std::string("swap ") + kept + " ");
+        EXPECT_FALSE(ParseJournal(text, read)) << kept;
     }
 }
 
@@ -192,6 +220,9 @@ TEST(FileJournal, OnlyTheStagesOwnJournalForTheRegisteredFolderIsObeyed)
         {"names of another stage",
          [](JournalWorld &w, FileTransaction &t) { t.Files[1].Temp = w.P + "/sub/.kxnew-u-1"; },
          "is not the file stage's own name beside it"},
+        {"a file to swap without a kept file",
+         [](JournalWorld &, FileTransaction &t) { t.Files[1].Kept = 7; },
+         "is to be swapped but has no kept file"},
         {"a target named twice",
          [](JournalWorld &w, FileTransaction &t) {
              t.Files[1] = {w.P + "/a.txt", w.P + "/.kxnew-t-1", w.P + "/.kxold-t-1"};

@@ -82,43 +82,47 @@ TEST_F(FileUpdatePosixTest, LinksInsideTheProductFolderAreFollowedAndReplacedLin
 
 TEST_F(FileUpdatePosixTest, ProcessKilledAmidTheRenamesIsRestoredAtTheNextStart)
 {
-    MakeWorld();
-    const auto before = SnapshotTree(Target());
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // The stage, stopped at its third rename (a.txt is aside, its new copy not yet in
-        // place) until the parent ends the process.
+    for (const bool swaps : SwapModes()) {
+        files.NoExchange = !swaps;
+        MakeWorld();
+        const auto before = SnapshotTree(Target());
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // The stage, stopped at its third step that moves a file (swapping: a.txt and
+            // fresh/deep/c.txt are in place, sub/b.txt is not; renaming: a.txt is in place
+            // and its former version aside, c.txt not yet) until the parent ends the process.
+            ::close(ready[0]);
+            int moves = 0;
+            files.BeforeOperation = [&](int, const std::string &name) {
+                if ((name == "RenameFile" || name == "ExchangeFiles") && ++moves == 3) {
+                    (void)!::write(ready[1], "r", 1);
+                    for (;;)
+                        ::pause();
+                }
+            };
+            (void)RunStage();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        const bool reached = ::read(ready[0], &byte, 1) == 1;
         ::close(ready[0]);
-        int renames = 0;
-        files.BeforeOperation = [&](int, const std::string &name) {
-            if (name == "RenameFile" && ++renames == 3) {
-                (void)!::write(ready[1], "r", 1);
-                for (;;)
-                    ::pause();
-            }
-        };
-        (void)RunStage();
-        ::_exit(0);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(reached) << "the child ended before its renames; swapping: " << swaps;
+        ASSERT_TRUE(WIFSIGNALED(status));
+        ASSERT_TRUE(fs::exists(Journal()));
+        EXPECT_NE(SnapshotTree(Target()), before) << swaps; // the product is half done
+
+        EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered())) << swaps;
+
+        EXPECT_EQ(SnapshotTree(Target()), before) << swaps;
+        EXPECT_FALSE(fs::exists(Journal())) << swaps;
     }
-    ::close(ready[1]);
-    char byte = 0;
-    const bool reached = ::read(ready[0], &byte, 1) == 1;
-    ::close(ready[0]);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(reached) << "the child ended before its renames";
-    ASSERT_TRUE(WIFSIGNALED(status));
-    ASSERT_TRUE(fs::exists(Journal()));
-    EXPECT_NE(SnapshotTree(Target()), before); // the product is half done
-
-    EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered()));
-
-    EXPECT_EQ(SnapshotTree(Target()), before);
-    EXPECT_FALSE(fs::exists(Journal()));
 }
 
 } // namespace

@@ -253,84 +253,101 @@ TEST_F(FileUpdateTest, ChecksRefuseBeforeAnythingIsWritten)
 
 TEST_F(FileUpdateTest, EveryFailedOperationLeavesTheTargetAsItWas)
 {
-    // A run that succeeds: its operations, and the tree it leaves.
-    MakeWorld();
-    ASSERT_TRUE(RunStage());
-    const auto after = SnapshotTree(Target(), false);
-    const std::vector<std::string> names = files.OperationNames;
-    const int total = files.Operations;
-    // The last one before the journal says the new files are in place: up to it, a failure
-    // puts everything back; after it only backups are left to remove.
-    const int committed = static_cast<int>(
-        std::find(names.rbegin(), names.rend(), "WriteFileDurably").base() - names.begin());
-    for (const char *name : {"CreateFolder", "CopyFileBeside", "RenameFile", "FlushFileSystems"})
-        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
-    EXPECT_TRUE(StageLeftovers(Target()).empty());
-    EXPECT_FALSE(fs::exists(Journal()));
-
-    for (int n = 1; n <= total; ++n) {
-        const std::string where = "operation " + std::to_string(n) + " (" + names[n - 1] + ")";
-        MakeWorld();
-        const auto before = SnapshotTree(Target());
+    for (const bool swaps : SwapModes()) {
+        files.NoExchange = !swaps;
         files.Operations = 0;
         files.OperationNames.clear();
-        files.FailOperationAt = n;
+        // A run that succeeds: its operations, and the tree it leaves.
+        MakeWorld();
+        ASSERT_TRUE(RunStage());
+        const auto after = SnapshotTree(Target(), false);
+        const std::vector<std::string> names = files.OperationNames;
+        const int total = files.Operations;
+        // The last one before the journal says the new files are in place: up to it, a failure
+        // puts everything back; after it only backups are left to remove.
+        const int committed = static_cast<int>(
+            std::find(names.rbegin(), names.rend(), "WriteFileDurably").base() - names.begin());
+        for (const char *name :
+             {"CreateFolder", "CopyFileBeside", "RenameFile", "FlushFileSystems"})
+            EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+        // Both replaced files swapped; or the swap asked for once and refused; or, where the
+        // system tells no files apart, never asked for.
+        const long swapCalls = swaps ? 2 : SwapModes().size() > 1 ? 1 : 0;
+        EXPECT_EQ(std::count(names.begin(), names.end(), "ExchangeFiles"), swapCalls);
+        EXPECT_TRUE(StageLeftovers(Target()).empty());
+        EXPECT_FALSE(fs::exists(Journal()));
 
-        const bool result = RunStage();
+        for (int n = 1; n <= total; ++n) {
+            const std::string where = "operation " + std::to_string(n) + " (" + names[n - 1] +
+                                      (swaps ? ", swapping)" : ", renaming)");
+            MakeWorld();
+            const auto before = SnapshotTree(Target());
+            files.Operations = 0;
+            files.OperationNames.clear();
+            files.FailOperationAt = n;
 
-        files.FailOperationAt = 0;
-        if (n <= committed) {
-            EXPECT_FALSE(result) << where;
-            EXPECT_EQ(SnapshotTree(Target()), before) << where;
-            EXPECT_FALSE(fs::exists(Journal())) << where;
-        } else {
-            // A backup or the journal that could not be removed: the next start finishes.
-            EXPECT_TRUE(result) << where;
-            EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered())) << where;
-            EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
-            EXPECT_FALSE(fs::exists(Journal())) << where;
+            const bool result = RunStage();
+
+            files.FailOperationAt = 0;
+            if (n <= committed) {
+                EXPECT_FALSE(result) << where;
+                EXPECT_EQ(SnapshotTree(Target()), before) << where;
+                EXPECT_FALSE(fs::exists(Journal())) << where;
+            } else {
+                // A backup or the journal that could not be removed: the next start finishes.
+                EXPECT_TRUE(result) << where;
+                EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered())) << where;
+                EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
+                EXPECT_FALSE(fs::exists(Journal())) << where;
+            }
+            EXPECT_EQ(window.ProgressPosition(), 0) << where;
         }
-        EXPECT_EQ(window.ProgressPosition(), 0) << where;
     }
 }
 
 TEST_F(FileUpdateTest, CutShortAtEveryOperationIsFinishedAtTheNextStart)
 {
-    MakeWorld();
-    ASSERT_TRUE(RunStage());
-    const auto after = SnapshotTree(Target(), false);
-    const int total = files.Operations;
-
-    int halfDone = 0; // cuts that left old and new files side by side
-    for (int n = 1; n <= total; ++n) {
-        const std::string where = "operation " + std::to_string(n);
-        MakeWorld();
-        const auto before = SnapshotTree(Target());
-        const auto beforeVisible = SnapshotTree(Target(), false);
+    for (const bool swaps : SwapModes()) {
+        files.NoExchange = !swaps;
         files.Operations = 0;
-        files.CrashAt = n; // from here on the process does nothing more, as if it had died
-        (void)RunStage();
-        files.CrashAt = 0;
-        // What a user sees of the product between the cut and the next start.
-        auto visible = SnapshotTree(Target(), false);
-        for (const auto &[name, description] : StageLeftovers(Target()))
-            visible.erase(name);
-        if (visible != beforeVisible && visible != after)
-            ++halfDone;
-        FileTransaction journal;
-        const bool committed = ParseJournal(ReadWholeFile(Journal()), journal) && journal.Committed;
+        MakeWorld();
+        ASSERT_TRUE(RunStage());
+        const auto after = SnapshotTree(Target(), false);
+        const int total = files.Operations;
 
-        // The next start.
-        EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered())) << where;
+        int halfDone = 0; // cuts that left old and new files side by side
+        for (int n = 1; n <= total; ++n) {
+            const std::string where =
+                "operation " + std::to_string(n) + (swaps ? ", swapping" : ", renaming");
+            MakeWorld();
+            const auto before = SnapshotTree(Target());
+            const auto beforeVisible = SnapshotTree(Target(), false);
+            files.Operations = 0;
+            files.CrashAt = n; // from here on the process does nothing more, as if it had died
+            (void)RunStage();
+            files.CrashAt = 0;
+            // What a user sees of the product between the cut and the next start.
+            auto visible = SnapshotTree(Target(), false);
+            for (const auto &[name, description] : StageLeftovers(Target()))
+                visible.erase(name);
+            if (visible != beforeVisible && visible != after)
+                ++halfDone;
+            FileTransaction journal;
+            const bool committed =
+                ParseJournal(ReadWholeFile(Journal()), journal) && journal.Committed;
 
-        if (committed)
-            EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
-        else
-            EXPECT_EQ(SnapshotTree(Target()), before) << where;
-        EXPECT_TRUE(StageLeftovers(Target()).empty()) << where;
-        EXPECT_FALSE(fs::exists(Journal())) << where;
+            // The next start.
+            EXPECT_TRUE(RecoverFileStage(system, context.ProgramFolder, Registered())) << where;
+
+            if (committed)
+                EXPECT_EQ(SnapshotTree(Target(), false), after) << where;
+            else
+                EXPECT_EQ(SnapshotTree(Target()), before) << where;
+            EXPECT_TRUE(StageLeftovers(Target()).empty()) << where;
+            EXPECT_FALSE(fs::exists(Journal())) << where;
+        }
+        EXPECT_GT(halfDone, 0) << swaps;
     }
-    EXPECT_GT(halfDone, 0);
 }
 
 TEST_F(FileUpdateTest, ReplacedFileThatCannotBeRemovedIsKeptAndNamedAtTheNextStart)
