@@ -3,11 +3,13 @@
 // has no word for (system and archive attributes as stored flags, short names, drive letters).
 
 #include "platform/file_system.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/wildcard.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,8 +59,17 @@ public:
     bool ReadFile(const std::string &path, std::string &bytes) override;
     // A temporary file beside path, fsync, rename over path, fsync of the folder.
     bool WriteFileDurably(const std::string &path, const std::string &bytes) override;
-    // syncfs, once for each device among the paths.
+    // syncfs, once for each device among the paths; on a device that copies were written to,
+    // through the descriptor opened before the first of them (see unflushed_).
     bool FlushFileSystems(const std::vector<std::string> &paths) override;
+
+private:
+    // A flush reports the write-back errors that arose after its descriptor was opened, and
+    // the kernel may write a copy back before the stage flushes (it is asked to for larger
+    // copies). So for each device that copies were written to since its last flush, a
+    // descriptor opened before the first of them, which the flush then uses.
+    void WatchForFlush(dev_t device, const std::string &path);
+    std::map<dev_t, UniqueFd> unflushed_;
 };
 
 // The permission bits of a copy that replaces the file described by old (the rule of
