@@ -266,7 +266,8 @@ void Measure(const std::string &base, const TreeSpec &shape, int rounds, const s
         if (!c.After.empty())
             std::printf(" to the result, %.3f s after it", Median(c.After));
         if (!c.Binary.empty())
-            std::printf(", median ratio to cp -r + sync %.2f (goal <= 1.20)", Median(c.Ratios));
+            std::printf(", median ratio to cp -r + sync %.2f (goal: disk 1.20, tmpfs 1.30)",
+                        Median(c.Ratios));
         std::printf("; peak RSS %ld KiB\n", c.PeakKiB);
     }
     if (!other.empty()) {
