@@ -14,6 +14,7 @@
 #include "platform/program_folder_lock.h"
 #include "product/secretkey.h"
 #include "tests/support/faulty_file_system.h"
+#include "tests/support/killed_amid.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_database.h"
 #include "tests/support/tree_snapshot.h"
@@ -25,9 +26,7 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -559,9 +558,9 @@ TEST_F(UpgradeEndToEnd, FullDiskAmidTheCopyLeavesTheProductAsItWas)
     world.ExpectRestored("after the failed copy");
 }
 
-// The program is killed while its renames are half done (the child process of this test
-// stops at the third rename and is ended from here); the next start of the window puts the
-// product's files back before its scan.
+// The program is killed while its files are half in place (the child process of this test
+// stops at the third step that moves a file and is ended from here); the next start of the window
+// puts the product's files back before its scan.
 TEST_F(UpgradeEndToEnd, KilledRunIsRestoredAtTheNextStart)
 {
     UpgradeWorld world("kx_e2e_killed");
@@ -569,31 +568,8 @@ TEST_F(UpgradeEndToEnd, KilledRunIsRestoredAtTheNextStart)
     world.Register("localhost");
     const auto before = SnapshotTree(world.ProductFolder());
     ASSERT_TRUE(world.Open());
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
-        int renames = 0;
-        world.Faults().BeforeOperation = [&](int, const std::string &name) {
-            if (name == "RenameFile" && ++renames == 3) {
-                (void)!::write(ready[1], "r", 1);
-                for (;;)
-                    ::pause();
-            }
-        };
-        world.PressUpgrade();
-        ::_exit(1); // never here: the stage was to stop at its renames
-    }
-    ::close(ready[1]);
-    char byte = 0;
-    const bool reached = ::read(ready[0], &byte, 1) == 1;
-    ::close(ready[0]);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(reached) << "the child ended before its renames";
+    ASSERT_TRUE(KilledAtFileMove(world.Faults(), 3, [&] { world.PressUpgrade(); }))
+        << "the stage ended before its third move";
     ASSERT_TRUE(fs::exists(world.Journal()));
     EXPECT_NE(SnapshotTree(world.ProductFolder()), before);
 

@@ -4,14 +4,12 @@
 #include "upgrade/file_update.h"
 
 #include "tests/support/file_stage_fixture.h"
+#include "tests/support/killed_amid.h"
 #include "upgrade/file_transaction.h"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -86,35 +84,11 @@ TEST_F(FileUpdatePosixTest, ProcessKilledAmidTheRenamesIsRestoredAtTheNextStart)
         files.NoExchange = !swaps;
         MakeWorld();
         const auto before = SnapshotTree(Target());
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // The stage, stopped at its third step that moves a file (swapping: a.txt and
-            // fresh/deep/c.txt are in place, sub/b.txt is not; renaming: a.txt is in place
-            // and its former version aside, c.txt not yet) until the parent ends the process.
-            ::close(ready[0]);
-            int moves = 0;
-            files.BeforeOperation = [&](int, const std::string &name) {
-                if ((name == "RenameFile" || name == "ExchangeFiles") && ++moves == 3) {
-                    (void)!::write(ready[1], "r", 1);
-                    for (;;)
-                        ::pause();
-                }
-            };
-            (void)RunStage();
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        const bool reached = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(reached) << "the child ended before its renames; swapping: " << swaps;
-        ASSERT_TRUE(WIFSIGNALED(status));
+        // Stopped at the third step that moves a file (swapping: a.txt and fresh/deep/c.txt
+        // are in place, sub/b.txt is not; renaming: a.txt is in place and its former version
+        // aside, c.txt not yet) and killed there.
+        ASSERT_TRUE(KilledAtFileMove(files, 3, [&] { (void)RunStage(); }))
+            << "the stage ended before its third move; swapping: " << swaps;
         ASSERT_TRUE(fs::exists(Journal()));
         EXPECT_NE(SnapshotTree(Target()), before) << swaps; // the product is half done
 
