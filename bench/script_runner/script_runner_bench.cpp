@@ -39,7 +39,7 @@ namespace {
 
 using bench::Median;
 using bench::NoOpWindow;
-using bench::NoProcesses;
+using bench::StageParts;
 
 // Kept equal to the logins of scripts/db-server.
 const std::string kServer = "127.0.0.1";
@@ -161,35 +161,21 @@ int main(int argc, char **argv)
                 throw KxError(std::string(who) + " did not insert every row");
         };
 
-        T_PackageInfo package;
-        package.PackageName = "bench.zip";
-        package.DbType = kDbTypeMySql;
-        T_ProductReg product;
-        product.ServerName = kServer;
-        product.DBaseName = kDatabase;
-        product.UserName = kUser;
-        product.PassWord = kPassword;
-        const std::string computerName = "bench";
-        const std::string localIP;
+        StageParts parts(std::string{});
+        parts.Package.PackageName = "bench.zip";
+        parts.Package.DbType = kDbTypeMySql;
+        parts.Product.ServerName = kServer;
+        parts.Product.DBaseName = kDatabase;
+        parts.Product.UserName = kUser;
+        parts.Product.PassWord = kPassword;
+        parts.LocalIP.clear();
         OdbcConnection tempConnection;
         OdbcQuery ADOQuery(tempConnection);
         OdbcCommand updataExec(tempConnection);
         NoOpWindow window;
         PosixFileSystem files;
-        NoProcesses processes;
-        UpgradeContext context{
-            .ProgramFolder = work.string() + "/",
-            .Package = package,
-            .Product = product,
-            .ComputerName = computerName,
-            .LocalIP = localIP,
-            .tempConnection = tempConnection,
-            .ADOQuery = ADOQuery,
-            .updataExec = updataExec,
-            .Window = window,
-            .Files = files,
-            .Processes = processes,
-        };
+        UpgradeContext context = parts.Context(work.string() + "/", window, files, tempConnection,
+                                               ADOQuery, updataExec, parts.Processes);
 
         std::printf("%-22s %10s %10s %8s\n", "load", "runner s", "client s", "ratio");
         for (const Load &load : {OneRowInserts(), HundredRowInserts()}) {
@@ -202,7 +188,7 @@ int main(int argc, char **argv)
             WriteFile(work / "TempUpdate/bench/UpdateSQL.sql", script);
             const std::string batchFile = (work / "batch.sql").string();
             WriteFile(batchFile, batch);
-            package.SQLCount = static_cast<int32_t>(load.Statements.size());
+            parts.Package.SQLCount = static_cast<int32_t>(load.Statements.size());
 
             auto runOurs = [&] {
                 if (!ConnectProductDatabase(context) || !RunUpgradeScripts(context, true))

@@ -86,8 +86,10 @@ public:
     std::string LastErrorOutput() override { return {}; }
 };
 
-// What a file stage runs with when only the stage is measured: the package "pkg.zip" for the
-// product in target, a fixed host, no database and no processes.
+// What a benchmark's upgrade context is made of. As made: the package "pkg.zip" for the
+// product in target, a fixed host, no database and no processes, for measuring the file stage
+// alone; the benchmarks with a database fill in their package and product and hand their own
+// connection, query, command and processes to Context.
 struct StageParts {
     explicit StageParts(const std::string &target)
     {
@@ -106,18 +108,24 @@ struct StageParts {
     UpgradeContext Context(const std::string &programFolder, IWindowFacilities &window,
                            IFileSystem &files)
     {
+        return Context(programFolder, window, files, Connection, Query, Command, Processes);
+    }
+    UpgradeContext Context(const std::string &programFolder, IWindowFacilities &window,
+                           IFileSystem &files, IConnection &connection, IQuery &query,
+                           ICommand &command, IProcesses &processes)
+    {
         return UpgradeContext{
             .ProgramFolder = programFolder,
             .Package = Package,
             .Product = Product,
             .ComputerName = ComputerName,
             .LocalIP = LocalIP,
-            .tempConnection = Connection,
-            .ADOQuery = Query,
-            .updataExec = Command,
+            .tempConnection = connection,
+            .ADOQuery = query,
+            .updataExec = command,
             .Window = window,
             .Files = files,
-            .Processes = Processes,
+            .Processes = processes,
         };
     }
 };

@@ -46,6 +46,7 @@ namespace offline_upgrade {
 namespace {
 
 using bench::Median;
+using bench::StageParts;
 
 using Clock = std::chrono::steady_clock;
 
@@ -256,19 +257,16 @@ int main(int argc, char **argv)
                 Fail(std::string(who) + " did not insert every row");
         };
 
-        T_PackageInfo package;
-        package.PackageName = kPackage + ".zip";
-        package.PackagePath = program;
-        package.DbType = kDbTypeMySql;
-        package.SQLCount = kBlocks;
-        T_ProductReg product;
-        product.ServerName = "localhost"; // this machine: the scripts run
-        product.DBaseName = kDatabase;
-        product.UserName = kUser;
-        product.PassWord = kPassword;
-        product.Path = target;
-        const std::string computerName = "bench";
-        const std::string localIP = "10.0.0.1";
+        StageParts parts(target);
+        parts.Package.PackageName = kPackage + ".zip";
+        parts.Package.PackagePath = program;
+        parts.Package.DbType = kDbTypeMySql;
+        parts.Package.SQLCount = kBlocks;
+        parts.Product.ServerName = "localhost"; // this machine: the scripts run
+        parts.Product.DBaseName = kDatabase;
+        parts.Product.UserName = kUser;
+        parts.Product.PassWord = kPassword;
+        parts.LocalIP = "10.0.0.1";
         OdbcConnection tempConnection;
         OdbcQuery ADOQuery(tempConnection);
         OdbcCommand updataExec(tempConnection);
@@ -288,19 +286,8 @@ int main(int argc, char **argv)
                 ::sync();
                 if ((turn == 0) == (round % 2 == 0)) {
                     StageClock window;
-                    UpgradeContext context{
-                        .ProgramFolder = program,
-                        .Package = package,
-                        .Product = product,
-                        .ComputerName = computerName,
-                        .LocalIP = localIP,
-                        .tempConnection = tempConnection,
-                        .ADOQuery = ADOQuery,
-                        .updataExec = updataExec,
-                        .Window = window,
-                        .Files = files,
-                        .Processes = processes,
-                    };
+                    UpgradeContext context = parts.Context(program, window, files, tempConnection,
+                                                           ADOQuery, updataExec, processes);
                     const auto start = Clock::now();
                     if (!RunUpgrade(context, packageFile))
                         Fail("the upgrade failed: " +
