@@ -5,6 +5,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/error.h"
+#include "platform/path_text.h"
 #include "platform/posix/durable_write.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/text.h"
@@ -523,9 +524,7 @@ void PosixFileSystem::WatchForFlush(dev_t device, const std::string &path)
 {
     if (unflushed_.count(device))
         return;
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // Without it the flush opens a descriptor of its own, as for any other path.
     if (fd)
         unflushed_.emplace(device, std::move(fd));
