@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,28 @@ enum class ExchangeOutcome {
     Exchanged,
     Unsupported, // the system or the file system has no such step; nothing was done
     Failed,      // nothing was done (the cause is logged)
+};
+
+// A file of the package and the place it is to be copied to, for ExamineCopyPlaces.
+struct CopyPlace {
+    std::string Source;
+    std::string Target;
+};
+
+// What ExamineCopyPlaces found; each field as the call named gives it.
+struct CopyPlaceFacts {
+    bool SourceReadable = false;               // MayReadFile(Source)
+    EntryKind TargetKind = EntryKind::Missing; // KindOf(Target)
+    // MayReplaceFile(Target), asked when anything but a folder is there; false otherwise.
+    bool TargetReplaceable = false;
+    uint64_t TargetIdentity = 0; // IdentityOf(Target); 0 when it gives none
+};
+
+// One copy of CopyFilesBeside.
+struct FileCopy {
+    std::string Source;
+    std::string Dest;
+    std::string Temp;
 };
 
 struct FileSystemSpace {
@@ -155,6 +178,16 @@ public:
     // followed.
     [[nodiscard]] virtual ExchangeOutcome ExchangeFiles(const std::string &a,
                                                         const std::string &b) = 0;
+    // Examines many files of the package and the places they go, as the calls named in
+    // CopyPlaceFacts do one by one; facts gets one element per place, in order. Meant for the
+    // places of one folder at a time: a system may look each folder up once, not once per name.
+    virtual void ExamineCopyPlaces(const std::vector<CopyPlace> &places,
+                                   std::vector<CopyPlaceFacts> &facts);
+    // Makes each copy as CopyFileBeside does, possibly several at once, and calls copied with
+    // its index, on the calling thread, as each one is done, in any order. Stops at the first
+    // that fails, logs it and returns false; the copies made are left for the caller to remove.
+    [[nodiscard]] virtual bool CopyFilesBeside(const std::vector<FileCopy> &copies,
+                                               const std::function<void(size_t)> &copied);
     // Creates one folder whose parent exists. False when anything is at path already.
     [[nodiscard]] virtual bool CreateFolder(const std::string &path) = 0;
     // Deletes these files (each as RemoveFile does), in any order, possibly several at once.

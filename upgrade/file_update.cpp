@@ -63,6 +63,7 @@ struct PlannedFile {
     std::string Target;
     uint64_t Size = 0;
     bool Replaces = false;
+    uint64_t Identity = 0; // of the replaced file (IFileSystem::IdentityOf); 0: none given
 };
 
 // What the stage will do, found by the checks before anything is written.
@@ -103,6 +104,10 @@ public:
         // The product folder as the system resolves it, for telling where links below lead.
         if (exists && !files_.ResolvePath(anchor, productFolder_))
             return Fail("the product folder " + anchor + " cannot be resolved");
+        // Every file and its place examined at once, before the checks go through them in
+        // order (where a target folder does not exist, its files' targets are simply missing).
+        GatherPlaces(tree, source, dest, places_);
+        files_.ExamineCopyPlaces(places_, facts_);
         return PlanFolder(tree, source, dest, exists, anchor) && CheckSpace();
     }
 
@@ -164,9 +169,9 @@ private:
         for (const FolderEntry &entry : folder.Entries) {
             if (IsDotEntry(entry))
                 continue;
-            const std::string from = JoinTreePath(source, entry.Name);
-            const std::string target = JoinTreePath(dest, entry.Name);
             if (IsTreeFolder(entry)) {
+                const std::string from = JoinTreePath(source, entry.Name);
+                const std::string target = JoinTreePath(dest, entry.Name);
                 const ListedFolder &sub = folder.Folders[next++];
                 bool exists = false;
                 if (destExists) {
@@ -183,16 +188,24 @@ private:
                     return false;
                 continue;
             }
-            if (!files_.MayReadFile(from))
-                return Fail("the package's file " + from + " cannot be read");
-            PlannedFile file{entry.Name, from, dest, target, entry.Size, false};
+            // The paths as gathered: source and dest joined with the name.
+            CopyPlace &place = places_[nextFact_];
+            const CopyPlaceFacts &fact = facts_[nextFact_++];
+            if (!fact.SourceReadable)
+                return Fail("the package's file " + place.Source + " cannot be read");
+            PlannedFile file{entry.Name, std::move(place.Source),
+                             dest,       std::move(place.Target),
+                             entry.Size, false,
+                             0};
+            const std::string &target = file.Target;
             if (destExists) {
-                if (!FilePlace(target, file.Replaces))
+                if (!FilePlace(target, fact.TargetKind, file.Replaces))
                     return false;
-                if (file.Replaces && !files_.MayReplaceFile(target))
+                if (file.Replaces && !fact.TargetReplaceable)
                     return Fail("the file " + target + " may not be replaced by this user");
                 if (!AllowsEntries(dest))
                     return false;
+                file.Identity = file.Replaces ? fact.TargetIdentity : 0;
             }
             // The replaced file is kept until the stage ends, so the new one needs room of
             // its own.
@@ -200,6 +213,23 @@ private:
             Result.Files.push_back(std::move(file));
         }
         return true;
+    }
+
+    // The places of the tree's files, in the order PlanFolder goes through them.
+    static void GatherPlaces(const ListedFolder &folder, const std::string &source,
+                             const std::string &dest, std::vector<CopyPlace> &places)
+    {
+        size_t next = 0;
+        for (const FolderEntry &entry : folder.Entries) {
+            if (IsDotEntry(entry))
+                continue;
+            if (IsTreeFolder(entry))
+                GatherPlaces(folder.Folders[next++], JoinTreePath(source, entry.Name),
+                             JoinTreePath(dest, entry.Name), places);
+            else
+                places.push_back(
+                    {JoinTreePath(source, entry.Name), JoinTreePath(dest, entry.Name)});
+        }
     }
 
     // What stands where the folder target goes: nothing (it is made), a folder, or a link
@@ -233,12 +263,12 @@ private:
         return true;
     }
 
-    // What stands where the file target goes: nothing (replaces false), or a file or a link
-    // to one (replaces true: it is set aside, never written through).
-    bool FilePlace(const std::string &target, bool &replaces)
+    // What stands where the file target goes (kind): nothing (replaces false), or a file or a
+    // link to one (replaces true: it is set aside, never written through).
+    bool FilePlace(const std::string &target, EntryKind kind, bool &replaces)
     {
         replaces = false;
-        switch (files_.KindOf(target)) {
+        switch (kind) {
         case EntryKind::Missing:
             return true;
         case EntryKind::Folder:
@@ -301,6 +331,9 @@ private:
     std::string productFolder_; // resolved; empty while the product folder is still to be made
     std::set<std::string> received_;
     std::map<std::string, uint64_t> needed_; // by the nearest existing folder
+    std::vector<CopyPlace> places_;          // GatherPlaces'; each file's taken by PlanFolder
+    std::vector<CopyPlaceFacts> facts_;      // of places_
+    size_t nextFact_ = 0;
 };
 
 // One walk over a tree: the bar shows start + (done >> shift).
@@ -328,19 +361,6 @@ std::string StageToken()
         value /= 36;
     } while (value);
     return token;
-}
-
-bool CopyBeside(IFileSystem &files, const StagedFile &file, const PlannedFile &planned)
-{
-    try {
-        if (files.CopyFileBeside(planned.Source, planned.Target, file.Temp))
-            return true;
-    } catch (const std::exception &error) {
-        LogError("cannot copy " + planned.Source + " to " + file.Temp + ": " + error.what());
-        return false;
-    }
-    LogError("cannot copy " + planned.Source + " to " + file.Temp);
-    return false;
 }
 
 // A replaced file and the name it is kept under until the stage's result is out.
@@ -389,8 +409,7 @@ private:
                 staged.Backup = JoinTreePath(file.Folder, StagedBackupName(token, i));
                 // Where the system tells files apart, the replaced file may be swapped with
                 // its new copy in one step instead of two renames.
-                if (!files_.IdentityOf(file.Target, staged.Kept))
-                    staged.Kept = 0;
+                staged.Kept = file.Identity;
             }
             transaction_.Files.push_back(std::move(staged));
         }
@@ -425,14 +444,19 @@ private:
     bool WriteFiles()
     {
         IWindowFacilities &window = walk_.context.Window;
+        std::vector<FileCopy> copies;
+        copies.reserve(plan_.Files.size());
         for (size_t i = 0; i < plan_.Files.size(); ++i) {
+            const PlannedFile &file = plan_.Files[i];
+            copies.push_back({file.Source, file.Target, transaction_.Files[i].Temp});
+            if (writtenSet_.insert(file.Folder).second)
+                written_.push_back(file.Folder);
+        }
+        // Each file is shown as it is done: the copies may run several at once.
+        return files_.CopyFilesBeside(copies, [&](size_t i) {
             const PlannedFile &file = plan_.Files[i];
             window.SetStepText(kUpdatingFilePrefix + file.Name + "...");
             window.Repaint();
-            if (!CopyBeside(files_, transaction_.Files[i], file))
-                return false;
-            if (writtenSet_.insert(file.Folder).second)
-                written_.push_back(file.Folder);
             walk_.done += file.Size;
             // An unchanged position (an empty file, or less than one unit of a coarse bar) is
             // not set again: a real bar may repaint itself on every change.
@@ -440,8 +464,7 @@ private:
             if (position != window.ProgressPosition())
                 window.SetProgressPosition(position);
             window.Repaint();
-        }
-        return true;
+        });
     }
 
     bool Rename()
@@ -534,6 +557,7 @@ private:
     const std::string dest_; // the product's folder, as given
     const std::string journal_;
     FileTransaction transaction_;
+    std::string journalText_;          // as written before the first change
     std::vector<std::string> written_; // folders that received a file, in order, once each
     std::set<std::string> writtenSet_;
     size_t renamed_ = 0;

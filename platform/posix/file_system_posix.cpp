@@ -28,7 +28,10 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <set>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -229,20 +232,30 @@ bool ModeSurvivesCreation(mode_t mode)
 // Unlinks the temporary copy unless it was renamed into place.
 class TempFileGuard {
 public:
-    explicit TempFileGuard(const std::string &path) : path_(path) {}
+    TempFileGuard(int folder, const std::string &name) : folder_(folder), name_(name) {}
     ~TempFileGuard()
     {
         if (armed_)
-            ::unlink(path_.c_str());
+            ::unlinkat(folder_, name_.c_str(), 0);
     }
     TempFileGuard(const TempFileGuard &) = delete;
     TempFileGuard &operator=(const TempFileGuard &) = delete;
     void Disarm() { armed_ = false; }
 
 private:
-    const std::string &path_;
+    int folder_;
+    const std::string &name_;
     bool armed_ = true;
 };
+
+EntryKind KindOfMode(mode_t mode)
+{
+    if (S_ISLNK(mode))
+        return EntryKind::Link;
+    if (S_ISDIR(mode))
+        return EntryKind::Folder;
+    return S_ISREG(mode) ? EntryKind::File : EntryKind::Other;
+}
 
 } // namespace
 
@@ -262,11 +275,7 @@ EntryKind PosixFileSystem::KindOf(const std::string &path)
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)
         return EntryKind::Missing;
-    if (S_ISLNK(st.st_mode))
-        return EntryKind::Link;
-    if (S_ISDIR(st.st_mode))
-        return EntryKind::Folder;
-    return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+    return KindOfMode(st.st_mode);
 }
 
 bool PosixFileSystem::ResolvePath(const std::string &path, std::string &resolved)
@@ -391,14 +400,65 @@ bool PosixFileSystem::MayReplaceFile(const std::string &path)
     return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
+FolderLookup::Place FolderLookup::Find(const std::string &path)
+{
+    size_t nameAt = 0;
+    const size_t folderLength = FolderLength(path, nameAt);
+    if (folderLength == 0)
+        return {AT_FDCWD, path.c_str()};
+    if (!tried_ || path.compare(0, folderLength, folder_) != 0 || folder_.size() != folderLength) {
+        folder_.assign(path, 0, folderLength);
+        tried_ = true;
+        // O_PATH: the folder is only a starting point for names, never read.
+        fd_.reset(::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat st;
+        hasDevice_ = fd_ && ::fstat(fd_.get(), &st) == 0;
+        device_ = hasDevice_ ? st.st_dev : 0;
+    }
+    if (!fd_)
+        return {AT_FDCWD, path.c_str()};
+    return {fd_.get(), path.c_str() + nameAt};
+}
+
+FolderLookup::Place FolderLookup::FindInLast(const std::string &path)
+{
+    size_t nameAt = 0;
+    const size_t folderLength = FolderLength(path, nameAt);
+    if (folderLength == 0 || !fd_ || folder_.size() != folderLength ||
+        path.compare(0, folderLength, folder_) != 0)
+        return {AT_FDCWD, path.c_str()};
+    return {fd_.get(), path.c_str() + nameAt};
+}
+
+bool FolderLookup::DeviceOfLast(const Place &place, dev_t &device) const
+{
+    if (!fd_ || place.Folder != fd_.get() || !hasDevice_)
+        return false;
+    device = device_;
+    return true;
+}
+
+size_t FolderLookup::FolderLength(const std::string &path, size_t &nameAt)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return 0;
+    nameAt = slash + 1;
+    const char *name = path.c_str() + nameAt;
+    // "a/", "a/." and "a/.." name the folder itself or its parent: used whole.
+    if (name[0] == '\0' || IsDotOrDotDot(name))
+        return 0;
+    return slash == 0 ? 1 : slash; // "/name": the root
+}
+
 namespace {
 
 // Opens source for a copy; only a file is copied. Nullptr, or the step that failed (errno
 // says why).
-const char *OpenSource(const std::string &source, UniqueFd &in, struct stat &from)
+const char *OpenSource(const FolderLookup::Place &source, UniqueFd &in, struct stat &from)
 {
     // Non-blocking, so that a FIFO in the tree cannot hang the copy.
-    in.reset(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    in.reset(::openat(source.Folder, source.Name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!in)
         return "open the source";
     if (::fstat(in.get(), &from) != 0)
@@ -411,8 +471,10 @@ const char *OpenSource(const std::string &source, UniqueFd &in, struct stat &fro
 }
 
 // The bits to create a copy with, and whether creating with them already gives the copy its
-// final bits and owner, so that FillCopy need not change them.
-mode_t CreationMode(const struct stat &from, bool replacing, const struct stat &old, bool &final)
+// final bits and owner, so that FillCopy need not change them (ownedAlike: the replaced file
+// belongs to the process's effective user and group).
+mode_t CreationMode(const struct stat &from, bool replacing, const struct stat &old,
+                    bool ownedAlike, bool &final)
 {
     if (!replacing) {
         const mode_t mode = NewFileMode(from.st_mode);
@@ -420,7 +482,7 @@ mode_t CreationMode(const struct stat &from, bool replacing, const struct stat &
         return mode;
     }
     const mode_t mode = ReplacedFileMode(old, true);
-    final = old.st_uid == ::geteuid() && old.st_gid == ::getegid() && ModeSurvivesCreation(mode);
+    final = ownedAlike && ModeSurvivesCreation(mode);
     return final ? mode : NewFileMode(from.st_mode);
 }
 
@@ -429,10 +491,10 @@ constexpr uint64_t kEarlyWriteBackBytes = 16 * 1024;
 
 // Fills the new file out with the bytes of in and gives it the bits, owner and times of the
 // rule of CopyFileBeside (old: the file it is to replace, when replacing; final: it was created
-// with its final bits and owner). Closes out. Nullptr, or the step that failed (errno says
-// why).
+// with its final bits and owner; ownedAlike as for CreationMode). Closes out. Nullptr, or the
+// step that failed (errno says why).
 const char *FillCopy(int in, const struct stat &from, UniqueFd &out, bool replacing,
-                     const struct stat &old, bool final)
+                     const struct stat &old, bool ownedAlike, bool final)
 {
     if (!CopyBytes(in, out.get(), static_cast<uint64_t>(from.st_size)))
         return "copy the bytes";
@@ -441,7 +503,7 @@ const char *FillCopy(int in, const struct stat &from, UniqueFd &out, bool replac
         if (replacing) {
             // Before the mode: a change of owner clears the set-user-ID bits, which the mode
             // sets.
-            bool ownerKept = old.st_uid == ::geteuid() && old.st_gid == ::getegid();
+            bool ownerKept = ownedAlike;
             if (!ownerKept)
                 ownerKept = ::fchown(out.get(), old.st_uid, old.st_gid) == 0;
             mode = ReplacedFileMode(old, ownerKept);
@@ -495,33 +557,237 @@ bool PosixFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
 bool PosixFileSystem::CopyFileBeside(const std::string &source, const std::string &dest,
                                      const std::string &temp)
 {
-    const auto failed = [&](const char *step) {
-        return Failed("cannot copy " + source + " to " + temp + ": " + step);
+    FolderLookup sources;
+    FolderLookup targets;
+    int error = 0;
+    const char *step =
+        CopyWithin(source, dest, temp, {::geteuid(), ::getegid()}, sources, targets, error);
+    if (!step)
+        return true;
+    errno = error;
+    return Failed("cannot copy " + source + " to " + temp + ": " + step);
+}
+
+const char *PosixFileSystem::CopyWithin(const std::string &source, const std::string &dest,
+                                        const std::string &temp, const EffectiveIds &ids,
+                                        FolderLookup &sources, FolderLookup &targets, int &error)
+{
+    const auto failed = [&error](const char *step) {
+        error = errno;
+        return step;
     };
     UniqueFd in;
     struct stat from;
-    if (const char *step = OpenSource(source, in, from))
+    if (const char *step = OpenSource(sources.Find(source), in, from))
         return failed(step);
+    const FolderLookup::Place target = targets.Find(dest);
     struct stat old;
-    const bool replacing = ::stat(dest.c_str(), &old) == 0 && !S_ISDIR(old.st_mode);
+    const bool replacing =
+        ::fstatat(target.Folder, target.Name, &old, 0) == 0 && !S_ISDIR(old.st_mode);
+    const bool ownedAlike = replacing && old.st_uid == ids.User && old.st_gid == ids.Group;
     bool final = false;
-    const mode_t mode = CreationMode(from, replacing, old, final);
-    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    const mode_t mode = CreationMode(from, replacing, old, ownedAlike, final);
+    // temp lies in dest's folder: the folder just found serves it too.
+    const FolderLookup::Place made = targets.FindInLast(temp);
+    UniqueFd out(::openat(made.Folder, made.Name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (!out)
         return failed("create the copy");
-    TempFileGuard guard(temp);
-    struct stat made;
-    if (::fstat(out.get(), &made) != 0)
-        return failed("read the copy's attributes");
-    WatchForFlush(made.st_dev, temp);
-    if (const char *step = FillCopy(in.get(), from, out, replacing, old, final))
+    TempFileGuard guard(made.Folder, made.Name);
+    dev_t device = 0;
+    if (!targets.DeviceOfLast(made, device)) {
+        struct stat st;
+        if (::fstat(out.get(), &st) != 0)
+            return failed("read the copy's attributes");
+        device = st.st_dev;
+    }
+    WatchForFlush(device, temp);
+    if (const char *step = FillCopy(in.get(), from, out, replacing, old, ownedAlike, final))
         return failed(step);
     guard.Disarm();
-    return true;
+    return nullptr;
+}
+
+namespace {
+
+// Runs of consecutive items whose paths (path(i)) lie in one folder, at most kRun long, so that
+// threads mostly work in folders of their own (creating a file takes its folder's lock) and each
+// looks its folders up once. Where each run starts; the last element is the end.
+template <class Path> std::vector<size_t> RunsByFolder(size_t count, Path path)
+{
+    constexpr size_t kRun = 64;
+    std::vector<size_t> starts;
+    std::string_view folder;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string &at = path(i);
+        size_t nameAt = 0;
+        const std::string_view here(at.data(), FolderLookup::FolderLength(at, nameAt));
+        if (starts.empty() || here != folder || i - starts.back() >= kRun)
+            starts.push_back(i);
+        folder = here;
+    }
+    starts.push_back(count);
+    return starts;
+}
+
+// Calls work(begin, end, calling) for every run, on the calling thread (calling true) and on a
+// few helper threads where there are cores and runs enough for them. Returns when every run is
+// done, or once stop is set, when the runs under way are. work may throw on the calling thread
+// only; the helpers are stopped and joined before it leaves.
+template <class Work>
+void RunAll(const std::vector<size_t> &runs, std::atomic<bool> &stop, Work work)
+{
+    constexpr size_t kMaxThreads = 4;
+    constexpr size_t kItemsPerThread = 32; // fewer do not pay for a thread
+    std::atomic<size_t> next{0};
+    const auto take = [&](bool calling) {
+        for (size_t run = next++; run + 1 < runs.size() && !stop; run = next++)
+            work(runs[run], runs[run + 1], calling);
+    };
+    struct Helpers {
+        std::atomic<bool> &stop;
+        std::vector<std::thread> threads;
+        void Join()
+        {
+            for (std::thread &thread : threads)
+                thread.join();
+            threads.clear();
+        }
+        ~Helpers()
+        {
+            stop = true;
+            Join();
+        }
+    } helpers{stop, {}};
+    const size_t cores = std::max<size_t>(1, std::thread::hardware_concurrency());
+    const size_t extra = std::min({kMaxThreads - 1, cores - 1, runs.back() / kItemsPerThread});
+    try {
+        for (size_t i = 0; i < extra; ++i)
+            helpers.threads.emplace_back(take, false);
+    } catch (const std::system_error &) {
+        // No more threads to be had: fewer do the same work.
+    }
+    take(true);
+    helpers.Join();
+}
+
+// ExamineCopyPlaces for one place.
+void ExaminePlace(const CopyPlace &place, CopyPlaceFacts &fact, FolderLookup &sources,
+                  FolderLookup &targets)
+{
+    // As MayReadFile, KindOf, MayReplaceFile and IdentityOf, by name in an open folder.
+    const FolderLookup::Place source = sources.Find(place.Source);
+    struct stat st;
+    fact.SourceReadable = ::fstatat(source.Folder, source.Name, &st, 0) == 0 &&
+                          S_ISREG(st.st_mode) &&
+                          ::faccessat(source.Folder, source.Name, R_OK, AT_EACCESS) == 0;
+    const FolderLookup::Place target = targets.Find(place.Target);
+    if (::fstatat(target.Folder, target.Name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    fact.TargetKind = KindOfMode(st.st_mode);
+    if (fact.TargetKind == EntryKind::Folder)
+        return;
+    fact.TargetIdentity = static_cast<uint64_t>(st.st_ino);
+    // What a link leads to is what may or may not be written.
+    if (S_ISLNK(st.st_mode) &&
+        (::fstatat(target.Folder, target.Name, &st, 0) != 0 || S_ISDIR(st.st_mode)))
+        return;
+    fact.TargetReplaceable = ::faccessat(target.Folder, target.Name, W_OK, AT_EACCESS) == 0;
+}
+
+} // namespace
+
+void PosixFileSystem::ExamineCopyPlaces(const std::vector<CopyPlace> &places,
+                                        std::vector<CopyPlaceFacts> &facts)
+{
+    facts.assign(places.size(), CopyPlaceFacts{});
+    std::atomic<bool> stop{false};
+    std::atomic<bool> outOfMemory{false};
+    RunAll(RunsByFolder(places.size(),
+                        [&](size_t i) -> const std::string & { return places[i].Source; }),
+           stop, [&](size_t begin, size_t end, bool) {
+               FolderLookup sources;
+               FolderLookup targets;
+               try {
+                   for (size_t i = begin; i < end; ++i)
+                       ExaminePlace(places[i], facts[i], sources, targets);
+               } catch (const std::bad_alloc &) {
+                   outOfMemory = true;
+                   stop = true;
+               }
+           });
+    // Out of memory on the way: one by one, where it may throw as any call does.
+    if (outOfMemory)
+        IFileSystem::ExamineCopyPlaces(places, facts);
+}
+
+bool PosixFileSystem::CopyFilesBeside(const std::vector<FileCopy> &copies,
+                                      const std::function<void(size_t)> &copied)
+{
+    struct Failure {
+        size_t Index = 0;
+        const char *Step = nullptr; // nullptr: out of memory
+        int Error = 0;
+    };
+    const EffectiveIds ids{::geteuid(), ::getegid()};
+    std::atomic<bool> stop{false};
+    std::mutex lock;
+    std::vector<size_t> done;       // copied, not yet reported; under lock
+    std::optional<Failure> failure; // the first; under lock
+    const auto fail = [&](Failure what) {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (!failure)
+            failure = what;
+        stop = true;
+    };
+    const auto report = [&] {
+        std::vector<size_t> reported;
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            reported.swap(done);
+        }
+        for (const size_t i : reported)
+            copied(i);
+    };
+    RunAll(RunsByFolder(copies.size(),
+                        [&](size_t i) -> const std::string & { return copies[i].Dest; }),
+           stop, [&](size_t begin, size_t end, bool calling) {
+               FolderLookup sources;
+               FolderLookup targets;
+               try {
+                   for (size_t i = begin; i < end && !stop; ++i) {
+                       int error = 0;
+                       const FileCopy &copy = copies[i];
+                       if (const char *step = CopyWithin(copy.Source, copy.Dest, copy.Temp, ids,
+                                                         sources, targets, error)) {
+                           fail({i, step, error});
+                           break;
+                       }
+                       const std::lock_guard<std::mutex> hold(lock);
+                       done.push_back(i);
+                   }
+               } catch (const std::bad_alloc &) {
+                   fail({copies.size(), nullptr, ENOMEM});
+               }
+               // The helpers' copies too are reported from here, between the runs.
+               if (calling)
+                   report();
+           });
+    report();
+    if (!failure)
+        return true;
+    if (!failure->Step) {
+        LogError("cannot copy the files: out of memory");
+        return false;
+    }
+    const FileCopy &copy = copies[failure->Index];
+    LogError("cannot copy " + copy.Source + " to " + copy.Temp + ": " + failure->Step + ": " +
+             ErrorText(failure->Error));
+    return false;
 }
 
 void PosixFileSystem::WatchForFlush(dev_t device, const std::string &path)
 {
+    const std::lock_guard<std::mutex> hold(unflushedLock_);
     if (unflushed_.count(device))
         return;
     UniqueFd fd(::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -760,6 +1026,7 @@ bool PosixFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
         // Waits for the write-back of the whole file system, names included. It reports the
         // errors that arise from the moment the descriptor was opened: the one opened before
         // the first copy there, when there is one.
+        const std::lock_guard<std::mutex> hold(unflushedLock_);
         const auto watched = unflushed_.find(st.st_dev);
         const int through = watched != unflushed_.end() ? watched->second.get() : fd.get();
         if (::syncfs(through) != 0) {

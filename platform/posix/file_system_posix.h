@@ -9,12 +9,40 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace offline_upgrade {
+
+// Folders looked up once for many names in them, within one call: the last folder asked for
+// stays open, and its entries are reached by their names alone instead of a walk along the
+// whole path each time. A path without a folder part, one that names a folder by "." or "..",
+// and one whose folder cannot be opened are used whole.
+class FolderLookup {
+public:
+    struct Place {
+        int Folder;       // an open folder, or AT_FDCWD
+        const char *Name; // in Folder; points into the path asked for
+    };
+    Place Find(const std::string &path);
+    // As Find where path lies in the last folder found; whole otherwise, nothing opened.
+    Place FindInLast(const std::string &path);
+    // The device of the last folder found, when place lies in it.
+    bool DeviceOfLast(const Place &place, dev_t &device) const;
+    // The length of path's folder part and where its last name starts; 0: used whole.
+    static size_t FolderLength(const std::string &path, size_t &nameAt);
+
+private:
+    std::string folder_;
+    UniqueFd fd_;
+    bool tried_ = false;
+    bool hasDevice_ = false;
+    dev_t device_ = 0;
+};
 
 // Attributes are derived: kAttrDirectory for a folder, kAttrArchive for anything else,
 // kAttrReadOnly when the owner write bit is missing, kAttrHidden for a name starting with ".".
@@ -40,6 +68,14 @@ public:
     bool SpaceOf(const std::string &path, FileSystemSpace &space) override;
     bool CopyFileBeside(const std::string &source, const std::string &dest,
                         const std::string &temp) override;
+    // Each folder once for the names in it (FolderLookup).
+    void ExamineCopyPlaces(const std::vector<CopyPlace> &places,
+                           std::vector<CopyPlaceFacts> &facts) override;
+    // A few threads at once, each taking a run of consecutive copies (mostly of one folder,
+    // which it then looks up once); the copies are small file system work each, which a second
+    // core halves where one is free.
+    bool CopyFilesBeside(const std::vector<FileCopy> &copies,
+                         const std::function<void(size_t)> &copied) override;
     // Without replace: renameat2 with RENAME_NOREPLACE, or a test and rename where the file
     // system has no such flag.
     bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
@@ -69,7 +105,18 @@ private:
     // copies). So for each device that copies were written to since its last flush, a
     // descriptor opened before the first of them, which the flush then uses.
     void WatchForFlush(dev_t device, const std::string &path);
+    std::mutex unflushedLock_; // copies run on several threads
     std::map<dev_t, UniqueFd> unflushed_;
+    // One copy of CopyFileBeside, its folders found through sources and targets. Nullptr, or
+    // the step that failed with the system's error in error; logs nothing (it may run on a
+    // helper thread).
+    struct EffectiveIds {
+        uid_t User;
+        gid_t Group;
+    };
+    const char *CopyWithin(const std::string &source, const std::string &dest,
+                           const std::string &temp, const EffectiveIds &ids, FolderLookup &sources,
+                           FolderLookup &targets, int &error);
 };
 
 // The permission bits of a copy that replaces the file described by old (the rule of

@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "tests/support/copy_in_place.h"
+#include "tests/support/log_recorder.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/unprivileged.h"
 
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char **environ;
@@ -562,6 +564,157 @@ TEST(PosixFileSystemTest, MayCreateInFollowsTheEffectiveUsersRights)
                (user.MayReadFile(file.string()) ? "1" : "0");
     });
     EXPECT_EQ(result, "010");
+}
+
+// The batch examination answers what the calls of one path each answer, for every kind of
+// entry and path, for root and for a user without rights, also when threads share the work.
+TEST(PosixFileSystemTest, ExaminedPlacesAreWhatTheCallsOfOnePathSay)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the cases need files of two users";
+    const TempFolder tmp;
+    ASSERT_EQ(::chmod(tmp.Path().c_str(), 0755), 0);
+    const fs::path root = tmp.Path();
+    SetMode(tmp.Write("src/plain", "p"), 0644);
+    SetMode(tmp.Write("src/secret", "s"), 0600); // root's, unreadable to the user
+    ASSERT_EQ(::mkfifo((root / "src/fifo").c_str(), 0644), 0);
+    fs::create_directory(root / "src/folder");
+    fs::create_symlink(root / "src/plain", root / "src/to-plain");
+    SetMode(tmp.Write("tgt/roots", "r"), 0644); // the user may not replace it
+    SetMode(tmp.Write("tgt/open", "o"), 0666);
+    fs::create_directory(root / "tgt/folder");
+    fs::create_symlink(root / "tgt/open", root / "tgt/to-open");
+    fs::create_symlink(root / "tgt/roots", root / "tgt/to-roots");
+    fs::create_directory_symlink(root / "tgt/folder", root / "tgt/to-folder");
+    fs::create_symlink(root / "tgt/missing", root / "tgt/dangling");
+    ASSERT_EQ(::mkfifo((root / "tgt/fifo").c_str(), 0666), 0);
+    SetMode(root / "tgt/fifo", 0666);
+    fs::create_directory_symlink(root / "tgt", root / "via");
+
+    struct Case {
+        const char *source;
+        const char *target;
+        bool rootReads, userReads;
+        EntryKind kind;
+        bool rootReplaces, userReplaces;
+    };
+    const Case cases[] = {
+        {"src/plain", "tgt/roots", true, true, EntryKind::File, true, false},
+        {"src/secret", "tgt/open", true, false, EntryKind::File, true, true},
+        {"src/fifo", "tgt/missing", false, false, EntryKind::Missing, false, false},
+        {"src/folder", "tgt/folder", false, false, EntryKind::Folder, false, false},
+        {"src/to-plain", "tgt/to-open", true, true, EntryKind::Link, true, true},
+        {"src/missing", "tgt/to-roots", false, false, EntryKind::Link, true, false},
+        {"src/plain", "tgt/to-folder", true, true, EntryKind::Link, false, false},
+        {"src/plain", "tgt/dangling", true, true, EntryKind::Link, false, false},
+        {"src/plain", "tgt/fifo", true, true, EntryKind::Other, true, true},
+        {"src/plain", "tgt/none/x", true, true, EntryKind::Missing, false, false},
+        {"src/plain", "via/open", true, true, EntryKind::File, true, true}, // a linked folder
+        {"src/plain", "tgt/folder/.", true, true, EntryKind::Folder, false, false},
+        {"src/folder/..", "tgt/to-folder/..", false, false, EntryKind::Folder, false, false},
+    };
+    // The table three times over, so that more than one thread takes part where there are cores.
+    std::vector<CopyPlace> places;
+    for (int round = 0; round < 3; ++round) {
+        for (const Case &c : cases)
+            places.push_back({(root / c.source).string(), (root / c.target).string()});
+    }
+    // "root" or "user" rows, each: readable, kind, replaceable, identity given; for the batch
+    // and for the calls of one path each.
+    const auto examine = [&places](bool batch) {
+        PosixFileSystem files;
+        std::vector<CopyPlaceFacts> facts;
+        if (batch)
+            files.ExamineCopyPlaces(places, facts);
+        else
+            files.IFileSystem::ExamineCopyPlaces(places, facts);
+        std::string text;
+        for (size_t i = 0; i < facts.size(); ++i) {
+            uint64_t identity = 0;
+            const bool identified = files.IdentityOf(places[i].Target, identity) &&
+                                    facts[i].TargetKind != EntryKind::Folder;
+            text += std::to_string(facts[i].SourceReadable) +
+                    std::to_string(static_cast<int>(facts[i].TargetKind)) +
+                    std::to_string(facts[i].TargetReplaceable) +
+                    std::to_string(identified && facts[i].TargetIdentity == identity) + " ";
+        }
+        return text;
+    };
+    std::string rootExpected;
+    std::string userExpected;
+    for (int round = 0; round < 3; ++round) {
+        for (const Case &c : cases) {
+            const bool identified = c.kind != EntryKind::Missing && c.kind != EntryKind::Folder;
+            const std::string kind = std::to_string(static_cast<int>(c.kind));
+            rootExpected += std::to_string(c.rootReads) + kind + std::to_string(c.rootReplaces) +
+                            std::to_string(identified) + " ";
+            userExpected += std::to_string(c.userReads) + kind + std::to_string(c.userReplaces) +
+                            std::to_string(identified) + " ";
+        }
+    }
+    EXPECT_EQ(examine(true), rootExpected);
+    EXPECT_EQ(examine(false), rootExpected);
+    EXPECT_EQ(RunUnprivileged([&] { return examine(true) + "/" + examine(false); }),
+              userExpected + "/" + userExpected);
+}
+
+// A batch of copies makes each copy as CopyFileBeside does and reports it once, on the calling
+// thread; the first that fails stops it, and is logged with its path.
+TEST(PosixFileSystemTest, CopiesOfABatchAreEachMadeAndReportedOnce)
+{
+    const TempFolder tmp;
+    std::vector<FileCopy> copies;
+    for (int folder = 0; folder < 5; ++folder) {
+        for (int file = 0; file < 30; ++file) {
+            const std::string name = "d" + std::to_string(folder) + "/f" + std::to_string(file);
+            const fs::path source = tmp.Write("src/" + name, name + std::string(file * 100, 'x'));
+            const fs::path dest = tmp.Write("dst/" + name, "old");
+            copies.push_back({source.string(), dest.string(), dest.string() + ".new"});
+        }
+    }
+    const std::thread::id caller = std::this_thread::get_id();
+    // The row number of the copy whose temporary name is taken already; -1: none.
+    for (const int taken : {-1, 0, 77, 149}) {
+        SCOPED_TRACE(taken);
+        for (const FileCopy &copy : copies)
+            fs::remove(copy.Temp);
+        if (taken >= 0)
+            tmp.Write(fs::relative(copies[taken].Temp, tmp.Path()).string(), "someone's");
+        PosixFileSystem files;
+        LogRecorder log;
+        std::vector<int> reported(copies.size(), 0);
+        bool onCaller = true;
+        const bool ok = files.CopyFilesBeside(copies, [&](size_t i) {
+            ++reported.at(i);
+            onCaller = onCaller && std::this_thread::get_id() == caller;
+        });
+        EXPECT_EQ(ok, taken < 0);
+        EXPECT_TRUE(onCaller);
+        for (size_t i = 0; i < copies.size(); ++i) {
+            const bool made = fs::exists(copies[i].Temp) && static_cast<int>(i) != taken;
+            // Reported exactly when made, and made whole.
+            EXPECT_EQ(reported[i], made ? 1 : 0) << i;
+            if (made) {
+                EXPECT_EQ(ReadWholeFile(copies[i].Temp), ReadWholeFile(copies[i].Source)) << i;
+            }
+            if (taken < 0) {
+                EXPECT_TRUE(made) << i;
+            }
+            EXPECT_EQ(ReadWholeFile(copies[i].Dest), "old") << i;
+        }
+        if (taken >= 0) {
+            EXPECT_EQ(ReadWholeFile(copies[taken].Temp), "someone's");
+            ASSERT_EQ(log.Errors.size(), 1u) << log.Text();
+            EXPECT_NE(log.Errors[0].find(copies[taken].Temp), std::string::npos) << log.Text();
+        }
+    }
+
+    // What the report throws leaves the call, after the copies under way are done.
+    for (const FileCopy &copy : copies)
+        fs::remove(copy.Temp);
+    PosixFileSystem files;
+    EXPECT_THROW((void)files.CopyFilesBeside(copies, [](size_t) { throw KxError("stop"); }),
+                 KxError);
 }
 
 TEST(PosixFileSystemTest, KindOfLooksAtLinksAndResolvePathFollowsThem)
