@@ -127,8 +127,18 @@ std::string JournalText(const FileTransaction &transaction)
         AppendField(text, time.Folder);
         text += '\n';
     }
+    // Room for the file lines, so that the text is not moved again and again as it grows.
+    size_t bytes = 0;
+    for (const StagedFile &file : transaction.Files)
+        bytes += file.Target.size() + file.Temp.size() + file.Backup.size() + 48;
+    text.reserve(text.size() + bytes + 16);
     for (const StagedFile &file : transaction.Files) {
-        text += file.Kept ? "swap " + std::to_string(file.Kept) : std::string("file");
+        if (file.Kept) {
+            text += "swap ";
+            text += std::to_string(file.Kept);
+        } else {
+            text += "file";
+        }
         AppendField(text, file.Target);
         AppendField(text, file.Temp);
         AppendField(text, file.Backup);
@@ -136,9 +146,12 @@ std::string JournalText(const FileTransaction &transaction)
     }
     // Only a journal that reaches this line was written whole.
     text += "end\n";
-    if (transaction.Committed)
-        text += "committed\n";
-    return text;
+    return transaction.Committed ? CommittedJournalText(text) : text;
+}
+
+std::string CommittedJournalText(const std::string &uncommitted)
+{
+    return uncommitted + "committed\n";
 }
 
 bool ParseJournal(const std::string &text, FileTransaction &transaction)

@@ -63,6 +63,9 @@ std::string StagedBackupName(const std::string &token, size_t index);
 // The journal's text, and back. Paths are stored byte for byte whatever they hold; ParseJournal
 // is false for a text that is not a whole journal.
 std::string JournalText(const FileTransaction &transaction);
+// The text of the same journal once committed, from its uncommitted text (made again whole, it
+// would cost as much as the first).
+std::string CommittedJournalText(const std::string &uncommitted);
 bool ParseJournal(const std::string &text, FileTransaction &transaction);
 
 // Undoes the transaction as far as it went: restores every backup there is over its target,

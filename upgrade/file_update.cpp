@@ -422,7 +422,8 @@ private:
             }
             transaction_.FolderTimes.push_back(time);
         }
-        if (!files_.WriteFileDurably(journal_, JournalText(transaction_))) {
+        journalText_ = JournalText(transaction_);
+        if (!files_.WriteFileDurably(journal_, journalText_)) {
             LogError("cannot write the journal " + journal_);
             return false;
         }
@@ -508,7 +509,7 @@ private:
         if (!written_.empty() && !files_.FlushFileSystems(written_))
             return false;
         transaction_.Committed = true;
-        if (!files_.WriteFileDurably(journal_, JournalText(transaction_))) {
+        if (!files_.WriteFileDurably(journal_, CommittedJournalText(journalText_))) {
             LogError("cannot write the journal " + journal_);
             return false;
         }

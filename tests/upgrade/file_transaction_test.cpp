@@ -72,6 +72,9 @@ TEST(FileJournal, RoundTripsAndRefusesEveryCutAndStrayByte)
 
         // A cut anywhere: only the whole uncommitted journal is a prefix of the committed one.
         const std::string whole = JournalText(Sample(false));
+        if (committed) {
+            EXPECT_EQ(CommittedJournalText(whole), text);
+        }
         for (size_t length = 0; length < text.size(); ++length) {
             const bool parsed = ParseJournal(text.substr(0, length), read);
             EXPECT_EQ(parsed, committed && length == whole.size()) << committed << " " << length;
