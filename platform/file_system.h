@@ -23,6 +23,9 @@ struct FolderEntry {
     std::string Name;    // without folder part
     uint32_t Attributes; // kAttr* flags; a folder always carries kAttrDirectory
     uint64_t Size;       // bytes; 0 for a folder
+    // A plain file, or a link to one; false for a folder and anything else (a FIFO, a device,
+    // a link that leads nowhere).
+    bool Plain = false;
 };
 
 // What stands at a path when a link at its last name is not followed.
@@ -45,6 +48,9 @@ enum class ExchangeOutcome {
 struct CopyPlace {
     std::string Source;
     std::string Target;
+    // Its listing found a plain file at Source (FolderEntry::Plain): a system may then ask only
+    // whether it may be read. Whatever stands there when it is copied is checked again then.
+    bool SourceListedPlain = false;
 };
 
 // What ExamineCopyPlaces found; each field as the call named gives it.

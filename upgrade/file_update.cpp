@@ -227,8 +227,8 @@ private:
                 GatherPlaces(folder.Folders[next++], JoinTreePath(source, entry.Name),
                              JoinTreePath(dest, entry.Name), places);
             else
-                places.push_back(
-                    {JoinTreePath(source, entry.Name), JoinTreePath(dest, entry.Name)});
+                places.push_back({JoinTreePath(source, entry.Name), JoinTreePath(dest, entry.Name),
+                                  entry.Plain});
         }
     }
 

@@ -370,7 +370,7 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
         if (::fstatat(fd, name, &st, 0) != 0 && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue; // gone since it was read
         const uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-        entries.push_back({name, AttributesOf(name, st), size});
+        entries.push_back({name, AttributesOf(name, st), size, S_ISREG(st.st_mode)});
     }
     std::sort(entries.begin(), entries.end(), [](const FolderEntry &a, const FolderEntry &b) {
         const int byName = CompareIgnoreAsciiCase(a.Name, b.Name);
@@ -677,9 +677,10 @@ void ExaminePlace(const CopyPlace &place, CopyPlaceFacts &fact, FolderLookup &so
     // As MayReadFile, KindOf, MayReplaceFile and IdentityOf, by name in an open folder.
     const FolderLookup::Place source = sources.Find(place.Source);
     struct stat st;
-    fact.SourceReadable = ::fstatat(source.Folder, source.Name, &st, 0) == 0 &&
-                          S_ISREG(st.st_mode) &&
-                          ::faccessat(source.Folder, source.Name, R_OK, AT_EACCESS) == 0;
+    fact.SourceReadable =
+        (place.SourceListedPlain ||
+         (::fstatat(source.Folder, source.Name, &st, 0) == 0 && S_ISREG(st.st_mode))) &&
+        ::faccessat(source.Folder, source.Name, R_OK, AT_EACCESS) == 0;
     const FolderLookup::Place target = targets.Find(place.Target);
     if (::fstatat(target.Folder, target.Name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return;

@@ -263,7 +263,8 @@ bool WinFileSystem::ListFolder(const std::string &folder, const std::string &pat
         const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         const uint64_t size =
             isFolder ? 0 : (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-        entries.push_back({std::move(name), found.dwFileAttributes & kKeptAttributes, size});
+        entries.push_back(
+            {std::move(name), found.dwFileAttributes & kKeptAttributes, size, !isFolder});
     } while (FindNextFileW(find.get(), &found));
     std::sort(entries.begin(), entries.end(), [](const FolderEntry &a, const FolderEntry &b) {
         const int folded = CompareIgnoreAsciiCase(a.Name, b.Name);

@@ -132,21 +132,26 @@ TEST(PosixFileSystemTest, ListFolderAttributesAndSizes)
     fs::create_directory(temp.Path() / ".hdir");
     fs::create_symlink(temp.Path() / "plain", temp.Path() / "link");
     fs::create_symlink(temp.Path() / "dir", temp.Path() / "dirlink");
+    fs::create_symlink(temp.Path() / "missing", temp.Path() / "dangling");
+    ASSERT_EQ(::mkfifo((temp.Path() / "fifo").c_str(), 0644), 0);
 
     struct Expected {
         const char *name;
         uint32_t attributes;
         uint64_t size;
+        bool plain;
     };
     const Expected expected[] = {
-        {".hdir", kAttrDirectory | kAttrHidden, 0},
-        {".hidden", kAttrArchive | kAttrHidden, 2},
-        {"dir", kAttrDirectory, 0},
-        {"dirlink", kAttrDirectory, 0},
-        {"link", kAttrArchive, 5},
-        {"plain", kAttrArchive, 5},
-        {"readonly", kAttrArchive | kAttrReadOnly, 1},
-        {"rodir", kAttrDirectory | kAttrReadOnly, 0},
+        {".hdir", kAttrDirectory | kAttrHidden, 0, false},
+        {".hidden", kAttrArchive | kAttrHidden, 2, true},
+        {"dangling", kAttrArchive, 0, false},
+        {"dir", kAttrDirectory, 0, false},
+        {"dirlink", kAttrDirectory, 0, false},
+        {"fifo", kAttrArchive, 0, false},
+        {"link", kAttrArchive, 5, true},
+        {"plain", kAttrArchive, 5, true},
+        {"readonly", kAttrArchive | kAttrReadOnly, 1, true},
+        {"rodir", kAttrDirectory | kAttrReadOnly, 0, false},
     };
     PosixFileSystem files;
     std::vector<FolderEntry> entries;
@@ -156,6 +161,7 @@ TEST(PosixFileSystemTest, ListFolderAttributesAndSizes)
         EXPECT_EQ(entries[i].Name, expected[i].name) << "entry " << i;
         EXPECT_EQ(entries[i].Attributes, expected[i].attributes) << "entry " << i;
         EXPECT_EQ(entries[i].Size, expected[i].size) << "entry " << i;
+        EXPECT_EQ(entries[i].Plain, expected[i].plain) << "entry " << i;
     }
 }
 
@@ -614,10 +620,14 @@ TEST(PosixFileSystemTest, ExaminedPlacesAreWhatTheCallsOfOnePathSay)
         {"src/folder/..", "tgt/to-folder/..", false, false, EntryKind::Folder, false, false},
     };
     // The table three times over, so that more than one thread takes part where there are cores.
+    // The last time over, each source with what its listing says of it.
     std::vector<CopyPlace> places;
     for (int round = 0; round < 3; ++round) {
-        for (const Case &c : cases)
-            places.push_back({(root / c.source).string(), (root / c.target).string()});
+        for (const Case &c : cases) {
+            const fs::path source = root / c.source;
+            places.push_back({source.string(), (root / c.target).string(),
+                              round == 2 && fs::is_regular_file(source)});
+        }
     }
     // "root" or "user" rows, each: readable, kind, replaceable, identity given; for the batch
     // and for the calls of one path each.
