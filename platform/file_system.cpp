@@ -9,6 +9,14 @@ namespace offline_upgrade {
 // One by one, through the calls of one path each; a system overrides these where it can do
 // better.
 
+void IFileSystem::ListFolders(const std::vector<std::string> &folders, const std::string &pattern,
+                              std::vector<FolderListing> &listings)
+{
+    listings.assign(folders.size(), FolderListing{});
+    for (size_t i = 0; i < folders.size(); ++i)
+        listings[i].Listed = ListFolder(folders[i], pattern, listings[i].Entries);
+}
+
 void IFileSystem::ExamineCopyPlaces(const std::vector<CopyPlace> &places,
                                     std::vector<CopyPlaceFacts> &facts)
 {

@@ -44,6 +44,12 @@ enum class ExchangeOutcome {
     Failed,      // nothing was done (the cause is logged)
 };
 
+// One folder's listing of ListFolders.
+struct FolderListing {
+    bool Listed = false; // what ListFolder returned
+    std::vector<FolderEntry> Entries;
+};
+
 // A file of the package and the place it is to be copied to, for ExamineCopyPlaces.
 struct CopyPlace {
     std::string Source;
@@ -184,6 +190,10 @@ public:
     // followed.
     [[nodiscard]] virtual ExchangeOutcome ExchangeFiles(const std::string &a,
                                                         const std::string &b) = 0;
+    // Lists each folder as ListFolder does, possibly several at once; listings gets one
+    // element per folder, in order.
+    virtual void ListFolders(const std::vector<std::string> &folders, const std::string &pattern,
+                             std::vector<FolderListing> &listings);
     // Examines many files of the package and the places they go, as the calls named in
     // CopyPlaceFacts do one by one; facts gets one element per place, in order. Meant for the
     // places of one folder at a time: a system may look each folder up once, not once per name.

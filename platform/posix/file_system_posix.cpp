@@ -345,13 +345,16 @@ void PosixFileSystem::SetCurrentDir(const std::string &path)
         throw KxError("cannot make " + path + " the working directory: " + ErrorText(errno));
 }
 
-bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &pattern,
-                                 std::vector<FolderEntry> &entries)
+namespace {
+
+// ListFolder without the log: nullptr, or the step that failed (errno says why).
+const char *ListInto(const std::string &folder, const std::string &pattern,
+                     std::vector<FolderEntry> &entries)
 {
     entries.clear();
     UniqueDir dir = OpenDirStream(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
-        return Failed("cannot list the folder " + folder);
+        return "cannot list the folder ";
     const int fd = ::dirfd(dir.get());
     for (;;) {
         errno = 0;
@@ -359,8 +362,10 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
         if (!entry) {
             if (errno == 0)
                 break;
+            const int error = errno;
             entries.clear();
-            return Failed("cannot read the folder " + folder);
+            errno = error;
+            return "cannot read the folder ";
         }
         const char *name = entry->d_name;
         if (IsDotOrDotDot(name) || !MatchesWildcard(name, pattern))
@@ -376,7 +381,16 @@ bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &p
         const int byName = CompareIgnoreAsciiCase(a.Name, b.Name);
         return byName != 0 ? byName < 0 : OrdinalCompare(a.Name, b.Name) < 0;
     });
-    return true;
+    return nullptr;
+}
+
+} // namespace
+
+bool PosixFileSystem::ListFolder(const std::string &folder, const std::string &pattern,
+                                 std::vector<FolderEntry> &entries)
+{
+    const char *step = ListInto(folder, pattern, entries);
+    return !step || Failed(step + folder);
 }
 
 mode_t ReplacedFileMode(const struct stat &old, bool ownerKept)
@@ -630,14 +644,15 @@ template <class Path> std::vector<size_t> RunsByFolder(size_t count, Path path)
 }
 
 // Calls work(begin, end, calling) for every run, on the calling thread (calling true) and on a
-// few helper threads where there are cores and runs enough for them. Returns when every run is
-// done, or once stop is set, when the runs under way are. work may throw on the calling thread
-// only; the helpers are stopped and joined before it leaves.
+// few helper threads where there are cores for them and itemsPerThread items each (fewer do not
+// pay for a thread). Returns when every run is done, or once stop is set, when the runs under
+// way are. work may throw on the calling thread only; the helpers are stopped and joined before
+// it leaves.
 template <class Work>
-void RunAll(const std::vector<size_t> &runs, std::atomic<bool> &stop, Work work)
+void RunAll(const std::vector<size_t> &runs, size_t itemsPerThread, std::atomic<bool> &stop,
+            Work work)
 {
     constexpr size_t kMaxThreads = 4;
-    constexpr size_t kItemsPerThread = 32; // fewer do not pay for a thread
     std::atomic<size_t> next{0};
     const auto take = [&](bool calling) {
         for (size_t run = next++; run + 1 < runs.size() && !stop; run = next++)
@@ -659,7 +674,7 @@ void RunAll(const std::vector<size_t> &runs, std::atomic<bool> &stop, Work work)
         }
     } helpers{stop, {}};
     const size_t cores = std::max<size_t>(1, std::thread::hardware_concurrency());
-    const size_t extra = std::min({kMaxThreads - 1, cores - 1, runs.back() / kItemsPerThread});
+    const size_t extra = std::min({kMaxThreads - 1, cores - 1, runs.back() / itemsPerThread});
     try {
         for (size_t i = 0; i < extra; ++i)
             helpers.threads.emplace_back(take, false);
@@ -669,6 +684,45 @@ void RunAll(const std::vector<size_t> &runs, std::atomic<bool> &stop, Work work)
     take(true);
     helpers.Join();
 }
+
+// Files to examine or copy that pay for a thread of their own.
+constexpr size_t kPlacesPerThread = 32;
+
+} // namespace
+
+void PosixFileSystem::ListFolders(const std::vector<std::string> &folders,
+                                  const std::string &pattern, std::vector<FolderListing> &listings)
+{
+    // Folders that pay for a thread of their own: each is a walk over its entries.
+    constexpr size_t kFoldersPerThread = 4;
+    listings.assign(folders.size(), FolderListing{});
+    std::vector<const char *> failed(folders.size(), nullptr); // the step, for the log
+    std::vector<int> errors(folders.size(), 0);
+    std::vector<size_t> runs(folders.size() + 1);
+    for (size_t i = 0; i < runs.size(); ++i)
+        runs[i] = i;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> outOfMemory{false};
+    RunAll(runs, kFoldersPerThread, stop, [&](size_t begin, size_t, bool) {
+        try {
+            failed[begin] = ListInto(folders[begin], pattern, listings[begin].Entries);
+            errors[begin] = errno;
+            listings[begin].Listed = !failed[begin];
+        } catch (const std::bad_alloc &) {
+            outOfMemory = true;
+            stop = true;
+        }
+    });
+    // Out of memory on the way: one by one, where it may throw as any call does.
+    if (outOfMemory)
+        return IFileSystem::ListFolders(folders, pattern, listings);
+    for (size_t i = 0; i < folders.size(); ++i) {
+        if (failed[i])
+            LogError(failed[i] + folders[i] + ": " + ErrorText(errors[i]));
+    }
+}
+
+namespace {
 
 // ExamineCopyPlaces for one place.
 void ExaminePlace(const CopyPlace &place, CopyPlaceFacts &fact, FolderLookup &sources,
@@ -705,7 +759,7 @@ void PosixFileSystem::ExamineCopyPlaces(const std::vector<CopyPlace> &places,
     std::atomic<bool> outOfMemory{false};
     RunAll(RunsByFolder(places.size(),
                         [&](size_t i) -> const std::string & { return places[i].Source; }),
-           stop, [&](size_t begin, size_t end, bool) {
+           kPlacesPerThread, stop, [&](size_t begin, size_t end, bool) {
                FolderLookup sources;
                FolderLookup targets;
                try {
@@ -751,7 +805,7 @@ bool PosixFileSystem::CopyFilesBeside(const std::vector<FileCopy> &copies,
     };
     RunAll(RunsByFolder(copies.size(),
                         [&](size_t i) -> const std::string & { return copies[i].Dest; }),
-           stop, [&](size_t begin, size_t end, bool calling) {
+           kPlacesPerThread, stop, [&](size_t begin, size_t end, bool calling) {
                FolderLookup sources;
                FolderLookup targets;
                try {

@@ -59,6 +59,9 @@ public:
     void SetCurrentDir(const std::string &path) override;
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
+    // A few threads at once, a folder each.
+    void ListFolders(const std::vector<std::string> &folders, const std::string &pattern,
+                     std::vector<FolderListing> &listings) override;
     // faccessat(W_OK, AT_EACCESS) on a file: the effective ids, root's override, immutable
     // files and read-only mounts, as the system itself decides them.
     bool MayReplaceFile(const std::string &path) override;
