@@ -54,4 +54,18 @@ bool IFileSystem::CopyFilesBeside(const std::vector<FileCopy> &copies,
     return true;
 }
 
+size_t IFileSystem::MoveFiles(const std::vector<FileMove> &moves, ExchangeOutcome &stoppedBy)
+{
+    for (size_t i = 0; i < moves.size(); ++i) {
+        const FileMove &move = moves[i];
+        stoppedBy = move.Exchange                           ? ExchangeFiles(move.From, move.To)
+                    : RenameFile(move.From, move.To, false) ? ExchangeOutcome::Exchanged
+                                                            : ExchangeOutcome::Failed;
+        if (stoppedBy != ExchangeOutcome::Exchanged)
+            return i;
+    }
+    stoppedBy = ExchangeOutcome::Exchanged;
+    return moves.size();
+}
+
 } // namespace offline_upgrade

@@ -68,6 +68,14 @@ struct CopyPlaceFacts {
     uint64_t TargetIdentity = 0; // IdentityOf(Target); 0 when it gives none
 };
 
+// One step of MoveFiles: From renamed to To, which must not exist (RenameFile without
+// replace), or with Exchange, the two swapped (ExchangeFiles).
+struct FileMove {
+    std::string From;
+    std::string To;
+    bool Exchange = false;
+};
+
 // One copy of CopyFilesBeside.
 struct FileCopy {
     std::string Source;
@@ -204,6 +212,13 @@ public:
     // that fails, logs it and returns false; the copies made are left for the caller to remove.
     [[nodiscard]] virtual bool CopyFilesBeside(const std::vector<FileCopy> &copies,
                                                const std::function<void(size_t)> &copied);
+    // Carries the moves out in order, each as RenameFile or ExchangeFiles does, until one does
+    // not happen; returns how many did. stoppedBy says what the one after them gave:
+    // Unsupported (an exchange the file system does not have; nothing was done) or Failed (the
+    // cause is logged); Exchanged when all happened. Meant for the moves of one folder after
+    // another: a system may look each folder up once, not once per name.
+    [[nodiscard]] virtual size_t MoveFiles(const std::vector<FileMove> &moves,
+                                           ExchangeOutcome &stoppedBy);
     // Creates one folder whose parent exists. False when anything is at path already.
     [[nodiscard]] virtual bool CreateFolder(const std::string &path) = 0;
     // Deletes these files (each as RemoveFile does), in any order, possibly several at once.

@@ -470,33 +470,55 @@ private:
 
     bool Rename()
     {
-        for (const StagedFile &file : transaction_.Files) {
-            // Counted before the renames: a failed one may have half happened for all we know.
-            ++renamed_;
-            if (file.Kept && swaps_) {
-                switch (files_.ExchangeFiles(file.Temp, file.Target)) {
-                case ExchangeOutcome::Exchanged:
-                    kept_.push_back({file.Target, file.Temp});
+        const std::vector<StagedFile> &files = transaction_.Files;
+        for (size_t first = 0; first < files.size();) {
+            // Each file swapped with its copy, or set aside and its copy renamed into place.
+            std::vector<FileMove> moves;
+            std::vector<size_t> fileOf; // of each move
+            for (size_t i = first; i < files.size(); ++i) {
+                const StagedFile &file = files[i];
+                if (file.Kept && swaps_) {
+                    moves.push_back({file.Temp, file.Target, true});
+                    fileOf.push_back(i);
                     continue;
-                case ExchangeOutcome::Unsupported:
-                    swaps_ = false; // nor will it for the files after it
-                    break;
-                case ExchangeOutcome::Failed:
-                    LogError("cannot swap " + file.Temp + " and " + file.Target);
-                    return false;
                 }
-            }
-            if (!file.Backup.empty()) {
-                if (!files_.RenameFile(file.Target, file.Backup, false)) {
-                    LogError("cannot keep " + file.Target + " as " + file.Backup);
-                    return false;
+                if (!file.Backup.empty()) {
+                    moves.push_back({file.Target, file.Backup, false});
+                    fileOf.push_back(i);
                 }
-                kept_.push_back({file.Target, file.Backup});
+                moves.push_back({file.Temp, file.Target, false});
+                fileOf.push_back(i);
             }
-            if (!files_.RenameFile(file.Temp, file.Target, false)) {
+            ExchangeOutcome stoppedBy = ExchangeOutcome::Exchanged;
+            const size_t done = files_.MoveFiles(moves, stoppedBy);
+            for (size_t k = 0; k < done; ++k) {
+                // Where each replaced file is kept once it is replaced.
+                const StagedFile &file = files[fileOf[k]];
+                if (moves[k].Exchange)
+                    kept_.push_back({file.Target, file.Temp});
+                else if (moves[k].From == file.Target)
+                    kept_.push_back({file.Target, file.Backup});
+            }
+            if (done == moves.size()) {
+                renamed_ = files.size();
+                return true;
+            }
+            const FileMove &stopped = moves[done];
+            // Counted with the one that failed: it may have half happened for all we know.
+            renamed_ = fileOf[done] + 1;
+            if (stopped.Exchange && stoppedBy == ExchangeOutcome::Unsupported) {
+                swaps_ = false; // nor will it for the files after it: renames from this one on
+                first = fileOf[done];
+                continue;
+            }
+            const StagedFile &file = files[fileOf[done]];
+            if (stopped.Exchange)
+                LogError("cannot swap " + file.Temp + " and " + file.Target);
+            else if (stopped.From == file.Target)
+                LogError("cannot keep " + file.Target + " as " + file.Backup);
+            else
                 LogError("cannot rename " + file.Temp + " to " + file.Target);
-                return false;
-            }
+            return false;
         }
         return true;
     }

@@ -851,24 +851,74 @@ void PosixFileSystem::WatchForFlush(dev_t device, const std::string &path)
         unflushed_.emplace(device, std::move(fd));
 }
 
-bool PosixFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)
+namespace {
+
+using Place = FolderLookup::Place;
+
+// Renames from to to unless something is at to; false with errno.
+bool RenameWithoutReplacing(const Place &from, const Place &to)
 {
-    const std::string what = "cannot rename " + from + " to " + to;
-    if (replace)
-        return ::rename(from.c_str(), to.c_str()) == 0 || Failed(what);
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(from.Folder, from.Name, to.Folder, to.Name, RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
-        return Failed(what);
+        return false;
     // A file system without the flag: only the tool renames in these folders meanwhile.
     struct stat st;
-    if (::lstat(to.c_str(), &st) == 0) {
+    if (::fstatat(to.Folder, to.Name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
-        return Failed(what);
+        return false;
     }
-    if (errno != ENOENT)
-        return Failed(what);
-    return ::rename(from.c_str(), to.c_str()) == 0 || Failed(what);
+    return errno == ENOENT && ::renameat(from.Folder, from.Name, to.Folder, to.Name) == 0;
+}
+
+// Swaps a and b; a failure is logged with the paths as given.
+ExchangeOutcome Exchange(const Place &a, const Place &b, const std::string &aPath,
+                         const std::string &bPath)
+{
+    if (::renameat2(a.Folder, a.Name, b.Folder, b.Name, RENAME_EXCHANGE) == 0)
+        return ExchangeOutcome::Exchanged;
+    // A file system without the flag (an older kernel, a network or FUSE file system).
+    if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+        return ExchangeOutcome::Unsupported;
+    (void)Failed("cannot swap " + aPath + " and " + bPath);
+    return ExchangeOutcome::Failed;
+}
+
+Place Whole(const std::string &path)
+{
+    return {AT_FDCWD, path.c_str()};
+}
+
+} // namespace
+
+bool PosixFileSystem::RenameFile(const std::string &from, const std::string &to, bool replace)
+{
+    if (replace ? ::rename(from.c_str(), to.c_str()) == 0
+                : RenameWithoutReplacing(Whole(from), Whole(to)))
+        return true;
+    return Failed("cannot rename " + from + " to " + to);
+}
+
+size_t PosixFileSystem::MoveFiles(const std::vector<FileMove> &moves, ExchangeOutcome &stoppedBy)
+{
+    FolderLookup folders;
+    for (size_t i = 0; i < moves.size(); ++i) {
+        const FileMove &move = moves[i];
+        const Place from = folders.Find(move.From);
+        // Both names lie in one folder: it is looked up once.
+        const Place to = folders.FindInLast(move.To);
+        if (move.Exchange) {
+            stoppedBy = Exchange(from, to, move.From, move.To);
+            if (stoppedBy != ExchangeOutcome::Exchanged)
+                return i;
+        } else if (!RenameWithoutReplacing(from, to)) {
+            (void)Failed("cannot rename " + move.From + " to " + move.To);
+            stoppedBy = ExchangeOutcome::Failed;
+            return i;
+        }
+    }
+    stoppedBy = ExchangeOutcome::Exchanged;
+    return moves.size();
 }
 
 bool PosixFileSystem::IdentityOf(const std::string &path, uint64_t &identity)
@@ -882,13 +932,7 @@ bool PosixFileSystem::IdentityOf(const std::string &path, uint64_t &identity)
 
 ExchangeOutcome PosixFileSystem::ExchangeFiles(const std::string &a, const std::string &b)
 {
-    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0)
-        return ExchangeOutcome::Exchanged;
-    // A file system without the flag (an older kernel, a network or FUSE file system).
-    if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
-        return ExchangeOutcome::Unsupported;
-    (void)Failed("cannot swap " + a + " and " + b);
-    return ExchangeOutcome::Failed;
+    return Exchange(Whole(a), Whole(b), a, b);
 }
 
 bool PosixFileSystem::RemoveFiles(const std::vector<std::string> &paths)

@@ -84,6 +84,8 @@ public:
     bool RenameFile(const std::string &from, const std::string &to, bool replace) override;
     bool IdentityOf(const std::string &path, uint64_t &identity) override;
     ExchangeOutcome ExchangeFiles(const std::string &a, const std::string &b) override;
+    // Each folder once for the moves in it (FolderLookup).
+    size_t MoveFiles(const std::vector<FileMove> &moves, ExchangeOutcome &stoppedBy) override;
     // A few threads at once: an unlink waits on the file system's journal, and on a disk such
     // waits overlap; the call returns when all are done.
     bool RemoveFiles(const std::vector<std::string> &paths) override;
