@@ -727,6 +727,41 @@ TEST(PosixFileSystemTest, CopiesOfABatchAreEachMadeAndReportedOnce)
                  KxError);
 }
 
+// Moves happen in order until one cannot: a rename never replaces, a swap swaps, and a move
+// between two folders is one too.
+TEST(PosixFileSystemTest, MovesStopAtTheFirstThatCannotHappen)
+{
+    const TempFolder tmp;
+    const std::string base = tmp.Slashed();
+    for (const char *name : {"one/a", "one/b", "one/c", "one/d", "one/taken", "two/x"})
+        tmp.Write(name, name);
+    const std::vector<FileMove> moves = {
+        {base + "one/a", base + "one/a2", false},
+        {base + "one/b", base + "one/c", true},
+        {base + "one/d", base + "two/d", false},
+        {base + "two/x", base + "one/taken", false}, // refused: something is there
+        {base + "one/c", base + "one/c2", false},    // not reached
+    };
+    PosixFileSystem files;
+    LogRecorder log;
+    ExchangeOutcome stoppedBy = ExchangeOutcome::Exchanged;
+    EXPECT_EQ(files.MoveFiles(moves, stoppedBy), 3u);
+    EXPECT_EQ(stoppedBy, ExchangeOutcome::Failed);
+    EXPECT_TRUE(log.Holds(base + "two/x")) << log.Text();
+    const std::pair<const char *, const char *> after[] = {
+        {"one/a2", "one/a"}, {"one/b", "one/c"}, {"one/c", "one/b"},
+        {"two/d", "one/d"},  {"two/x", "two/x"}, {"one/taken", "one/taken"},
+    };
+    for (const auto &[name, content] : after)
+        EXPECT_EQ(ReadWholeFile(base + name), content) << name;
+    EXPECT_FALSE(fs::exists(base + "one/a"));
+    EXPECT_FALSE(fs::exists(base + "one/c2"));
+
+    EXPECT_EQ(files.MoveFiles({moves[4]}, stoppedBy), 1u);
+    EXPECT_EQ(stoppedBy, ExchangeOutcome::Exchanged);
+    EXPECT_EQ(ReadWholeFile(base + "one/c2"), "one/b");
+}
+
 TEST(PosixFileSystemTest, KindOfLooksAtLinksAndResolvePathFollowsThem)
 {
     const TempFolder tmp;

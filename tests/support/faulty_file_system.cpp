@@ -177,4 +177,35 @@ bool FaultyFileSystem::FlushFileSystems(const std::vector<std::string> &paths)
     return Pass("FlushFileSystems") && real_.FlushFileSystems(paths) && !FailFlush;
 }
 
+void FaultyFileSystem::ListFolders(const std::vector<std::string> &folders,
+                                   const std::string &pattern, std::vector<FolderListing> &listings)
+{
+    if (WholeBatches)
+        real_.ListFolders(folders, pattern, listings);
+    else
+        IFileSystem::ListFolders(folders, pattern, listings);
+}
+
+void FaultyFileSystem::ExamineCopyPlaces(const std::vector<CopyPlace> &places,
+                                         std::vector<CopyPlaceFacts> &facts)
+{
+    if (WholeBatches)
+        real_.ExamineCopyPlaces(places, facts);
+    else
+        IFileSystem::ExamineCopyPlaces(places, facts);
+}
+
+bool FaultyFileSystem::CopyFilesBeside(const std::vector<FileCopy> &copies,
+                                       const std::function<void(size_t)> &copied)
+{
+    return WholeBatches ? real_.CopyFilesBeside(copies, copied)
+                        : IFileSystem::CopyFilesBeside(copies, copied);
+}
+
+size_t FaultyFileSystem::MoveFiles(const std::vector<FileMove> &moves, ExchangeOutcome &stoppedBy)
+{
+    return WholeBatches ? real_.MoveFiles(moves, stoppedBy)
+                        : IFileSystem::MoveFiles(moves, stoppedBy);
+}
+
 } // namespace offline_upgrade

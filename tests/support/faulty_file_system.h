@@ -45,6 +45,18 @@ public:
     bool ReadFile(const std::string &path, std::string &bytes) override;
     bool WriteFileDurably(const std::string &path, const std::string &bytes) override;
     bool FlushFileSystems(const std::vector<std::string> &paths) override;
+    void ListFolders(const std::vector<std::string> &folders, const std::string &pattern,
+                     std::vector<FolderListing> &listings) override;
+    void ExamineCopyPlaces(const std::vector<CopyPlace> &places,
+                           std::vector<CopyPlaceFacts> &facts) override;
+    bool CopyFilesBeside(const std::vector<FileCopy> &copies,
+                         const std::function<void(size_t)> &copied) override;
+    size_t MoveFiles(const std::vector<FileMove> &moves, ExchangeOutcome &stoppedBy) override;
+
+    // The batch calls above go to the real file system whole, so that its own way of doing
+    // them runs; nothing above reaches inside them then (no fault, refusal or count per
+    // file). Else, as by default, they are made of this file system's calls of one path each.
+    bool WholeBatches = false;
 
     // The copy (CopyFileBeside) with this number (the first is 1) fails
     // without copying; 0: none.
