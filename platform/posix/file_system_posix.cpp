@@ -232,11 +232,12 @@ bool ModeSurvivesCreation(mode_t mode)
 // Unlinks the temporary copy unless it was renamed into place.
 class TempFileGuard {
 public:
-    TempFileGuard(int folder, const std::string &name) : folder_(folder), name_(name) {}
+    // name lies in folder and lives as long as the guard.
+    TempFileGuard(int folder, const char *name) : folder_(folder), name_(name) {}
     ~TempFileGuard()
     {
         if (armed_)
-            ::unlinkat(folder_, name_.c_str(), 0);
+            ::unlinkat(folder_, name_, 0);
     }
     TempFileGuard(const TempFileGuard &) = delete;
     TempFileGuard &operator=(const TempFileGuard &) = delete;
@@ -244,7 +245,7 @@ public:
 
 private:
     int folder_;
-    const std::string &name_;
+    const char *name_;
     bool armed_ = true;
 };
 
@@ -417,7 +418,7 @@ bool PosixFileSystem::MayReplaceFile(const std::string &path)
 FolderLookup::Place FolderLookup::Find(const std::string &path)
 {
     size_t nameAt = 0;
-    const size_t folderLength = FolderLength(path, nameAt);
+    const size_t folderLength = opens_ ? FolderLength(path, nameAt) : 0;
     if (folderLength == 0)
         return {AT_FDCWD, path.c_str()};
     if (!tried_ || path.compare(0, folderLength, folder_) != 0 || folder_.size() != folderLength) {
@@ -571,8 +572,9 @@ bool PosixFileSystem::SpaceOf(const std::string &path, FileSystemSpace &space)
 bool PosixFileSystem::CopyFileBeside(const std::string &source, const std::string &dest,
                                      const std::string &temp)
 {
-    FolderLookup sources;
-    FolderLookup targets;
+    // One copy: opening its folders would cost more than the walks it saves.
+    FolderLookup sources(false);
+    FolderLookup targets(false);
     int error = 0;
     const char *step =
         CopyWithin(source, dest, temp, {::geteuid(), ::getegid()}, sources, targets, error);

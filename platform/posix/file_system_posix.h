@@ -28,6 +28,8 @@ public:
         int Folder;       // an open folder, or AT_FDCWD
         const char *Name; // in Folder; points into the path asked for
     };
+    // opens false: every path is used whole, nothing is opened.
+    explicit FolderLookup(bool opens = true) : opens_(opens) {}
     Place Find(const std::string &path);
     // As Find where path lies in the last folder found; whole otherwise, nothing opened.
     Place FindInLast(const std::string &path);
@@ -37,6 +39,7 @@ public:
     static size_t FolderLength(const std::string &path, size_t &nameAt);
 
 private:
+    bool opens_;
     std::string folder_;
     UniqueFd fd_;
     bool tried_ = false;
