@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <exception>
 #include <map>
 #include <optional>
 #include <set>
@@ -193,10 +192,8 @@ private:
             const CopyPlaceFacts &fact = facts_[nextFact_++];
             if (!fact.SourceReadable)
                 return Fail("the package's file " + place.Source + " cannot be read");
-            PlannedFile file{entry.Name, std::move(place.Source),
-                             dest,       std::move(place.Target),
-                             entry.Size, false,
-                             0};
+            PlannedFile file{entry.Name, std::move(place.Source), dest, std::move(place.Target)};
+            file.Size = entry.Size;
             const std::string &target = file.Target;
             if (destExists) {
                 if (!FilePlace(target, fact.TargetKind, file.Replaces))
