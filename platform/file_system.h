@@ -203,8 +203,9 @@ public:
     virtual void ListFolders(const std::vector<std::string> &folders, const std::string &pattern,
                              std::vector<FolderListing> &listings);
     // Examines many files of the package and the places they go, as the calls named in
-    // CopyPlaceFacts do one by one; facts gets one element per place, in order. Meant for the
-    // places of one folder at a time: a system may look each folder up once, not once per name.
+    // CopyPlaceFacts do one by one; facts gets one element per place, in order. The places of
+    // one folder best come one after another: a system may look each folder up once, not once
+    // per name.
     virtual void ExamineCopyPlaces(const std::vector<CopyPlace> &places,
                                    std::vector<CopyPlaceFacts> &facts);
     // Makes each copy as CopyFileBeside does, possibly several at once, and calls copied with

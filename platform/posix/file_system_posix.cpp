@@ -258,6 +258,35 @@ EntryKind KindOfMode(mode_t mode)
     return S_ISREG(mode) ? EntryKind::File : EntryKind::Other;
 }
 
+using Place = FolderLookup::Place;
+
+Place Whole(const std::string &path)
+{
+    return {AT_FDCWD, path.c_str()};
+}
+
+// The effective user may open what place names (links followed) for mode (R_OK, W_OK).
+bool MayAccess(const Place &place, int mode)
+{
+    return ::faccessat(place.Folder, place.Name, mode, AT_EACCESS) == 0;
+}
+
+// MayReadFile of place, without the hint: a plain file, or a link to one, that may be read.
+bool MayReadAt(const Place &place)
+{
+    struct stat st;
+    return ::fstatat(place.Folder, place.Name, &st, 0) == 0 && S_ISREG(st.st_mode) &&
+           MayAccess(place, R_OK);
+}
+
+// MayReplaceFile of place: anything but a folder (links followed) that may be written.
+bool MayReplaceAt(const Place &place)
+{
+    struct stat st;
+    return ::fstatat(place.Folder, place.Name, &st, 0) == 0 && !S_ISDIR(st.st_mode) &&
+           MayAccess(place, W_OK);
+}
+
 } // namespace
 
 bool PosixFileSystem::FileExists(const std::string &path)
@@ -409,10 +438,7 @@ mode_t NewFileMode(mode_t sourceMode)
 
 bool PosixFileSystem::MayReplaceFile(const std::string &path)
 {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-        return false;
-    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+    return MayReplaceAt(Whole(path));
 }
 
 FolderLookup::Place FolderLookup::Find(const std::string &path)
@@ -421,9 +447,9 @@ FolderLookup::Place FolderLookup::Find(const std::string &path)
     const size_t folderLength = opens_ ? FolderLength(path, nameAt) : 0;
     if (folderLength == 0)
         return {AT_FDCWD, path.c_str()};
-    if (!tried_ || path.compare(0, folderLength, folder_) != 0 || folder_.size() != folderLength) {
+    // A folder part is never empty, so the first path always opens its folder.
+    if (folder_.size() != folderLength || path.compare(0, folderLength, folder_) != 0) {
         folder_.assign(path, 0, folderLength);
-        tried_ = true;
         // O_PATH: the folder is only a starting point for names, never read.
         fd_.reset(::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         struct stat st;
@@ -546,9 +572,7 @@ const char *FillCopy(int in, const struct stat &from, UniqueFd &out, bool replac
 
 bool PosixFileSystem::MayReadFile(const std::string &path)
 {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+    return MayReadAt(Whole(path));
 }
 
 bool PosixFileSystem::MayCreateIn(const std::string &folder)
@@ -645,16 +669,34 @@ template <class Path> std::vector<size_t> RunsByFolder(size_t count, Path path)
     return starts;
 }
 
-// Calls work(begin, end, calling) for every run, on the calling thread (calling true) and on a
-// few helper threads where there are cores for them and itemsPerThread items each (fewer do not
-// pay for a thread). Returns when every run is done, or once stop is set, when the runs under
-// way are. work may throw on the calling thread only; the helpers are stopped and joined before
-// it leaves.
-template <class Work>
-void RunAll(const std::vector<size_t> &runs, size_t itemsPerThread, std::atomic<bool> &stop,
-            Work work)
+// Runs of one item each, for RunAll.
+std::vector<size_t> EachAlone(size_t count)
 {
-    constexpr size_t kMaxThreads = 4;
+    std::vector<size_t> starts(count + 1);
+    for (size_t i = 0; i <= count; ++i)
+        starts[i] = i;
+    return starts;
+}
+
+// At most this many threads in all: work that waits on a disk overlaps its waits even beyond
+// the cores.
+constexpr size_t kMaxThreads = 4;
+
+// Threads for work that keeps a core busy: no more than the cores.
+size_t CoreThreads()
+{
+    return std::min<size_t>(kMaxThreads, std::max(1U, std::thread::hardware_concurrency()));
+}
+
+// Calls work(begin, end, calling) for every run, on the calling thread (calling true) and on
+// helper threads, up to threads in all, where there are itemsPerThread items for each (fewer do
+// not pay for a thread). Returns when every run is done, or once stop is set, when the runs
+// under way are. work may throw on the calling thread only; the helpers are stopped and joined
+// before it leaves.
+template <class Work>
+void RunAll(const std::vector<size_t> &runs, size_t itemsPerThread, size_t threads,
+            std::atomic<bool> &stop, Work work)
+{
     std::atomic<size_t> next{0};
     const auto take = [&](bool calling) {
         for (size_t run = next++; run + 1 < runs.size() && !stop; run = next++)
@@ -675,8 +717,7 @@ void RunAll(const std::vector<size_t> &runs, size_t itemsPerThread, std::atomic<
             Join();
         }
     } helpers{stop, {}};
-    const size_t cores = std::max<size_t>(1, std::thread::hardware_concurrency());
-    const size_t extra = std::min({kMaxThreads - 1, cores - 1, runs.back() / itemsPerThread});
+    const size_t extra = std::min(threads - 1, runs.back() / itemsPerThread);
     try {
         for (size_t i = 0; i < extra; ++i)
             helpers.threads.emplace_back(take, false);
@@ -687,8 +728,8 @@ void RunAll(const std::vector<size_t> &runs, size_t itemsPerThread, std::atomic<
     helpers.Join();
 }
 
-// Files to examine or copy that pay for a thread of their own.
-constexpr size_t kPlacesPerThread = 32;
+// Files to examine, copy or remove that pay for a thread of their own.
+constexpr size_t kFilesPerThread = 32;
 
 } // namespace
 
@@ -700,21 +741,19 @@ void PosixFileSystem::ListFolders(const std::vector<std::string> &folders,
     listings.assign(folders.size(), FolderListing{});
     std::vector<const char *> failed(folders.size(), nullptr); // the step, for the log
     std::vector<int> errors(folders.size(), 0);
-    std::vector<size_t> runs(folders.size() + 1);
-    for (size_t i = 0; i < runs.size(); ++i)
-        runs[i] = i;
     std::atomic<bool> stop{false};
     std::atomic<bool> outOfMemory{false};
-    RunAll(runs, kFoldersPerThread, stop, [&](size_t begin, size_t, bool) {
-        try {
-            failed[begin] = ListInto(folders[begin], pattern, listings[begin].Entries);
-            errors[begin] = errno;
-            listings[begin].Listed = !failed[begin];
-        } catch (const std::bad_alloc &) {
-            outOfMemory = true;
-            stop = true;
-        }
-    });
+    RunAll(EachAlone(folders.size()), kFoldersPerThread, CoreThreads(), stop,
+           [&](size_t begin, size_t, bool) {
+               try {
+                   failed[begin] = ListInto(folders[begin], pattern, listings[begin].Entries);
+                   errors[begin] = errno;
+                   listings[begin].Listed = !failed[begin];
+               } catch (const std::bad_alloc &) {
+                   outOfMemory = true;
+                   stop = true;
+               }
+           });
     // Out of memory on the way: one by one, where it may throw as any call does.
     if (outOfMemory)
         return IFileSystem::ListFolders(folders, pattern, listings);
@@ -731,24 +770,18 @@ void ExaminePlace(const CopyPlace &place, CopyPlaceFacts &fact, FolderLookup &so
                   FolderLookup &targets)
 {
     // As MayReadFile, KindOf, MayReplaceFile and IdentityOf, by name in an open folder.
-    const FolderLookup::Place source = sources.Find(place.Source);
+    const Place source = sources.Find(place.Source);
+    fact.SourceReadable = place.SourceListedPlain ? MayAccess(source, R_OK) : MayReadAt(source);
+    const Place target = targets.Find(place.Target);
     struct stat st;
-    fact.SourceReadable =
-        (place.SourceListedPlain ||
-         (::fstatat(source.Folder, source.Name, &st, 0) == 0 && S_ISREG(st.st_mode))) &&
-        ::faccessat(source.Folder, source.Name, R_OK, AT_EACCESS) == 0;
-    const FolderLookup::Place target = targets.Find(place.Target);
     if (::fstatat(target.Folder, target.Name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return;
     fact.TargetKind = KindOfMode(st.st_mode);
     if (fact.TargetKind == EntryKind::Folder)
         return;
     fact.TargetIdentity = static_cast<uint64_t>(st.st_ino);
-    // What a link leads to is what may or may not be written.
-    if (S_ISLNK(st.st_mode) &&
-        (::fstatat(target.Folder, target.Name, &st, 0) != 0 || S_ISDIR(st.st_mode)))
-        return;
-    fact.TargetReplaceable = ::faccessat(target.Folder, target.Name, W_OK, AT_EACCESS) == 0;
+    // A link: what it leads to is what may or may not be written; else this is no folder.
+    fact.TargetReplaceable = S_ISLNK(st.st_mode) ? MayReplaceAt(target) : MayAccess(target, W_OK);
 }
 
 } // namespace
@@ -761,7 +794,7 @@ void PosixFileSystem::ExamineCopyPlaces(const std::vector<CopyPlace> &places,
     std::atomic<bool> outOfMemory{false};
     RunAll(RunsByFolder(places.size(),
                         [&](size_t i) -> const std::string & { return places[i].Source; }),
-           kPlacesPerThread, stop, [&](size_t begin, size_t end, bool) {
+           kFilesPerThread, CoreThreads(), stop, [&](size_t begin, size_t end, bool) {
                FolderLookup sources;
                FolderLookup targets;
                try {
@@ -807,7 +840,7 @@ bool PosixFileSystem::CopyFilesBeside(const std::vector<FileCopy> &copies,
     };
     RunAll(RunsByFolder(copies.size(),
                         [&](size_t i) -> const std::string & { return copies[i].Dest; }),
-           kPlacesPerThread, stop, [&](size_t begin, size_t end, bool calling) {
+           kFilesPerThread, CoreThreads(), stop, [&](size_t begin, size_t end, bool calling) {
                FolderLookup sources;
                FolderLookup targets;
                try {
@@ -855,8 +888,6 @@ void PosixFileSystem::WatchForFlush(dev_t device, const std::string &path)
 
 namespace {
 
-using Place = FolderLookup::Place;
-
 // Renames from to to unless something is at to; false with errno.
 bool RenameWithoutReplacing(const Place &from, const Place &to)
 {
@@ -884,11 +915,6 @@ ExchangeOutcome Exchange(const Place &a, const Place &b, const std::string &aPat
         return ExchangeOutcome::Unsupported;
     (void)Failed("cannot swap " + aPath + " and " + bPath);
     return ExchangeOutcome::Failed;
-}
-
-Place Whole(const std::string &path)
-{
-    return {AT_FDCWD, path.c_str()};
 }
 
 } // namespace
@@ -939,34 +965,22 @@ ExchangeOutcome PosixFileSystem::ExchangeFiles(const std::string &a, const std::
 
 bool PosixFileSystem::RemoveFiles(const std::vector<std::string> &paths)
 {
-    constexpr size_t kThreads = 4;
-    constexpr size_t kFilesPerThread = 32; // fewer do not pay for a thread
-    std::atomic<size_t> next{0};
-    std::mutex failedLock;
-    std::vector<std::pair<size_t, int>> failed; // path, errno; logged from this thread only
-    const auto work = [&] {
-        for (size_t i = next++; i < paths.size(); i = next++) {
-            if (::unlink(paths[i].c_str()) != 0) {
-                const int error = errno;
-                const std::lock_guard<std::mutex> hold(failedLock);
-                failed.emplace_back(i, error);
-            }
+    std::vector<int> errors(paths.size(), 0); // each written by the one thread that unlinks it
+    std::atomic<bool> stop{false};
+    // Not bound by the cores: an unlink mostly waits on the file system's journal.
+    RunAll(EachAlone(paths.size()), kFilesPerThread, kMaxThreads, stop,
+           [&](size_t i, size_t, bool) {
+               if (::unlink(paths[i].c_str()) != 0)
+                   errors[i] = errno;
+           });
+    bool all = true;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (errors[i] != 0) {
+            LogError("cannot delete " + paths[i] + ": " + ErrorText(errors[i]));
+            all = false;
         }
-    };
-    std::vector<std::thread> helpers;
-    const size_t extra = std::min(kThreads - 1, paths.size() / kFilesPerThread);
-    try {
-        for (size_t i = 0; i < extra; ++i)
-            helpers.emplace_back(work);
-    } catch (const std::system_error &) {
-        // No more threads to be had: fewer do the same work.
     }
-    work();
-    for (std::thread &helper : helpers)
-        helper.join();
-    for (const auto &[index, error] : failed)
-        LogError("cannot delete " + paths[index] + ": " + ErrorText(error));
-    return failed.empty();
+    return all;
 }
 
 bool PosixFileSystem::CreateFolder(const std::string &path)

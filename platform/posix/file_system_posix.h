@@ -40,9 +40,8 @@ public:
 
 private:
     bool opens_;
-    std::string folder_;
+    std::string folder_; // the last folder found, open in fd_ unless it could not be opened
     UniqueFd fd_;
-    bool tried_ = false;
     bool hasDevice_ = false;
     dev_t device_ = 0;
 };
@@ -62,7 +61,7 @@ public:
     void SetCurrentDir(const std::string &path) override;
     bool ListFolder(const std::string &folder, const std::string &pattern,
                     std::vector<FolderEntry> &entries) override;
-    // A few threads at once, a folder each.
+    // A thread per core, up to four, a folder at a time.
     void ListFolders(const std::vector<std::string> &folders, const std::string &pattern,
                      std::vector<FolderListing> &listings) override;
     // faccessat(W_OK, AT_EACCESS) on a file: the effective ids, root's override, immutable
@@ -74,12 +73,13 @@ public:
     bool SpaceOf(const std::string &path, FileSystemSpace &space) override;
     bool CopyFileBeside(const std::string &source, const std::string &dest,
                         const std::string &temp) override;
-    // Each folder once for the names in it (FolderLookup).
+    // Each folder once for the names in it (FolderLookup); runs of one folder on a thread per
+    // core, up to four.
     void ExamineCopyPlaces(const std::vector<CopyPlace> &places,
                            std::vector<CopyPlaceFacts> &facts) override;
-    // A few threads at once, each taking a run of consecutive copies (mostly of one folder,
-    // which it then looks up once); the copies are small file system work each, which a second
-    // core halves where one is free.
+    // A thread per core, up to four, each taking runs of up to 64 copies into one folder,
+    // which it opens once; the copies are small file system work each, which a free core
+    // shares.
     bool CopyFilesBeside(const std::vector<FileCopy> &copies,
                          const std::function<void(size_t)> &copied) override;
     // Without replace: renameat2 with RENAME_NOREPLACE, or a test and rename where the file
@@ -89,8 +89,8 @@ public:
     ExchangeOutcome ExchangeFiles(const std::string &a, const std::string &b) override;
     // Each folder once for the moves in it (FolderLookup).
     size_t MoveFiles(const std::vector<FileMove> &moves, ExchangeOutcome &stoppedBy) override;
-    // A few threads at once: an unlink waits on the file system's journal, and on a disk such
-    // waits overlap; the call returns when all are done.
+    // Four threads at once, whatever the cores: an unlink waits on the file system's journal,
+    // and on a disk such waits overlap; the call returns when all are done.
     bool RemoveFiles(const std::vector<std::string> &paths) override;
     bool CreateFolder(const std::string &path) override;
     bool RemoveFolder(const std::string &path) override;
@@ -115,13 +115,13 @@ private:
     void WatchForFlush(dev_t device, const std::string &path);
     std::mutex unflushedLock_; // copies run on several threads
     std::map<dev_t, UniqueFd> unflushed_;
-    // One copy of CopyFileBeside, its folders found through sources and targets. Nullptr, or
-    // the step that failed with the system's error in error; logs nothing (it may run on a
-    // helper thread).
     struct EffectiveIds {
         uid_t User;
         gid_t Group;
     };
+    // One copy of CopyFileBeside, its folders found through sources and targets, the process
+    // running as ids. Nullptr, or the step that failed with the system's error in error; logs
+    // nothing (it may run on a helper thread).
     const char *CopyWithin(const std::string &source, const std::string &dest,
                            const std::string &temp, const EffectiveIds &ids, FolderLookup &sources,
                            FolderLookup &targets, int &error);
